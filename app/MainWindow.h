@@ -1,0 +1,56 @@
+// The main window: the editor for the animation script, the eight shader
+// texts and the debug output, carrying the menus. Every menu command goes
+// through onCommand(id), so tests and the keyboard reach any command by its
+// number. User-interface thread only.
+#pragma once
+
+#include <QMainWindow>
+#include <map>
+
+class QAction;
+class QActionGroup;
+class QPlainTextEdit;
+
+namespace vortigo {
+
+class MainWindow : public QMainWindow {
+public:
+    MainWindow();
+
+    QPlainTextEdit* editor() const { return m_editor; }
+
+    void onCommand(int id);
+    // F1 to F12 as virtual-key codes 112 to 123, from whichever window had
+    // the focus.
+    void onFunctionKey(int virtualKey);
+
+    // Copies the editor into the shown kind's buffer and records its top line.
+    void storeShownText();
+    // Puts the current kind's buffer into the editor, sets the title and
+    // scrolls to the kind's top line.
+    void showCurrentText();
+    void checkLayerItem(int layer);
+
+    // Called with the Trace window so Run can give it the keyboard focus.
+    void setTraceWindow(QWidget* trace) { m_trace = trace; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildMenus();
+    QAction* addCommand(QMenu* menu, const QString& text, int id, bool enabled);
+    void switchKind(int kind);
+    void switchLayer(int layer);
+    void compile(bool run);
+    int firstVisibleLine() const;
+    void scrollToLine(int line);
+
+    QPlainTextEdit* m_editor = nullptr;
+    QWidget* m_trace = nullptr;
+    std::map<int, QAction*> m_actions;
+    QActionGroup* m_layerGroup = nullptr;
+    bool m_closing = false;
+};
+
+} // namespace vortigo

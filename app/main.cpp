@@ -1,0 +1,3 @@
+#include "app/Studio.h"
+
+int main(int argc, char** argv) { return vortigo::runStudio(argc, argv); }

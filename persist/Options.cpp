@@ -1,0 +1,169 @@
+#include "persist/Options.h"
+
+#include "app/ProjectState.h"
+#include "persist/Ini.h"
+#include "persist/Numbers.h"
+#include "platform/ProgramDir.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+#include <utility>
+
+namespace vortigo {
+
+namespace {
+
+constexpr int DEFAULT_WIDTH = 640, DEFAULT_HEIGHT = 480;
+constexpr int DEFAULT_MAX_WIDTH = 1920, DEFAULT_MAX_HEIGHT = 1080;
+constexpr int DEFAULT_FPS = 25;
+constexpr size_t REAL_TEXT_LIMIT = 31; // reals travel through a 32-byte text buffer
+
+class OptionReader {
+public:
+    explicit OptionReader(const IniFile& file) : m_file(file) {}
+
+    // A key that is present but holds no number reads 0, not the default.
+    int integer(const char* key, int fallback) const
+    {
+        const auto value = m_file.get(OPTIONS_SECTION, key);
+        return value ? parseInt(value->c_str()) : fallback;
+    }
+
+    uint8_t colourByte(const char* key, int fallback) const
+    {
+        return static_cast<uint8_t>(integer(key, fallback) & 0xFF);
+    }
+
+    float real(const char* key, const char* fallback) const
+    {
+        std::string text = m_file.get(OPTIONS_SECTION, key).value_or(fallback);
+        if (text.size() > REAL_TEXT_LIMIT)
+            text.resize(REAL_TEXT_LIMIT);
+        return parseFloat(text.c_str());
+    }
+
+    template <size_t N> void text(const char* key, const char* fallback, char (&field)[N]) const
+    {
+        const std::string value = m_file.get(OPTIONS_SECTION, key).value_or(fallback);
+        const size_t length = std::min(value.size(), N - 1);
+        std::memset(field, 0, N);
+        std::memcpy(field, value.data(), length);
+    }
+
+private:
+    const IniFile& m_file;
+};
+
+// "%f" text, written in full even past the 15 characters the field was
+// designed for. Only a text the reader would cut (more than 31 characters,
+// magnitudes from about 10^24) goes out in the shortest scientific form
+// instead, so every written value reads back as itself.
+std::string realText(float value)
+{
+    std::string text = formatReal6(value);
+    if (text.size() <= REAL_TEXT_LIMIT)
+        return text;
+    char buffer[64];
+    const auto result =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific);
+    return std::string(buffer, result.ptr);
+}
+
+} // namespace
+
+std::string optionsPath()
+{
+    return programDirectory() + "/VORTOptions.ini";
+}
+
+void readOptions(ProjectState& s, const std::string& path)
+{
+    IniFile file;
+    file.load(path); // an unreadable file loads empty: every key takes its default
+    const OptionReader r(file);
+
+    s.imageWidth = r.integer("Width", DEFAULT_WIDTH);
+    s.imageHeight = r.integer("Height", DEFAULT_HEIGHT);
+    s.aviFps = r.integer("AviFPS", DEFAULT_FPS);
+    s.useMotionBlur = r.integer("UseMotionBlur", 0);
+    s.despeckle = r.integer("Despeckle", 0);
+    s.dofEnabled = r.integer("DOF", 0);
+    s.superSample = r.integer("SuperSample", 0);
+    s.traceWindowLeft = r.integer("TraceWindowLeft", 0);
+    s.traceWindowTop = r.integer("TraceWindowTop", 0);
+    s.editWindowLeft = r.integer("EditWindowLeft", 520);
+    s.editWindowTop = r.integer("EditWindowTop", 0);
+    s.editWindowWidth = r.integer("EditWindowWidth", 512);
+    s.editWindowHeight = r.integer("EditWindowHeight", 640);
+    s.dofScale = r.real("DOFScale", "2.0");
+    s.dofOffset = r.real("DOFOffset", "0.1");
+    s.maxDepth = r.real("MaxDepth", "10.0");
+    s.animationSpeed = r.real("AnimationSpeed", "0.01");
+    s.udefDelta = r.real("UdefDelta", "0.01");
+    s.flightAcceleration = r.real("FlightAcceleration", "0.0005");
+    s.flightRotationSpeed = r.real("FlightRotationSpeed", "1.0");
+    r.text("FontFamily", "Verdana", s.fontFamily);
+    s.fontSize = r.integer("FontSize", 10);
+    s.textColour.red = r.colourByte("TextRed", 0);
+    s.textColour.green = r.colourByte("TextGreen", 225);
+    s.textColour.blue = r.colourByte("TextBlue", 0);
+    s.backgroundColour.red = r.colourByte("BGRed", 64);
+    s.backgroundColour.green = r.colourByte("BGGreen", 64);
+    s.backgroundColour.blue = r.colourByte("BGBlue", 64);
+    s.maxAviFrames = r.integer("MaxAVIFrames", 0);
+    r.text("Libraries", "", s.libraries);
+    r.text("IncludePath", "", s.includePath);
+    s.maxWidth = r.integer("MaxWidth", DEFAULT_MAX_WIDTH);
+    s.maxHeight = r.integer("MaxHeight", DEFAULT_MAX_HEIGHT);
+    s.maxUdef = r.integer("MaxUdef", 32);
+
+    // Frame buffers, the GL window and the udef array are sized from these;
+    // a size of zero or below cannot be allocated, a rate of zero cannot time
+    // a capture, and the sliders and the script need at least MIN_UDEF udefs.
+    if (s.imageWidth <= 0 || s.imageHeight <= 0) {
+        s.imageWidth = DEFAULT_WIDTH;
+        s.imageHeight = DEFAULT_HEIGHT;
+    }
+    if (s.maxWidth <= 0 || s.maxHeight <= 0) {
+        s.maxWidth = DEFAULT_MAX_WIDTH;
+        s.maxHeight = DEFAULT_MAX_HEIGHT;
+    }
+    if (s.aviFps <= 0)
+        s.aviFps = DEFAULT_FPS;
+    s.maxUdef = std::clamp(s.maxUdef, MIN_UDEF, MAX_UDEF_LIMIT);
+}
+
+void readOptions()
+{
+    readOptions(state(), optionsPath());
+}
+
+void writeDefaults(const std::string& path, int width, int height, int motionBlur,
+                   int despeckle, int fps, int dof, int superSample, int maxAviFrames,
+                   float dofScale, float dofOffset, float maxDepth, float flightAcceleration)
+{
+    IniFile file;
+    // Replacing a file we could not read would drop everything written by hand.
+    if (!file.load(path))
+        return;
+    const std::pair<const char*, std::string> entries[] = {
+        {"Width", std::to_string(width)},
+        {"Height", std::to_string(height)},
+        {"UseMotionBlur", std::to_string(motionBlur)},
+        {"Despeckle", std::to_string(despeckle)},
+        {"AviFPS", std::to_string(fps)},
+        {"DOF", std::to_string(dof)},
+        {"SuperSample", std::to_string(superSample)},
+        {"DOFScale", realText(dofScale)},
+        {"DOFOffset", realText(dofOffset)},
+        {"FlightAcceleration", realText(flightAcceleration)},
+        {"MaxDepth", realText(maxDepth)},
+        {"MaxAVIFrames", std::to_string(maxAviFrames)},
+    };
+    for (const auto& [key, value] : entries)
+        file.set(OPTIONS_SECTION, key, value);
+    file.save(path);
+}
+
+} // namespace vortigo

@@ -1,0 +1,41 @@
+// The options file "VORTOptions.ini" beside the executable: user preferences
+// that outlive a project. Every key lives in the section "VORT". It is read
+// in full at start-up and by every reset to defaults; "Save as Defaults"
+// writes a subset back; everything else in it is edited by hand.
+//
+// Threads: user-interface thread only. readOptions writes settings the render
+// thread reads, so outside start-up it runs only while the render thread is
+// at rest.
+#pragma once
+
+#include <string>
+
+namespace vortigo {
+
+struct ProjectState;
+
+constexpr const char* OPTIONS_SECTION = "VORT";
+
+// Bounds for the size of the udef array, which is allocated once from MaxUdef.
+constexpr int MAX_UDEF_LIMIT = 65536;
+
+std::string optionsPath();
+
+// Fills the option fields of `s` from the file at `path`, key by key; a
+// missing file or key gives the key's default. Values that would break the
+// studio are mended: MaxUdef is kept within [16, MAX_UDEF_LIMIT], a width or
+// height of 0 or below gives 640 x 480, a maximum width or height of 0 or
+// below gives 1920 x 1080, and a frame rate of 0 or below gives 25.
+void readOptions(ProjectState& s, const std::string& path);
+void readOptions(); // state() from optionsPath()
+
+// Writes the "Save as Defaults" keys, all in one replacement of the file;
+// every other line of the file stays as it was. Reals are written with six
+// decimals and in full, however long; only a text longer than the 31
+// characters readOptions reads is written in scientific form. Failures are
+// not reported, and a file that exists but cannot be read is not touched.
+void writeDefaults(const std::string& path, int width, int height, int motionBlur,
+                   int despeckle, int fps, int dof, int superSample, int maxAviFrames,
+                   float dofScale, float dofOffset, float maxDepth, float flightAcceleration);
+
+} // namespace vortigo

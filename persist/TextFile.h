@@ -1,0 +1,39 @@
+// Plain text files: the animation script and the shader texts. Their bytes
+// are moved between a file and a text buffer exactly as they stand, with no
+// header, encoding marker or line-break conversion.
+//
+// Threads: loadText and saveText run on the user-interface thread (their
+// failure messages are owned by a window). The two byte helpers below show
+// nothing and may be called from any thread.
+#pragma once
+
+#include "platform/Platform.h"
+
+#include <cstddef>
+#include <string>
+
+namespace vortigo {
+
+// Reads at most capacity - 1 bytes of the file at `path` into `buffer` and
+// puts a zero after them. The file is opened for reading only. On failure
+// the user is told which file could not be opened and `buffer` is unchanged.
+bool loadText(WindowId owner, const std::string& path, char* buffer, int capacity);
+
+// Writes `text` up to its terminating zero to `path`. The old file is
+// replaced only once every new byte is safely on disk, keeps its permission
+// bits, and a symbolic link at `path` keeps pointing at the rewritten target.
+// On failure the user is told and the old file is left intact.
+bool saveText(WindowId owner, const std::string& path, const char* text);
+
+// Reads at most maxBytes of the regular file at `path` into `out` (replacing
+// its contents). Returns 0, or the errno value of the failure (ENOENT for a
+// missing file, EINVAL for something that is not a regular file).
+int readFilePrefix(const std::string& path, std::size_t maxBytes, std::string& out);
+
+// Replaces the file at `path`, or the file a chain of symbolic links at
+// `path` ends in, with exactly `size` bytes of `data`: a temporary file in the
+// same folder is written, flushed to disk and renamed over the old one, so a
+// failure at any step leaves the old file as it was. Returns success.
+bool replaceFileContents(const std::string& path, const char* data, std::size_t size);
+
+} // namespace vortigo

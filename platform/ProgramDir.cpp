@@ -1,0 +1,47 @@
+#include "platform/ProgramDir.h"
+
+#include <cstring>
+#include <mutex>
+#include <unistd.h>
+
+namespace vortigo {
+namespace {
+
+std::string g_directory;
+std::once_flag g_once;
+
+std::string directoryOfExecutable() {
+    char buffer[4096];
+    const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (n <= 0) return ".";
+    std::string path(buffer, static_cast<size_t>(n));
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+} // namespace
+
+const std::string& programDirectory() {
+    std::call_once(g_once, [] {
+        if (g_directory.empty()) g_directory = directoryOfExecutable();
+    });
+    return g_directory;
+}
+
+void setProgramDirectory(const std::string& directory) {
+    std::call_once(g_once, [] {});
+    g_directory = directory;
+}
+
+void defaultPath(char* field, int size, const char* name) {
+    std::string path = programDirectory();
+    if (path.empty() || path.back() != '/') path += '/';
+    path += name;
+    const size_t n = std::min(path.size(), static_cast<size_t>(size - 1));
+    std::memcpy(field, path.data(), n);
+    field[n] = 0;
+}
+
+} // namespace vortigo

@@ -1,0 +1,132 @@
+#include "render/FramePipeline.h"
+
+#include "app/ProjectState.h"
+#include "app/Workers.h"
+#include "render/GlContext.h"
+
+#include <new>
+#include <vector>
+
+namespace vortigo {
+namespace {
+
+std::mutex g_frameBufferMutex;
+std::mutex g_sinkMutex;
+FrameSink g_sink;
+
+// Buffers a replaced post-processing thread may still read: kept alive
+// rather than freed under it.
+std::vector<ByteBuffer> g_abandonedFrames;
+
+ByteBuffer allocateFrame(size_t bytes) { return ByteBuffer(new (std::nothrow) uint8_t[bytes]()); }
+
+} // namespace
+
+std::mutex& frameBufferMutex() { return g_frameBufferMutex; }
+
+void setFrameSink(FrameSink sink) {
+    std::lock_guard lock(g_sinkMutex);
+    g_sink = std::move(sink);
+}
+
+bool allocateFrameBuffers() {
+    ProjectState& s = state();
+    if (!waitForPostProcessing(timeouts().postProcessingWaitMs)) {
+        // The stuck thread may still read the old buffers: keep them alive.
+        std::lock_guard lock(g_frameBufferMutex);
+        for (ByteBuffer& b : s.frameRing) g_abandonedFrames.push_back(std::move(b));
+        g_abandonedFrames.push_back(std::move(s.extraFrame));
+        s.renderTarget = nullptr;
+        s.shownFrame = nullptr;
+        s.frameBytes = 0;
+        replacePostProcessingThread();
+    }
+
+    const int width = s.imageWidth;
+    const int height = s.imageHeight;
+    // Sizes that overflow or are not positive cannot be allocated.
+    const int64_t pixels = static_cast<int64_t>(width) * height;
+    const bool sizeOk = width > 0 && height > 0 && pixels <= (int64_t{1} << 28);
+    const size_t bytes = sizeOk ? static_cast<size_t>(pixels) * 3 : 0;
+
+    {
+        std::lock_guard lock(g_frameBufferMutex);
+        s.displayHeader.width = width;
+        s.displayHeader.height = height;
+        s.displayHeader.sizeImage = static_cast<uint32_t>(bytes);
+        s.renderTarget = nullptr;
+        s.shownFrame = nullptr;
+        s.frameBytes = 0;
+        s.frameWidth = s.frameHeight = 0;
+        s.frameRing[0].reset();
+        s.frameRing[1].reset();
+        s.zBuffer.reset();
+        s.extraFrame.reset();
+    }
+
+    ByteBuffer ring0 = sizeOk ? allocateFrame(bytes) : nullptr;
+    ByteBuffer ring1 = ring0 ? allocateFrame(bytes) : nullptr;
+    if (!ring0 || !ring1) {
+        platform().messageBox(WindowId::Main, "Out of memory. Choose a smaller size.",
+                              "Memory Error.", MsgButtons::Ok, MsgIcon::Error);
+        return false;
+    }
+    std::unique_ptr<float[]> depth(new (std::nothrow) float[static_cast<size_t>(pixels)]());
+    if (!depth)
+        platform().messageBox(WindowId::Main, "Out of memory. Could not create z-buffer.",
+                              "Memory Error.", MsgButtons::Ok, MsgIcon::Error);
+    ByteBuffer extra = allocateFrame(bytes);
+    if (!extra)
+        platform().messageBox(WindowId::Main, "Out of memory. Could not create despeckle buffer.",
+                              "Memory Error.", MsgButtons::Ok, MsgIcon::Error);
+
+    {
+        std::lock_guard lock(g_frameBufferMutex);
+        s.frameRing[0] = std::move(ring0);
+        s.frameRing[1] = std::move(ring1);
+        s.zBuffer = std::move(depth);
+        s.extraFrame = std::move(extra);
+        s.ringIndex = 0;
+        s.renderTarget = s.frameRing[0].get();
+        s.shownFrame = s.frameRing[0].get();
+        s.frameBytes = static_cast<int>(bytes);
+        s.frameWidth = width;
+        s.frameHeight = height;
+    }
+
+    s.capturing = 0;
+    return resetGlState(width, height);
+}
+
+void finishFrame() {
+    ProjectState& s = state();
+    uint8_t* frame = s.shownFrame.load(std::memory_order_acquire);
+    {
+        FrameSink sink;
+        {
+            std::lock_guard lock(g_sinkMutex);
+            sink = g_sink;
+        }
+        if (sink && frame) sink(FrameView{frame, s.frameWidth, s.frameHeight});
+    }
+    if (s.renderRun) platform().invalidate(WindowId::Trace);
+    if (s.currentKind == KIND_DEBUG && s.debugText) platform().setEditorText(s.debugText.get());
+}
+
+FrameView shownFrameView() {
+    ProjectState& s = state();
+    if (s.frameBytes == 0) return {};
+    return FrameView{s.shownFrame.load(std::memory_order_acquire), s.frameWidth, s.frameHeight};
+}
+
+std::string statusLineText() {
+    ProjectState& s = state();
+    const int ms = s.frameMs;
+    return formatC("xc:%.3e yc:%.3e zc:%.3e time:%.4f cap:%s, mspf:%i", s.xCenter, s.yCenter,
+                   s.zLens, static_cast<double>(s.animTime), s.capturing ? "on" : "off",
+                   ms >= 100000 ? 0 : ms);
+}
+
+void updateStatusLine(WindowId window) { platform().setTitle(window, statusLineText()); }
+
+} // namespace vortigo

@@ -1,0 +1,295 @@
+#include "render/GlContext.h"
+
+#include <EGL/eglext.h>
+#include <cstdlib>
+#include <cstring>
+
+namespace vortigo {
+namespace {
+
+thread_local std::string t_lastError;
+
+const GlEntryName kEntryNames[] = {
+    {"glActiveTexture", false},      {"glTexImage3DEXT", false},
+    {"glDeleteShader", true},        {"glDeleteProgram", true},
+    {"glCreateShader", true},        {"glShaderSource", true},
+    {"glCompileShader", true},       {"glCreateProgram", true},
+    {"glAttachShader", true},        {"glLinkProgram", true},
+    {"glUseProgram", true},          {"glDetachShader", true},
+    {"glGetShaderiv", true},         {"glGetProgramiv", true},
+    {"glGetProgramInfoLog", true},   {"glGetShaderInfoLog", true},
+    {"glGetUniformLocation", true},  {"glUniform1fv", true},
+    {"glUniform1iv", true},          {"glUniform2fv", false},
+    {"glUniform2iv", true},          {"glUniform3fv", true},
+    {"glUniform4fv", true},          {"glUniformMatrix3fv", false},
+    {"glGenerateMipmap", false},     {"glDeleteFramebuffers", false},
+    {"glGenFramebuffers", false},    {"glBindFramebuffer", false},
+    {"glFramebufferTexture2D", false}, {"glCheckFramebufferStatus", false},
+};
+constexpr int kEntryCount = sizeof kEntryNames / sizeof kEntryNames[0];
+static_assert(kEntryCount == 30);
+
+const char* eglErrorText(EGLint error) {
+    switch (error) {
+    case EGL_SUCCESS: return "no error";
+    case EGL_NOT_INITIALIZED: return "EGL is not initialised";
+    case EGL_BAD_ACCESS: return "the resource is in use by another thread";
+    case EGL_BAD_ALLOC: return "out of memory for the surface or context";
+    case EGL_BAD_ATTRIBUTE: return "an attribute is not supported";
+    case EGL_BAD_CONTEXT: return "bad context";
+    case EGL_BAD_CONFIG: return "no matching frame buffer configuration";
+    case EGL_BAD_CURRENT_SURFACE: return "the current surface is no longer valid";
+    case EGL_BAD_DISPLAY: return "bad display";
+    case EGL_BAD_SURFACE: return "bad surface";
+    case EGL_BAD_MATCH: return "arguments do not match";
+    case EGL_BAD_PARAMETER: return "bad parameter";
+    case EGL_BAD_NATIVE_PIXMAP: return "bad native pixmap";
+    case EGL_BAD_NATIVE_WINDOW: return "bad native window";
+    case EGL_CONTEXT_LOST: return "the context was lost";
+    default: return "unknown EGL error";
+    }
+}
+
+bool fail(const std::string& what) {
+    t_lastError = what + ": " + eglErrorText(eglGetError());
+    return false;
+}
+
+bool hasExtension(const char* list, const char* name) {
+    if (!list) return false;
+    const size_t n = std::strlen(name);
+    for (const char* p = std::strstr(list, name); p; p = std::strstr(p + 1, name))
+        if ((p == list || p[-1] == ' ') && (p[n] == 0 || p[n] == ' ')) return true;
+    return false;
+}
+
+// Mesa's surfaceless platform needs no X server, the device platform serves
+// headless NVIDIA drivers, and the default display is the last resort.
+EGLDisplay openDisplay() {
+    const char* clientExtensions = eglQueryString(EGL_NO_DISPLAY, EGL_EXTENSIONS);
+    auto getPlatformDisplay = reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(
+        eglGetProcAddress("eglGetPlatformDisplayEXT"));
+    if (getPlatformDisplay) {
+        if (hasExtension(clientExtensions, "EGL_MESA_platform_surfaceless")) {
+            EGLDisplay display =
+                getPlatformDisplay(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
+            if (display != EGL_NO_DISPLAY && eglInitialize(display, nullptr, nullptr))
+                return display;
+        }
+        auto queryDevices =
+            reinterpret_cast<PFNEGLQUERYDEVICESEXTPROC>(eglGetProcAddress("eglQueryDevicesEXT"));
+        if (queryDevices && hasExtension(clientExtensions, "EGL_EXT_platform_device")) {
+            EGLDeviceEXT devices[8];
+            EGLint count = 0;
+            if (queryDevices(8, devices, &count)) {
+                for (EGLint i = 0; i < count; ++i) {
+                    EGLDisplay display =
+                        getPlatformDisplay(EGL_PLATFORM_DEVICE_EXT, devices[i], nullptr);
+                    if (display != EGL_NO_DISPLAY && eglInitialize(display, nullptr, nullptr))
+                        return display;
+                }
+            }
+        }
+    }
+    EGLDisplay display = eglGetDisplay(EGL_DEFAULT_DISPLAY);
+    if (display != EGL_NO_DISPLAY && eglInitialize(display, nullptr, nullptr)) return display;
+    return EGL_NO_DISPLAY;
+}
+
+template <typename T> void assign(T& slot, void* address) {
+    slot = reinterpret_cast<T>(address);
+}
+
+} // namespace
+
+GlState& glState() {
+    static GlState instance;
+    return instance;
+}
+
+const GlEntryName* glEntryNames(int* count) {
+    *count = kEntryCount;
+    return kEntryNames;
+}
+
+std::string lastGlContextError() { return t_lastError; }
+
+bool loadEntryPoints(GlState& state, WindowId owner, const ProcLookup& lookup) {
+    void* found[kEntryCount];
+    for (int i = 0; i < kEntryCount; ++i) found[i] = lookup(kEntryNames[i].name);
+
+    GlEntryPoints& gl = state.gl;
+    void** p = found;
+    assign(gl.glActiveTexture, *p++);
+    assign(gl.glTexImage3DEXT, *p++);
+    assign(gl.glDeleteShader, *p++);
+    assign(gl.glDeleteProgram, *p++);
+    assign(gl.glCreateShader, *p++);
+    assign(gl.glShaderSource, *p++);
+    assign(gl.glCompileShader, *p++);
+    assign(gl.glCreateProgram, *p++);
+    assign(gl.glAttachShader, *p++);
+    assign(gl.glLinkProgram, *p++);
+    assign(gl.glUseProgram, *p++);
+    assign(gl.glDetachShader, *p++);
+    assign(gl.glGetShaderiv, *p++);
+    assign(gl.glGetProgramiv, *p++);
+    assign(gl.glGetProgramInfoLog, *p++);
+    assign(gl.glGetShaderInfoLog, *p++);
+    assign(gl.glGetUniformLocation, *p++);
+    assign(gl.glUniform1fv, *p++);
+    assign(gl.glUniform1iv, *p++);
+    assign(gl.glUniform2fv, *p++);
+    assign(gl.glUniform2iv, *p++);
+    assign(gl.glUniform3fv, *p++);
+    assign(gl.glUniform4fv, *p++);
+    assign(gl.glUniformMatrix3fv, *p++);
+    assign(gl.glGenerateMipmap, *p++);
+    assign(gl.glDeleteFramebuffers, *p++);
+    assign(gl.glGenFramebuffers, *p++);
+    assign(gl.glBindFramebuffer, *p++);
+    assign(gl.glFramebufferTexture2D, *p++);
+    assign(gl.glCheckFramebufferStatus, *p++);
+
+    state.framebufferSupported = gl.glDeleteFramebuffers && gl.glGenFramebuffers &&
+                                 gl.glBindFramebuffer && gl.glFramebufferTexture2D &&
+                                 gl.glCheckFramebufferStatus;
+
+    // The uniform and release entries are called without a test, so they
+    // count as required too.
+    for (int i = 0; i < kEntryCount; ++i) {
+        if (kEntryNames[i].required && !found[i]) {
+            t_lastError = std::string("missing OpenGL entry point ") + kEntryNames[i].name;
+            platform().messageBox(owner,
+                                  "Could not get OpenGL process addresses. Expecting 2.0 "
+                                  "functionality.",
+                                  "Shader Error", MsgButtons::Ok, MsgIcon::Error);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool createGlContext(GlState& state, int width, int height, WindowId owner) {
+    state.framebufferObject = 0;
+    for (GLuint& t : state.layerTexture) t = 0;
+    if (width <= 0 || height <= 0) {
+        t_lastError = "the drawing surface has no size";
+        return false;
+    }
+
+    state.glDc = openDisplay();
+    if (state.glDc == EGL_NO_DISPLAY) return fail("no EGL display");
+    if (!eglBindAPI(EGL_OPENGL_API)) {
+        fail("desktop OpenGL is not available through EGL");
+        releaseGlContext(state);
+        return false;
+    }
+    const EGLint configAttributes[] = {
+        EGL_SURFACE_TYPE, EGL_PBUFFER_BIT, EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT,
+        EGL_RED_SIZE, 8, EGL_GREEN_SIZE, 8, EGL_BLUE_SIZE, 8, EGL_ALPHA_SIZE, 8,
+        EGL_DEPTH_SIZE, 16, EGL_NONE};
+    EGLConfig config = nullptr;
+    EGLint configCount = 0;
+    if (!eglChooseConfig(state.glDc, configAttributes, &config, 1, &configCount) ||
+        configCount < 1) {
+        fail("no RGBA 8/8/8/8 configuration with 16 depth bits");
+        releaseGlContext(state);
+        return false;
+    }
+    const EGLint surfaceAttributes[] = {EGL_WIDTH, width, EGL_HEIGHT, height, EGL_NONE};
+    state.glWindow = eglCreatePbufferSurface(state.glDc, config, surfaceAttributes);
+    if (state.glWindow == EGL_NO_SURFACE) {
+        fail("cannot create the drawing surface");
+        releaseGlContext(state);
+        return false;
+    }
+    state.surfaceWidth = width;
+    state.surfaceHeight = height;
+    state.glContext = eglCreateContext(state.glDc, config, EGL_NO_CONTEXT, nullptr);
+    if (state.glContext == EGL_NO_CONTEXT) {
+        fail("cannot create the OpenGL context");
+        releaseGlContext(state);
+        return false;
+    }
+    if (!eglMakeCurrent(state.glDc, state.glWindow, state.glWindow, state.glContext)) {
+        fail("cannot make the OpenGL context current");
+        releaseGlContext(state);
+        return false;
+    }
+
+    glGenTextures(4, state.layerTexture);
+    if (!loadEntryPoints(state, owner, [](const char* name) {
+            return reinterpret_cast<void*>(eglGetProcAddress(name));
+        })) {
+        releaseGlContext(state);
+        return false;
+    }
+    if (state.framebufferSupported) state.gl.glGenFramebuffers(1, &state.framebufferObject);
+    return true;
+}
+
+void releaseGlContext(GlState& state) {
+    GlEntryPoints& gl = state.gl;
+    const bool current = state.glContext != EGL_NO_CONTEXT &&
+                         eglGetCurrentContext() == state.glContext;
+    if (current) {
+        if (state.dofProgram && gl.glDeleteProgram) {
+            if (gl.glDetachShader) {
+                if (state.dofVertexShader) gl.glDetachShader(state.dofProgram, state.dofVertexShader);
+                if (state.dofFragmentShader)
+                    gl.glDetachShader(state.dofProgram, state.dofFragmentShader);
+            }
+        }
+        if (gl.glDeleteShader) {
+            if (state.dofVertexShader) gl.glDeleteShader(state.dofVertexShader);
+            if (state.dofFragmentShader) gl.glDeleteShader(state.dofFragmentShader);
+        }
+        if (state.dofProgram && gl.glDeleteProgram) gl.glDeleteProgram(state.dofProgram);
+        for (GLuint* t : {&state.volumeTexture, &state.dataTexture, &state.dofTexture})
+            if (*t) glDeleteTextures(1, t);
+        for (GLuint& t : state.layerTexture)
+            if (t) glDeleteTextures(1, &t);
+        if (state.framebufferObject && gl.glDeleteFramebuffers)
+            gl.glDeleteFramebuffers(1, &state.framebufferObject);
+    }
+    state.dofProgram = state.dofVertexShader = state.dofFragmentShader = 0;
+    state.volumeTexture = state.dataTexture = state.dofTexture = 0;
+    for (GLuint& t : state.layerTexture) t = 0;
+    state.framebufferObject = 0;
+
+    if (state.glDc != EGL_NO_DISPLAY) {
+        if (current) eglMakeCurrent(state.glDc, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+        if (state.glContext != EGL_NO_CONTEXT) eglDestroyContext(state.glDc, state.glContext);
+        if (state.glWindow != EGL_NO_SURFACE) eglDestroySurface(state.glDc, state.glWindow);
+        eglTerminate(state.glDc);
+        eglReleaseThread();
+    }
+    state.glContext = EGL_NO_CONTEXT;
+    state.glWindow = EGL_NO_SURFACE;
+    state.glDc = EGL_NO_DISPLAY;
+    state.surfaceWidth = state.surfaceHeight = 0;
+
+    std::free(state.dofBuffer);
+    state.dofBuffer = nullptr;
+    state.dofBufferWidth = state.dofBufferHeight = 0;
+    state.framebufferSupported = false;
+    state.gl = GlEntryPoints{};
+}
+
+bool resetGlState(int width, int height) {
+    glGetError();
+    glViewport(0, 0, width, height);
+    glColor4f(1, 1, 1, 1);
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    glDisable(GL_LIGHTING);
+    glEnable(GL_TEXTURE_2D);
+    glEnable(GL_DEPTH_TEST);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    return glGetError() == GL_NO_ERROR;
+}
+
+} // namespace vortigo

@@ -1,0 +1,15 @@
+# Fails when the core archive refers to any Qt symbol.
+execute_process(COMMAND nm -C --undefined-only ${ARCHIVE}
+  OUTPUT_VARIABLE symbols RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${ARCHIVE}")
+endif()
+string(REGEX MATCHALL "[^\n]*Q(Widget|Application|Dialog|MainWindow|Object|String)[^\n]*" found "${symbols}")
+if(found)
+  list(GET found 0 first)
+  message(FATAL_ERROR "the core library uses Qt: ${first}")
+endif()
+string(LENGTH "${symbols}" length)
+if(length LESS 100)
+  message(FATAL_ERROR "no symbols read from ${ARCHIVE}: the check would prove nothing")
+endif()

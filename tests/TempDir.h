@@ -1,0 +1,39 @@
+// A temporary folder for one test, removed with everything in it.
+#pragma once
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace vortigo::test {
+
+class TempDir {
+public:
+    TempDir() {
+        char pattern[] = "/tmp/vortigo-test-XXXXXX";
+        const char* made = mkdtemp(pattern);
+        m_path = made ? made : "/tmp";
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(m_path, ignored);
+    }
+    const std::string& path() const { return m_path; }
+    std::string file(const std::string& name) const { return m_path + "/" + name; }
+    void write(const std::string& name, const std::string& bytes) const {
+        std::ofstream(file(name), std::ios::binary) << bytes;
+    }
+
+private:
+    std::string m_path;
+};
+
+// A program folder holding the shipped default texts.
+inline void copyDefaultTexts(const TempDir& dir) {
+    for (const char* name : {"default_vertex_shader.vert", "default_fragment_shader.frag",
+                             "default_animation_script.anim"})
+        std::filesystem::copy_file(std::string(VORTIGO_DEFAULTS_DIR) + "/" + name, dir.file(name));
+}
+
+} // namespace vortigo::test

@@ -1,0 +1,11 @@
+// Every core test runs against the headless platform, installed once here.
+#include "platform/HeadlessPlatform.h"
+
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    static vortigo::HeadlessPlatform headless;
+    vortigo::setPlatform(&headless);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,236 @@
+#include "persist/Options.h"
+
+#include "app/ProjectState.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <tuple>
+#include <stdlib.h>
+
+using namespace vortigo;
+namespace fs = std::filesystem;
+
+namespace {
+
+class OptionsTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/vortigo-options-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        m_dir = pattern;
+        m_path = m_dir + "/VORTOptions.ini";
+        m_state = std::make_unique<ProjectState>();
+        scramble(*m_state);
+    }
+    void TearDown() override { fs::remove_all(m_dir); }
+
+    // Values no default has, so a key that is not read shows up.
+    static void scramble(ProjectState& s)
+    {
+        s.imageWidth = s.imageHeight = s.aviFps = 7777;
+        s.useMotionBlur = s.despeckle = s.dofEnabled = s.superSample = 7777;
+        s.traceWindowLeft = s.traceWindowTop = s.editWindowLeft = s.editWindowTop = 7777;
+        s.editWindowWidth = s.editWindowHeight = s.fontSize = s.maxAviFrames = 7777;
+        s.maxWidth = s.maxHeight = s.maxUdef = 7777;
+        s.dofScale = s.dofOffset = s.maxDepth = s.animationSpeed = 77.0f;
+        s.udefDelta = s.flightAcceleration = s.flightRotationSpeed = 77.0f;
+        s.textColour = s.backgroundColour = Colour{7, 7, 7};
+        std::memset(s.fontFamily, 'x', sizeof s.fontFamily - 1);
+        std::memset(s.libraries, 'x', sizeof s.libraries - 1);
+        std::memset(s.includePath, 'x', sizeof s.includePath - 1);
+    }
+
+    void writeFile(const std::string& bytes) const { std::ofstream(m_path, std::ios::binary) << bytes; }
+    std::string readFile() const
+    {
+        std::ifstream in(m_path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    ProjectState& read()
+    {
+        readOptions(*m_state, m_path);
+        return *m_state;
+    }
+
+    std::string m_dir;
+    std::string m_path;
+    std::unique_ptr<ProjectState> m_state;
+};
+
+// Tuples keep the long field lists readable; each line is one group of keys.
+void expectOptions(const ProjectState& s, std::tuple<int, int, int, int> size,
+                   std::tuple<int, int, int, int> switches, std::tuple<int, int, int, int, int, int> windows,
+                   std::tuple<float, float, float, float, float, float, float> reals,
+                   const char* font, std::tuple<int, int, int, int, int, int, int> fontAndColours,
+                   const char* libraries, const char* includePath, std::tuple<int, int, int> limits)
+{
+    EXPECT_EQ(std::tuple(s.imageWidth, s.imageHeight, s.aviFps, s.maxAviFrames), size);
+    EXPECT_EQ(std::tuple(s.useMotionBlur, s.despeckle, s.dofEnabled, s.superSample), switches);
+    EXPECT_EQ(std::tuple(s.traceWindowLeft, s.traceWindowTop, s.editWindowLeft, s.editWindowTop,
+                         s.editWindowWidth, s.editWindowHeight),
+              windows);
+    EXPECT_EQ(std::tuple(s.dofScale, s.dofOffset, s.maxDepth, s.animationSpeed, s.udefDelta,
+                         s.flightAcceleration, s.flightRotationSpeed),
+              reals);
+    EXPECT_STREQ(s.fontFamily, font);
+    EXPECT_EQ(std::tuple(s.fontSize, +s.textColour.red, +s.textColour.green, +s.textColour.blue,
+                         +s.backgroundColour.red, +s.backgroundColour.green,
+                         +s.backgroundColour.blue),
+              fontAndColours);
+    EXPECT_STREQ(s.libraries, libraries);
+    EXPECT_STREQ(s.includePath, includePath);
+    EXPECT_EQ(std::tuple(s.maxWidth, s.maxHeight, s.maxUdef), limits);
+}
+
+void expectDefaults(const ProjectState& s)
+{
+    expectOptions(s, {640, 480, 25, 0}, {0, 0, 0, 0}, {0, 0, 520, 0, 512, 640},
+                  {2.0f, 0.1f, 10.0f, 0.01f, 0.01f, 0.0005f, 1.0f}, "Verdana",
+                  {10, 0, 225, 0, 64, 64, 64}, "", "", {1920, 1080, 32});
+}
+
+TEST_F(OptionsTest, MissingOrUnreadableFileGivesEveryDefault)
+{
+    expectDefaults(read());
+    scramble(*m_state);
+    fs::create_directory(m_path);
+    expectDefaults(read());
+}
+
+TEST_F(OptionsTest, ReadsEveryKeyInAnyLetterCase)
+{
+    writeFile("[vort]\nwidth=800\nHEIGHT=600\naviFps=30\nusemotionblur=1\nDESPECKLE=2\ndof=3\n"
+              "supersample=4\ntracewindowleft=-10\ntracewindowtop=20\neditwindowleft=30\n"
+              "editwindowtop=40\neditwindowwidth=700\neditwindowheight=900\ndofscale=3.5\n"
+              "dofoffset=0.25\nmaxdepth=12.5\nanimationspeed=0.125\nudefdelta=0.5\n"
+              "flightacceleration=0.0625\nflightrotationspeed=2\nfontfamily=Courier New\n"
+              "fontsize=12\ntextred=1\ntextgreen=2\ntextblue=3\nbgred=4\nbggreen=5\nbgblue=6\n"
+              "maxaviframes=900\nlibraries=/usr/lib/libm.a\nincludepath=/opt/inc\n"
+              "maxwidth=4096\nmaxheight=2160\nmaxudef=64\n");
+    expectOptions(read(), {800, 600, 30, 900}, {1, 2, 3, 4}, {-10, 20, 30, 40, 700, 900},
+                  {3.5f, 0.25f, 12.5f, 0.125f, 0.5f, 0.0625f, 2.0f}, "Courier New",
+                  {12, 1, 2, 3, 4, 5, 6}, "/usr/lib/libm.a", "/opt/inc", {4096, 2160, 64});
+}
+
+TEST_F(OptionsTest, PresentValuesWithoutANumberReadZero)
+{
+    writeFile("[VORT]\nMaxAVIFrames=abc\nFontSize=\nDOFScale=x1\nMaxDepth=\nUdefDelta=1,5\n"
+              "TextGreen=green\n");
+    const ProjectState& s = read();
+    EXPECT_EQ(std::tuple(s.maxAviFrames, s.fontSize, +s.textColour.green), std::tuple(0, 0, 0));
+    EXPECT_EQ(std::tuple(s.dofScale, s.maxDepth, s.udefDelta), std::tuple(0.0f, 0.0f, 1.0f));
+}
+
+TEST_F(OptionsTest, ColoursKeepTheirLowEightBits)
+{
+    writeFile("[VORT]\nTextRed=511\nTextGreen=-1\nTextBlue=256\nBGRed=-256\nBGGreen=99999999999\n");
+    const ProjectState& s = read(); // BGGreen is clamped to INT_MAX first
+    EXPECT_EQ(std::tuple(+s.textColour.red, +s.textColour.green, +s.textColour.blue),
+              std::tuple(255, 255, 0));
+    EXPECT_EQ(std::tuple(+s.backgroundColour.red, +s.backgroundColour.green, +s.backgroundColour.blue),
+              std::tuple(0, 255, 64));
+}
+
+TEST_F(OptionsTest, HugeNumbersStayFinite)
+{
+    writeFile("[VORT]\nWidth=99999999999999\nHeight=-99999999999999\nEditWindowTop=-99999999999\n"
+              "MaxDepth=1e999\nDOFScale=1e39\nDOFOffset=-1e39\nAnimationSpeed=inf\n"
+              "UdefDelta=nan\nFlightRotationSpeed=3e38\n");
+    const ProjectState& s = read();
+    // The negative height sends both sizes back.
+    EXPECT_EQ(std::tuple(s.imageWidth, s.imageHeight, s.editWindowTop), std::tuple(640, 480, INT_MIN));
+    EXPECT_EQ(std::tuple(s.maxDepth, s.dofScale, s.dofOffset, s.animationSpeed, s.udefDelta),
+              std::tuple(0.0f, 0.0f, 0.0f, 0.0f, 0.0f));
+    EXPECT_EQ(s.flightRotationSpeed, 3e38f);
+}
+
+TEST_F(OptionsTest, TextsAreCutToTheirBuffers)
+{
+    const std::string zeros30(30, '0'), zeros31(31, '0');
+    writeFile("[VORT]\nFontFamily=" + std::string(100, 'F') + "\nLibraries=" +
+              std::string(300, 'L') + "\nIncludePath=" + std::string(259, 'I') +
+              "\nDOFScale=" + zeros30 + "7\nDOFOffset=" + zeros31 + "7\n");
+    const ProjectState& s = read();
+    EXPECT_EQ(std::string(s.fontFamily), std::string(31, 'F'));
+    EXPECT_EQ(std::string(s.libraries), std::string(259, 'L'));
+    EXPECT_EQ(std::string(s.includePath), std::string(259, 'I'));
+    EXPECT_FLOAT_EQ(s.dofScale, 7.0f); // 31 characters: whole
+    EXPECT_EQ(s.dofOffset, 0.0f);      // 32 characters: the 7 is cut off
+}
+
+TEST_F(OptionsTest, UnusableSizesAndCountsAreMended)
+{
+    writeFile("[VORT]\nWidth=0\nHeight=600\nAviFPS=0\nMaxWidth=-1\nMaxHeight=2000\nMaxUdef=3\n");
+    ProjectState& s = read();
+    EXPECT_EQ(std::tuple(s.imageWidth, s.imageHeight, s.aviFps), std::tuple(640, 480, 25));
+    EXPECT_EQ(std::tuple(s.maxWidth, s.maxHeight, s.maxUdef), std::tuple(1920, 1080, MIN_UDEF));
+
+    // A width beyond MaxWidth is usable and taken as it stands.
+    writeFile("[VORT]\nWidth=5000\nHeight=1\nAviFPS=-3\nMaxUdef=2000000000\n");
+    read();
+    EXPECT_EQ(std::tuple(s.imageWidth, s.imageHeight, s.aviFps), std::tuple(5000, 1, 25));
+    EXPECT_EQ(s.maxUdef, MAX_UDEF_LIMIT);
+
+    writeFile("[VORT]\nMaxUdef=16\n");
+    EXPECT_EQ(read().maxUdef, 16);
+}
+
+TEST_F(OptionsTest, WriteDefaultsWritesTheTwelveKeysInOrder)
+{
+    writeDefaults(m_path, 800, 600, 1, 0, 30, 1, 0, 500, 2.0f, 0.1f, 12.5f, 0.001f);
+    EXPECT_EQ(readFile(), "[VORT]\nWidth=800\nHeight=600\nUseMotionBlur=1\nDespeckle=0\n"
+                          "AviFPS=30\nDOF=1\nSuperSample=0\nDOFScale=2.000000\n"
+                          "DOFOffset=0.100000\nFlightAcceleration=0.001000\n"
+                          "MaxDepth=12.500000\nMaxAVIFrames=500\n");
+
+    const ProjectState& s = read();
+    EXPECT_EQ(std::tuple(s.imageWidth, s.imageHeight, s.aviFps, s.maxAviFrames),
+              std::tuple(800, 600, 30, 500));
+    EXPECT_EQ(std::tuple(s.useMotionBlur, s.despeckle, s.dofEnabled), std::tuple(1, 0, 1));
+    EXPECT_EQ(std::tuple(s.dofOffset, s.maxDepth, s.flightAcceleration),
+              std::tuple(0.1f, 12.5f, 0.001f));
+}
+
+TEST_F(OptionsTest, WriteDefaultsKeepsHandWrittenLines)
+{
+    writeFile("; hand-made\r\n[vort]\r\nFontFamily = Courier New\r\nwidth=1\r\n"
+              "Libraries=/usr/lib/x.a\r\n\r\n[Extra]\r\nMaxDepth=3\r\n");
+    writeDefaults(m_path, 800, 600, 0, 0, 25, 0, 0, 0, 2.0f, 0.1f, 10.0f, 0.0005f);
+    EXPECT_EQ(readFile(), "; hand-made\r\n[vort]\r\nFontFamily = Courier New\r\nWidth=800\r\n"
+                          "Libraries=/usr/lib/x.a\r\nHeight=600\r\nUseMotionBlur=0\r\n"
+                          "Despeckle=0\r\nAviFPS=25\r\nDOF=0\r\nSuperSample=0\r\n"
+                          "DOFScale=2.000000\r\nDOFOffset=0.100000\r\n"
+                          "FlightAcceleration=0.000500\r\nMaxDepth=10.000000\r\n"
+                          "MaxAVIFrames=0\r\n\r\n[Extra]\r\nMaxDepth=3\r\n");
+}
+
+TEST_F(OptionsTest, WriteDefaultsWritesLargeRealsSoTheyReadBack)
+{
+    writeDefaults(m_path, 640, 480, 0, 0, 25, 0, 0, 0, 1e23f, -1e9f, 3e38f, -2e30f);
+    const std::string text = readFile();
+    EXPECT_NE(text.find("\nDOFOffset=-1000000000.000000\n"), std::string::npos);
+    EXPECT_NE(text.find("\nMaxDepth=3e+38\n"), std::string::npos);
+    EXPECT_NE(text.find("\nFlightAcceleration=-2e+30\n"), std::string::npos);
+    const ProjectState& s = read(); // 1e23 still fits 31 characters of fixed text
+    EXPECT_EQ(std::tuple(s.dofScale, s.dofOffset, s.maxDepth, s.flightAcceleration),
+              std::tuple(1e23f, -1e9f, 3e38f, -2e30f));
+}
+
+TEST_F(OptionsTest, WriteDefaultsFailsQuietlyAndLeavesUnreadableFilesAlone)
+{
+    writeDefaults(m_dir + "/missing/VORTOptions.ini", 1, 1, 0, 0, 1, 0, 0, 0, 1, 1, 1, 1);
+    EXPECT_FALSE(fs::exists(m_dir + "/missing"));
+
+    fs::create_directory(m_path);
+    writeDefaults(m_path, 1, 1, 0, 0, 1, 0, 0, 0, 1, 1, 1, 1);
+    EXPECT_TRUE(fs::is_directory(m_path));
+}
+
+} // namespace

@@ -1,0 +1,216 @@
+#include "persist/TextFile.h"
+
+#include "app/ProjectState.h"
+#include "platform/HeadlessPlatform.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace vortigo;
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const SAVE_ERROR = "There has been an error saving the script file.";
+
+class TextFileTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/vortigo-text-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        m_dir = pattern;
+        m_path = m_dir + "/script.anim";
+        setPlatform(&m_headless);
+        m_buffer = std::make_unique<char[]>(TEXT_SIZE);
+        std::memset(m_buffer.get(), '#', TEXT_SIZE);
+    }
+    void TearDown() override
+    {
+        fs::remove_all(m_dir);
+        setPlatform(nullptr);
+    }
+
+    static void writeFile(const std::string& path, const std::string& bytes)
+    {
+        std::ofstream(path, std::ios::binary) << bytes;
+    }
+    static std::string readFile(const std::string& path)
+    {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    bool load(const std::string& path) { return loadText(WindowId::Main, path, m_buffer.get(), TEXT_SIZE); }
+    size_t entriesInFolder() const
+    {
+        return static_cast<size_t>(std::distance(fs::directory_iterator(m_dir), {}));
+    }
+    void expectOneMessage(const std::string& text) const
+    {
+        const auto boxes = m_headless.messageBoxes();
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].owner, WindowId::Main);
+        EXPECT_EQ(boxes[0].text, text);
+        EXPECT_EQ(boxes[0].caption, "File Error");
+        EXPECT_EQ(boxes[0].buttons, MsgButtons::Ok);
+        EXPECT_EQ(boxes[0].icon, MsgIcon::Error);
+    }
+
+    HeadlessPlatform m_headless;
+    std::string m_dir;
+    std::string m_path;
+    std::unique_ptr<char[]> m_buffer;
+};
+
+TEST_F(TextFileTest, LoadCutsLongFilesToTheBuffer)
+{
+    std::string bytes(TEXT_SIZE + 100, 'a');
+    bytes[TEXT_SIZE - 2] = 'z'; // the last byte that fits
+    bytes[TEXT_SIZE - 1] = 'Q'; // the first byte that does not
+    writeFile(m_path, bytes);
+    ASSERT_TRUE(load(m_path));
+    EXPECT_EQ(m_buffer[TEXT_SIZE - 2], 'z');
+    EXPECT_EQ(m_buffer[TEXT_SIZE - 1], '\0');
+    EXPECT_EQ(std::strlen(m_buffer.get()), size_t(TEXT_SIZE - 1));
+
+    char small[4];
+    ASSERT_TRUE(loadText(WindowId::Main, m_path, small, sizeof small));
+    EXPECT_STREQ(small, "aaa");
+    EXPECT_TRUE(m_headless.messageBoxes().empty());
+}
+
+TEST_F(TextFileTest, LoadKeepsBytesAsTheyStand)
+{
+    writeFile(m_path, "");
+    ASSERT_TRUE(load(m_path));
+    EXPECT_EQ(m_buffer[0], '\0');
+    EXPECT_EQ(m_buffer[1], '#');
+
+    const std::string bytes("line\r\n\xff\xfe\0tail\n", 14);
+    writeFile(m_path, bytes);
+    ASSERT_TRUE(load(m_path));
+    EXPECT_EQ(std::string(m_buffer.get(), bytes.size() + 1), bytes + '\0');
+}
+
+TEST_F(TextFileTest, LoadOfAReadOnlyFileSucceeds)
+{
+    writeFile(m_path, "void udSetup() {}\r\n");
+    ASSERT_EQ(chmod(m_path.c_str(), 0444), 0);
+    ASSERT_TRUE(load(m_path));
+    EXPECT_STREQ(m_buffer.get(), "void udSetup() {}\r\n");
+}
+
+TEST_F(TextFileTest, FailedLoadNamesThePathAndLeavesTheBuffer)
+{
+    const std::string missing = m_dir + "/missing.frag";
+    EXPECT_FALSE(load(missing));
+    expectOneMessage("There has been an error opening the text file: " + missing);
+    EXPECT_EQ(m_buffer[0], '#');
+
+    m_headless.clearRecords();
+    EXPECT_FALSE(load(m_dir)); // a folder is no text
+    expectOneMessage("There has been an error opening the text file: " + m_dir);
+    EXPECT_EQ(m_buffer[0], '#');
+}
+
+TEST_F(TextFileTest, SavedTextLoadsBackByteForByte)
+{
+    writeFile(m_path, std::string(5000, 'o')); // an older, longer text
+    const std::string text = "float x;\r\nvoid main()\r\n{\r\n}\r\n\xc3\xa9\n\r";
+    ASSERT_TRUE(saveText(WindowId::Main, m_path, text.c_str()));
+    EXPECT_EQ(readFile(m_path), text);
+    ASSERT_TRUE(load(m_path));
+    EXPECT_EQ(std::string(m_buffer.get()), text);
+
+    ASSERT_TRUE(saveText(WindowId::Main, m_path, ""));
+    EXPECT_EQ(fs::file_size(m_path), 0u);
+    EXPECT_EQ(entriesInFolder(), 1u); // no temporary file left behind
+    EXPECT_TRUE(m_headless.messageBoxes().empty());
+}
+
+TEST_F(TextFileTest, SaveKeepsPermissionBits)
+{
+    writeFile(m_path, "old");
+    for (mode_t mode : {0640, 0600, 0755}) {
+        ASSERT_EQ(chmod(m_path.c_str(), mode), 0);
+        ASSERT_TRUE(saveText(WindowId::Main, m_path, "new"));
+        struct stat info;
+        ASSERT_EQ(stat(m_path.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, mode);
+    }
+}
+
+TEST_F(TextFileTest, SaveWritesThroughSymbolicLinks)
+{
+    fs::create_directory(m_dir + "/real");
+    const std::string target = m_dir + "/real/shader.frag";
+    writeFile(target, "old");
+    const std::string hop = m_dir + "/hop.frag";
+    ASSERT_EQ(symlink("real/shader.frag", hop.c_str()), 0); // relative link
+    ASSERT_EQ(symlink(hop.c_str(), m_path.c_str()), 0);     // a chain of two
+
+    ASSERT_TRUE(saveText(WindowId::Main, m_path, "new"));
+    EXPECT_TRUE(fs::is_symlink(m_path));
+    EXPECT_TRUE(fs::is_symlink(hop));
+    EXPECT_EQ(readFile(target), "new");
+
+    const std::string dangling = m_dir + "/dangling.vert";
+    ASSERT_EQ(symlink("created.vert", dangling.c_str()), 0);
+    ASSERT_TRUE(saveText(WindowId::Main, dangling, "made"));
+    EXPECT_TRUE(fs::is_symlink(dangling));
+    EXPECT_EQ(readFile(m_dir + "/created.vert"), "made");
+}
+
+TEST_F(TextFileTest, SaveThatCannotStartReportsAndTouchesNothing)
+{
+    EXPECT_FALSE(saveText(WindowId::Main, m_dir + "/missing/script.anim", "text"));
+    expectOneMessage(SAVE_ERROR);
+
+    const std::string folder = m_dir + "/folder.anim";
+    fs::create_directory(folder);
+    writeFile(folder + "/inside", "kept");
+    m_headless.clearRecords();
+    EXPECT_FALSE(saveText(WindowId::Main, folder, "text"));
+    expectOneMessage(SAVE_ERROR);
+    EXPECT_EQ(readFile(folder + "/inside"), "kept");
+
+    const std::string loop = m_dir + "/loop.anim";
+    ASSERT_EQ(symlink("loop.anim", loop.c_str()), 0);
+    m_headless.clearRecords();
+    EXPECT_FALSE(saveText(WindowId::Main, loop, "text"));
+    expectOneMessage(SAVE_ERROR);
+}
+
+// A write that fails half-way (here: the file size limit) must leave the old
+// text whole, because the editor's copy may be the only other one.
+TEST_F(TextFileTest, SaveFailingWhileWritingKeepsTheOldFile)
+{
+    writeFile(m_path, "the old script");
+    rlimit previous;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &previous), 0);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = previous;
+    small.rlim_cur = 64;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+
+    const bool saved = saveText(WindowId::Main, m_path, std::string(1000, 'n').c_str());
+
+    setrlimit(RLIMIT_FSIZE, &previous);
+    std::signal(SIGXFSZ, previousHandler);
+    EXPECT_FALSE(saved);
+    expectOneMessage(SAVE_ERROR);
+    EXPECT_EQ(readFile(m_path), "the old script");
+    EXPECT_EQ(entriesInFolder(), 1u);
+}
+
+} // namespace

@@ -1,0 +1,130 @@
+#include "platform/HeadlessPlatform.h"
+#include "render/FrameRenderer.h"
+#include "render/GlContext.h"
+
+#include <gtest/gtest.h>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+namespace vortigo {
+namespace {
+
+// GL work runs on a thread of its own, as on the render thread.
+template <typename F> void onGlThread(F&& body) {
+    std::thread thread(std::forward<F>(body));
+    thread.join();
+}
+
+TEST(GlContext, CreatesACurrentContextWithEveryEntryPointOnTheCallingThread) {
+    HeadlessPlatform headless;
+    setPlatform(&headless);
+    onGlThread([] {
+        GlState gl;
+        ASSERT_TRUE(createGlContext(gl, 256, 128, WindowId::Main)) << lastGlContextError();
+        EXPECT_EQ(eglGetCurrentContext(), gl.glContext);
+        EXPECT_EQ(gl.surfaceWidth, 256);
+        EXPECT_NE(gl.gl.glCreateShader, nullptr);
+        EXPECT_NE(gl.gl.glActiveTexture, nullptr);
+        EXPECT_NE(gl.gl.glGenerateMipmap, nullptr);
+        EXPECT_TRUE(gl.framebufferSupported);
+        EXPECT_NE(gl.framebufferObject, 0u);
+        for (GLuint t : gl.layerTexture) EXPECT_NE(t, 0u);
+        EXPECT_TRUE(resetGlState(256, 128));
+        releaseGlContext(gl);
+        EXPECT_EQ(gl.glContext, EGL_NO_CONTEXT);
+        EXPECT_EQ(eglGetCurrentContext(), EGL_NO_CONTEXT);
+        EXPECT_EQ(gl.layerTexture[0], 0u);
+    });
+    EXPECT_TRUE(headless.messageBoxes().empty());
+}
+
+TEST(GlContext, MissingRequiredEntryPointIsReportedOnce) {
+    HeadlessPlatform headless;
+    setPlatform(&headless);
+    GlState gl;
+    const bool ok = loadEntryPoints(gl, WindowId::Main, [](const char* name) -> void* {
+        static int dummy;
+        return std::strcmp(name, "glCompileShader") == 0 ? nullptr : &dummy;
+    });
+    EXPECT_FALSE(ok);
+    const auto boxes = headless.messageBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text,
+              "Could not get OpenGL process addresses. Expecting 2.0 functionality.");
+    EXPECT_EQ(boxes[0].caption, "Shader Error");
+    EXPECT_EQ(boxes[0].owner, WindowId::Main);
+}
+
+TEST(GlContext, OptionalEntryPointsMayBeMissing) {
+    HeadlessPlatform headless;
+    setPlatform(&headless);
+    GlState gl;
+    const bool ok = loadEntryPoints(gl, WindowId::Main, [](const char* name) -> void* {
+        static int dummy;
+        for (const char* missing : {"glActiveTexture", "glTexImage3DEXT", "glGenerateMipmap",
+                                    "glBindFramebuffer", "glUniform2fv", "glUniformMatrix3fv"})
+            if (std::strcmp(name, missing) == 0) return nullptr;
+        return &dummy;
+    });
+    EXPECT_TRUE(ok);
+    EXPECT_FALSE(gl.framebufferSupported);
+    EXPECT_EQ(gl.gl.glActiveTexture, nullptr);
+    EXPECT_TRUE(headless.messageBoxes().empty());
+}
+
+TEST(GlContext, EntryPointsAreLookedUpInTheirOrder) {
+    std::vector<std::string> asked;
+    GlState gl;
+    loadEntryPoints(gl, WindowId::None, [&](const char* name) -> void* {
+        asked.emplace_back(name);
+        static int dummy;
+        return &dummy;
+    });
+    ASSERT_EQ(asked.size(), 30u);
+    EXPECT_EQ(asked.front(), "glActiveTexture");
+    EXPECT_EQ(asked[4], "glCreateShader");
+    EXPECT_EQ(asked[15], "glGetShaderInfoLog");
+    EXPECT_EQ(asked.back(), "glCheckFramebufferStatus");
+}
+
+TEST(FrameReadBack, OddWidthsArePackedWithoutPaddingAsBlueGreenRed) {
+    onGlThread([] {
+        GlState& gl = glState();
+        ASSERT_TRUE(createGlContext(gl, 64, 64, WindowId::None)) << lastGlContextError();
+        ASSERT_TRUE(resetGlState(33, 7));
+        glClearColor(1.0f, 0.0f, 0.0f, 1.0f); // red
+        glClear(GL_COLOR_BUFFER_BIT);
+        std::vector<uint8_t> frame(33 * 7 * 3 + 16, 0xEE);
+        readBackFrame(frame.data(), 33, 7);
+        for (size_t i = 0; i < 33 * 7; ++i) {
+            ASSERT_EQ(frame[i * 3 + 0], 0) << "pixel " << i;
+            ASSERT_EQ(frame[i * 3 + 1], 0);
+            ASSERT_EQ(frame[i * 3 + 2], 255);
+        }
+        for (size_t i = 33 * 7 * 3; i < frame.size(); ++i) ASSERT_EQ(frame[i], 0xEE);
+        releaseGlContext(gl);
+    });
+}
+
+TEST(FrameReadBack, AFrameLargerThanTheSurfaceReadsOnlyTheSurface) {
+    onGlThread([] {
+        GlState& gl = glState();
+        ASSERT_TRUE(createGlContext(gl, 16, 8, WindowId::None)) << lastGlContextError();
+        glClearColor(0.0f, 0.0f, 1.0f, 1.0f); // blue
+        glClear(GL_COLOR_BUFFER_BIT);
+        const int width = 40, height = 20;
+        std::vector<uint8_t> frame(width * height * 3 + 8, 0xEE);
+        readBackFrame(frame.data(), width, height);
+        EXPECT_EQ(frame[0], 255);                       // inside the surface
+        EXPECT_EQ(frame[(15 + 7 * width) * 3], 255);    // its top right pixel
+        EXPECT_EQ(frame[(16 + 7 * width) * 3], 0);      // right of it: cleared
+        EXPECT_EQ(frame[(0 + 8 * width) * 3], 0);       // above it: cleared
+        for (int i = width * height * 3; i < static_cast<int>(frame.size()); ++i)
+            ASSERT_EQ(frame[i], 0xEE);
+        releaseGlContext(gl);
+    });
+}
+
+} // namespace
+} // namespace vortigo
