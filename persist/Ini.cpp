@@ -24,31 +24,26 @@ struct Parsed {
     std::string_view value;
 };
 
-bool nextLine(const std::string& bytes, size_t& pos, Line& line)
-{
-    if (pos >= bytes.size())
-        return false;
+bool nextLine(const std::string& bytes, size_t& pos, Line& line) {
+    if (pos >= bytes.size()) return false;
     const char* base = bytes.data();
     const void* newline = std::memchr(base + pos, '\n', bytes.size() - pos);
-    const size_t stop = newline ? static_cast<size_t>(static_cast<const char*>(newline) - base)
-                                : bytes.size();
+    const size_t stop =
+        newline ? static_cast<size_t>(static_cast<const char*>(newline) - base) : bytes.size();
     line.begin = pos;
     line.end = stop;
-    if (line.end > line.begin && bytes[line.end - 1] == '\r')
-        --line.end;
+    if (line.end > line.begin && bytes[line.end - 1] == '\r') --line.end;
     line.terminated = newline != nullptr;
     line.next = newline ? stop + 1 : bytes.size();
     pos = line.next;
     return true;
 }
 
-bool isBlank(char c)
-{
+bool isBlank(char c) {
     return c == ' ' || c == '\t';
 }
 
-std::string_view trim(std::string_view text)
-{
+std::string_view trim(std::string_view text) {
     while (!text.empty() && isBlank(text.front()))
         text.remove_prefix(1);
     while (!text.empty() && isBlank(text.back()))
@@ -56,77 +51,63 @@ std::string_view trim(std::string_view text)
     return text;
 }
 
-Parsed classify(const std::string& bytes, const Line& line)
-{
+Parsed classify(const std::string& bytes, const Line& line) {
     const std::string_view text =
         trim(std::string_view(bytes).substr(line.begin, line.end - line.begin));
-    if (text.empty())
-        return {LineKind::Blank, {}, {}};
+    if (text.empty()) return {LineKind::Blank, {}, {}};
     if (text.front() == '[') {
         const auto close = text.find(']');
-        const auto name = close == std::string_view::npos ? text.substr(1) : text.substr(1, close - 1);
+        const auto name =
+            close == std::string_view::npos ? text.substr(1) : text.substr(1, close - 1);
         return {LineKind::Section, trim(name), {}};
     }
-    if (text.front() == ';')
-        return {LineKind::Other, {}, {}};
+    if (text.front() == ';') return {LineKind::Other, {}, {}};
     const auto equals = text.find('=');
-    if (equals == std::string_view::npos)
-        return {LineKind::Other, {}, {}};
+    if (equals == std::string_view::npos) return {LineKind::Other, {}, {}};
     return {LineKind::Key, trim(text.substr(0, equals)), trim(text.substr(equals + 1))};
 }
 
-char lowerAscii(char c)
-{
+char lowerAscii(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-bool sameName(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
+bool sameName(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i) {
-        if (lowerAscii(a[i]) != lowerAscii(b[i]))
-            return false;
+        if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
     }
     return true;
 }
 
-bool holdsLineBreakOrNul(std::string_view text)
-{
+bool holdsLineBreakOrNul(std::string_view text) {
     return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
 }
 
-bool validName(std::string_view name, char forbidden)
-{
+bool validName(std::string_view name, char forbidden) {
     return !name.empty() && !holdsLineBreakOrNul(name) && trim(name).size() == name.size() &&
            name.find(forbidden) == std::string_view::npos;
 }
 
 } // namespace
 
-bool IniFile::load(const std::string& path)
-{
+bool IniFile::load(const std::string& path) {
     m_bytes.clear();
     std::string bytes;
     const int error = readFilePrefix(path, INI_MAX_BYTES + 1, bytes);
-    if (error == ENOENT || error == ENOTDIR)
-        return true;
-    if (error != 0 || bytes.size() > INI_MAX_BYTES)
-        return false;
+    if (error == ENOENT || error == ENOTDIR) return true;
+    if (error != 0 || bytes.size() > INI_MAX_BYTES) return false;
     m_bytes = std::move(bytes);
     return true;
 }
 
-std::optional<std::string> IniFile::get(std::string_view section, std::string_view key) const
-{
+std::optional<std::string> IniFile::get(std::string_view section, std::string_view key) const {
     bool inSection = false;
     size_t pos = 0;
     Line line;
     while (nextLine(m_bytes, pos, line)) {
         const Parsed parsed = classify(m_bytes, line);
         if (parsed.kind == LineKind::Section) {
-            if (inSection)
-                return std::nullopt;
+            if (inSection) return std::nullopt;
             inSection = sameName(parsed.name, section);
         } else if (inSection && parsed.kind == LineKind::Key && sameName(parsed.name, key)) {
             std::string_view value = parsed.value;
@@ -139,8 +120,7 @@ std::optional<std::string> IniFile::get(std::string_view section, std::string_vi
     return std::nullopt;
 }
 
-bool IniFile::set(std::string_view section, std::string_view key, std::string_view value)
-{
+bool IniFile::set(std::string_view section, std::string_view key, std::string_view value) {
     if (!validName(section, ']') || !validName(key, '=') || key.front() == '[' ||
         key.front() == ';' || holdsLineBreakOrNul(value))
         return false;
@@ -163,22 +143,19 @@ bool IniFile::set(std::string_view section, std::string_view key, std::string_vi
     while (nextLine(m_bytes, pos, line)) {
         const Parsed parsed = classify(m_bytes, line);
         if (parsed.kind == LineKind::Section) {
-            if (inSection)
-                break;
+            if (inSection) break;
             if (!sectionFound && sameName(parsed.name, section)) {
                 inSection = sectionFound = true;
                 lastSolid = line;
             }
             continue;
         }
-        if (!inSection)
-            continue;
+        if (!inSection) continue;
         if (parsed.kind == LineKind::Key && sameName(parsed.name, key)) {
             m_bytes.replace(line.begin, line.end - line.begin, entry);
             return true;
         }
-        if (parsed.kind != LineKind::Blank)
-            lastSolid = line;
+        if (parsed.kind != LineKind::Blank) lastSolid = line;
     }
 
     if (sectionFound) {
@@ -186,8 +163,7 @@ bool IniFile::set(std::string_view section, std::string_view key, std::string_vi
         m_bytes.insert(lastSolid.next, insert);
         return true;
     }
-    if (!m_bytes.empty() && m_bytes.back() != '\n')
-        m_bytes += eol;
+    if (!m_bytes.empty() && m_bytes.back() != '\n') m_bytes += eol;
     m_bytes += '[';
     m_bytes += section;
     m_bytes += ']';
@@ -197,23 +173,19 @@ bool IniFile::set(std::string_view section, std::string_view key, std::string_vi
     return true;
 }
 
-bool IniFile::save(const std::string& path) const
-{
+bool IniFile::save(const std::string& path) const {
     return replaceFileContents(path, m_bytes.data(), m_bytes.size());
 }
 
 std::optional<std::string> iniRead(const std::string& path, const std::string& section,
-                                   const std::string& key)
-{
+                                   const std::string& key) {
     IniFile file;
-    if (!file.load(path))
-        return std::nullopt;
+    if (!file.load(path)) return std::nullopt;
     return file.get(section, key);
 }
 
 bool iniWrite(const std::string& path, const std::string& section, const std::string& key,
-              const std::string& value)
-{
+              const std::string& value) {
     IniFile file;
     return file.load(path) && file.set(section, key, value) && file.save(path);
 }

@@ -31,7 +31,7 @@ constexpr std::size_t INI_MAX_BYTES = std::size_t{64} << 20;
 // One file's bytes held in memory, for many lookups or several writes that
 // should reach the disk together.
 class IniFile {
-public:
+  public:
     // Reads the whole file. A missing file loads as empty and succeeds; a file
     // that cannot be read, is not a regular file or is larger than
     // INI_MAX_BYTES fails and leaves the object empty.
@@ -50,7 +50,7 @@ public:
 
     const std::string& bytes() const { return m_bytes; }
 
-private:
+  private:
     std::string m_bytes;
 };
 

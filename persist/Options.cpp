@@ -20,38 +20,33 @@ constexpr int DEFAULT_FPS = 25;
 constexpr size_t REAL_TEXT_LIMIT = 31; // reals travel through a 32-byte text buffer
 
 class OptionReader {
-public:
+  public:
     explicit OptionReader(const IniFile& file) : m_file(file) {}
 
     // A key that is present but holds no number reads 0, not the default.
-    int integer(const char* key, int fallback) const
-    {
+    int integer(const char* key, int fallback) const {
         const auto value = m_file.get(OPTIONS_SECTION, key);
         return value ? parseInt(value->c_str()) : fallback;
     }
 
-    uint8_t colourByte(const char* key, int fallback) const
-    {
+    uint8_t colourByte(const char* key, int fallback) const {
         return static_cast<uint8_t>(integer(key, fallback) & 0xFF);
     }
 
-    float real(const char* key, const char* fallback) const
-    {
+    float real(const char* key, const char* fallback) const {
         std::string text = m_file.get(OPTIONS_SECTION, key).value_or(fallback);
-        if (text.size() > REAL_TEXT_LIMIT)
-            text.resize(REAL_TEXT_LIMIT);
+        if (text.size() > REAL_TEXT_LIMIT) text.resize(REAL_TEXT_LIMIT);
         return parseFloat(text.c_str());
     }
 
-    template <size_t N> void text(const char* key, const char* fallback, char (&field)[N]) const
-    {
+    template <size_t N> void text(const char* key, const char* fallback, char (&field)[N]) const {
         const std::string value = m_file.get(OPTIONS_SECTION, key).value_or(fallback);
         const size_t length = std::min(value.size(), N - 1);
         std::memset(field, 0, N);
         std::memcpy(field, value.data(), length);
     }
 
-private:
+  private:
     const IniFile& m_file;
 };
 
@@ -59,11 +54,9 @@ private:
 // designed for. Only a text the reader would cut (more than 31 characters,
 // magnitudes from about 10^24) goes out in the shortest scientific form
 // instead, so every written value reads back as itself.
-std::string realText(float value)
-{
+std::string realText(float value) {
     std::string text = formatReal6(value);
-    if (text.size() <= REAL_TEXT_LIMIT)
-        return text;
+    if (text.size() <= REAL_TEXT_LIMIT) return text;
     char buffer[64];
     const auto result =
         std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific);
@@ -72,13 +65,11 @@ std::string realText(float value)
 
 } // namespace
 
-std::string optionsPath()
-{
+std::string optionsPath() {
     return programDirectory() + "/VORTOptions.ini";
 }
 
-void readOptions(ProjectState& s, const std::string& path)
-{
+void readOptions(ProjectState& s, const std::string& path) {
     IniFile file;
     file.load(path); // an unreadable file loads empty: every key takes its default
     const OptionReader r(file);
@@ -129,24 +120,20 @@ void readOptions(ProjectState& s, const std::string& path)
         s.maxWidth = DEFAULT_MAX_WIDTH;
         s.maxHeight = DEFAULT_MAX_HEIGHT;
     }
-    if (s.aviFps <= 0)
-        s.aviFps = DEFAULT_FPS;
+    if (s.aviFps <= 0) s.aviFps = DEFAULT_FPS;
     s.maxUdef = std::clamp(s.maxUdef, MIN_UDEF, MAX_UDEF_LIMIT);
 }
 
-void readOptions()
-{
+void readOptions() {
     readOptions(state(), optionsPath());
 }
 
-void writeDefaults(const std::string& path, int width, int height, int motionBlur,
-                   int despeckle, int fps, int dof, int superSample, int maxAviFrames,
-                   float dofScale, float dofOffset, float maxDepth, float flightAcceleration)
-{
+void writeDefaults(const std::string& path, int width, int height, int motionBlur, int despeckle,
+                   int fps, int dof, int superSample, int maxAviFrames, float dofScale,
+                   float dofOffset, float maxDepth, float flightAcceleration) {
     IniFile file;
     // Replacing a file we could not read would drop everything written by hand.
-    if (!file.load(path))
-        return;
+    if (!file.load(path)) return;
     const std::pair<const char*, std::string> entries[] = {
         {"Width", std::to_string(width)},
         {"Height", std::to_string(height)},

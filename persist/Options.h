@@ -34,8 +34,8 @@ void readOptions(); // state() from optionsPath()
 // decimals and in full, however long; only a text longer than the 31
 // characters readOptions reads is written in scientific form. Failures are
 // not reported, and a file that exists but cannot be read is not touched.
-void writeDefaults(const std::string& path, int width, int height, int motionBlur,
-                   int despeckle, int fps, int dof, int superSample, int maxAviFrames,
-                   float dofScale, float dofOffset, float maxDepth, float flightAcceleration);
+void writeDefaults(const std::string& path, int width, int height, int motionBlur, int despeckle,
+                   int fps, int dof, int superSample, int maxAviFrames, float dofScale,
+                   float dofOffset, float maxDepth, float flightAcceleration);
 
 } // namespace vortigo

@@ -17,64 +17,53 @@ constexpr int MAX_LINK_HOPS = 40; // the kernel's own limit for a path walk
 
 // Closes the descriptor on every exit path.
 class Fd {
-public:
+  public:
     explicit Fd(int fd) : m_fd(fd) {}
-    ~Fd()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
+    ~Fd() {
+        if (m_fd >= 0) ::close(m_fd);
     }
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
     int get() const { return m_fd; }
     // Closing reports delayed write errors, so the success path closes here.
-    bool close()
-    {
+    bool close() {
         const int fd = m_fd;
         m_fd = -1;
         return ::close(fd) == 0;
     }
 
-private:
+  private:
     int m_fd;
 };
 
 // Removes the temporary file unless it has been renamed into place.
 class TempFile {
-public:
-    ~TempFile()
-    {
-        if (!path.empty())
-            ::unlink(path.c_str());
+  public:
+    ~TempFile() {
+        if (!path.empty()) ::unlink(path.c_str());
     }
     void committed() { path.clear(); }
     std::string path;
 };
 
-std::string folderOf(const std::string& path)
-{
+std::string folderOf(const std::string& path) {
     const auto slash = path.find_last_of('/');
-    if (slash == std::string::npos)
-        return ".";
+    if (slash == std::string::npos) return ".";
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 // Follows symbolic links one hop at a time, so a dangling link still names
 // the file to create. Returns an empty string for a loop or an unreadable link.
-std::string resolveLinks(const std::string& path)
-{
+std::string resolveLinks(const std::string& path) {
     std::string current = path;
     std::vector<char> target(4096);
     for (int hop = 0; hop < MAX_LINK_HOPS; ++hop) {
         struct stat info;
-        if (::lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
-            return current;
+        if (::lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return current;
         const ssize_t length = ::readlink(current.c_str(), target.data(), target.size());
-        if (length <= 0 || static_cast<size_t>(length) >= target.size())
-            return {};
+        if (length <= 0 || static_cast<size_t>(length) >= target.size()) return {};
         std::string next(target.data(), static_cast<size_t>(length));
-        if (next[0] != '/')
-            next = folderOf(current) + "/" + next;
+        if (next[0] != '/') next = folderOf(current) + "/" + next;
         current = std::move(next);
     }
     return {};
@@ -82,8 +71,7 @@ std::string resolveLinks(const std::string& path)
 
 // Creates a fresh file beside the target. O_EXCL and O_NOFOLLOW make sure it
 // is ours and not something planted under the same name.
-int createTempIn(const std::string& folder, std::string& tempPath)
-{
+int createTempIn(const std::string& folder, std::string& tempPath) {
     static thread_local std::mt19937_64 random{std::random_device{}()};
     static const char digits[] = "0123456789abcdef";
     for (int attempt = 0; attempt < 100; ++attempt) {
@@ -98,19 +86,16 @@ int createTempIn(const std::string& folder, std::string& tempPath)
             tempPath = std::move(name);
             return fd;
         }
-        if (errno != EEXIST)
-            return -1;
+        if (errno != EEXIST) return -1;
     }
     return -1;
 }
 
-bool writeAll(int fd, const char* data, size_t size)
-{
+bool writeAll(int fd, const char* data, size_t size) {
     while (size > 0) {
         const ssize_t written = ::write(fd, data, size);
         if (written < 0) {
-            if (errno == EINTR)
-                continue;
+            if (errno == EINTR) continue;
             return false;
         }
         data += written;
@@ -121,27 +106,21 @@ bool writeAll(int fd, const char* data, size_t size)
 
 // Makes the rename itself durable; a failure here cannot undo the save and
 // is not worth reporting.
-void syncFolder(const std::string& folder)
-{
+void syncFolder(const std::string& folder) {
     Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.get() >= 0)
-        ::fsync(dir.get());
+    if (dir.get() >= 0) ::fsync(dir.get());
 }
 
 } // namespace
 
-int readFilePrefix(const std::string& path, std::size_t maxBytes, std::string& out)
-{
+int readFilePrefix(const std::string& path, std::size_t maxBytes, std::string& out) {
     out.clear();
     // O_NONBLOCK keeps a FIFO from stalling the open; it is refused below.
     Fd file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (file.get() < 0)
-        return errno;
+    if (file.get() < 0) return errno;
     struct stat info;
-    if (::fstat(file.get(), &info) != 0)
-        return errno;
-    if (!S_ISREG(info.st_mode))
-        return EINVAL;
+    if (::fstat(file.get(), &info) != 0) return errno;
+    if (!S_ISREG(info.st_mode)) return EINVAL;
 
     out.reserve(std::min(maxBytes, static_cast<size_t>(info.st_size)));
     constexpr size_t chunk = 1 << 16;
@@ -151,64 +130,52 @@ int readFilePrefix(const std::string& path, std::size_t maxBytes, std::string& o
         out.resize(used + want);
         const ssize_t got = ::read(file.get(), out.data() + used, want);
         if (got < 0) {
-            if (errno == EINTR)
-                continue;
+            if (errno == EINTR) continue;
             const int error = errno;
             out.clear();
             return error;
         }
-        if (got == 0)
-            break;
+        if (got == 0) break;
         used += static_cast<size_t>(got);
     }
     out.resize(used);
     return 0;
 }
 
-bool replaceFileContents(const std::string& path, const char* data, std::size_t size)
-{
-    if (path.empty())
-        return false;
+bool replaceFileContents(const std::string& path, const char* data, std::size_t size) {
+    if (path.empty()) return false;
     const std::string target = resolveLinks(path);
-    if (target.empty())
-        return false;
+    if (target.empty()) return false;
 
     struct stat old;
     const bool hadOld = ::stat(target.c_str(), &old) == 0;
-    if (!hadOld && errno != ENOENT)
-        return false;
-    if (hadOld && !S_ISREG(old.st_mode))
-        return false;
+    if (!hadOld && errno != ENOENT) return false;
+    if (hadOld && !S_ISREG(old.st_mode)) return false;
 
     const std::string folder = folderOf(target);
     TempFile temp;
     Fd file(createTempIn(folder, temp.path));
-    if (file.get() < 0)
-        return false;
+    if (file.get() < 0) return false;
     if (hadOld) {
         // chown may clear set-id bits, so the mode goes on afterwards.
         if (::fchown(file.get(), old.st_uid, old.st_gid) != 0) {
             // Only a privileged process may give a file away; the file then
             // belongs to us, which is all an ordinary save can do.
         }
-        if (::fchmod(file.get(), old.st_mode & 07777) != 0)
-            return false;
+        if (::fchmod(file.get(), old.st_mode & 07777) != 0) return false;
     }
     if (!writeAll(file.get(), data, size) || ::fsync(file.get()) != 0 || !file.close())
         return false;
-    if (::rename(temp.path.c_str(), target.c_str()) != 0)
-        return false;
+    if (::rename(temp.path.c_str(), target.c_str()) != 0) return false;
     temp.committed();
     syncFolder(folder);
     return true;
 }
 
-bool loadText(WindowId owner, const std::string& path, char* buffer, int capacity)
-{
+bool loadText(WindowId owner, const std::string& path, char* buffer, int capacity) {
     std::string bytes;
     const bool usable = buffer != nullptr && capacity > 0;
-    if (!usable ||
-        readFilePrefix(path, static_cast<size_t>(capacity) - 1, bytes) != 0) {
+    if (!usable || readFilePrefix(path, static_cast<size_t>(capacity) - 1, bytes) != 0) {
         platform().messageBox(owner, "There has been an error opening the text file: " + path,
                               "File Error", MsgButtons::Ok, MsgIcon::Error);
         return false;
@@ -218,8 +185,7 @@ bool loadText(WindowId owner, const std::string& path, char* buffer, int capacit
     return true;
 }
 
-bool saveText(WindowId owner, const std::string& path, const char* text)
-{
+bool saveText(WindowId owner, const std::string& path, const char* text) {
     const char* bytes = text ? text : "";
     if (!replaceFileContents(path, bytes, std::strlen(bytes))) {
         platform().messageBox(owner, "There has been an error saving the script file.",

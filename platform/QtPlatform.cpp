@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QThread>
+#include <cstdio>
 #include <memory>
 
 namespace vortigo {
@@ -97,6 +98,9 @@ MsgAnswer QtPlatform::showBox(WindowId owner, const std::string& text, const std
 
 MsgAnswer QtPlatform::messageBox(WindowId owner, const std::string& text,
                                  const std::string& caption, MsgButtons buttons, MsgIcon icon) {
+    // Errors also go to standard error, where a terminal or a test sees them.
+    if (icon == MsgIcon::Error || icon == MsgIcon::Warning)
+        std::fprintf(stderr, "vortigo: %s: %s\n", caption.c_str(), text.c_str());
     if (onGuiThread()) return showBox(owner, text, caption, buttons, icon);
     if (m_cancelled.load()) return cancelAnswer(buttons);
 

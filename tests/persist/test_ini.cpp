@@ -17,9 +17,8 @@ namespace fs = std::filesystem;
 namespace {
 
 class IniTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
+  protected:
+    void SetUp() override {
         char pattern[] = "/tmp/vortigo-ini-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         m_dir = pattern;
@@ -28,17 +27,14 @@ protected:
     void TearDown() override { fs::remove_all(m_dir); }
 
     void writeFile(const std::string& bytes) const { writeFile(m_path, bytes); }
-    static void writeFile(const std::string& path, const std::string& bytes)
-    {
+    static void writeFile(const std::string& path, const std::string& bytes) {
         std::ofstream(path, std::ios::binary) << bytes;
     }
-    std::string readFile() const
-    {
+    std::string readFile() const {
         std::ifstream in(m_path, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
-    size_t entriesInFolder() const
-    {
+    size_t entriesInFolder() const {
         return static_cast<size_t>(std::distance(fs::directory_iterator(m_dir), {}));
     }
 
@@ -46,8 +42,7 @@ protected:
     std::string m_path;
 };
 
-TEST_F(IniTest, ReadFindsFirstMatchesInAnyCaseAndTrimsBlanks)
-{
+TEST_F(IniTest, ReadFindsFirstMatchesInAnyCaseAndTrimsBlanks) {
     EXPECT_EQ(iniRead(m_path, "VORT", "Width"), std::nullopt); // no file
     writeFile("Loose=1\r\n[Other]\r\nHeight=2\r\n[vort]\r\n;Width=5\r\n  wIDTH  =  800  \r\n"
               "width=2\r\nFont=\tCourier New\t\r\nText=a=b\r\nEmpty=\r\nQuoted=\"  x \"\r\n"
@@ -64,8 +59,7 @@ TEST_F(IniTest, ReadFindsFirstMatchesInAnyCaseAndTrimsBlanks)
     EXPECT_EQ(iniRead(m_path, "Missing", "Height"), std::nullopt);
 }
 
-TEST_F(IniTest, WriteReplacesOnlyItsLine)
-{
+TEST_F(IniTest, WriteReplacesOnlyItsLine) {
     const std::string before = "; my options\n\n[Other]\nWidth=1\n[VORT]\n  WIDTH = 5 \n"
                                "# odd line\nWidth=6\n\n[Last]\nx=y";
     writeFile(before);
@@ -74,8 +68,7 @@ TEST_F(IniTest, WriteReplacesOnlyItsLine)
                           "# odd line\nWidth=6\n\n[Last]\nx=y");
 }
 
-TEST_F(IniTest, MissingKeyGoesAfterTheSectionsLastNonBlankLine)
-{
+TEST_F(IniTest, MissingKeyGoesAfterTheSectionsLastNonBlankLine) {
     writeFile("[VORT]\nWidth=5\n; note\n\n\n[Last]\nx=y\n");
     ASSERT_TRUE(iniWrite(m_path, "VORT", "Height", "600"));
     EXPECT_EQ(readFile(), "[VORT]\nWidth=5\n; note\nHeight=600\n\n\n[Last]\nx=y\n");
@@ -89,8 +82,7 @@ TEST_F(IniTest, MissingKeyGoesAfterTheSectionsLastNonBlankLine)
     EXPECT_EQ(readFile(), "[VORT]\nWidth=5\nHeight=2\n");
 }
 
-TEST_F(IniTest, MissingSectionIsAppendedAndMissingFileCreated)
-{
+TEST_F(IniTest, MissingSectionIsAppendedAndMissingFileCreated) {
     ASSERT_TRUE(iniWrite(m_path, "VORT", "Width", "640"));
     EXPECT_EQ(readFile(), "[VORT]\nWidth=640\n");
 
@@ -100,8 +92,7 @@ TEST_F(IniTest, MissingSectionIsAppendedAndMissingFileCreated)
     EXPECT_EQ(iniRead(m_path, "VORT", "Width"), "640");
 }
 
-TEST_F(IniTest, CrLfFilesStayCrLf)
-{
+TEST_F(IniTest, CrLfFilesStayCrLf) {
     writeFile("[VORT]\r\nWidth=5\r\n\r\n");
     ASSERT_TRUE(iniWrite(m_path, "VORT", "Width", "6"));
     ASSERT_TRUE(iniWrite(m_path, "VORT", "Height", "7"));
@@ -109,11 +100,13 @@ TEST_F(IniTest, CrLfFilesStayCrLf)
     EXPECT_EQ(readFile(), "[VORT]\r\nWidth=6\r\nHeight=7\r\n\r\n[New]\r\nk=v\r\n");
 }
 
-TEST_F(IniTest, RefusesWhatOneLineCannotHold)
-{
+TEST_F(IniTest, RefusesWhatOneLineCannotHold) {
     writeFile("[VORT]\nWidth=5\n");
     EXPECT_FALSE(iniWrite(m_path, "VORT", "Width", "1\n[Evil]\nx=1"));
-    EXPECT_FALSE(iniWrite(m_path, "VORT", "Width", std::string("1\0" "2", 3)));
+    EXPECT_FALSE(iniWrite(m_path, "VORT", "Width",
+                          std::string("1\0"
+                                      "2",
+                                      3)));
     EXPECT_FALSE(iniWrite(m_path, "VORT", "Wi=dth", "1"));
     EXPECT_FALSE(iniWrite(m_path, "VORT", "", "1"));
     EXPECT_FALSE(iniWrite(m_path, "VORT", " Width", "1"));
@@ -123,16 +116,14 @@ TEST_F(IniTest, RefusesWhatOneLineCannotHold)
     EXPECT_EQ(readFile(), "[VORT]\nWidth=5\n");
 }
 
-TEST_F(IniTest, WriteFailsWhereNoFileCanBe)
-{
+TEST_F(IniTest, WriteFailsWhereNoFileCanBe) {
     EXPECT_FALSE(iniWrite(m_dir + "/missing/test.ini", "VORT", "Width", "1"));
     EXPECT_FALSE(iniWrite(m_dir, "VORT", "Width", "1"));
     EXPECT_TRUE(fs::is_directory(m_dir));
     EXPECT_EQ(iniRead(m_dir, "VORT", "Width"), std::nullopt);
 }
 
-TEST_F(IniTest, WriteIsAtomicAndKeepsModeAndLinks)
-{
+TEST_F(IniTest, WriteIsAtomicAndKeepsModeAndLinks) {
     const std::string real = m_dir + "/real.ini";
     writeFile(real, "[VORT]\nWidth=5\n");
     ASSERT_EQ(chmod(real.c_str(), 0640), 0);
@@ -147,8 +138,7 @@ TEST_F(IniTest, WriteIsAtomicAndKeepsModeAndLinks)
     EXPECT_EQ(entriesInFolder(), 2u); // no temporary file left behind
 }
 
-TEST_F(IniTest, BinaryGarbageAndNulsAreKeptAndSkipped)
-{
+TEST_F(IniTest, BinaryGarbageAndNulsAreKeptAndSkipped) {
     std::mt19937 random(7);
     std::string garbage;
     for (int i = 0; i < 20000; ++i)
@@ -162,8 +152,7 @@ TEST_F(IniTest, BinaryGarbageAndNulsAreKeptAndSkipped)
     EXPECT_EQ(readFile(), garbage + "\n[VORT]\nWidth=1\nFont=a\0b\n"s);
 }
 
-TEST_F(IniTest, VeryLongLinesAreOrdinaryLines)
-{
+TEST_F(IniTest, VeryLongLinesAreOrdinaryLines) {
     const std::string longValue(100000, 'v');
     const std::string longComment = "; " + std::string(70000, 'c') + "\n";
     writeFile(longComment + "[VORT]\nLong=" + longValue + "\nWidth=5\n");
@@ -172,8 +161,7 @@ TEST_F(IniTest, VeryLongLinesAreOrdinaryLines)
     EXPECT_EQ(readFile(), longComment + "[VORT]\nLong=" + longValue + "\nWidth=6\n");
 }
 
-TEST_F(IniTest, OversizedFilesAreNeitherReadNorRewritten)
-{
+TEST_F(IniTest, OversizedFilesAreNeitherReadNorRewritten) {
     writeFile("[VORT]\nWidth=5\n");
     ASSERT_EQ(truncate(m_path.c_str(), static_cast<off_t>(INI_MAX_BYTES) + 1), 0);
     EXPECT_EQ(iniRead(m_path, "VORT", "Width"), std::nullopt);

@@ -14,35 +14,38 @@ using namespace std::string_literals;
 
 namespace {
 
-TEST(ParseReal, ReadsTheLongestDecimalPrefix)
-{
+TEST(ParseReal, ReadsTheLongestDecimalPrefix) {
     struct Case {
         const char* text;
         double expected;
     };
     const Case cases[] = {
-        {"2.0", 2.0},   {"  -0.5", -0.5}, {"+3", 3.0},      {".25", 0.25},    {"5.", 5.0},
-        {"1e3", 1e3},   {"1E-2", 0.01},   {"2.5e+1", 25.0}, {"\t\n\v\f\r 7", 7.0},
-        {"0.1000000000000000000000000000000000001", 0.1},   {"12.5abc", 12.5},
-        {"3e", 3.0},    {"3e+", 3.0},     {"1.5.2", 1.5},   {"1,5", 1.0},     {"7 8", 7.0},
-        {"-.5e1z", -5.0}, {"0x10", 0.0},  {"0X1p3", 0.0},
+        {"2.0", 2.0},          {"  -0.5", -0.5},
+        {"+3", 3.0},           {".25", 0.25},
+        {"5.", 5.0},           {"1e3", 1e3},
+        {"1E-2", 0.01},        {"2.5e+1", 25.0},
+        {"\t\n\v\f\r 7", 7.0}, {"0.1000000000000000000000000000000000001", 0.1},
+        {"12.5abc", 12.5},     {"3e", 3.0},
+        {"3e+", 3.0},          {"1.5.2", 1.5},
+        {"1,5", 1.0},          {"7 8", 7.0},
+        {"-.5e1z", -5.0},      {"0x10", 0.0},
+        {"0X1p3", 0.0},
     };
     for (const auto& c : cases)
         EXPECT_DOUBLE_EQ(parseReal(c.text), c.expected) << c.text;
 }
 
-TEST(ParseReal, TextWithoutANumberReadsZero)
-{
+TEST(ParseReal, TextWithoutANumberReadsZero) {
     for (const char* text : {"", "   ", "abc", ".", "-", "+.", "e5", "- 3", "inf", "-inf", "nan",
                              "NaN", "infinity", "INFINITY"})
         EXPECT_EQ(parseReal(text), 0.0) << text;
     EXPECT_EQ(parseReal(nullptr), 0.0);
 }
 
-TEST(ParseReal, OutOfRangeMagnitudesReadZeroNotInfinity)
-{
+TEST(ParseReal, OutOfRangeMagnitudesReadZeroNotInfinity) {
     const std::string longDigits = "1" + std::string(400, '0');
-    for (const auto& text : {"1e999"s, "-1e999"s, "1e309"s, longDigits, "-" + longDigits, "1e-999"s})
+    for (const auto& text :
+         {"1e999"s, "-1e999"s, "1e309"s, longDigits, "-" + longDigits, "1e-999"s})
         EXPECT_EQ(parseReal(text.c_str()), 0.0) << text;
     EXPECT_DOUBLE_EQ(parseReal("1e308"), 1e308);
     // Narrowed to float, a finite double may still overflow.
@@ -51,8 +54,7 @@ TEST(ParseReal, OutOfRangeMagnitudesReadZeroNotInfinity)
     EXPECT_FLOAT_EQ(parseFloat("3e38"), 3e38f);
 }
 
-TEST(ParseInt, ReadsLeadingDecimalWholeNumbers)
-{
+TEST(ParseInt, ReadsLeadingDecimalWholeNumbers) {
     struct Case {
         const char* text;
         int expected;
@@ -64,8 +66,7 @@ TEST(ParseInt, ReadsLeadingDecimalWholeNumbers)
     EXPECT_EQ(parseInt(nullptr), 0);
 }
 
-TEST(ParseInt, ClampsAtTheLimitsOfInt)
-{
+TEST(ParseInt, ClampsAtTheLimitsOfInt) {
     EXPECT_EQ(parseInt("2147483647"), INT_MAX);
     EXPECT_EQ(parseInt("2147483648"), INT_MAX);
     EXPECT_EQ(parseInt("-2147483648"), INT_MIN);
@@ -74,8 +75,7 @@ TEST(ParseInt, ClampsAtTheLimitsOfInt)
     EXPECT_EQ(parseInt(("-" + std::string(5000, '9')).c_str()), INT_MIN);
 }
 
-TEST(FormatReal6, MatchesPrintfInTheCLocale)
-{
+TEST(FormatReal6, MatchesPrintfInTheCLocale) {
     for (double value : {0.0, 2.0, 12.5, -0.5, double(0.001f), double(0.0005f), 1e-7, 5e-7, 0.1,
                          1e8, -1e15, 123456.7890125, 1e300, DBL_MAX, -DBL_MAX, 2.5e-6}) {
         char expected[512];
@@ -87,13 +87,11 @@ TEST(FormatReal6, MatchesPrintfInTheCLocale)
 
 // A desktop locale with a decimal comma must change neither reading nor
 // writing: the files are shared between machines.
-TEST(Numbers, IgnoreTheDesktopLocale)
-{
+TEST(Numbers, IgnoreTheDesktopLocale) {
     const char* chosen = nullptr;
     for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8"})
         chosen = chosen ? chosen : std::setlocale(LC_ALL, name);
-    if (!chosen)
-        GTEST_SKIP() << "no locale with a decimal comma is installed";
+    if (!chosen) GTEST_SKIP() << "no locale with a decimal comma is installed";
     EXPECT_EQ(std::string(std::localeconv()->decimal_point), ",");
     EXPECT_DOUBLE_EQ(parseReal("2.5"), 2.5);
     EXPECT_DOUBLE_EQ(parseReal("2,5"), 2.0);

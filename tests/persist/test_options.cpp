@@ -10,8 +10,8 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
-#include <tuple>
 #include <stdlib.h>
+#include <tuple>
 
 using namespace vortigo;
 namespace fs = std::filesystem;
@@ -19,9 +19,8 @@ namespace fs = std::filesystem;
 namespace {
 
 class OptionsTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
+  protected:
+    void SetUp() override {
         char pattern[] = "/tmp/vortigo-options-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         m_dir = pattern;
@@ -32,8 +31,7 @@ protected:
     void TearDown() override { fs::remove_all(m_dir); }
 
     // Values no default has, so a key that is not read shows up.
-    static void scramble(ProjectState& s)
-    {
+    static void scramble(ProjectState& s) {
         s.imageWidth = s.imageHeight = s.aviFps = 7777;
         s.useMotionBlur = s.despeckle = s.dofEnabled = s.superSample = 7777;
         s.traceWindowLeft = s.traceWindowTop = s.editWindowLeft = s.editWindowTop = 7777;
@@ -47,14 +45,14 @@ protected:
         std::memset(s.includePath, 'x', sizeof s.includePath - 1);
     }
 
-    void writeFile(const std::string& bytes) const { std::ofstream(m_path, std::ios::binary) << bytes; }
-    std::string readFile() const
-    {
+    void writeFile(const std::string& bytes) const {
+        std::ofstream(m_path, std::ios::binary) << bytes;
+    }
+    std::string readFile() const {
         std::ifstream in(m_path, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
-    ProjectState& read()
-    {
+    ProjectState& read() {
         readOptions(*m_state, m_path);
         return *m_state;
     }
@@ -66,11 +64,12 @@ protected:
 
 // Tuples keep the long field lists readable; each line is one group of keys.
 void expectOptions(const ProjectState& s, std::tuple<int, int, int, int> size,
-                   std::tuple<int, int, int, int> switches, std::tuple<int, int, int, int, int, int> windows,
+                   std::tuple<int, int, int, int> switches,
+                   std::tuple<int, int, int, int, int, int> windows,
                    std::tuple<float, float, float, float, float, float, float> reals,
                    const char* font, std::tuple<int, int, int, int, int, int, int> fontAndColours,
-                   const char* libraries, const char* includePath, std::tuple<int, int, int> limits)
-{
+                   const char* libraries, const char* includePath,
+                   std::tuple<int, int, int> limits) {
     EXPECT_EQ(std::tuple(s.imageWidth, s.imageHeight, s.aviFps, s.maxAviFrames), size);
     EXPECT_EQ(std::tuple(s.useMotionBlur, s.despeckle, s.dofEnabled, s.superSample), switches);
     EXPECT_EQ(std::tuple(s.traceWindowLeft, s.traceWindowTop, s.editWindowLeft, s.editWindowTop,
@@ -89,23 +88,20 @@ void expectOptions(const ProjectState& s, std::tuple<int, int, int, int> size,
     EXPECT_EQ(std::tuple(s.maxWidth, s.maxHeight, s.maxUdef), limits);
 }
 
-void expectDefaults(const ProjectState& s)
-{
+void expectDefaults(const ProjectState& s) {
     expectOptions(s, {640, 480, 25, 0}, {0, 0, 0, 0}, {0, 0, 520, 0, 512, 640},
                   {2.0f, 0.1f, 10.0f, 0.01f, 0.01f, 0.0005f, 1.0f}, "Verdana",
                   {10, 0, 225, 0, 64, 64, 64}, "", "", {1920, 1080, 32});
 }
 
-TEST_F(OptionsTest, MissingOrUnreadableFileGivesEveryDefault)
-{
+TEST_F(OptionsTest, MissingOrUnreadableFileGivesEveryDefault) {
     expectDefaults(read());
     scramble(*m_state);
     fs::create_directory(m_path);
     expectDefaults(read());
 }
 
-TEST_F(OptionsTest, ReadsEveryKeyInAnyLetterCase)
-{
+TEST_F(OptionsTest, ReadsEveryKeyInAnyLetterCase) {
     writeFile("[vort]\nwidth=800\nHEIGHT=600\naviFps=30\nusemotionblur=1\nDESPECKLE=2\ndof=3\n"
               "supersample=4\ntracewindowleft=-10\ntracewindowtop=20\neditwindowleft=30\n"
               "editwindowtop=40\neditwindowwidth=700\neditwindowheight=900\ndofscale=3.5\n"
@@ -119,8 +115,7 @@ TEST_F(OptionsTest, ReadsEveryKeyInAnyLetterCase)
                   {12, 1, 2, 3, 4, 5, 6}, "/usr/lib/libm.a", "/opt/inc", {4096, 2160, 64});
 }
 
-TEST_F(OptionsTest, PresentValuesWithoutANumberReadZero)
-{
+TEST_F(OptionsTest, PresentValuesWithoutANumberReadZero) {
     writeFile("[VORT]\nMaxAVIFrames=abc\nFontSize=\nDOFScale=x1\nMaxDepth=\nUdefDelta=1,5\n"
               "TextGreen=green\n");
     const ProjectState& s = read();
@@ -128,34 +123,33 @@ TEST_F(OptionsTest, PresentValuesWithoutANumberReadZero)
     EXPECT_EQ(std::tuple(s.dofScale, s.maxDepth, s.udefDelta), std::tuple(0.0f, 0.0f, 1.0f));
 }
 
-TEST_F(OptionsTest, ColoursKeepTheirLowEightBits)
-{
+TEST_F(OptionsTest, ColoursKeepTheirLowEightBits) {
     writeFile("[VORT]\nTextRed=511\nTextGreen=-1\nTextBlue=256\nBGRed=-256\nBGGreen=99999999999\n");
     const ProjectState& s = read(); // BGGreen is clamped to INT_MAX first
     EXPECT_EQ(std::tuple(+s.textColour.red, +s.textColour.green, +s.textColour.blue),
               std::tuple(255, 255, 0));
-    EXPECT_EQ(std::tuple(+s.backgroundColour.red, +s.backgroundColour.green, +s.backgroundColour.blue),
-              std::tuple(0, 255, 64));
+    EXPECT_EQ(
+        std::tuple(+s.backgroundColour.red, +s.backgroundColour.green, +s.backgroundColour.blue),
+        std::tuple(0, 255, 64));
 }
 
-TEST_F(OptionsTest, HugeNumbersStayFinite)
-{
+TEST_F(OptionsTest, HugeNumbersStayFinite) {
     writeFile("[VORT]\nWidth=99999999999999\nHeight=-99999999999999\nEditWindowTop=-99999999999\n"
               "MaxDepth=1e999\nDOFScale=1e39\nDOFOffset=-1e39\nAnimationSpeed=inf\n"
               "UdefDelta=nan\nFlightRotationSpeed=3e38\n");
     const ProjectState& s = read();
     // The negative height sends both sizes back.
-    EXPECT_EQ(std::tuple(s.imageWidth, s.imageHeight, s.editWindowTop), std::tuple(640, 480, INT_MIN));
+    EXPECT_EQ(std::tuple(s.imageWidth, s.imageHeight, s.editWindowTop),
+              std::tuple(640, 480, INT_MIN));
     EXPECT_EQ(std::tuple(s.maxDepth, s.dofScale, s.dofOffset, s.animationSpeed, s.udefDelta),
               std::tuple(0.0f, 0.0f, 0.0f, 0.0f, 0.0f));
     EXPECT_EQ(s.flightRotationSpeed, 3e38f);
 }
 
-TEST_F(OptionsTest, TextsAreCutToTheirBuffers)
-{
+TEST_F(OptionsTest, TextsAreCutToTheirBuffers) {
     const std::string zeros30(30, '0'), zeros31(31, '0');
-    writeFile("[VORT]\nFontFamily=" + std::string(100, 'F') + "\nLibraries=" +
-              std::string(300, 'L') + "\nIncludePath=" + std::string(259, 'I') +
+    writeFile("[VORT]\nFontFamily=" + std::string(100, 'F') +
+              "\nLibraries=" + std::string(300, 'L') + "\nIncludePath=" + std::string(259, 'I') +
               "\nDOFScale=" + zeros30 + "7\nDOFOffset=" + zeros31 + "7\n");
     const ProjectState& s = read();
     EXPECT_EQ(std::string(s.fontFamily), std::string(31, 'F'));
@@ -165,8 +159,7 @@ TEST_F(OptionsTest, TextsAreCutToTheirBuffers)
     EXPECT_EQ(s.dofOffset, 0.0f);      // 32 characters: the 7 is cut off
 }
 
-TEST_F(OptionsTest, UnusableSizesAndCountsAreMended)
-{
+TEST_F(OptionsTest, UnusableSizesAndCountsAreMended) {
     writeFile("[VORT]\nWidth=0\nHeight=600\nAviFPS=0\nMaxWidth=-1\nMaxHeight=2000\nMaxUdef=3\n");
     ProjectState& s = read();
     EXPECT_EQ(std::tuple(s.imageWidth, s.imageHeight, s.aviFps), std::tuple(640, 480, 25));
@@ -182,8 +175,7 @@ TEST_F(OptionsTest, UnusableSizesAndCountsAreMended)
     EXPECT_EQ(read().maxUdef, 16);
 }
 
-TEST_F(OptionsTest, WriteDefaultsWritesTheTwelveKeysInOrder)
-{
+TEST_F(OptionsTest, WriteDefaultsWritesTheTwelveKeysInOrder) {
     writeDefaults(m_path, 800, 600, 1, 0, 30, 1, 0, 500, 2.0f, 0.1f, 12.5f, 0.001f);
     EXPECT_EQ(readFile(), "[VORT]\nWidth=800\nHeight=600\nUseMotionBlur=1\nDespeckle=0\n"
                           "AviFPS=30\nDOF=1\nSuperSample=0\nDOFScale=2.000000\n"
@@ -198,8 +190,7 @@ TEST_F(OptionsTest, WriteDefaultsWritesTheTwelveKeysInOrder)
               std::tuple(0.1f, 12.5f, 0.001f));
 }
 
-TEST_F(OptionsTest, WriteDefaultsKeepsHandWrittenLines)
-{
+TEST_F(OptionsTest, WriteDefaultsKeepsHandWrittenLines) {
     writeFile("; hand-made\r\n[vort]\r\nFontFamily = Courier New\r\nwidth=1\r\n"
               "Libraries=/usr/lib/x.a\r\n\r\n[Extra]\r\nMaxDepth=3\r\n");
     writeDefaults(m_path, 800, 600, 0, 0, 25, 0, 0, 0, 2.0f, 0.1f, 10.0f, 0.0005f);
@@ -211,8 +202,7 @@ TEST_F(OptionsTest, WriteDefaultsKeepsHandWrittenLines)
                           "MaxAVIFrames=0\r\n\r\n[Extra]\r\nMaxDepth=3\r\n");
 }
 
-TEST_F(OptionsTest, WriteDefaultsWritesLargeRealsSoTheyReadBack)
-{
+TEST_F(OptionsTest, WriteDefaultsWritesLargeRealsSoTheyReadBack) {
     writeDefaults(m_path, 640, 480, 0, 0, 25, 0, 0, 0, 1e23f, -1e9f, 3e38f, -2e30f);
     const std::string text = readFile();
     EXPECT_NE(text.find("\nDOFOffset=-1000000000.000000\n"), std::string::npos);
@@ -223,8 +213,7 @@ TEST_F(OptionsTest, WriteDefaultsWritesLargeRealsSoTheyReadBack)
               std::tuple(1e23f, -1e9f, 3e38f, -2e30f));
 }
 
-TEST_F(OptionsTest, WriteDefaultsFailsQuietlyAndLeavesUnreadableFilesAlone)
-{
+TEST_F(OptionsTest, WriteDefaultsFailsQuietlyAndLeavesUnreadableFilesAlone) {
     writeDefaults(m_dir + "/missing/VORTOptions.ini", 1, 1, 0, 0, 1, 0, 0, 0, 1, 1, 1, 1);
     EXPECT_FALSE(fs::exists(m_dir + "/missing"));
 

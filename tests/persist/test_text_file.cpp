@@ -24,9 +24,8 @@ namespace {
 const char* const SAVE_ERROR = "There has been an error saving the script file.";
 
 class TextFileTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
+  protected:
+    void SetUp() override {
         char pattern[] = "/tmp/vortigo-text-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         m_dir = pattern;
@@ -35,28 +34,25 @@ protected:
         m_buffer = std::make_unique<char[]>(TEXT_SIZE);
         std::memset(m_buffer.get(), '#', TEXT_SIZE);
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         fs::remove_all(m_dir);
         setPlatform(nullptr);
     }
 
-    static void writeFile(const std::string& path, const std::string& bytes)
-    {
+    static void writeFile(const std::string& path, const std::string& bytes) {
         std::ofstream(path, std::ios::binary) << bytes;
     }
-    static std::string readFile(const std::string& path)
-    {
+    static std::string readFile(const std::string& path) {
         std::ifstream in(path, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
-    bool load(const std::string& path) { return loadText(WindowId::Main, path, m_buffer.get(), TEXT_SIZE); }
-    size_t entriesInFolder() const
-    {
+    bool load(const std::string& path) {
+        return loadText(WindowId::Main, path, m_buffer.get(), TEXT_SIZE);
+    }
+    size_t entriesInFolder() const {
         return static_cast<size_t>(std::distance(fs::directory_iterator(m_dir), {}));
     }
-    void expectOneMessage(const std::string& text) const
-    {
+    void expectOneMessage(const std::string& text) const {
         const auto boxes = m_headless.messageBoxes();
         ASSERT_EQ(boxes.size(), 1u);
         EXPECT_EQ(boxes[0].owner, WindowId::Main);
@@ -72,8 +68,7 @@ protected:
     std::unique_ptr<char[]> m_buffer;
 };
 
-TEST_F(TextFileTest, LoadCutsLongFilesToTheBuffer)
-{
+TEST_F(TextFileTest, LoadCutsLongFilesToTheBuffer) {
     std::string bytes(TEXT_SIZE + 100, 'a');
     bytes[TEXT_SIZE - 2] = 'z'; // the last byte that fits
     bytes[TEXT_SIZE - 1] = 'Q'; // the first byte that does not
@@ -89,8 +84,7 @@ TEST_F(TextFileTest, LoadCutsLongFilesToTheBuffer)
     EXPECT_TRUE(m_headless.messageBoxes().empty());
 }
 
-TEST_F(TextFileTest, LoadKeepsBytesAsTheyStand)
-{
+TEST_F(TextFileTest, LoadKeepsBytesAsTheyStand) {
     writeFile(m_path, "");
     ASSERT_TRUE(load(m_path));
     EXPECT_EQ(m_buffer[0], '\0');
@@ -102,16 +96,14 @@ TEST_F(TextFileTest, LoadKeepsBytesAsTheyStand)
     EXPECT_EQ(std::string(m_buffer.get(), bytes.size() + 1), bytes + '\0');
 }
 
-TEST_F(TextFileTest, LoadOfAReadOnlyFileSucceeds)
-{
+TEST_F(TextFileTest, LoadOfAReadOnlyFileSucceeds) {
     writeFile(m_path, "void udSetup() {}\r\n");
     ASSERT_EQ(chmod(m_path.c_str(), 0444), 0);
     ASSERT_TRUE(load(m_path));
     EXPECT_STREQ(m_buffer.get(), "void udSetup() {}\r\n");
 }
 
-TEST_F(TextFileTest, FailedLoadNamesThePathAndLeavesTheBuffer)
-{
+TEST_F(TextFileTest, FailedLoadNamesThePathAndLeavesTheBuffer) {
     const std::string missing = m_dir + "/missing.frag";
     EXPECT_FALSE(load(missing));
     expectOneMessage("There has been an error opening the text file: " + missing);
@@ -123,8 +115,7 @@ TEST_F(TextFileTest, FailedLoadNamesThePathAndLeavesTheBuffer)
     EXPECT_EQ(m_buffer[0], '#');
 }
 
-TEST_F(TextFileTest, SavedTextLoadsBackByteForByte)
-{
+TEST_F(TextFileTest, SavedTextLoadsBackByteForByte) {
     writeFile(m_path, std::string(5000, 'o')); // an older, longer text
     const std::string text = "float x;\r\nvoid main()\r\n{\r\n}\r\n\xc3\xa9\n\r";
     ASSERT_TRUE(saveText(WindowId::Main, m_path, text.c_str()));
@@ -138,8 +129,7 @@ TEST_F(TextFileTest, SavedTextLoadsBackByteForByte)
     EXPECT_TRUE(m_headless.messageBoxes().empty());
 }
 
-TEST_F(TextFileTest, SaveKeepsPermissionBits)
-{
+TEST_F(TextFileTest, SaveKeepsPermissionBits) {
     writeFile(m_path, "old");
     for (mode_t mode : {0640, 0600, 0755}) {
         ASSERT_EQ(chmod(m_path.c_str(), mode), 0);
@@ -150,8 +140,7 @@ TEST_F(TextFileTest, SaveKeepsPermissionBits)
     }
 }
 
-TEST_F(TextFileTest, SaveWritesThroughSymbolicLinks)
-{
+TEST_F(TextFileTest, SaveWritesThroughSymbolicLinks) {
     fs::create_directory(m_dir + "/real");
     const std::string target = m_dir + "/real/shader.frag";
     writeFile(target, "old");
@@ -171,8 +160,7 @@ TEST_F(TextFileTest, SaveWritesThroughSymbolicLinks)
     EXPECT_EQ(readFile(m_dir + "/created.vert"), "made");
 }
 
-TEST_F(TextFileTest, SaveThatCannotStartReportsAndTouchesNothing)
-{
+TEST_F(TextFileTest, SaveThatCannotStartReportsAndTouchesNothing) {
     EXPECT_FALSE(saveText(WindowId::Main, m_dir + "/missing/script.anim", "text"));
     expectOneMessage(SAVE_ERROR);
 
@@ -193,8 +181,7 @@ TEST_F(TextFileTest, SaveThatCannotStartReportsAndTouchesNothing)
 
 // A write that fails half-way (here: the file size limit) must leave the old
 // text whole, because the editor's copy may be the only other one.
-TEST_F(TextFileTest, SaveFailingWhileWritingKeepsTheOldFile)
-{
+TEST_F(TextFileTest, SaveFailingWhileWritingKeepsTheOldFile) {
     writeFile(m_path, "the old script");
     rlimit previous;
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &previous), 0);
