@@ -12,7 +12,7 @@ packages=(
     libjpeg62-turbo-dev
     libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
     googletest libgtest-dev libgmock-dev libbenchmark-dev
-    xvfb xdotool x11-utils imagemagick locales
+    xvfb xdotool xclip x11-utils imagemagick locales
 )
 
 missing=()

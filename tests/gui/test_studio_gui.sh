@@ -44,13 +44,15 @@ wait_title() {
     return 1
 }
 
-# Waits up to $2 seconds for process $1 to end; prints its exit code.
+# Waits up to $2 seconds for our child process $1 to end and puts its exit
+# code into $exit_code (runs in this shell: only it can reap its child).
 wait_exit() {
     local deadline=$((SECONDS + $2))
+    exit_code=""
     while [ $SECONDS -lt $deadline ]; do
-        if ! kill -0 "$1" 2>/dev/null; then
+        if ! kill -0 "$1" 2>/dev/null || [ "$(ps -o stat= -p "$1" 2>/dev/null | cut -c1)" = Z ]; then
             wait "$1"
-            echo $?
+            exit_code=$?
             return 0
         fi
         sleep 0.2
@@ -120,6 +122,16 @@ if [ -n "${main_id:-}" ]; then
     xdotool key F6
     wait_window "Animation Script" 5 >/dev/null && pass "F6 shows the animation script" ||
         fail "F6 did not show the animation script"
+    # Enter repeats the leading tabs of the line it ends.
+    xdotool key ctrl+End Return Tab Tab
+    xdotool type --delay 20 "abc"
+    xdotool key Return
+    xdotool type --delay 20 "x"
+    xdotool key ctrl+a ctrl+c
+    sleep 0.5
+    text=$(xclip -o -selection clipboard 2>/dev/null | tail -2)
+    [ "$text" = $'\t\tabc\n\t\tx' ] && pass "Enter keeps the indentation" ||
+        fail "indentation after Enter: $(printf %q "$text")"
     xdotool key --clearmodifiers alt+slash
     if about_id=$(wait_window "About" 10); then
         pass "Alt+/ opens About"
@@ -130,8 +142,9 @@ if [ -n "${main_id:-}" ]; then
         fail "Alt+/ did not open About"
     fi
     close_main_window "$main_id"
-    if code=$(wait_exit "$app_pid" 15); then
-        [ "$code" = 0 ] && pass "closing the main window exits with 0" || fail "exit code $code"
+    if wait_exit "$app_pid" 15; then
+        [ "$exit_code" = 0 ] && pass "closing the main window exits with 0" ||
+            fail "exit code $exit_code"
     else
         fail "the studio did not exit within 15 seconds"
     fi
@@ -157,7 +170,7 @@ if box_id=$(wait_window "File Error" 20); then
     [ "$again" = 0 ] && pass "no second File Error" || fail "another File Error appeared"
     if main_id=$(wait_window "Fragment Shader Layer 1" 20); then
         close_main_window "$main_id"
-        code=$(wait_exit "$app_pid" 15) && [ "$code" = 0 ] && pass "exit with 0 after the message" ||
+        wait_exit "$app_pid" 15 && [ "$exit_code" = 0 ] && pass "exit with 0 after the message" ||
             fail "no clean exit after the message"
         app_pid=""
     else
