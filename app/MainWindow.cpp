@@ -13,6 +13,7 @@
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QTextBlock>
+#include <algorithm>
 #include <cstring>
 
 namespace vortigo {
@@ -170,6 +171,23 @@ void MainWindow::onFunctionKey(int virtualKey) {
 int MainWindow::firstVisibleLine() const { return m_editor->verticalScrollBar()->value(); }
 
 void MainWindow::scrollToLine(int line) { m_editor->verticalScrollBar()->setValue(line); }
+
+void MainWindow::selectLineStart(int line) {
+    QTextBlock block = m_editor->document()->findBlockByNumber(line);
+    if (!block.isValid()) return;
+    QTextCursor cursor(block);
+    if (block.length() > 1) cursor.movePosition(QTextCursor::NextCharacter, QTextCursor::KeepAnchor);
+    m_editor->setTextCursor(cursor);
+}
+
+void MainWindow::goToLine(int line, int kind) {
+    if (kind < KIND_SCRIPT || kind > KIND_VERTEX) return;
+    if (kind != state().currentKind) switchKind(kind);
+    const int lastLine = std::max(0, m_editor->document()->blockCount() - 1);
+    const int target = std::clamp(line - 1, 0, lastLine);
+    selectLineStart(target);
+    scrollToLine(target);
+}
 
 void MainWindow::storeShownText() {
     ProjectState& s = state();

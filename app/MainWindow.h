@@ -31,6 +31,12 @@ public:
     void showCurrentText();
     void checkLayerItem(int layer);
 
+    // A go-to-line request: shows text kind `kind` (0 to 2) of the current
+    // layer, scrolls line `line` (from 1) to the top and selects its first
+    // character. A line past the end selects the last line; 0 or below
+    // goes to the top.
+    void goToLine(int line, int kind);
+
     // Called with the Trace window so Run can give it the keyboard focus.
     void setTraceWindow(QWidget* trace) { m_trace = trace; }
 
@@ -45,6 +51,7 @@ private:
     void compile(bool run);
     int firstVisibleLine() const;
     void scrollToLine(int line);
+    void selectLineStart(int line);
 
     QPlainTextEdit* m_editor = nullptr;
     QWidget* m_trace = nullptr;

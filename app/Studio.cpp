@@ -133,6 +133,10 @@ int runStudio(int argc, char** argv) {
     qtPlatform.setHandler(WindowId::Trace, [](const WindowMessage& message) {
         if (message.type == MSG_ADVANCE) handleAdvanceMessage();
     });
+    qtPlatform.setHandler(WindowId::Main, [](const WindowMessage& message) {
+        if (message.type == MSG_GOTO_LINE && g_main)
+            g_main->goToLine(static_cast<int>(message.p1), static_cast<int>(message.p2));
+    });
     state().mainWindowExists = true;
 
     mainWindow->showCurrentText();

@@ -4,6 +4,7 @@
 #include "render/FramePipeline.h"
 #include "render/FrameRenderer.h"
 #include "render/GlContext.h"
+#include "script/ScriptHost.h"
 
 #include <cstdio>
 #include <thread>
@@ -49,10 +50,9 @@ void startPostThreadLocked() {
     g_postThread = std::thread(postProcessingMain, generation);
 }
 
-// Compiles the script and then the programs of all active layers. Neither
-// the script host nor the layer programs exist yet, so an empty project
-// compiles successfully.
-bool compileAll() { return true; }
+// Compiles the script and then the programs of all active layers (there
+// are no layer programs yet: a compiled script is a complete project).
+bool compileAll() { return compileScript(state().scriptText.get()); }
 
 void drawingCase() {
     ProjectState& s = state();
@@ -217,7 +217,9 @@ bool runExitPath() {
         post = std::move(g_postThread);
     }
     const bool postEnded = endWorker(post, g_postRunning);
+    // A worker left running may still be inside the script or the buffers.
     if (!renderEnded || !postEnded) return false;
+    shutDownScript();
     releaseProjectBuffers();
     return true;
 }

@@ -1,8 +1,10 @@
 #include "platform/QtPlatform.h"
 
 #include "app/RunFlags.h"
+#include "platform/VirtualKeys.h"
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QThread>
@@ -131,8 +133,17 @@ void QtPlatform::beep(int, int) {
 }
 
 void QtPlatform::postMessage(const WindowMessage& message) {
-    if (QWidget* target = widget(message.target))
-        QCoreApplication::postEvent(target, new MessageEvent(message, nullptr));
+    QWidget* target = widget(message.target);
+    if (!target) return;
+    if (message.type == MSG_KEYDOWN) {
+        // A key-down arrives like the user's own key.
+        const int key = qtKeyFromVirtualKey(static_cast<int>(message.p1));
+        if (key)
+            QCoreApplication::postEvent(target,
+                                        new QKeyEvent(QEvent::KeyPress, key, Qt::NoModifier));
+        return;
+    }
+    QCoreApplication::postEvent(target, new MessageEvent(message, nullptr));
 }
 
 bool QtPlatform::sendMessage(const WindowMessage& message,

@@ -3,6 +3,7 @@
 #include "app/ProjectState.h"
 #include "app/Workers.h"
 #include "render/GlContext.h"
+#include "script/ScriptCalls.h"
 
 #include <new>
 #include <vector>
@@ -95,12 +96,14 @@ bool allocateFrameBuffers() {
     }
 
     s.capturing = 0;
+    callUdResize();
     return resetGlState(width, height);
 }
 
 void finishFrame() {
     ProjectState& s = state();
     uint8_t* frame = s.shownFrame.load(std::memory_order_acquire);
+    if (s.scriptReady && frame) callUdPostFrame(frame);
     {
         FrameSink sink;
         {

@@ -1,5 +1,7 @@
 #include "render/GlContext.h"
 
+#include "render/ScriptTextures.h"
+
 #include <EGL/eglext.h>
 #include <cstdlib>
 #include <cstring>
@@ -275,6 +277,7 @@ void releaseGlContext(GlState& state) {
     state.dofBufferWidth = state.dofBufferHeight = 0;
     state.framebufferSupported = false;
     state.gl = GlEntryPoints{};
+    resetScriptTextureState();
 }
 
 bool resetGlState(int width, int height) {

@@ -29,11 +29,15 @@ private:
     std::string m_path;
 };
 
-// A program folder holding the shipped default texts.
+// A program folder holding what the build puts beside the executable: the
+// default texts and the script's "lib" folder.
 inline void copyDefaultTexts(const TempDir& dir) {
     for (const char* name : {"default_vertex_shader.vert", "default_fragment_shader.frag",
                              "default_animation_script.anim"})
         std::filesystem::copy_file(std::string(VORTIGO_DEFAULTS_DIR) + "/" + name, dir.file(name));
+    std::filesystem::create_directory(dir.file("lib"));
+    std::filesystem::copy_file(std::string(VORTIGO_SCRIPT_LIB_DIR) + "/vortigo.h",
+                               dir.file("lib/vortigo.h"));
 }
 
 } // namespace vortigo::test

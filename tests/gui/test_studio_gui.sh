@@ -86,11 +86,20 @@ else
 fi
 
 # --- a virtual desktop --------------------------------------------------------
-for d in $(seq 91 160); do [ -e "/tmp/.X$d-lock" ] || break; done
-Xvfb ":$d" -screen 0 1600x1200x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb_pid=$!
-export DISPLAY=":$d"
-for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+# A display nobody uses: no lock, no socket, and a server that answers.
+for d in $(seq 91 160); do
+    [ -e "/tmp/.X$d-lock" ] || [ -e "/tmp/.X11-unix/X$d" ] && continue
+    Xvfb ":$d" -screen 0 1600x1200x24 -nolisten tcp >/dev/null 2>&1 &
+    xvfb_pid=$!
+    for _ in $(seq 50); do DISPLAY=":$d" xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+    if DISPLAY=":$d" xdpyinfo >/dev/null 2>&1; then
+        export DISPLAY=":$d"
+        break
+    fi
+    kill "$xvfb_pid" 2>/dev/null
+    xvfb_pid=""
+done
+[ -n "$xvfb_pid" ] || { echo "FAIL: no virtual X server could be started"; exit 1; }
 export QT_QPA_PLATFORM=xcb LIBGL_ALWAYS_SOFTWARE=1
 
 # --- both windows, a frame, About and a clean exit -----------------------------

@@ -1,0 +1,190 @@
+#include "render/ScriptTextures.h"
+
+#include "render/GlContext.h"
+
+#include <cstddef>
+#include <cstdint>
+
+namespace vortigo {
+namespace {
+
+// Dimensionality the data texture was created with (0: none yet). Only
+// meaningful while glState().dataTexture is non-zero.
+int s_dataTextureDims = 0;
+
+bool contextCurrent() { return eglGetCurrentContext() != EGL_NO_CONTEXT; }
+
+struct Encoding {
+    GLenum sourceFormat;
+    GLenum internalFormat;
+    GLenum type;
+    size_t bytesPerTexel;
+};
+
+Encoding encodingFor(int components, int isFloat) {
+    Encoding e{};
+    size_t channels = 1;
+    switch (components) {
+    case 3:
+        e.sourceFormat = GL_RGB;
+        e.internalFormat = isFloat ? GL_RGB32F : GL_RGB;
+        channels = 3;
+        break;
+    case 4:
+        e.sourceFormat = GL_RGBA;
+        e.internalFormat = isFloat ? GL_RGBA32F : GL_RGBA;
+        channels = 4;
+        break;
+    default:
+        e.sourceFormat = GL_RED;
+        e.internalFormat = isFloat ? GL_RGB32F : GL_RGB;
+        break;
+    }
+    e.type = isFloat ? GL_FLOAT : GL_UNSIGNED_BYTE;
+    e.bytesPerTexel = channels * (isFloat ? sizeof(GLfloat) : 1);
+    return e;
+}
+
+// True when width x height x depth texels of `bytesPerTexel` fit in memory;
+// sizes must already be positive.
+bool byteCountFits(int width, int height, int depth, size_t bytesPerTexel) {
+    size_t n = bytesPerTexel;
+    return !__builtin_mul_overflow(n, static_cast<size_t>(width), &n) &&
+           !__builtin_mul_overflow(n, static_cast<size_t>(height), &n) &&
+           !__builtin_mul_overflow(n, static_cast<size_t>(depth), &n) &&
+           n <= static_cast<size_t>(PTRDIFF_MAX);
+}
+
+// Scripts hand over tightly packed rows, so the GL must read them that way
+// whatever alignment or row length was left set; the previous unpack state is
+// put back afterwards so other uploads see what they set.
+class TightUnpack {
+public:
+    TightUnpack() {
+        for (int i = 0; i < kCount; ++i) {
+            glGetIntegerv(kNames[i], &saved_[i]);
+            glPixelStorei(kNames[i], kTight[i]);
+        }
+    }
+    ~TightUnpack() {
+        for (int i = 0; i < kCount; ++i) glPixelStorei(kNames[i], saved_[i]);
+    }
+    TightUnpack(const TightUnpack&) = delete;
+    TightUnpack& operator=(const TightUnpack&) = delete;
+
+private:
+    static constexpr int kCount = 7;
+    static constexpr GLenum kNames[kCount] = {
+        GL_UNPACK_ALIGNMENT,    GL_UNPACK_ROW_LENGTH,   GL_UNPACK_SKIP_ROWS,
+        GL_UNPACK_SKIP_PIXELS,  GL_UNPACK_IMAGE_HEIGHT, GL_UNPACK_SKIP_IMAGES,
+        GL_UNPACK_SWAP_BYTES};
+    static constexpr GLint kTight[kCount] = {1, 0, 0, 0, 0, 0, GL_FALSE};
+    GLint saved_[kCount]{};
+};
+
+void setFilters(GLenum target, GLint filter) {
+    glTexParameteri(target, GL_TEXTURE_MIN_FILTER, filter);
+    glTexParameteri(target, GL_TEXTURE_MAG_FILTER, filter);
+}
+
+GLint scriptFilter(int filter) { return filter == 2 ? GL_NEAREST : GL_LINEAR; }
+
+} // namespace
+
+void resetScriptTextureState() { s_dataTextureDims = 0; }
+
+int setActiveTex(int textureUnit) {
+    const GlEntryPoints& gl = glState().gl;
+    if (!contextCurrent() || !gl.glActiveTexture) return -1;
+    gl.glActiveTexture(static_cast<GLenum>(textureUnit));
+    return 0;
+}
+
+int setupDataTex(const void* data, int width, int height, int components, int isFloat,
+                 int filter) {
+    GlState& state = glState();
+    if (!contextCurrent() || !data || width <= 0 || !state.gl.glActiveTexture) return -1;
+
+    const int dims = height <= 1 ? 1 : 2;
+    const Encoding enc = encodingFor(components, isFloat);
+    if (!byteCountFits(width, dims == 1 ? 1 : height, 1, enc.bytesPerTexel)) return -1;
+
+    // A texture name keeps the target it was first bound to, so a change of
+    // dimensionality needs a new name.
+    if (state.dataTexture && s_dataTextureDims != dims) {
+        glDeleteTextures(1, &state.dataTexture);
+        state.dataTexture = 0;
+    }
+    if (!state.dataTexture) glGenTextures(1, &state.dataTexture);
+    s_dataTextureDims = dims;
+
+    state.gl.glActiveTexture(GL_TEXTURE1);
+    const GLenum target = dims == 1 ? GL_TEXTURE_1D : GL_TEXTURE_2D;
+    if (dims == 1) glEnable(GL_TEXTURE_1D);
+    glBindTexture(target, state.dataTexture);
+    {
+        TightUnpack unpack;
+        if (dims == 1)
+            glTexImage1D(GL_TEXTURE_1D, 0, static_cast<GLint>(enc.internalFormat), width, 0,
+                         enc.sourceFormat, enc.type, data);
+        else
+            glTexImage2D(GL_TEXTURE_2D, 0, static_cast<GLint>(enc.internalFormat), width,
+                         height, 0, enc.sourceFormat, enc.type, data);
+    }
+    setFilters(target, scriptFilter(filter));
+    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
+    return 0;
+}
+
+int setupVolTex(const void* data, int width, int height, int depth, int components,
+                int isFloat, int filter) {
+    GlState& state = glState();
+    if (!contextCurrent() || !data || !state.gl.glActiveTexture || !state.gl.glTexImage3DEXT)
+        return -1;
+    if (width <= 0 || height <= 0 || depth <= 0) return -1;
+    const Encoding enc = encodingFor(components, isFloat);
+    if (!byteCountFits(width, height, depth, enc.bytesPerTexel)) return -1;
+
+    state.gl.glActiveTexture(GL_TEXTURE2);
+    glEnable(GL_TEXTURE_3D);
+    glBindTexture(GL_TEXTURE_3D, state.volumeTexture);
+    {
+        TightUnpack unpack;
+        state.gl.glTexImage3DEXT(GL_TEXTURE_3D, 0, enc.internalFormat, width, height, depth, 0,
+                                 enc.sourceFormat, enc.type, data);
+    }
+    setFilters(GL_TEXTURE_3D, scriptFilter(filter));
+    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
+    return 0;
+}
+
+void uploadBackground(int layer, int width, int height, const uint8_t* pixels, int mode) {
+    GlState& state = glState();
+    if (!contextCurrent() || !pixels || layer < 0 || layer > 3) return;
+    if (width <= 0 || height <= 0 || !byteCountFits(width, height, 1, 4)) return;
+
+    if (state.gl.glActiveTexture) state.gl.glActiveTexture(GL_TEXTURE0);
+    glBindTexture(GL_TEXTURE_2D, state.layerTexture[layer]);
+    {
+        TightUnpack unpack;
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB, width, height, 0, GL_BGRA, GL_UNSIGNED_BYTE,
+                     pixels);
+    }
+    if (mode < 2) {
+        setFilters(GL_TEXTURE_2D, GL_LINEAR);
+    } else if (mode == 2) {
+        setFilters(GL_TEXTURE_2D, GL_NEAREST);
+    } else if (mode == 3) {
+        if (state.gl.glGenerateMipmap) {
+            state.gl.glGenerateMipmap(GL_TEXTURE_2D);
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR);
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+        } else {
+            // Trilinear filtering without mipmaps would leave the texture
+            // incomplete (it samples black), so plain linear stands in.
+            setFilters(GL_TEXTURE_2D, GL_LINEAR);
+        }
+    }
+}
+
+} // namespace vortigo

@@ -1,0 +1,44 @@
+// The GL side of the script's texture host functions and of the layer
+// background upload: background on unit 0, data texture (1D or 2D) on unit 1,
+// volume texture on unit 2, all through glState().
+//
+// Threads: render thread, with the GL context current. A call from a thread
+// without a current context (the post-processing thread runs udPostFrame
+// without one) is refused with -1, or ignored where nothing is returned.
+#pragma once
+
+#include <cstdint>
+
+namespace vortigo {
+
+// Selects `textureUnit` (the GL enumerant, GL_TEXTURE0 + n); it stays
+// selected. -1 when glActiveTexture is missing or no context is current.
+int setActiveTex(int textureUnit);
+
+// Uploads the data texture on unit 1: one-dimensional of `width` texels when
+// `height` <= 1, otherwise `width` x `height`. `components` 3 = RGB, 4 = RGBA,
+// anything else a single red channel; `isFloat` non-zero reads 32-bit floats,
+// zero bytes; `filter` 2 = nearest, anything else linear. Rows are read
+// tightly packed. -1 when refused (null data, width <= 0, a byte count that
+// does not fit memory, glActiveTexture missing, no context), else 0.
+int setupDataTex(const void* data, int width, int height, int components, int isFloat,
+                 int filter);
+
+// Uploads the volume texture (the default 3D texture of unit 2) with the
+// encoding of setupDataTex. -1 when refused (null data, a size <= 0 or too
+// large, glActiveTexture or glTexImage3DEXT missing, no context), else 0.
+int setupVolTex(const void* data, int width, int height, int depth, int components,
+                int isFloat, int filter);
+
+// Defines layer `layer`'s background texture (unit 0) from `width` x `height`
+// blue-green-red-x bytes, then sets its filters by `mode`: below 2 linear,
+// 2 nearest, 3 mipmaps + trilinear (linear without glGenerateMipmap),
+// 4 and above unchanged. Ignored for null pixels, a layer outside 0..3,
+// sizes <= 0 or too large, or without a current context.
+void uploadBackground(int layer, int width, int height, const uint8_t* pixels, int mode);
+
+// Forgets the data texture's dimensionality; called when the context (and
+// with it the data texture) is released.
+void resetScriptTextureState();
+
+} // namespace vortigo

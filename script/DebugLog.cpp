@@ -1,0 +1,48 @@
+#include "script/DebugLog.h"
+
+#include "app/ProjectState.h"
+
+#include <cstring>
+#include <mutex>
+
+namespace vortigo {
+namespace {
+
+std::mutex g_flushMutex; // held only while copying text, never across a script call
+
+} // namespace
+
+bool appendToLog(char* log, const char* text, int capacity) {
+    if (!log || !text || capacity <= 0) return false;
+    const size_t textLength = std::strlen(text);
+    if (textLength >= static_cast<size_t>(capacity)) return false;
+    size_t logLength = strnlen(log, static_cast<size_t>(capacity));
+    if (logLength >= static_cast<size_t>(capacity)) logLength = capacity - 1; // never trust the log
+    if (logLength + textLength >= static_cast<size_t>(capacity)) {
+        const size_t drop = std::min(logLength, textLength + 2);
+        std::memmove(log, log + drop, logLength - drop);
+        logLength -= drop;
+    }
+    std::memcpy(log + logLength, text, textLength + 1);
+    return true;
+}
+
+void clearDebugLine() { state().scratchLine[0] = 0; }
+
+void flushDebugLine() {
+    ProjectState& s = state();
+    std::lock_guard lock(g_flushMutex);
+    if (s.scratchLine[0] == 0) return;
+    // The script may have filled every byte without a terminator.
+    s.scratchLine[DEBUG_LINE_SIZE - 1] = 0;
+    if (s.debugText) appendToLog(s.debugText.get(), s.scratchLine, TEXT_SIZE);
+    s.scratchLine[0] = 0;
+}
+
+void appendDebugText(const char* text) {
+    ProjectState& s = state();
+    std::lock_guard lock(g_flushMutex);
+    if (s.debugText) appendToLog(s.debugText.get(), text, TEXT_SIZE);
+}
+
+} // namespace vortigo

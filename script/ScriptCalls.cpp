@@ -1,0 +1,155 @@
+#include "script/ScriptCalls.h"
+
+#include "app/ProjectState.h"
+#include "script/DebugLog.h"
+#include "script/FaultGuard.h"
+#include "script/ScriptHost.h"
+
+#include <cstdio>
+#include <cstring>
+#include <tuple>
+
+namespace vortigo {
+namespace {
+
+constexpr int VK_X = 0x58;
+constexpr const char* FAULT_CAPTION = "Error in Animation Script";
+
+// A call of an entry point with its arguments, run by the guard through a
+// thunk that holds nothing a fault could leak.
+template <typename... Args> struct Call {
+    void (*fn)(Args...);
+    std::tuple<Args...> args;
+};
+
+template <typename... Args> void runCall(void* context) {
+    auto* call = static_cast<Call<Args...>*>(context);
+    std::apply(call->fn, call->args);
+}
+
+// Empties the debug line, calls the entry point under the guard and
+// reports whether it faulted. The caller flushes after its reaction.
+template <typename... Args> bool guardedCall(void* address, Args... args) {
+    clearDebugLine();
+    Call<Args...> call{reinterpret_cast<void (*)(Args...)>(address), {args...}};
+    return runGuarded(&runCall<Args...>, &call) == 0;
+}
+
+void reportFault(WindowId owner, const char* entryName) {
+    platform().messageBox(owner, std::string(entryName) + " caused an exception.", FAULT_CAPTION,
+                          MsgButtons::Ok, MsgIcon::Error);
+}
+
+void dropPerFrameEntries() {
+    clearEntryPoint(UD_PRE);
+    clearEntryPoint(UD_POST_FRAME);
+    clearEntryPoint(UD_POST);
+}
+
+// A fault while drawing: stop the flight and any capture through the Trace
+// window's X key, then tell the user.
+void reactToDrawingFault(const char* entryName) {
+    dropPerFrameEntries();
+    platform().postMessage(WindowMessage{WindowId::Trace, MSG_KEYDOWN, VK_X, 0});
+    reportFault(WindowId::None, entryName);
+}
+
+char g_traceToken;
+
+} // namespace
+
+void* traceWindowHandle() { return &g_traceToken; }
+
+bool callUdSetup() {
+    ProjectState& s = state();
+    void* fn = entryPoint(UD_SETUP);
+    if (!fn) return true;
+    const bool ok = guardedCall<void*, float*, void*, void*, char*>(
+        fn, traceWindowHandle(), s.udef.get(), &s.animInfo, &s.frameInfo, s.scratchLine);
+    if (!ok) reportFault(WindowId::Main, "udSetup");
+    flushDebugLine();
+    return ok;
+}
+
+void callUdShutdown(ShutdownReason reason) {
+    void* fn = entryPoint(UD_SHUTDOWN);
+    if (!fn) return;
+    const bool ok = guardedCall<>(fn);
+    if (!ok) {
+        if (reason == ShutdownReason::Compile)
+            reportFault(WindowId::Main, "udShutdown");
+        else // the windows are going away: say it where it can still be read
+            std::fprintf(stderr, "vortigo: udShutdown caused an exception.\n");
+    }
+    flushDebugLine();
+}
+
+void clearLayerRequests() {
+    FrameInfo& f = state().frameInfo;
+    f.bgUpdate = f.layerSkip = f.bgWidth = f.bgHeight = f.videoHold = 0;
+    f.reservedDataTex = f.dataTexWidth = f.reservedVolTex = 0;
+    f.volTexWidth = f.volTexHeight = f.volTexDepth = f.layerFlags = 0;
+    f.dataTex = nullptr;
+    f.volTex = nullptr;
+}
+
+void callUdPre(int layerIndex, int pass) {
+    ProjectState& s = state();
+    void* fn = entryPoint(UD_PRE);
+    if (!fn || layerIndex < 0 || layerIndex >= LAYER_COUNT) return;
+    LayerSlot& layer = s.layers[layerIndex];
+    AnimInfo& anim = s.animInfo;
+    anim.cameraPosition[0] = s.xCenter;
+    anim.cameraPosition[1] = s.yCenter;
+    anim.cameraPosition[2] = s.zLens;
+    std::memcpy(anim.cameraOrientation, s.cameraQuat, sizeof s.cameraQuat);
+    s.frameInfo.bgWidth = layer.backgroundWidth;
+    s.frameInfo.bgHeight = layer.backgroundHeight;
+    s.frameInfo.layer = layerIndex + 1;
+    s.frameInfo.pass = pass;
+
+    const bool ok = guardedCall<uint8_t*, float*>(fn, layer.backgroundPixels.get(),
+                                                  s.flightBuffer.get());
+    s.xCenter = anim.cameraPosition[0];
+    s.yCenter = anim.cameraPosition[1];
+    s.zLens = anim.cameraPosition[2];
+    std::memcpy(s.cameraQuat, anim.cameraOrientation, sizeof s.cameraQuat);
+    if (!ok) reactToDrawingFault("udPre");
+    flushDebugLine();
+}
+
+void callUdPost(int layerIndex) {
+    void* fn = entryPoint(UD_POST);
+    if (!fn) return;
+    state().frameInfo.layer = layerIndex + 1;
+    if (!guardedCall<>(fn)) reactToDrawingFault("udPost");
+    flushDebugLine();
+}
+
+void callUdPostFrame(uint8_t* frame) {
+    void* fn = entryPoint(UD_POST_FRAME);
+    if (!fn) return;
+    if (!guardedCall<uint8_t*>(fn, frame)) {
+        dropPerFrameEntries();
+        reportFault(WindowId::Main, "udPostFrame");
+    }
+    flushDebugLine();
+}
+
+void callUdResize() {
+    void* fn = entryPoint(UD_RESIZE);
+    if (!fn) return;
+    if (!guardedCall<>(fn)) {
+        dropPerFrameEntries();
+        clearEntryPoint(UD_RESIZE);
+        reportFault(WindowId::None, "udResize");
+    }
+    flushDebugLine();
+}
+
+int nextLayerIndex(int layerIndex, int32_t layerSkip) {
+    const int64_t next = int64_t{layerIndex} + 1 + layerSkip;
+    return next < 0 || next >= LAYER_COUNT ? -1 : static_cast<int>(next);
+}
+
+} // namespace vortigo
