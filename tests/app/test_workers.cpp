@@ -9,6 +9,8 @@
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
+#include <cstring>
+#include <filesystem>
 #include <future>
 
 namespace vortigo {
@@ -149,6 +151,27 @@ TEST_F(WorkersTest, AFlyingCameraKeepsFramesComingAndTheIdleTestStopsIt) {
     EXPECT_LE(frameCount(), stopped + 1);
 }
 
+TEST_F(WorkersTest, ACompileReleasesEveryHeldKey) {
+    startStudio();
+    ProjectState& s = state();
+    s.keyDown['A' - KEY_FIRST] = 1;
+    s.keyDown[255 - KEY_FIRST] = 1;
+    run();
+    ASSERT_TRUE(pumpUntil([&] { return frameCount() == 2 && parked(); }));
+    EXPECT_EQ(s.frameInfo.keyDown['A' - KEY_FIRST], 0);
+    EXPECT_EQ(s.keyDown[255 - KEY_FIRST], 0);
+}
+
+TEST_F(WorkersTest, AScriptThatFailsToCompileDrawsNothing) {
+    startStudio();
+    std::strcpy(state().scriptText.get(), "this is not C");
+    run();
+    ASSERT_TRUE(pumpUntil([this] { return !m_platform.messageBoxes().empty(); }));
+    pumpUntil([] { return false; }, 300);
+    EXPECT_FALSE(state().scriptReady);
+    EXPECT_EQ(frameCount(), 1u);
+}
+
 TEST_F(WorkersTest, AdvanceIsIgnoredWhileNothingIsReady) {
     startStudio();
     ProjectState& s = state();
@@ -159,9 +182,15 @@ TEST_F(WorkersTest, AdvanceIsIgnoredWhileNothingIsReady) {
     EXPECT_EQ(frameCount(), 1u);
 }
 
-TEST_F(WorkersTest, ExitEndsBothWorkersAndFreesTheBuffers) {
+TEST_F(WorkersTest, ExitEndsBothWorkersCallsUdShutdownAndFreesTheBuffers) {
+    const std::string marker = m_dir.file("shut-down");
+    const std::string script = "#include <stdio.h>\n"
+                               "void udShutdown(void) { fclose(fopen(\"" + marker + "\", \"w\")); }\n";
+    std::strcpy(state().scriptText.get(), script.c_str());
     startStudio();
+    EXPECT_FALSE(std::filesystem::exists(marker));
     EXPECT_TRUE(runExitPath());
+    EXPECT_TRUE(std::filesystem::exists(marker));
     EXPECT_FALSE(renderThreadRunning());
     EXPECT_FALSE(postThreadRunning());
     EXPECT_EQ(state().frameRing[0], nullptr);
