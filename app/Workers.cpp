@@ -4,6 +4,7 @@
 #include "render/FramePipeline.h"
 #include "render/FrameRenderer.h"
 #include "render/GlContext.h"
+#include "render/LayerPrograms.h"
 #include "script/ScriptHost.h"
 
 #include <cstdio>
@@ -50,9 +51,10 @@ void startPostThreadLocked() {
     g_postThread = std::thread(postProcessingMain, generation);
 }
 
-// Compiles the script and then the programs of all active layers (there
-// are no layer programs yet: a compiled script is a complete project).
-bool compileAll() { return compileScript(state().scriptText.get()); }
+// Compiles the script and then the programs of all active layers.
+bool compileAll() {
+    return compileScript(state().scriptText.get()) && buildLayerPrograms(glState(), WindowId::Main);
+}
 
 void drawingCase() {
     ProjectState& s = state();

@@ -65,6 +65,16 @@ bool allocateFrameBuffers() {
         s.extraFrame.reset();
     }
 
+    // A frame larger than the drawing surface gets a larger surface, so it
+    // is drawn in full; a size the driver refuses is said plainly.
+    if (sizeOk && !ensureSurfaceSize(glState(), width, height)) {
+        platform().messageBox(
+            WindowId::Main,
+            formatC("The frame of %i x %i pixels is larger than the graphics driver can draw.",
+                    width, height),
+            "Memory Error.", MsgButtons::Ok, MsgIcon::Error);
+        return false;
+    }
     ByteBuffer ring0 = sizeOk ? allocateFrame(bytes) : nullptr;
     ByteBuffer ring1 = ring0 ? allocateFrame(bytes) : nullptr;
     if (!ring0 || !ring1) {

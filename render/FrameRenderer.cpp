@@ -2,16 +2,203 @@
 
 #include "app/ProjectState.h"
 #include "render/GlContext.h"
+#include "render/LayerPrograms.h"
+#include "render/ScriptTextures.h"
+#include "script/DebugLog.h"
+#include "script/FaultGuard.h"
+#include "script/ScriptCalls.h"
+#include "script/ScriptHost.h"
 
 #include <algorithm>
 #include <cstring>
 
 namespace vortigo {
+namespace {
+
+constexpr int LAYER_FLAG_NO_RECTANGLE = 1;
+constexpr int LAYER_FLAG_NO_1D = 2;
+constexpr int LAYER_FLAG_NO_3D = 4;
+constexpr int LAYER_FLAG_OFFSCREEN = 8;
+constexpr int MAX_RECORDED_STEPS = MAX_LAYER_STEPS + 1;
+
+int g_walk[MAX_RECORDED_STEPS];
+int g_walkLength = 0;
+
+void selectUnit(const GlEntryPoints& gl, GLenum unit) {
+    if (gl.glActiveTexture) gl.glActiveTexture(unit);
+}
+
+void setLayerUniforms(const GlState& gls, const LayerProgram& layer, int pass) {
+    const ProjectState& s = state();
+    const GlEntryPoints& gl = gls.gl;
+    const GLint* u = layer.uniforms;
+    const GLint size[2] = {s.frameWidth, s.frameHeight};
+    const float eye[3] = {s.xCenter, s.yCenter, s.zLens};
+    const GLint units[3] = {0, 1, 2};
+    gl.glUniform2iv(u[U_SIZE], 1, size);
+    gl.glUniform1fv(u[U_TIME], 1, &s.animTime);
+    gl.glUniform3fv(u[U_EYE], 1, eye);
+    gl.glUniform4fv(u[U_ROT], 1, s.cameraQuat);
+    if (s.udef) gl.glUniform1fv(u[U_UDEF], s.maxUdef, s.udef.get());
+    gl.glUniform1fv(u[U_MAX_DEPTH], 1, &s.maxDepth);
+    gl.glUniform1iv(u[U_SUPER_SAMPLE], 1, &pass);
+    gl.glUniform1iv(u[U_TEX], 1, &units[0]);
+    gl.glUniform1iv(u[U_DATATEX], 1, &units[1]);
+    gl.glUniform1iv(u[U_VOLTEX], 1, &units[2]);
+}
+
+// What udPre asked for, in the order the requests are carried out.
+void carryOutRequests(GlState& gls, int layerIndex) {
+    ProjectState& s = state();
+    const FrameInfo& f = s.frameInfo;
+    LayerSlot& slot = s.layers[layerIndex];
+    if (f.bgUpdate && slot.backgroundPixels)
+        uploadBackground(layerIndex, slot.backgroundWidth, slot.backgroundHeight,
+                         slot.backgroundPixels.get(), f.bgUpdate);
+    if (f.dataTex && gls.gl.glActiveTexture)
+        setupDataTex(f.dataTex, f.dataTexWidth, 0, 3, 0, 2);
+    if (f.volTex && gls.gl.glActiveTexture)
+        setupVolTex(f.volTex, f.volTexWidth, f.volTexHeight, f.volTexDepth, 3, 0, 1);
+    if (f.layerFlags & LAYER_FLAG_NO_1D) glDisable(GL_TEXTURE_1D);
+    if (f.layerFlags & LAYER_FLAG_NO_3D) glDisable(GL_TEXTURE_3D);
+    if ((f.layerFlags & LAYER_FLAG_OFFSCREEN) && gls.framebufferSupported) {
+        const OffscreenTarget& target = gls.offscreen;
+        if (target.width != s.frameWidth || target.height != s.frameHeight || !target.current) {
+            if (target.width == s.frameWidth && target.height == s.frameHeight) {
+                gls.gl.glBindFramebuffer(GL_FRAMEBUFFER, gls.framebufferObject);
+                gls.offscreen.current = true;
+            } else {
+                makeOffscreenTarget(s.frameWidth, s.frameHeight);
+            }
+        }
+    } else if (!(f.layerFlags & LAYER_FLAG_OFFSCREEN) && gls.offscreen.current) {
+        leaveOffscreenTarget();
+    }
+}
+
+void drawLayer(GlState& gls, int layerIndex, int pass) {
+    ProjectState& s = state();
+    const GlEntryPoints& gl = gls.gl;
+    LayerProgram& layer = gls.layers[layerIndex];
+    LayerSlot& slot = s.layers[layerIndex];
+
+    if (slot.backgroundPixels && slot.backgroundChanged) {
+        uploadBackground(layerIndex, slot.backgroundWidth, slot.backgroundHeight,
+                         slot.backgroundPixels.get(), 0);
+        slot.backgroundChanged = 0;
+    } else {
+        selectUnit(gl, GL_TEXTURE0);
+        glBindTexture(GL_TEXTURE_2D, gls.layerTexture[layerIndex]);
+    }
+
+    clearLayerRequests();
+    if (entryPoint(UD_PRE)) {
+        gl.glUseProgram(0);
+        callUdPre(layerIndex, pass);
+        carryOutRequests(gls, layerIndex);
+    }
+
+    gl.glUseProgram(layer.program);
+    setLayerUniforms(gls, layer, pass);
+    if (!(s.frameInfo.layerFlags & LAYER_FLAG_NO_RECTANGLE)) {
+        glRecti(-1, -1, 1, 1);
+        gl.glUseProgram(0);
+    }
+
+    if (entryPoint(UD_POST)) {
+        selectUnit(gl, GL_TEXTURE0);
+        callUdPost(layerIndex);
+    }
+}
+
+void depthOfFieldPass(GlState& gls, int width, int height) {
+    ProjectState& s = state();
+    const GlEntryPoints& gl = gls.gl;
+    const size_t pixels = static_cast<size_t>(width) * static_cast<size_t>(height);
+    glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+    glReadPixels(0, 0, width, height, GL_RGBA, GL_FLOAT, gls.dofBuffer);
+    glReadPixels(0, 0, width, height, GL_DEPTH_COMPONENT, GL_FLOAT, s.zBuffer.get());
+    float* rgba = gls.dofBuffer;
+    const float* depth = s.zBuffer.get();
+    for (size_t i = 0; i < pixels; ++i) rgba[i * 4 + 3] = depth[i];
+
+    if (!gls.dofTexture) glGenTextures(1, &gls.dofTexture);
+    selectUnit(gl, GL_TEXTURE0);
+    glBindTexture(GL_TEXTURE_2D, gls.dofTexture);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, width, height, 0, GL_RGBA, GL_FLOAT, rgba);
+    gl.glGenerateMipmap(GL_TEXTURE_2D);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+
+    gl.glUseProgram(gls.dofProgram);
+    glDisable(GL_DEPTH_TEST);
+    gl.glUniform1fv(gl.glGetUniformLocation(gls.dofProgram, "scale"), 1, &s.dofScale);
+    gl.glUniform1fv(gl.glGetUniformLocation(gls.dofProgram, "offset"), 1, &s.dofOffset);
+    glColor4f(1, 1, 1, 1);
+    glBegin(GL_QUADS);
+    glTexCoord2f(0, 0);
+    glVertex2f(-1, -1);
+    glTexCoord2f(0, 1);
+    glVertex2f(-1, 1);
+    glTexCoord2f(1, 1);
+    glVertex2f(1, 1);
+    glTexCoord2f(1, 0);
+    glVertex2f(1, -1);
+    glEnd();
+    glEnable(GL_DEPTH_TEST);
+    glDepthFunc(GL_LESS);
+}
+
+void swapBuffers(void* context) {
+    GlState& gls = *static_cast<GlState*>(context);
+    eglSwapBuffers(gls.glDc, gls.glWindow);
+}
+
+} // namespace
+
+int lastWalkLength() { return g_walkLength; }
+const int* lastWalkLayers() { return g_walk; }
+
+bool makeOffscreenTarget(int width, int height) {
+    GlState& gls = glState();
+    const GlEntryPoints& gl = gls.gl;
+    OffscreenTarget& target = gls.offscreen;
+    if (!gls.framebufferSupported) return false;
+    if (target.colourTexture) glDeleteTextures(1, &target.colourTexture);
+    glGenTextures(1, &target.colourTexture);
+    glBindTexture(GL_TEXTURE_2D, target.colourTexture);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA32F, width, height, 0, GL_RGBA, GL_FLOAT, nullptr);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR);
+    target.current = false;
+    gl.glBindFramebuffer(GL_FRAMEBUFFER, gls.framebufferObject);
+    gl.glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D,
+                              target.colourTexture, 0);
+    if (gl.glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE) {
+        target.current = true;
+        target.width = width;
+        target.height = height;
+        return true;
+    }
+    gl.glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    target.width = target.height = 0;
+    return false;
+}
+
+void leaveOffscreenTarget() {
+    GlState& gls = glState();
+    if (gls.gl.glBindFramebuffer) gls.gl.glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    gls.offscreen.current = false;
+}
 
 void readBackFrame(uint8_t* destination, int width, int height) {
-    const GlState& gl = glState();
-    const int readWidth = std::min(width, gl.surfaceWidth);
-    const int readHeight = std::min(height, gl.surfaceHeight);
+    const GlState& gls = glState();
+    // The off-screen target has the frame's size; the surface may be smaller.
+    const bool offscreen = gls.offscreen.current;
+    const int readWidth = offscreen ? width : std::min(width, gls.surfaceWidth);
+    const int readHeight = offscreen ? height : std::min(height, gls.surfaceHeight);
     const size_t rowBytes = static_cast<size_t>(width) * 3;
     if (readWidth < width || readHeight < height)
         std::memset(destination, 0, rowBytes * static_cast<size_t>(height));
@@ -24,13 +211,40 @@ void readBackFrame(uint8_t* destination, int width, int height) {
     glPixelStorei(GL_PACK_ROW_LENGTH, 0);
 }
 
-void drawFrame(int, uint8_t* destination) {
+void drawFrame(int pass, uint8_t* destination) {
+    if (!destination) return;
     ProjectState& s = state();
-    glClearColor(0, 0, 0, 1);
+    GlState& gls = glState();
+    const int width = s.frameWidth;
+    const int height = s.frameHeight;
+
+    if (s.dofEnabled && !prepareDepthOfField(gls, width, height)) s.dofEnabled = 0;
+
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    readBackFrame(destination, s.imageWidth, s.imageHeight);
-    GlState& gl = glState();
-    if (gl.glWindow != EGL_NO_SURFACE) eglSwapBuffers(gl.glDc, gl.glWindow);
+    glDepthFunc(GL_LESS);
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+
+    g_walkLength = 0;
+    int position = 0;
+    for (int steps = 0; position >= 0 && position < LAYER_COUNT;) {
+        if (gls.layers[position].program) {
+            if (g_walkLength < MAX_RECORDED_STEPS) g_walk[g_walkLength++] = position;
+            drawLayer(gls, position, pass);
+        }
+        position = nextLayerIndex(position, s.frameInfo.layerSkip);
+        if (++steps > MAX_LAYER_STEPS - 1) break;
+    }
+
+    if (s.dofEnabled && gls.dofBuffer && gls.gl.glGenerateMipmap && gls.dofProgram && s.zBuffer)
+        depthOfFieldPass(gls, width, height);
+
+    readBackFrame(destination, width, height);
+
+    if (gls.glWindow != EGL_NO_SURFACE && runGuarded(swapBuffers, &gls) != 0)
+        appendDebugText("\r\nOpenGL caused an exception.");
 }
 
 } // namespace vortigo

@@ -1,5 +1,9 @@
-// Drawing one frame on the render thread and reading it back as 24-bit
-// blue-green-red rows, bottom row first, without padding.
+// Drawing one frame on the render thread: the layer walk the script steers,
+// the per-layer uniforms and requests, the depth-of-field pass, and the
+// read-back into a frame buffer of 24-bit blue-green-red rows, bottom row
+// first, without padding.
+//
+// Threads: render thread only, with the context current.
 #pragma once
 
 #include <cstdint>
@@ -7,11 +11,22 @@
 namespace vortigo {
 
 // Draws pass 0 (normal) or pass 1 (super-sampling) of the current frame into
-// `destination`, which holds imageWidth x imageHeight x 3 bytes.
+// `destination` (frameWidth x frameHeight x 3 bytes); nothing when null.
 void drawFrame(int pass, uint8_t* destination);
 
-// Reads the drawn picture back into `destination`. Only the part that lies
+// Reads the current framebuffer into `destination`. Only the part that lies
 // on the drawing surface is read; the rest of the frame is cleared.
 void readBackFrame(uint8_t* destination, int width, int height);
+
+// (Re)creates the script's off-screen float target at width x height and
+// makes it current; false (window framebuffer current) when incomplete.
+bool makeOffscreenTarget(int width, int height);
+
+// Makes the window's own framebuffer current again.
+void leaveOffscreenTarget();
+
+// The layer drawn at each step of the last walk (tests and diagnostics).
+int lastWalkLength();
+const int* lastWalkLayers();
 
 } // namespace vortigo

@@ -1,8 +1,10 @@
 #include "render/GlContext.h"
 
+#include "render/LayerPrograms.h"
 #include "render/ScriptTextures.h"
 
 #include <EGL/eglext.h>
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -199,6 +201,7 @@ bool createGlContext(GlState& state, int width, int height, WindowId owner) {
         releaseGlContext(state);
         return false;
     }
+    state.glConfig = config;
     const EGLint surfaceAttributes[] = {EGL_WIDTH, width, EGL_HEIGHT, height, EGL_NONE};
     state.glWindow = eglCreatePbufferSurface(state.glDc, config, surfaceAttributes);
     if (state.glWindow == EGL_NO_SURFACE) {
@@ -236,6 +239,8 @@ void releaseGlContext(GlState& state) {
     const bool current = state.glContext != EGL_NO_CONTEXT &&
                          eglGetCurrentContext() == state.glContext;
     if (current) {
+        releaseLayerPrograms(state);
+        if (state.offscreen.colourTexture) glDeleteTextures(1, &state.offscreen.colourTexture);
         if (state.dofProgram && gl.glDeleteProgram) {
             if (gl.glDetachShader) {
                 if (state.dofVertexShader) gl.glDetachShader(state.dofProgram, state.dofVertexShader);
@@ -259,6 +264,8 @@ void releaseGlContext(GlState& state) {
     state.volumeTexture = state.dataTexture = state.dofTexture = 0;
     for (GLuint& t : state.layerTexture) t = 0;
     state.framebufferObject = 0;
+    state.offscreen = OffscreenTarget{};
+    for (LayerProgram& layer : state.layers) layer = LayerProgram{};
 
     if (state.glDc != EGL_NO_DISPLAY) {
         if (current) eglMakeCurrent(state.glDc, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
@@ -278,6 +285,26 @@ void releaseGlContext(GlState& state) {
     state.framebufferSupported = false;
     state.gl = GlEntryPoints{};
     resetScriptTextureState();
+}
+
+bool ensureSurfaceSize(GlState& state, int width, int height) {
+    if (width <= state.surfaceWidth && height <= state.surfaceHeight) return true;
+    if (state.glContext == EGL_NO_CONTEXT) return false;
+    const int newWidth = std::max(width, state.surfaceWidth);
+    const int newHeight = std::max(height, state.surfaceHeight);
+    const EGLint attributes[] = {EGL_WIDTH, newWidth, EGL_HEIGHT, newHeight, EGL_NONE};
+    EGLSurface surface = eglCreatePbufferSurface(state.glDc, state.glConfig, attributes);
+    if (surface == EGL_NO_SURFACE) return fail("cannot enlarge the drawing surface");
+    if (!eglMakeCurrent(state.glDc, surface, surface, state.glContext)) {
+        eglDestroySurface(state.glDc, surface);
+        eglMakeCurrent(state.glDc, state.glWindow, state.glWindow, state.glContext);
+        return fail("cannot draw on the enlarged surface");
+    }
+    eglDestroySurface(state.glDc, state.glWindow);
+    state.glWindow = surface;
+    state.surfaceWidth = newWidth;
+    state.surfaceHeight = newHeight;
+    return true;
 }
 
 bool resetGlState(int width, int height) {

@@ -50,12 +50,36 @@ struct GlEntryPoints {
     PFNGLCHECKFRAMEBUFFERSTATUSPROC glCheckFramebufferStatus = nullptr;
 };
 
+// Uniforms every layer program may declare, in lookup order.
+enum LayerUniform {
+    U_SIZE, U_TIME, U_EYE, U_ROT, U_UDEF, U_MAX_DEPTH, U_SUPER_SAMPLE, U_TEX, U_DATATEX, U_VOLTEX,
+    LAYER_UNIFORM_COUNT
+};
+
+struct LayerProgram {
+    GLuint program = 0;
+    GLuint vertexShader = 0;
+    GLuint fragmentShader = 0;
+    GLint uniforms[LAYER_UNIFORM_COUNT]{-1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
+};
+
+// The script's off-screen float target (colour texture on framebufferObject).
+struct OffscreenTarget {
+    GLuint colourTexture = 0;
+    int width = 0, height = 0; // 0 until a complete target was made
+    bool current = false;
+};
+
 struct GlState {
     // The hidden window: display, pbuffer surface and context.
     EGLDisplay glDc = EGL_NO_DISPLAY;
     EGLSurface glWindow = EGL_NO_SURFACE;
     EGLContext glContext = EGL_NO_CONTEXT;
+    EGLConfig glConfig = nullptr;
     int surfaceWidth = 0, surfaceHeight = 0;
+
+    LayerProgram layers[4];
+    OffscreenTarget offscreen;
 
     GLuint layerTexture[4]{};
     bool framebufferSupported = false;
@@ -91,6 +115,11 @@ bool loadEntryPoints(GlState& gl, WindowId owner, const ProcLookup& lookup);
 
 // Releases programs, textures, the context and the surface, in that order.
 void releaseGlContext(GlState& gl);
+
+// Makes the drawing surface at least width x height, so a frame larger than
+// maxWidth x maxHeight is still drawn in full. False (with the old surface
+// kept) when the driver refuses the size.
+bool ensureSurfaceSize(GlState& gl, int width, int height);
 
 // Sets the fixed state every frame relies on; true when GL reports no error.
 bool resetGlState(int width, int height);

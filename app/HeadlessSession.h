@@ -1,0 +1,41 @@
+// Rendering without any window: the real render and post-processing threads
+// on the headless platform. Tests, benchmarks and batch rendering use it.
+//
+// Threads: call from one thread (it plays the user-interface thread).
+#pragma once
+
+#include "render/FramePipeline.h"
+
+#include <functional>
+#include <string>
+
+namespace vortigo {
+
+class HeadlessPlatform;
+
+struct HeadlessRun {
+    // Where the options file and the default texts are read from; empty
+    // keeps the program directory.
+    std::string programDirectory;
+    // Applied after the state is loaded and before anything is compiled.
+    std::function<void()> configure;
+    int frames = 1;
+    int flightMode = 1;
+    // Each finished frame, on the post-processing thread; index from 0.
+    std::function<void(const FrameView&, int index)> onFrame;
+    int timeoutMs = 60000;
+};
+
+struct HeadlessResult {
+    bool ok = false;
+    int framesDelivered = 0;
+    double firstFrameMs = 0;  // from the compile request to the first finished frame
+    double totalMs = 0;       // from the compile request to the last wanted frame
+    std::string error;        // what went wrong, or the first message box
+};
+
+// Loads the state, starts the workers, compiles, allocates and draws
+// `frames` frames with `flightMode`, then runs the exit path.
+HeadlessResult renderHeadless(const HeadlessRun& run);
+
+} // namespace vortigo

@@ -1,0 +1,105 @@
+// The renderer on a thread of its own with a real context (Mesa's software
+// renderer), a loaded project state and frame buffers of a chosen size.
+#pragma once
+
+#include "app/ProjectState.h"
+#include "platform/HeadlessPlatform.h"
+#include "platform/ProgramDir.h"
+#include "render/FramePipeline.h"
+#include "render/FrameRenderer.h"
+#include "render/GlContext.h"
+#include "render/LayerPrograms.h"
+#include "script/ScriptHost.h"
+#include "TempDir.h"
+
+#include <cstring>
+#include <functional>
+#include <gtest/gtest.h>
+#include <thread>
+#include <vector>
+
+namespace vortigo::test {
+
+struct Bgr {
+    int b, g, r;
+};
+
+class RendererFixture : public ::testing::Test {
+public:
+    void setLayer(int layer, const char* vertex, const char* fragment) {
+        std::strcpy(state().layers[layer].vertexText.get(), vertex);
+        std::strcpy(state().layers[layer].fragmentText.get(), fragment);
+    }
+
+protected:
+    void SetUp() override {
+        copyDefaultTexts(m_dir);
+        setProgramDirectory(m_dir.path());
+        setPlatform(&m_platform);
+        ASSERT_TRUE(initialiseProjectState());
+        m_platform.clearRecords();
+    }
+    void TearDown() override {
+        onGl([] {
+            shutDownScript();
+            releaseGlContext(glState());
+        });
+        setPlatform(nullptr);
+    }
+
+    // Everything GL runs on one thread, which keeps the context current.
+    void onGl(const std::function<void()>& work) {
+        std::thread thread([&] {
+            GlState& gl = glState();
+            if (gl.glContext != EGL_NO_CONTEXT)
+                eglMakeCurrent(gl.glDc, gl.glWindow, gl.glWindow, gl.glContext);
+            work();
+            if (gl.glContext != EGL_NO_CONTEXT)
+                eglMakeCurrent(gl.glDc, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+        });
+        thread.join();
+    }
+
+    // A context and frame buffers of width x height.
+    void openFrame(int width, int height) {
+        state().imageWidth = width;
+        state().imageHeight = height;
+        onGl([&] {
+            ASSERT_TRUE(createGlContext(glState(), 128, 96, WindowId::Main))
+                << lastGlContextError();
+            ASSERT_TRUE(allocateFrameBuffers());
+        });
+        m_frame.assign(static_cast<size_t>(width) * height * 3, 0);
+    }
+
+    // Compiles script and layers and draws `frames` frames of `pass`.
+    bool compileAndDraw(const char* script, int frames = 1, int pass = 0) {
+        bool ok = false;
+        onGl([&] {
+            ok = compileScript(script) && buildLayerPrograms(glState(), WindowId::Main);
+            for (int i = 0; ok && i < frames; ++i) drawFrame(pass, m_frame.data());
+        });
+        return ok;
+    }
+
+    void drawAgain(int pass = 0) {
+        onGl([&] { drawFrame(pass, m_frame.data()); });
+    }
+
+    Bgr pixel(int x, int y) const {
+        const size_t i = (static_cast<size_t>(y) * state().frameWidth + x) * 3;
+        return {m_frame[i], m_frame[i + 1], m_frame[i + 2]};
+    }
+
+    std::vector<int> walk() const {
+        return std::vector<int>(lastWalkLayers(), lastWalkLayers() + lastWalkLength());
+    }
+
+    HeadlessPlatform m_platform;
+    TempDir m_dir;
+    std::vector<uint8_t> m_frame;
+};
+
+constexpr const char* PASS_VERTEX = "void main() { gl_Position = gl_Vertex; }\n";
+
+} // namespace vortigo::test
