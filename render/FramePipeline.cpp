@@ -2,9 +2,11 @@
 
 #include "app/ProjectState.h"
 #include "app/Workers.h"
+#include "render/Filters.h"
 #include "render/GlContext.h"
 #include "script/ScriptCalls.h"
 
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -13,7 +15,8 @@ namespace {
 
 std::mutex g_frameBufferMutex;
 std::mutex g_sinkMutex;
-FrameSink g_sink;
+// Shared, so taking it for a frame copies a pointer, never the function.
+std::shared_ptr<const FrameSink> g_sink;
 
 // Buffers a replaced post-processing thread may still read: kept alive
 // rather than freed under it.
@@ -26,8 +29,9 @@ ByteBuffer allocateFrame(size_t bytes) { return ByteBuffer(new (std::nothrow) ui
 std::mutex& frameBufferMutex() { return g_frameBufferMutex; }
 
 void setFrameSink(FrameSink sink) {
+    auto shared = sink ? std::make_shared<const FrameSink>(std::move(sink)) : nullptr;
     std::lock_guard lock(g_sinkMutex);
-    g_sink = std::move(sink);
+    g_sink = std::move(shared);
 }
 
 bool allocateFrameBuffers() {
@@ -113,14 +117,23 @@ bool allocateFrameBuffers() {
 void finishFrame() {
     ProjectState& s = state();
     uint8_t* frame = s.shownFrame.load(std::memory_order_acquire);
-    if (s.scriptReady && frame) callUdPostFrame(frame);
+    if (!frame) return;
+    const int width = s.frameWidth, height = s.frameHeight;
+    if (s.scriptReady) callUdPostFrame(frame);
+    uint8_t* extra = s.extraFrame.get();
+    if (s.superSample && extra) superSampleMerge(frame, extra, width, height);
+    if (s.despeckle && extra) {
+        despeckle(frame, extra, width, height);
+        frame = extra;
+        s.shownFrame.store(extra, std::memory_order_release);
+    }
     {
-        FrameSink sink;
+        std::shared_ptr<const FrameSink> sink;
         {
             std::lock_guard lock(g_sinkMutex);
             sink = g_sink;
         }
-        if (sink && frame) sink(FrameView{frame, s.frameWidth, s.frameHeight});
+        if (sink) (*sink)(FrameView{frame, width, height});
     }
     if (s.renderRun) platform().invalidate(WindowId::Trace);
     if (s.currentKind == KIND_DEBUG && s.debugText) platform().setEditorText(s.debugText.get());

@@ -3,7 +3,7 @@
 // The camera steers it: eye.xy is the point in the middle of the picture,
 // flying forward (eye.z) zooms in, and the camera's roll turns the view.
 // udef[0] shifts the colours, udef[1] stretches the colour bands,
-// udef[2] adds iterations for deep zooms, udef[3] brightens the set's edge.
+// udef[2] adds iterations for deep zooms, udef[3] brightens the picture.
 // time cycles the colours while the animation timer runs.
 uniform ivec2 size;
 uniform float time;
@@ -21,9 +21,8 @@ vec3 rotate(vec4 q, vec3 v)
 
 vec3 palette(float t)
 {
-    // Cosine palette: deep blue through gold to white.
-    vec3 phase = vec3(0.0, 0.10, 0.20) + udef[0];
-    return 0.5 + 0.5 * cos(6.2831853 * (t + phase));
+    // Cosine palette: bands of deep blue, white and amber around the set.
+    return 0.5 + 0.5 * cos(3.0 + t + vec3(0.0, 0.6, 1.0) + 6.2831853 * udef[0]);
 }
 
 void main()
@@ -47,8 +46,6 @@ void main()
     }
     // Continuous escape count: no bands between iteration steps.
     float smoothCount = float(i) + 1.0 - log2(log2(dot(z, z)) * 0.5);
-    float t = smoothCount * 0.02 * (1.0 + udef[1]) + time * 0.1;
-    vec3 colour = palette(t);
-    float edge = clamp(smoothCount / float(maxIterations) * 4.0, 0.0, 1.0);
-    gl_FragColor = vec4(colour * (0.35 + 0.65 * edge) * (1.0 + udef[3]), 1.0);
+    vec3 colour = palette(smoothCount * 0.15 * (1.0 + udef[1]) + time);
+    gl_FragColor = vec4(colour * (1.0 + udef[3]), 1.0);
 }

@@ -172,6 +172,30 @@ TEST_F(WorkersTest, AScriptThatFailsToCompileDrawsNothing) {
     EXPECT_EQ(frameCount(), 1u);
 }
 
+TEST_F(WorkersTest, AResizeWhileFramesFlowGivesFramesOfTheNewSize) {
+    startStudio();
+    ProjectState& s = state();
+    s.flightMode = FLIGHT_FREE;
+    m_platform.postMessage(WindowMessage{WindowId::Trace, MSG_ADVANCE, 0, 0});
+    ASSERT_TRUE(pumpUntil([&] { return frameCount() >= 4; }));
+    // What the Output dialog does: wait for the idle test, change, request.
+    ASSERT_TRUE(pumpUntil([] { return idleTest(); }));
+    s.imageWidth = 50;
+    s.imageHeight = 31;
+    s.buffersReady.clear();
+    s.resizeRequest.set();
+    ASSERT_TRUE(pumpUntil([&] { return s.buffersReady && !s.resizeRequest; }));
+    const size_t before = frameCount();
+    s.flightMode = FLIGHT_FREE;
+    m_platform.postMessage(WindowMessage{WindowId::Trace, MSG_ADVANCE, 0, 0});
+    ASSERT_TRUE(pumpUntil([&] { return frameCount() >= before + 3; }));
+    s.flightMode = FLIGHT_STOPPED;
+    std::lock_guard lock(m_framesMutex);
+    EXPECT_EQ(m_frames.back().width, 50);
+    EXPECT_EQ(m_frames.back().height, 31);
+    EXPECT_EQ(s.displayHeader.sizeImage, 50u * 31u * 3u);
+}
+
 TEST_F(WorkersTest, AdvanceIsIgnoredWhileNothingIsReady) {
     startStudio();
     ProjectState& s = state();
