@@ -178,6 +178,7 @@ VORTIGO_AVX2 void innerRowAvx2(uint8_t* out, const uint8_t* below, const uint8_t
             _mm256_add_epi16(rowTriple(below + i), rowTriple(row + i)), rowTriple(above + i));
         blend16(out + i, row + i, sums, ninth);
     }
+    innerRowBody(out + i, below + i, row + i, above + i, count - i);
 }
 
 constexpr Kernels kKernelsAvx2{mergeRowAvx2, edgeRowAvx2, innerRowAvx2};

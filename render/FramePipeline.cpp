@@ -3,6 +3,7 @@
 #include "app/ProjectState.h"
 #include "app/Workers.h"
 #include "render/Filters.h"
+#include "render/FrameRenderer.h"
 #include "render/GlContext.h"
 #include "script/ScriptCalls.h"
 
@@ -109,6 +110,7 @@ bool allocateFrameBuffers() {
         s.frameHeight = height;
     }
 
+    prepareReadBack(width, height);
     s.capturing = 0;
     callUdResize();
     return resetGlState(width, height);

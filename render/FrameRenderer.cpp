@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace vortigo {
 namespace {
@@ -22,6 +23,24 @@ constexpr int LAYER_FLAG_OFFSCREEN = 8;
 constexpr int MAX_RECORDED_STEPS = MAX_LAYER_STEPS + 1;
 
 int g_walk[MAX_RECORDED_STEPS];
+
+// Four-byte pixels read back before they are packed into the frame; sized
+// by the frame-buffer allocation, never per frame.
+std::vector<uint8_t> g_staging;
+
+void repackRow(const uint8_t* bgra, uint8_t* bgr, int pixels) {
+    int x = 0;
+    // Four pixels at a time: 16 bytes in, 12 out.
+    for (; x + 4 <= pixels; x += 4, bgra += 16, bgr += 12) {
+        uint32_t p[4];
+        std::memcpy(p, bgra, 16);
+        const uint32_t out[3] = {(p[0] & 0xFFFFFFu) | (p[1] << 24),
+                                 ((p[1] >> 8) & 0xFFFFu) | (p[2] << 16),
+                                 ((p[2] >> 16) & 0xFFu) | (p[3] << 8)};
+        std::memcpy(bgr, out, 12);
+    }
+    for (; x < pixels; ++x, bgra += 4, bgr += 3) std::memcpy(bgr, bgra, 3);
+}
 int g_walkLength = 0;
 
 void selectUnit(const GlEntryPoints& gl, GLenum unit) {
@@ -193,6 +212,15 @@ void leaveOffscreenTarget() {
     gls.offscreen.current = false;
 }
 
+void prepareReadBack(int width, int height) {
+    const size_t bytes = static_cast<size_t>(std::max(width, 0)) * std::max(height, 0) * 4;
+    if (g_staging.size() != bytes) {
+        g_staging.clear();
+        g_staging.shrink_to_fit();
+        g_staging.resize(bytes);
+    }
+}
+
 void readBackFrame(uint8_t* destination, int width, int height) {
     const GlState& gls = glState();
     // The off-screen target has the frame's size; the surface may be smaller.
@@ -203,12 +231,23 @@ void readBackFrame(uint8_t* destination, int width, int height) {
     if (readWidth < width || readHeight < height)
         std::memset(destination, 0, rowBytes * static_cast<size_t>(height));
     if (readWidth <= 0 || readHeight <= 0) return;
-    // Rows of any width are packed without padding, so nothing is written
-    // past the frame buffer.
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glPixelStorei(GL_PACK_ROW_LENGTH, width);
-    glReadPixels(0, 0, readWidth, readHeight, GL_BGR, GL_UNSIGNED_BYTE, destination);
     glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    const size_t stagingBytes = static_cast<size_t>(readWidth) * readHeight * 4;
+    if (g_staging.size() < stagingBytes) {
+        // No staging buffer of this size (a caller that did not prepare):
+        // read the three bytes directly, packed without padding.
+        glPixelStorei(GL_PACK_ROW_LENGTH, width);
+        glReadPixels(0, 0, readWidth, readHeight, GL_BGR, GL_UNSIGNED_BYTE, destination);
+        glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+        return;
+    }
+    // Four bytes a pixel is the driver's own layout and reads much faster;
+    // dropping the fourth byte here costs less than the driver's conversion.
+    glReadPixels(0, 0, readWidth, readHeight, GL_BGRA, GL_UNSIGNED_BYTE, g_staging.data());
+    for (int y = 0; y < readHeight; ++y)
+        repackRow(g_staging.data() + static_cast<size_t>(y) * readWidth * 4,
+                  destination + static_cast<size_t>(y) * rowBytes, readWidth);
 }
 
 void drawFrame(int pass, uint8_t* destination) {

@@ -14,6 +14,10 @@ namespace vortigo {
 // `destination` (frameWidth x frameHeight x 3 bytes); nothing when null.
 void drawFrame(int pass, uint8_t* destination);
 
+// Sizes the read-back staging buffer for width x height frames (the
+// frame-buffer allocation calls it, so no frame allocates).
+void prepareReadBack(int width, int height);
+
 // Reads the current framebuffer into `destination`. Only the part that lies
 // on the drawing surface is read; the rest of the frame is cleared.
 void readBackFrame(uint8_t* destination, int width, int height);

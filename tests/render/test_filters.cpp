@@ -171,6 +171,48 @@ TEST(FilterBitIdentity, DespeckleMatchesTheScalarRulesOnEveryIsa) {
     }
 }
 
+// Every centre value against every block sum it can have: 3 x 3 tiles whose
+// centre's block is the tile itself, one (centre, sum) pair per channel; and
+// a single row of 1 x 3 tiles for every (centre, pair sum) of the edge rule.
+TEST(FilterBitIdentity, DespeckleMatchesForEveryCentreAndEverySum) {
+    struct Pair {
+        int centre, rest; // rest: the sum of the other pixels of the block
+    };
+    for (int neighbours : {8, 2}) {
+        std::vector<Pair> pairs;
+        for (int centre = 0; centre < 256; ++centre)
+            for (int rest = 0; rest <= neighbours * 255; ++rest) pairs.push_back({centre, rest});
+        const bool block = neighbours == 8;
+        const int tiles = int((pairs.size() + 2) / 3);
+        const int tilesX = block ? 640 : tiles;
+        const int w = tilesX * 3, h = block ? (tiles + tilesX - 1) / tilesX * 3 : 1;
+        Frame s(w, h);
+        for (size_t k = 0; k < pairs.size(); ++k) {
+            const int tile = int(k / 3), c = int(k % 3);
+            const int x = tile % tilesX * 3, y = block ? tile / tilesX * 3 : 0;
+            int rest = pairs[k].rest;
+            for (int dy = 0; dy < (block ? 3 : 1); ++dy)
+                for (int dx = 0; dx < 3; ++dx) {
+                    uint8_t& v = s.at(x + dx, y + dy)[c];
+                    if (dx == 1 && dy == (block ? 1 : 0)) {
+                        v = uint8_t(pairs[k].centre);
+                    } else {
+                        v = uint8_t(std::min(rest, 255));
+                        rest -= v;
+                    }
+                }
+            ASSERT_EQ(rest, 0);
+        }
+        Frame expected(w, h);
+        despeckleReference(s.data(), expected.data(), w, h);
+        forEachIsa([&](int isa) {
+            Frame d(w, h);
+            despeckle(s.data(), d.data(), w, h);
+            ASSERT_EQ(d.pixels(), expected.pixels()) << neighbours << " neighbours, isa " << isa;
+        });
+    }
+}
+
 // Frames of 1 .. 4 and strips write every pixel, each in bounds: the result
 // must not depend on what the destination held before.
 TEST(FilterBitIdentity, TinyAndStripFramesStayInBoundsAndDefined) {

@@ -92,17 +92,32 @@ TEST(FrameReadBack, OddWidthsArePackedWithoutPaddingAsBlueGreenRed) {
     onGlThread([] {
         GlState& gl = glState();
         ASSERT_TRUE(createGlContext(gl, 64, 64, WindowId::None)) << lastGlContextError();
-        ASSERT_TRUE(resetGlState(33, 7));
-        glClearColor(1.0f, 0.0f, 0.0f, 1.0f); // red
-        glClear(GL_COLOR_BUFFER_BIT);
-        std::vector<uint8_t> frame(33 * 7 * 3 + 16, 0xEE);
-        readBackFrame(frame.data(), 33, 7);
-        for (size_t i = 0; i < 33 * 7; ++i) {
-            ASSERT_EQ(frame[i * 3 + 0], 0) << "pixel " << i;
-            ASSERT_EQ(frame[i * 3 + 1], 0);
-            ASSERT_EQ(frame[i * 3 + 2], 255);
+        // Both ways: through the staging buffer and straight into the frame.
+        for (const bool staged : {true, false}) {
+            for (const int width : {33, 34, 35, 36}) {
+                SCOPED_TRACE(testing::Message() << "width " << width << " staged " << staged);
+                prepareReadBack(staged ? width : 0, staged ? 7 : 0);
+                ASSERT_TRUE(resetGlState(width, 7));
+                glClearColor(1.0f, 0.0f, 0.0f, 1.0f); // red
+                glClear(GL_COLOR_BUFFER_BIT);
+                glEnable(GL_SCISSOR_TEST); // one blue pixel at (2, 1)
+                glScissor(2, 1, 1, 1);
+                glClearColor(0.0f, 0.0f, 1.0f, 1.0f);
+                glClear(GL_COLOR_BUFFER_BIT);
+                glDisable(GL_SCISSOR_TEST);
+                std::vector<uint8_t> frame(static_cast<size_t>(width) * 7 * 3 + 16, 0xEE);
+                readBackFrame(frame.data(), width, 7);
+                for (int i = 0; i < width * 7; ++i) {
+                    const bool blue = i == width + 2;
+                    ASSERT_EQ(frame[i * 3 + 0], blue ? 255 : 0) << "pixel " << i;
+                    ASSERT_EQ(frame[i * 3 + 1], 0);
+                    ASSERT_EQ(frame[i * 3 + 2], blue ? 0 : 255);
+                }
+                for (size_t i = static_cast<size_t>(width) * 7 * 3; i < frame.size(); ++i)
+                    ASSERT_EQ(frame[i], 0xEE);
+            }
         }
-        for (size_t i = 33 * 7 * 3; i < frame.size(); ++i) ASSERT_EQ(frame[i], 0xEE);
+        prepareReadBack(0, 0);
         releaseGlContext(gl);
     });
 }
