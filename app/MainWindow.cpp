@@ -1,7 +1,12 @@
 #include "app/MainWindow.h"
 
 #include "app/AboutDialog.h"
+#include "app/EditorText.h"
+#include "app/FindDialog.h"
 #include "app/ProjectState.h"
+#include "app/Workers.h"
+#include "flight/FlightRecord.h"
+#include "flight/TraceWindow.h"
 #include "app/Studio.h"
 #include "resources/Resources.h"
 
@@ -13,6 +18,7 @@
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QTextBlock>
+#include <QWheelEvent>
 #include <algorithm>
 #include <cstring>
 
@@ -52,6 +58,15 @@ MainWindow::MainWindow() {
     palette.setColor(QPalette::Base, toQColor(s.backgroundColour));
     m_editor->setPalette(palette);
 
+    // Typing marks the text edited at once, so no change can be lost at exit
+    // unnoticed; showing a text is not an edit.
+    connect(m_editor, &QPlainTextEdit::textChanged, this, [this] {
+        if (!m_settingText) markShownTextEdited();
+    });
+    connect(m_editor->verticalScrollBar(), &QScrollBar::actionTriggered, this,
+            [this] { QMetaObject::invokeMethod(this, [this] { showLineTitle(); }, Qt::QueuedConnection); });
+    m_editor->viewport()->installEventFilter(this);
+
     buildMenus();
     move(s.editWindowLeft, s.editWindowTop);
     resize(s.editWindowWidth > 0 ? s.editWindowWidth : 512,
@@ -87,7 +102,7 @@ void MainWindow::buildMenus() {
     addCommand(edit, tr("Cu&t"), CMD_CUT, true);
     addCommand(edit, tr("&Copy"), CMD_COPY, true);
     addCommand(edit, tr("&Paste"), CMD_PASTE, true);
-    addCommand(edit, tr("&Find\tF3"), CMD_FIND, false);
+    addCommand(edit, tr("&Find\tF3"), CMD_FIND, true);
     edit->addSeparator();
     addCommand(edit, tr("Copy &Image"), CMD_COPY_IMAGE, false);
 
@@ -111,21 +126,21 @@ void MainWindow::buildMenus() {
         m_layerGroup->addAction(action);
     }
     layer->addSeparator();
-    addCommand(layer, tr("Delete Layer"), CMD_DELETE_LAYER, false);
+    addCommand(layer, tr("Delete Layer"), CMD_DELETE_LAYER, true);
 
     QMenu* replay = menuBar()->addMenu(tr("&Replay"));
-    addCommand(replay, tr("Rewind to &Start"), CMD_REWIND, false);
-    addCommand(replay, tr("&Jump to End"), CMD_JUMP_TO_END, false);
-    addCommand(replay, tr("&Replay Q"), CMD_REPLAY_BACKWARD, false);
-    addCommand(replay, tr("&Foreplay E"), CMD_REPLAY_FORWARD, false);
-    addCommand(replay, tr("S&lerp <cntrl> E"), CMD_SLERP, false);
-    addCommand(replay, tr("&Stop S"), CMD_STOP, false);
+    addCommand(replay, tr("Rewind to &Start"), CMD_REWIND, true);
+    addCommand(replay, tr("&Jump to End"), CMD_JUMP_TO_END, true);
+    addCommand(replay, tr("&Replay Q"), CMD_REPLAY_BACKWARD, true);
+    addCommand(replay, tr("&Foreplay E"), CMD_REPLAY_FORWARD, true);
+    addCommand(replay, tr("S&lerp <cntrl> E"), CMD_SLERP, true);
+    addCommand(replay, tr("&Stop S"), CMD_STOP, true);
     replay->addSeparator();
-    addCommand(replay, tr("&Mark Beginning"), CMD_MARK_BEGINNING, false);
-    addCommand(replay, tr("Mark &End"), CMD_MARK_END, false);
-    addCommand(replay, tr("Record &Data"), CMD_RECORD_DATA, false)->setCheckable(true);
-    addCommand(replay, tr("Smo&oth"), CMD_SMOOTH, false);
-    addCommand(replay, tr("&Clear"), CMD_CLEAR_FLIGHT, false);
+    addCommand(replay, tr("&Mark Beginning"), CMD_MARK_BEGINNING, true);
+    addCommand(replay, tr("Mark &End"), CMD_MARK_END, true);
+    addCommand(replay, tr("Record &Data"), CMD_RECORD_DATA, true)->setCheckable(true);
+    addCommand(replay, tr("Smo&oth"), CMD_SMOOTH, true);
+    addCommand(replay, tr("&Clear"), CMD_CLEAR_FLIGHT, true);
 
     QMenu* help = menuBar()->addMenu(tr("&Help"));
     addCommand(help, tr("&About ..."), CMD_ABOUT, true);
@@ -134,6 +149,7 @@ void MainWindow::buildMenus() {
 void MainWindow::onCommand(int id) {
     auto it = m_actions.find(id);
     if (it == m_actions.end() || !it->second->isEnabled()) return;
+    ProjectState& s = state();
     switch (id) {
     case CMD_COMPILE: compile(false); break;
     case CMD_RUN: compile(true); break;
@@ -151,6 +167,33 @@ void MainWindow::onCommand(int id) {
     case CMD_LAYER_3:
     case CMD_LAYER_4: switchLayer(id - CMD_LAYER_1); break;
     case CMD_ABOUT: AboutDialog(this).exec(); break;
+    case CMD_FIND: openFind(); break;
+    case CMD_REWIND: s.flightHead = flightIndexInRange(s.flightStart); break;
+    case CMD_JUMP_TO_END: s.flightHead = flightIndexInRange(s.flightEnd); break;
+    case CMD_REPLAY_BACKWARD:
+        s.flightMode = FLIGHT_STEP_BACKWARD;
+        handleAdvanceMessage();
+        break;
+    case CMD_REPLAY_FORWARD:
+        s.flightMode = FLIGHT_STEP_FORWARD;
+        handleAdvanceMessage();
+        break;
+    case CMD_SLERP:
+        startTimedReplay();
+        handleAdvanceMessage();
+        break;
+    case CMD_STOP:
+        if (m_trace) m_trace->keyDown('S');
+        break;
+    case CMD_MARK_BEGINNING: s.flightStart = flightIndexInRange(s.flightHead); break;
+    case CMD_MARK_END: s.flightEnd = flightIndexInRange(s.flightHead); break;
+    case CMD_RECORD_DATA:
+        s.timeRunning = !s.timeRunning;
+        m_actions[CMD_RECORD_DATA]->setChecked(s.timeRunning);
+        break;
+    case CMD_SMOOTH: smoothFlight(); break;
+    case CMD_CLEAR_FLIGHT: s.flightStart = s.flightHead = s.flightEnd = 0; break;
+    case CMD_DELETE_LAYER: deleteLayer(); break;
     default: break;
     }
 }
@@ -162,7 +205,9 @@ void MainWindow::onFunctionKey(int virtualKey) {
     case 118: onCommand(CMD_SHOW_VERTEX); break;   // F7
     case 119: onCommand(CMD_SHOW_FRAGMENT); break; // F8
     case 120: onCommand(CMD_SHOW_DEBUG); break;    // F9
-    case 114: onCommand(CMD_FIND); break;          // F3
+    case 114: // F3
+        if (state().findText[0]) findNext(); else onCommand(CMD_FIND);
+        break;
     case 115: onCommand(CMD_PARAMETERS); break;    // F4
     default: break;
     }
@@ -194,18 +239,109 @@ void MainWindow::storeShownText() {
     char* buffer = textOfKind(s.currentKind);
     if (!buffer) return;
     topLineOfKind(s.currentKind) = firstVisibleLine();
-    const QByteArray bytes = m_editor->toPlainText().toUtf8();
-    const size_t n = std::min<size_t>(static_cast<size_t>(bytes.size()), TEXT_SIZE - 1);
-    std::memcpy(buffer, bytes.constData(), n);
+    const std::string text =
+        textFromEditor(m_editor->toPlainText().toStdString(), usesCrLf(buffer));
+    const size_t n = std::min<size_t>(text.size(), TEXT_SIZE - 1);
+    std::memcpy(buffer, text.data(), n);
     buffer[n] = 0;
 }
 
 void MainWindow::showCurrentText() {
     ProjectState& s = state();
     const char* buffer = textOfKind(s.currentKind);
-    m_editor->setPlainText(buffer ? QString::fromUtf8(buffer) : QString());
+    m_settingText = true;
+    m_editor->setPlainText(QString::fromStdString(textForEditor(buffer)));
+    m_settingText = false;
     setWindowTitle(QString::fromStdString(titleOfKind(s.currentKind)).left(TITLE_LIMIT));
     scrollToLine(topLineOfKind(s.currentKind));
+}
+
+void MainWindow::markShownTextEdited() {
+    ProjectState& s = state();
+    LayerSlot& layer = s.layers[s.currentLayer];
+    switch (s.currentKind) {
+    case KIND_FRAGMENT: layer.fragmentDirty = 1; break;
+    case KIND_VERTEX: layer.vertexDirty = 1; break;
+    case KIND_SCRIPT: s.scriptDirty = 1; break;
+    default: break;
+    }
+}
+
+void MainWindow::showLineTitle() {
+    setWindowTitle(QStringLiteral("line: %1").arg(firstVisibleLine()));
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_editor->viewport() && event->type() == QEvent::Wheel) {
+        // Ten lines a notch, away from the user towards the start.
+        const auto* wheel = static_cast<QWheelEvent*>(event);
+        const int delta = static_cast<int16_t>(wheel->angleDelta().y());
+        QScrollBar* bar = m_editor->verticalScrollBar();
+        bar->setValue(bar->value() - delta / 12);
+        showLineTitle();
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void MainWindow::findNext() {
+    ProjectState& s = state();
+    if (!s.findText[0]) return;
+    char* buffer = textOfKind(s.currentKind);
+    const std::string text = m_editor->toPlainText().toStdString();
+    if (buffer) {
+        const std::string stored = textFromEditor(text, usesCrLf(buffer));
+        const size_t n = std::min<size_t>(stored.size(), TEXT_SIZE - 1);
+        std::memcpy(buffer, stored.data(), n);
+        buffer[n] = 0;
+    }
+    // Positions in the control count characters; the search counts bytes.
+    const QString shown = QString::fromStdString(text);
+    const int selectionStart = m_editor->textCursor().selectionStart();
+    const size_t startByte = static_cast<size_t>(shown.left(selectionStart).toUtf8().size());
+    const size_t match = findNextMatch(text, startByte, s.findText);
+    if (match == std::string::npos) return;
+    const int first = static_cast<int>(QString::fromUtf8(text.data(), static_cast<qsizetype>(match)).size());
+    const int length = static_cast<int>(QString::fromUtf8(s.findText).size());
+    QTextCursor cursor(m_editor->document());
+    cursor.setPosition(first);
+    cursor.setPosition(first + length, QTextCursor::KeepAnchor);
+    m_editor->setTextCursor(cursor);
+    scrollToLine(m_editor->document()->findBlock(first + length - 1).blockNumber());
+}
+
+void MainWindow::openFind() {
+    ProjectState& s = state();
+    FindDialog dialog(this, s.findText);
+    if (dialog.exec() != QDialog::Accepted) return;
+    const QByteArray text = dialog.text().toUtf8().left(PATH_SIZE - 1);
+    std::memcpy(s.findText, text.constData(), static_cast<size_t>(text.size()));
+    s.findText[text.size()] = 0;
+    if (dialog.lineNumber()) {
+        const int lastLine = std::max(0, m_editor->document()->blockCount() - 1);
+        const int line = std::clamp(readLineNumber(s.findText) - 1, 0, lastLine);
+        selectLineStart(line);
+        scrollToLine(line);
+    } else {
+        findNext();
+    }
+}
+
+void MainWindow::deleteLayer() {
+    const MsgAnswer answer = platform().messageBox(
+        WindowId::Main, "Are you sure you want to delete this layer?", "Delete Confirmation",
+        MsgButtons::YesNo, MsgIcon::Question);
+    if (answer != MsgAnswer::Yes) return;
+    ProjectState& s = state();
+    LayerSlot& layer = s.layers[s.currentLayer];
+    layer.vertexTopLine = layer.fragmentTopLine = 0;
+    layer.backgroundFile[0] = 0;
+    layer.vertexFile[0] = 0;
+    layer.fragmentFile[0] = 0;
+    layer.vertexText[0] = 0;
+    layer.fragmentText[0] = 0;
+    layer.vertexDirty = layer.fragmentDirty = 0;
+    showCurrentText();
 }
 
 void MainWindow::checkLayerItem(int layer) {

@@ -13,6 +13,8 @@ class QPlainTextEdit;
 
 namespace vortigo {
 
+class TraceWindow;
+
 class MainWindow : public QMainWindow {
 public:
     MainWindow();
@@ -37,11 +39,18 @@ public:
     // goes to the top.
     void goToLine(int line, int kind);
 
+    // Sets the dirty flag of the shown text (the debug output has none).
+    void markShownTextEdited();
+
+    // Find next from the selection (F3); nothing when findText is empty.
+    void findNext();
+
     // Called with the Trace window so Run can give it the keyboard focus.
-    void setTraceWindow(QWidget* trace) { m_trace = trace; }
+    void setTraceWindow(TraceWindow* trace) { m_trace = trace; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buildMenus();
@@ -52,12 +61,16 @@ private:
     int firstVisibleLine() const;
     void scrollToLine(int line);
     void selectLineStart(int line);
+    void openFind();
+    void deleteLayer();
+    void showLineTitle();
 
     QPlainTextEdit* m_editor = nullptr;
-    QWidget* m_trace = nullptr;
+    TraceWindow* m_trace = nullptr;
     std::map<int, QAction*> m_actions;
     QActionGroup* m_layerGroup = nullptr;
     bool m_closing = false;
+    bool m_settingText = false; // the control changes because a text is shown, not edited
 };
 
 } // namespace vortigo

@@ -45,24 +45,13 @@ protected:
         QPlainTextEdit* editor = g_main->editor();
         if (watched == editor &&
             (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && !key->isAutoRepeat()) {
-            markShownTextEdited();
+            g_main->markShownTextEdited();
             repeatLeadingTabs(editor);
         }
         return false;
     }
 
 private:
-    static void markShownTextEdited() {
-        ProjectState& s = state();
-        LayerSlot& layer = s.layers[s.currentLayer];
-        switch (s.currentKind) {
-        case KIND_FRAGMENT: layer.fragmentDirty = 1; break;
-        case KIND_VERTEX: layer.vertexDirty = 1; break;
-        case KIND_SCRIPT: s.scriptDirty = 1; break;
-        default: break;
-        }
-    }
-
     // The posted tabs arrive after the Enter has made the new line.
     static void repeatLeadingTabs(QPlainTextEdit* editor) {
         const QString line = editor->textCursor().block().text().left(255);

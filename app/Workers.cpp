@@ -1,6 +1,7 @@
 #include "app/Workers.h"
 
 #include "app/ProjectState.h"
+#include "flight/FlightControls.h"
 #include "render/FramePipeline.h"
 #include "render/FrameRenderer.h"
 #include "render/GlContext.h"
@@ -195,6 +196,7 @@ void replacePostProcessingThread() {
 void handleAdvanceMessage() {
     ProjectState& s = state();
     if (!(s.renderHold && s.renderRun && s.scriptReady && s.buffersReady)) return;
+    motionStep();
     updateStatusLine(WindowId::Trace);
     s.renderHold.clear();
 }

@@ -24,4 +24,24 @@ int32_t flightIndexBackward(int32_t index);
 // the ring is full.
 void recordFlightSample();
 
+// Camera, animTime and udef[0..3] from the record at `index`; the matrix
+// follows the orientation.
+void loadCameraFromRecord(int32_t index);
+
+// One step of the step replays: forward loads the record at the head and
+// moves on; backward moves back and loads. Both stop the flight (flightMode
+// 0) at the end of the recording without moving the camera.
+void replayStepForward();
+void replayStepBackward();
+
+// flightMode 2; animTime is raised to the first record's time if below it.
+void startTimedReplay();
+// One step of the time-based replay: animTime advances by animationSpeed and
+// the camera is interpolated between the records around it.
+void replayTimedStep();
+
+// 16 passes of neighbour averaging over the inner records' positions and
+// orientations; the first and last record stay.
+void smoothFlight();
+
 } // namespace vortigo

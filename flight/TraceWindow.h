@@ -1,5 +1,5 @@
-// The Trace window: shows the finished frames and receives the advance
-// message. User-interface thread only.
+// The Trace window: shows the finished frames and flies the camera with the
+// keyboard and mouse. User-interface thread only.
 #pragma once
 
 #include <QWidget>
@@ -9,9 +9,22 @@ namespace vortigo {
 class TraceWindow : public QWidget {
 public:
     TraceWindow();
+    ~TraceWindow() override;
+
+    // A key-down by virtual-key code, as the keyboard or a command sends it.
+    void keyDown(int virtualKey);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    // Tab and Shift+Tab are keys here, not focus moves.
+    bool focusNextPrevChild(bool) override { return false; }
+
+private:
+    void centrePointer();
 };
 
 } // namespace vortigo

@@ -1,8 +1,8 @@
 #include "render/Filters.h"
 
 #include <atomic>
-#include <condition_variable>
 #include <cmath>
+#include <condition_variable>
 #include <cstddef>
 #include <cstring>
 // GCC 12's AVX-512 conversion intrinsics start from an undefined register
@@ -15,12 +15,13 @@
 #include <system_error>
 #include <thread>
 
-// The row loops below are written so that GCC vectorises them; each is
-// compiled once per instruction set and picked at run time, so a release
-// build still runs on any x86-64. The per-file flags (-O3 -fno-trapping-math
-// -ffp-contract=off) allow vectorising without changing a single result: no
-// operation is fused or reordered, and every vector lane performs the same
-// IEEE single-precision operations as the scalar loop would.
+// Each row loop exists as plain code (vectorised by GCC for baseline x86-64,
+// and used for the ends of rows) and as AVX2 and AVX-512 versions picked at
+// run time, so a release build runs on any x86-64. Every version performs,
+// lane by lane, the IEEE single-precision operations of the plain loop in
+// the same order; the per-file flags (-O3 -fno-trapping-math
+// -ffp-contract=off) vectorise without fusing or reordering any of them, so
+// the results are identical bit for bit.
 
 namespace vortigo {
 namespace {
@@ -102,7 +103,7 @@ constexpr Kernels kKernelsBaseline{mergeRowBaseline, edgeRowBaseline, innerRowBa
 // of a row go through the plain loop, which computes the same values.
 
 #define VORTIGO_AVX2 [[gnu::target("avx2")]]
-#define VORTIGO_AVX512 [[gnu::target("avx2,avx512f,avx512bw,avx512vl")]]
+#define VORTIGO_AVX512 [[gnu::target("avx2,avx512f,avx512bw")]]
 
 VORTIGO_AVX2 inline __m256i widen(const uint8_t* p) {
     return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
@@ -146,37 +147,69 @@ VORTIGO_AVX2 inline __m256i blend8(__m256 s, __m256 m) {
     return _mm256_cvttps_epi32(d);
 }
 
-// 16 sums (words) scaled by `scale` and blended with the centre bytes at p.
-VORTIGO_AVX2 inline void blend16(uint8_t* out, const uint8_t* p, __m256i sums, __m256 scale) {
-    const __m128i centre = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    const __m256 sLow = _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(centre));
-    const __m256 sHigh = _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(_mm_unpackhi_epi64(centre, centre)));
-    const __m256 mLow = _mm256_mul_ps(
-        _mm256_cvtepi32_ps(_mm256_cvtepu16_epi32(_mm256_castsi256_si128(sums))), scale);
-    const __m256 mHigh = _mm256_mul_ps(
-        _mm256_cvtepi32_ps(_mm256_cvtepu16_epi32(_mm256_extracti128_si256(sums, 1))), scale);
-    // Lanes are 0 .. 255; packs interleave the 128-bit halves, the permute restores order.
-    const __m256i words = _mm256_permute4x64_epi64(
-        _mm256_packs_epi32(blend8(sLow, mLow), blend8(sHigh, mHigh)), 0xd8);
-    store16(out, words);
+// 32 channel bytes per step. Bytes become words and words become floats by
+// unpacking with zero inside each 128-bit half; the packs at the end undo
+// exactly that shuffle, so no lane crosses a half and nothing is permuted.
+VORTIGO_AVX2 inline __m256i load32(const uint8_t* p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+// Centre words and sum words of 16 channels (in unpacked order) blended and
+// packed back to 16 words.
+VORTIGO_AVX2 inline __m256i blendWords(__m256i centre, __m256i sums, __m256 scale) {
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256 sLow = _mm256_cvtepi32_ps(_mm256_unpacklo_epi16(centre, zero));
+    const __m256 sHigh = _mm256_cvtepi32_ps(_mm256_unpackhi_epi16(centre, zero));
+    const __m256 mLow = _mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_unpacklo_epi16(sums, zero)), scale);
+    const __m256 mHigh =
+        _mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_unpackhi_epi16(sums, zero)), scale);
+    // Lanes are 0 .. 255: the saturating pack keeps them.
+    return _mm256_packs_epi32(blend8(sLow, mLow), blend8(sHigh, mHigh));
+}
+
+// Adds the words of 32 bytes at p to low (bytes 0-7 of each half) and high.
+VORTIGO_AVX2 inline void addWords(__m256i& low, __m256i& high, __m256i bytes) {
+    const __m256i zero = _mm256_setzero_si256();
+    low = _mm256_add_epi16(low, _mm256_unpacklo_epi8(bytes, zero));
+    high = _mm256_add_epi16(high, _mm256_unpackhi_epi8(bytes, zero));
+}
+
+VORTIGO_AVX2 inline void storeBlended(uint8_t* out, __m256i low, __m256i high) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_packus_epi16(low, high));
 }
 
 VORTIGO_AVX2 void edgeRowAvx2(uint8_t* out, const uint8_t* row, int count) {
     const __m256 half = _mm256_set1_ps(0.5f);
+    const __m256i zero = _mm256_setzero_si256();
     int i = 0;
-    for (; i + 16 <= count; i += 16)
-        blend16(out + i, row + i, _mm256_add_epi16(widen(row + i - 3), widen(row + i + 3)), half);
+    for (; i + 32 <= count; i += 32) {
+        __m256i centreLow = zero, centreHigh = zero, sumLow = zero, sumHigh = zero;
+        addWords(centreLow, centreHigh, load32(row + i));
+        addWords(sumLow, sumHigh, load32(row + i - 3));
+        addWords(sumLow, sumHigh, load32(row + i + 3));
+        storeBlended(out + i, blendWords(centreLow, sumLow, half),
+                     blendWords(centreHigh, sumHigh, half));
+    }
     edgeRowBody(out + i, row + i, count - i);
 }
 
 VORTIGO_AVX2 void innerRowAvx2(uint8_t* out, const uint8_t* below, const uint8_t* row,
                                const uint8_t* above, int count) {
     const __m256 ninth = _mm256_set1_ps(kNinth);
+    const __m256i zero = _mm256_setzero_si256();
     int i = 0;
-    for (; i + 16 <= count; i += 16) {
-        const __m256i sums = _mm256_add_epi16(
-            _mm256_add_epi16(rowTriple(below + i), rowTriple(row + i)), rowTriple(above + i));
-        blend16(out + i, row + i, sums, ninth);
+    for (; i + 32 <= count; i += 32) {
+        __m256i centreLow = zero, centreHigh = zero;
+        addWords(centreLow, centreHigh, load32(row + i));
+        __m256i sumLow = centreLow, sumHigh = centreHigh;
+        for (const uint8_t* p : {below + i, row + i, above + i}) {
+            addWords(sumLow, sumHigh, load32(p - 3));
+            addWords(sumLow, sumHigh, load32(p + 3));
+        }
+        addWords(sumLow, sumHigh, load32(below + i));
+        addWords(sumLow, sumHigh, load32(above + i));
+        storeBlended(out + i, blendWords(centreLow, sumLow, ninth),
+                     blendWords(centreHigh, sumHigh, ninth));
     }
     innerRowBody(out + i, below + i, row + i, above + i, count - i);
 }
@@ -226,7 +259,7 @@ VORTIGO_AVX512 void innerRowAvx512(uint8_t* out, const uint8_t* below, const uin
                                    const uint8_t* above, int count) {
     const __m512 ninth = _mm512_set1_ps(kNinth);
     int i = 0;
-    for (; i + 32 <= count; i += 32) {
+    for (; i + 24 <= count; i += 32) {
         const __m512i sums = _mm512_add_epi16(
             _mm512_add_epi16(rowTriple32(below + i), rowTriple32(row + i)),
             rowTriple32(above + i));
@@ -256,12 +289,12 @@ constexpr Kernels kKernelsAvx512{mergeRowAvx512, edgeRowAvx512, innerRowAvx512};
 #undef VORTIGO_AVX512
 
 bool cpuHas(FilterIsa isa) {
+    __builtin_cpu_init(); // may run before the constructors of the runtime
     switch (isa) {
     case FilterIsa::Baseline: return true;
     case FilterIsa::Avx2: return __builtin_cpu_supports("avx2");
     case FilterIsa::Avx512:
-        return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-               __builtin_cpu_supports("avx512vl");
+        return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
     }
     return false;
 }
@@ -272,10 +305,23 @@ FilterIsa bestIsa() {
     return FilterIsa::Baseline;
 }
 
-std::atomic<FilterIsa> g_isa{bestIsa()};
+// Chosen on first use, so that no static initialisation order matters.
+constexpr int kIsaUnchosen = -1;
+std::atomic<int> g_isa{kIsaUnchosen};
+
+FilterIsa currentIsa() {
+    int isa = g_isa.load(std::memory_order_relaxed);
+    if (isa == kIsaUnchosen) {
+        isa = static_cast<int>(bestIsa());
+        int expected = kIsaUnchosen;
+        if (!g_isa.compare_exchange_strong(expected, isa, std::memory_order_relaxed))
+            isa = expected;
+    }
+    return static_cast<FilterIsa>(isa);
+}
 
 const Kernels& kernels() {
-    switch (g_isa.load(std::memory_order_relaxed)) {
+    switch (currentIsa()) {
     case FilterIsa::Avx512: return kKernelsAvx512;
     case FilterIsa::Avx2: return kKernelsAvx2;
     case FilterIsa::Baseline: break;
@@ -301,68 +347,68 @@ public:
     // returns once both are done; false, having run nothing, when the helper
     // is unavailable.
     bool run(Job job, const void* context) {
-        std::unique_lock<std::mutex> caller(callerMutex_, std::try_to_lock);
-        if (!caller || !thread_.joinable()) return false;
+        std::unique_lock<std::mutex> caller(m_callerMutex, std::try_to_lock);
+        if (!caller || !m_thread.joinable()) return false;
         {
-            std::lock_guard lock(mutex_);
-            job_ = job;
-            context_ = context;
-            pending_ = true;
+            std::lock_guard lock(m_mutex);
+            m_job = job;
+            m_context = context;
+            m_pending = true;
         }
-        wake_.notify_one();
+        m_wake.notify_one();
         job(context, 0);
-        std::unique_lock lock(mutex_);
-        done_.wait(lock, [this] { return !pending_ && !working_; });
+        std::unique_lock lock(m_mutex);
+        m_done.wait(lock, [this] { return !m_pending && !m_working; });
         return true;
     }
 
     ~BandHelper() {
-        if (!thread_.joinable()) return;
+        if (!m_thread.joinable()) return;
         {
-            std::lock_guard lock(mutex_);
-            quit_ = true;
+            std::lock_guard lock(m_mutex);
+            m_quit = true;
         }
-        wake_.notify_one();
-        thread_.join();
+        m_wake.notify_one();
+        m_thread.join();
     }
 
 private:
     BandHelper() {
         if (std::thread::hardware_concurrency() < 2) return;
         try {
-            thread_ = std::thread([this] { loop(); });
+            m_thread = std::thread([this] { loop(); });
         } catch (const std::system_error&) {
             // Without the thread every frame is filtered on the caller.
         }
     }
 
     void loop() {
-        std::unique_lock lock(mutex_);
+        std::unique_lock lock(m_mutex);
         for (;;) {
-            wake_.wait(lock, [this] { return pending_ || quit_; });
-            if (quit_) return;
-            pending_ = false;
-            working_ = true;
-            const Job job = job_;
-            const void* context = context_;
+            m_wake.wait(lock, [this] { return m_pending || m_quit; });
+            if (m_quit) return;
+            m_pending = false;
+            m_working = true;
+            const Job job = m_job;
+            const void* context = m_context;
             lock.unlock();
             job(context, 1);
             lock.lock();
-            working_ = false;
-            done_.notify_one();
+            m_working = false;
+            m_done.notify_one();
         }
     }
 
-    std::mutex callerMutex_;
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::condition_variable done_;
-    Job job_ = nullptr;
-    const void* context_ = nullptr;
-    bool pending_ = false;
-    bool working_ = false;
-    bool quit_ = false;
-    std::thread thread_;
+    std::mutex m_callerMutex;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::condition_variable m_done;
+    Job m_job = nullptr;
+    const void* m_context = nullptr;
+    bool m_pending = false;
+    bool m_working = false;
+    bool m_quit = false;
+    std::thread m_thread;
 };
 
 // Below this many pixels a frame is despeckled on the caller alone: waking
@@ -384,11 +430,11 @@ void sidePixel(uint8_t* destination, const uint8_t* source, size_t offset, size_
 
 } // namespace
 
-FilterIsa filterIsa() { return g_isa.load(std::memory_order_relaxed); }
+FilterIsa filterIsa() { return currentIsa(); }
 
 bool setFilterIsa(FilterIsa isa) {
     if (!cpuHas(isa)) return false;
-    g_isa.store(isa, std::memory_order_relaxed);
+    g_isa.store(static_cast<int>(isa), std::memory_order_relaxed);
     return true;
 }
 

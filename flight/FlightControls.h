@@ -1,0 +1,46 @@
+// Flying the camera: the motion step of every advance and what the Trace
+// window's keys, wheel and buttons do to the flight state.
+//
+// Threads: user-interface thread (the headless session runs the motion step
+// on the render thread, which is then the only thread touching the camera).
+#pragma once
+
+#include <functional>
+
+namespace vortigo {
+
+constexpr int VK_SHIFT = 16, VK_CONTROL = 17, VK_ESCAPE = 27;
+constexpr int VK_LEFT = 37, VK_UP = 38, VK_RIGHT = 39, VK_DOWN = 40;
+
+// What the window must do after a key the core has handled.
+enum class KeyAction {
+    None,
+    Advance,                // send the advance message to itself
+    CentrePointer,          // move the pointer to the middle of the frame
+    CentrePointerAdvance,   // the same, then advance
+    StoreSteeringPoint,     // remember the pointer as the steering point
+    RepostKey,              // the system is busy: post the same key again
+};
+
+// The pointer in the Trace window's client coordinates; false without one
+// (then free flight steers straight ahead).
+using PointerSource = std::function<bool(int& x, int& y)>;
+void setPointerSource(PointerSource source);
+
+// The point frozen steering steers by (stored by Esc).
+void setSteeringPoint(int x, int y);
+
+// One motion step for the current flightMode (no step in mode 0).
+void motionStep();
+
+// A key pressed in the Trace window, by virtual-key code. Ignored (None)
+// unless the studio runs with a compiled script and frame buffers.
+KeyAction traceKeyDown(int virtualKey);
+// A key released: always clears its keyDown and the Shift/Ctrl state.
+void traceKeyUp(int virtualKey);
+// A wheel notch in free flight rolls the camera.
+void traceWheel(int delta);
+// A mouse button in free flight: the key it stands for (Up or Down), or 0.
+int traceMouseButton(bool left);
+
+} // namespace vortigo
