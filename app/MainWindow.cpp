@@ -9,6 +9,7 @@
 #include "flight/TraceWindow.h"
 #include "app/Studio.h"
 #include "resources/Resources.h"
+#include "script/WatchDialog.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -112,7 +113,7 @@ void MainWindow::buildMenus() {
     addCommand(view, tr("Fragment Shader\tF8"), CMD_SHOW_FRAGMENT, true);
     addCommand(view, tr("&Debug Output\tF9"), CMD_SHOW_DEBUG, true);
     view->addSeparator();
-    addCommand(view, tr("&Watch"), CMD_WATCH, false);
+    addCommand(view, tr("&Watch"), CMD_WATCH, true);
     addCommand(view, tr("&Parameters\tF4"), CMD_PARAMETERS, false);
     addCommand(view, tr("&Sliders"), CMD_SLIDERS, false);
     addCommand(view, tr("&Output"), CMD_OUTPUT, false);
@@ -166,6 +167,7 @@ void MainWindow::onCommand(int id) {
     case CMD_LAYER_2:
     case CMD_LAYER_3:
     case CMD_LAYER_4: switchLayer(id - CMD_LAYER_1); break;
+    case CMD_WATCH: openWatchDialog(this); break;
     case CMD_ABOUT: AboutDialog(this).exec(); break;
     case CMD_FIND: openFind(); break;
     case CMD_REWIND: s.flightHead = flightIndexInRange(s.flightStart); break;

@@ -49,7 +49,7 @@ Quat axisAngleQuat(const Axis& axis, double angle) {
     const double h = angle / 2.0;
     const double s = std::sin(h);
     const double c = std::cos(h);
-    return {static_cast<float>(axis[0] * s / axis[0]), static_cast<float>(axis[1] * s),
+    return {static_cast<float>(axis[0] * s), static_cast<float>(axis[1] * s),
             static_cast<float>(axis[2] * s), static_cast<float>(c)};
 }
 

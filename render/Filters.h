@@ -10,9 +10,10 @@ namespace vortigo {
 
 // Merges the super-sample pass B into pass 0 A, in place. For rows y = 1 ..
 // height-3 and columns x = 1 .. width-3, A(x, y) x 0.5 plus B at (x, y),
-// (x+1, y), (x, y+1), (x+1, y+1) x 0.125 each goes to A(x, y - 1): one row
-// lower. Columns 0, width-2, width-1 and rows height-3 .. height-1 keep their
-// colour; below 4 pixels in either direction nothing changes.
+// (x+1, y), (x, y+1), (x+1, y+1) x 0.125 each, truncated, goes to
+// A(x, y - 1): one row lower. Columns 0, width-2, width-1 and rows
+// height-3 .. height-1 keep their colour; below 4 pixels in either direction
+// nothing changes.
 void superSampleMerge(uint8_t* a, const uint8_t* b, int width, int height);
 
 // Writes every pixel of `destination` exactly once from `source` (no overlap):
@@ -25,6 +26,7 @@ void superSampleMerge(uint8_t* a, const uint8_t* b, int width, int height);
 // The blend moves a channel towards the mean in proportion to its distance
 // from it, reaching the mean at a distance of 128. These rules reach every
 // pixel at any size of at least 1 x 1; non-positive sizes write nothing.
+// Large frames are shared with one helper thread, started on first use.
 void despeckle(const uint8_t* source, uint8_t* destination, int width, int height);
 
 // The instruction set the filters run with. Chosen once from the CPU; tests

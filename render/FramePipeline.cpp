@@ -6,6 +6,7 @@
 #include "render/FrameRenderer.h"
 #include "render/GlContext.h"
 #include "script/ScriptCalls.h"
+#include "script/WatchRows.h"
 
 #include <memory>
 #include <new>
@@ -122,6 +123,7 @@ void finishFrame() {
     if (!frame) return;
     const int width = s.frameWidth, height = s.frameHeight;
     if (s.scriptReady) callUdPostFrame(frame);
+    if (s.scriptReady && s.watchOpen) refreshWatch();
     uint8_t* extra = s.extraFrame.get();
     if (s.superSample && extra) superSampleMerge(frame, extra, width, height);
     if (s.despeckle && extra) {

@@ -96,6 +96,13 @@ void unloadScript() {
     g_compiler = nullptr;
 }
 
+bool insideScriptMemory(uintptr_t address, size_t bytes) {
+    const uintptr_t begin = reinterpret_cast<uintptr_t>(g_codeBlock);
+    if (!g_codeBlock || address < begin) return false;
+    const uintptr_t offset = address - begin;
+    return offset <= g_codeBytes && bytes <= g_codeBytes - offset;
+}
+
 void* findGlobal(const char* name) {
     if (!g_compiler || !name) return nullptr;
     return tcc_get_symbol(g_compiler, name);

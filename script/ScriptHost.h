@@ -11,6 +11,8 @@
 #include "platform/Platform.h"
 
 #include <atomic>
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace vortigo {
@@ -35,6 +37,10 @@ void unloadScript();
 
 // A global of the loaded script, by name; null without a loaded script.
 void* findGlobal(const char* name);
+
+// True when [address, address + bytes) lies inside the loaded script's code
+// and data block, where its globals live.
+bool insideScriptMemory(uintptr_t address, size_t bytes);
 
 // Exit path: the loaded script's udShutdown under the guard, then the code
 // block is freed.

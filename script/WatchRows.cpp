@@ -83,6 +83,12 @@ void accessRow(void* context) {
         a.noAddress = true;
         return;
     }
+    // A write may land only in the script's own memory: an offset into the
+    // studio's memory would corrupt it without any fault to catch.
+    if (a.write && !insideScriptMemory(address, a.size)) {
+        a.noAddress = true;
+        return;
+    }
     if (address % a.size == 0) {
         switch (a.size) {
         case 1: copyElement<uint8_t>(a, address); return;

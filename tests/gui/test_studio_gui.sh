@@ -124,13 +124,57 @@ if [ -n "${trace_id:-}" ]; then
     else
         fail "no status line after F5 (title: $(xdotool getwindowname "$trace_id"))"
     fi
+    sleep 1
+    colours=$(import -window "$trace_id" png:- 2>/dev/null | convert png:- -format %k info: 2>/dev/null)
+    [ "${colours:-0}" -gt 200 ] && pass "the Trace window shows the fractal ($colours colours)" ||
+        fail "the Trace window shows ${colours:-no} colours"
+
+    # Up flies forward: the position in the status line changes; S stops it.
+    xdotool key Up
+    moving='^xc:.* zc:-2\.99[0-9]e\+00 '
+    wait_title "$trace_id" "$moving" 20 && pass "Up flies the camera forward" ||
+        fail "the camera did not move (title: $(xdotool getwindowname "$trace_id"))"
+    xdotool key s
+    sleep 0.5
+    stopped=$(xdotool getwindowname "$trace_id")
+    sleep 1
+    [ "$stopped" = "$(xdotool getwindowname "$trace_id")" ] && pass "S stops the flight" ||
+        fail "the flight went on after S"
 fi
 
 if [ -n "${main_id:-}" ]; then
     xdotool windowfocus --sync "$main_id" 2>/dev/null
+    for pair in "F7:Vertex Shader Layer 1" "F9:Debug Output" "F8:Fragment Shader Layer 1" \
+        "F6:Animation Script"; do
+        xdotool key "${pair%%:*}"
+        wait_window "${pair#*:}" 5 >/dev/null && pass "${pair%%:*} shows '${pair#*:}'" ||
+            fail "${pair%%:*} did not show '${pair#*:}'"
+    done
+
+    # A fragment shader with an error on line 5: the message names the layer
+    # and the editor selects the first character of line 5.
+    xdotool key F8
+    xdotool key ctrl+a Delete
+    for line in "void main()" "{" "gl_FragColor = vec4(1.0);" "}" "QQQ error here"; do
+        xdotool type --delay 5 "$line"
+        xdotool key Return
+    done
+    xdotool key F5
+    if box_id=$(wait_window "Layer 1 Fragment Compilation Error" 20); then
+        pass "a broken shader names 'Layer 1 Fragment Compilation Error'"
+        xdotool windowfocus --sync "$box_id" 2>/dev/null
+        xdotool key Return
+        sleep 0.5
+        xdotool windowfocus --sync "$main_id" 2>/dev/null
+        xdotool key ctrl+c
+        sleep 0.3
+        [ "$(xclip -o -selection clipboard 2>/dev/null)" = "Q" ] &&
+            pass "the editor selects line 5" ||
+            fail "selection after the error: '$(xclip -o -selection clipboard 2>/dev/null)'"
+    else
+        fail "no compilation error for the broken shader"
+    fi
     xdotool key F6
-    wait_window "Animation Script" 5 >/dev/null && pass "F6 shows the animation script" ||
-        fail "F6 did not show the animation script"
     # Enter repeats the leading tabs of the line it ends.
     xdotool key ctrl+End Return Tab Tab
     xdotool type --delay 20 "abc"

@@ -196,7 +196,8 @@ TEST(LayerWalk, LayerSkipSteersTheNextLayer) {
 // An address no mapping holds (not null, which the sanitizer would flag
 // before the fault it is meant to raise).
 void writeThroughNull(void*) {
-    volatile int* nowhere = reinterpret_cast<volatile int*>(uintptr_t{16});
+    static volatile uintptr_t unmapped = 16;
+    volatile int* nowhere = reinterpret_cast<volatile int*>(unmapped);
     *nowhere = 1;
 }
 
