@@ -19,7 +19,7 @@ if [ ! -f build-asan/build.ninja ]; then
     cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVORTIGO_SANITIZE=ON \
         -DVORTIGO_BENCH=OFF -DVORTIGO_WERROR=ON
 fi
-cmake --build build-asan --target vortigo_core_tests
+cmake --build build-asan --target vortigo_core_tests vortigo_gui_tests
 (cd build-asan && ASAN_OPTIONS=detect_leaks=0:abort_on_error=0 \
     UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j2 --timeout 300 -E studio_gui)
 
