@@ -22,6 +22,10 @@ void prepareReadBack(int width, int height);
 // on the drawing surface is read; the rest of the frame is cleared.
 void readBackFrame(uint8_t* destination, int width, int height);
 
+// Packs `pixels` four-byte pixels into three bytes each, dropping the
+// fourth; writes exactly 3 x pixels bytes. `portable` skips the vector path.
+void repackPixels(const uint8_t* bgra, uint8_t* bgr, int pixels, bool portable = false);
+
 // (Re)creates the script's off-screen float target at width x height and
 // makes it current; false (window framebuffer current) when incomplete.
 bool makeOffscreenTarget(int width, int height);

@@ -122,6 +122,22 @@ TEST(FrameReadBack, OddWidthsArePackedWithoutPaddingAsBlueGreenRed) {
     });
 }
 
+TEST(FrameReadBack, RepackingDropsTheFourthByteAndWritesNothingMore) {
+    for (const bool portable : {false, true}) {
+        for (int pixels = 0; pixels <= 41; ++pixels) {
+            std::vector<uint8_t> bgra(static_cast<size_t>(pixels) * 4);
+            for (size_t i = 0; i < bgra.size(); ++i) bgra[i] = static_cast<uint8_t>(i * 7 + 1);
+            std::vector<uint8_t> bgr(static_cast<size_t>(pixels) * 3 + 16, 0xEE);
+            repackPixels(bgra.data(), bgr.data(), pixels, portable);
+            for (int p = 0; p < pixels; ++p)
+                for (int c = 0; c < 3; ++c)
+                    ASSERT_EQ(bgr[p * 3 + c], bgra[p * 4 + c]) << pixels << " " << portable;
+            for (size_t i = static_cast<size_t>(pixels) * 3; i < bgr.size(); ++i)
+                ASSERT_EQ(bgr[i], 0xEE) << pixels << " " << portable;
+        }
+    }
+}
+
 TEST(FrameReadBack, AFrameLargerThanTheSurfaceReadsOnlyTheSurface) {
     onGlThread([] {
         GlState& gl = glState();
