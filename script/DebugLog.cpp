@@ -27,7 +27,10 @@ bool appendToLog(char* log, const char* text, int capacity) {
     return true;
 }
 
-void clearDebugLine() { state().scratchLine[0] = 0; }
+void clearDebugLine() {
+    std::lock_guard lock(g_flushMutex);
+    state().scratchLine[0] = 0;
+}
 
 void flushDebugLine() {
     ProjectState& s = state();

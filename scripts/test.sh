@@ -23,5 +23,14 @@ cmake --build build-asan --target vortigo_core_tests vortigo_gui_tests
 (cd build-asan && ASAN_OPTIONS=detect_leaks=0:abort_on_error=0 \
     UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j2 --timeout 300 -E studio_gui)
 
+# The thread handshake and the frame pipeline under ThreadSanitizer.
+if [ ! -f build-tsan/build.ninja ]; then
+    cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVORTIGO_TSAN=ON \
+        -DVORTIGO_BENCH=OFF -DVORTIGO_WERROR=ON
+fi
+cmake --build build-tsan --target vortigo_core_tests
+(cd build-tsan && TSAN_OPTIONS=report_signal_unsafe=0:halt_on_error=1 \
+    ctest --output-on-failure -j2 --timeout 300 -R '^(WorkersTest|HeadlessSessionTest)\.')
+
 cd build
 ctest --output-on-failure -j2 --timeout 300
