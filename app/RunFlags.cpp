@@ -7,9 +7,10 @@ namespace vortigo {
 namespace {
 
 // The mutex only orders the notify against a waiter that is about to sleep;
-// nobody holds it across any other work.
-std::mutex g_changeMutex;
-std::condition_variable g_change;
+// nobody holds it across any other work. Both are never destroyed: a worker
+// left running at exit may still notify while the process ends.
+std::mutex& g_changeMutex = *new std::mutex;
+std::condition_variable& g_change = *new std::condition_variable;
 uint64_t g_generation = 0;
 
 } // namespace

@@ -29,7 +29,7 @@ if [ ! -f build-tsan/build.ninja ]; then
         -DVORTIGO_BENCH=OFF -DVORTIGO_WERROR=ON
 fi
 cmake --build build-tsan --target vortigo_core_tests
-(cd build-tsan && TSAN_OPTIONS=report_signal_unsafe=0:halt_on_error=1 \
+(cd build-tsan && TSAN_OPTIONS=report_signal_unsafe=0:halt_on_error=1:suppressions=$PWD/../tests/tsan.supp \
     ctest --output-on-failure -j2 --timeout 300 -R '^(WorkersTest|HeadlessSessionTest)\.')
 
 cd build
