@@ -2,15 +2,11 @@
 // renderer), a loaded project state and frame buffers of a chosen size.
 #pragma once
 
-#include "app/ProjectState.h"
-#include "platform/HeadlessPlatform.h"
-#include "platform/ProgramDir.h"
 #include "render/FramePipeline.h"
 #include "render/FrameRenderer.h"
 #include "render/GlContext.h"
 #include "render/LayerPrograms.h"
-#include "script/ScriptHost.h"
-#include "TempDir.h"
+#include "script/ScriptFixture.h"
 
 #include <cstring>
 #include <functional>
@@ -24,7 +20,7 @@ struct Bgr {
     int b, g, r;
 };
 
-class RendererFixture : public ::testing::Test {
+class RendererFixture : public ScriptFixture {
 public:
     void setLayer(int layer, const char* vertex, const char* fragment) {
         std::strcpy(state().layers[layer].vertexText.get(), vertex);
@@ -32,19 +28,13 @@ public:
     }
 
 protected:
-    void SetUp() override {
-        copyDefaultTexts(m_dir);
-        setProgramDirectory(m_dir.path());
-        setPlatform(&m_platform);
-        ASSERT_TRUE(initialiseProjectState());
-        m_platform.clearRecords();
-    }
+    // The script's udShutdown may use GL: it runs where the context is.
     void TearDown() override {
         onGl([] {
             shutDownScript();
             releaseGlContext(glState());
         });
-        setPlatform(nullptr);
+        ScriptFixture::TearDown();
     }
 
     // Everything GL runs on one thread, which keeps the context current.
@@ -95,8 +85,6 @@ protected:
         return std::vector<int>(lastWalkLayers(), lastWalkLayers() + lastWalkLength());
     }
 
-    HeadlessPlatform m_platform;
-    TempDir m_dir;
     std::vector<uint8_t> m_frame;
 };
 
