@@ -57,7 +57,6 @@ __attribute__((target("ssse3"))) void repackRowSsse3(const uint8_t* bgra, uint8_
     for (; x < pixels; ++x, bgra += 4, bgr += 3) std::memcpy(bgr, bgra, 3);
 }
 
-void repackRow(const uint8_t* bgra, uint8_t* bgr, int pixels) { repackPixels(bgra, bgr, pixels); }
 
 void selectUnit(const GlEntryPoints& gl, GLenum unit) {
     if (gl.glActiveTexture) gl.glActiveTexture(unit);
@@ -270,7 +269,7 @@ void readBackFrame(uint8_t* destination, int width, int height) {
     // dropping the fourth byte here costs less than the driver's conversion.
     glReadPixels(0, 0, readWidth, readHeight, GL_BGRA, GL_UNSIGNED_BYTE, g_staging.data());
     for (int y = 0; y < readHeight; ++y)
-        repackRow(g_staging.data() + static_cast<size_t>(y) * readWidth * 4,
+        repackPixels(g_staging.data() + static_cast<size_t>(y) * readWidth * 4,
                   destination + static_cast<size_t>(y) * rowBytes, readWidth);
 }
 

@@ -32,21 +32,23 @@ namespace {
 const char* const UNIFORM_NAMES[LAYER_UNIFORM_COUNT] = {
     "size", "time", "eye", "rot", "udef", "maxDepth", "superSample", "tex", "datatex", "voltex"};
 
-// Reads a whole info log: drivers write logs far longer than a fixed buffer.
-std::string shaderLog(const GlEntryPoints& gl, GLuint shader) {
+// Reads a whole info log of a shader or a program: drivers write logs far
+// longer than a fixed buffer.
+template <typename GetIv, typename GetLog>
+std::string infoLog(GetIv getIv, GetLog getLog, GLuint object) {
     GLint length = 0;
-    gl.glGetShaderiv(shader, GL_INFO_LOG_LENGTH, &length);
+    getIv(object, GL_INFO_LOG_LENGTH, &length);
     std::vector<char> log(static_cast<size_t>(std::max(length, 1)) + 1, 0);
-    gl.glGetShaderInfoLog(shader, static_cast<GLsizei>(log.size()), nullptr, log.data());
+    getLog(object, static_cast<GLsizei>(log.size()), nullptr, log.data());
     return log.data();
 }
 
+std::string shaderLog(const GlEntryPoints& gl, GLuint shader) {
+    return infoLog(gl.glGetShaderiv, gl.glGetShaderInfoLog, shader);
+}
+
 std::string programLog(const GlEntryPoints& gl, GLuint program) {
-    GLint length = 0;
-    gl.glGetProgramiv(program, GL_INFO_LOG_LENGTH, &length);
-    std::vector<char> log(static_cast<size_t>(std::max(length, 1)) + 1, 0);
-    gl.glGetProgramInfoLog(program, static_cast<GLsizei>(log.size()), nullptr, log.data());
-    return log.data();
+    return infoLog(gl.glGetProgramiv, gl.glGetProgramInfoLog, program);
 }
 
 bool compileShader(const GlState& gls, WindowId owner, GLuint shader, const char* text,
