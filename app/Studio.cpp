@@ -1,11 +1,13 @@
 #include "app/Studio.h"
 
-#include "app/AboutDialog.h"
-#include "app/MainWindow.h"
-#include "app/ProjectState.h"
-#include "app/Workers.h"
-#include "flight/TraceWindow.h"
-#include "platform/QtPlatform.h"
+#include "ui/AboutDialog.h"
+#include "ui/MainWindow.h"
+#include "core/ProjectState.h"
+#include "flight/FlightControls.h"
+#include "persist/ProjectDefaults.h"
+#include "render/Workers.h"
+#include "ui/TraceWindow.h"
+#include "ui/QtPlatform.h"
 #include "resources/Resources.h"
 
 #include <QApplication>
@@ -112,6 +114,7 @@ int runStudio(int argc, char** argv) {
     }
 
     auto* mainWindow = new MainWindow;
+    mainWindow->setExitPath(shutDownStudio);
     g_main = mainWindow;
     auto* trace = new TraceWindow;
     g_trace = trace;

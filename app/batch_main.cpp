@@ -2,13 +2,13 @@
 // any window and writes the last frame as a binary PPM image.
 //
 //   vortigo-render [--size WIDTHxHEIGHT] [--frames N] [--out FILE.ppm]
-#include "app/HeadlessSession.h"
-#include "app/ProjectState.h"
+#include "render/HeadlessSession.h"
+#include "core/ProjectState.h"
+#include "media/PpmWriter.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -53,20 +53,7 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    std::ofstream file(out, std::ios::binary);
-    file << "P6\n" << width << " " << height << "\n255\n";
-    const size_t row = static_cast<size_t>(width) * 3;
-    std::vector<char> rgb(row);
-    for (int y = height - 1; y >= 0; --y) {
-        const uint8_t* p = &last[y * row];
-        for (size_t x = 0; x < row; x += 3) {
-            rgb[x] = static_cast<char>(p[x + 2]);
-            rgb[x + 1] = static_cast<char>(p[x + 1]);
-            rgb[x + 2] = static_cast<char>(p[x]);
-        }
-        file.write(rgb.data(), static_cast<std::streamsize>(row));
-    }
-    if (!file) {
+    if (last.empty() || !writePpm(out, last.data(), width, height)) {
         std::fprintf(stderr, "vortigo-render: cannot write %s\n", out.c_str());
         return 1;
     }

@@ -6,8 +6,9 @@
 // and the time from a compile request to the first finished frame.
 //
 // Run from the build folder: bin/bench_pipeline [frames]
-#include "app/HeadlessSession.h"
-#include "app/ProjectState.h"
+#include "render/HeadlessSession.h"
+#include "core/ProjectState.h"
+#include "persist/ProjectDefaults.h"
 #include "platform/HeadlessPlatform.h"
 #include "render/FramePipeline.h"
 #include "render/FrameRenderer.h"

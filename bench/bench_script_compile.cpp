@@ -4,7 +4,8 @@
 // with the same include paths and libraries, in the same process.
 //
 // Run from the build folder: bin/bench_script_compile [repetitions]
-#include "app/ProjectState.h"
+#include "core/ProjectState.h"
+#include "persist/ProjectDefaults.h"
 #include "platform/HeadlessPlatform.h"
 #include "platform/ProgramDir.h"
 #include "script/ScriptHost.h"

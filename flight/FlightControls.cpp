@@ -1,10 +1,10 @@
 #include "flight/FlightControls.h"
 
-#include "app/ProjectState.h"
-#include "app/Workers.h"
+#include "core/ProjectState.h"
+#include "core/Handoff.h"
 #include "flight/FlightRecord.h"
 #include "flight/QuatMath.h"
-#include "render/FramePipeline.h"
+#include "core/StatusLine.h"
 
 #include <mutex>
 
@@ -200,6 +200,14 @@ void traceWheel(int delta) {
 int traceMouseButton(bool left) {
     if (state().flightMode != FLIGHT_FREE) return 0;
     return left ? VK_UP : VK_DOWN;
+}
+
+void handleAdvanceMessage() {
+    ProjectState& s = state();
+    if (!(s.renderHold && s.renderRun && s.scriptReady && s.buffersReady)) return;
+    motionStep();
+    updateStatusLine(WindowId::Trace);
+    s.renderHold.clear();
 }
 
 } // namespace vortigo

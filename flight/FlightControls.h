@@ -33,6 +33,10 @@ void setSteeringPoint(int x, int y);
 // One motion step for the current flightMode (no step in mode 0).
 void motionStep();
 
+// The Trace window's handling of the advance message (user-interface
+// thread): one motion step, the status line, and the next frame released.
+void handleAdvanceMessage();
+
 // A key pressed in the Trace window, by virtual-key code. Ignored (None)
 // unless the studio runs with a compiled script and frame buffers.
 KeyAction traceKeyDown(int virtualKey);

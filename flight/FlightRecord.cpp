@@ -1,6 +1,6 @@
 #include "flight/FlightRecord.h"
 
-#include "app/ProjectState.h"
+#include "core/ProjectState.h"
 #include "flight/QuatMath.h"
 
 #include <algorithm>

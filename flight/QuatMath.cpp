@@ -4,7 +4,7 @@
 // -ffp-contract=off so the compiler cannot fuse products into FMAs either.
 #include "flight/QuatMath.h"
 
-#include "app/ProjectState.h"
+#include "core/ProjectState.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
 #include "platform/HeadlessPlatform.h"
 
-#include "app/RunFlags.h"
+#include "platform/Waits.h"
 
 #include <thread>
 

@@ -1,7 +1,7 @@
 #include "render/FramePipeline.h"
 
-#include "app/ProjectState.h"
-#include "app/Workers.h"
+#include "core/ProjectState.h"
+#include "render/Workers.h"
 #include "render/Filters.h"
 #include "render/FrameRenderer.h"
 #include "render/GlContext.h"
@@ -148,15 +148,5 @@ FrameView shownFrameView() {
     if (s.frameBytes == 0) return {};
     return FrameView{s.shownFrame.load(std::memory_order_acquire), s.frameWidth, s.frameHeight};
 }
-
-std::string statusLineText() {
-    ProjectState& s = state();
-    const int ms = s.frameMs;
-    return formatC("xc:%.3e yc:%.3e zc:%.3e time:%.4f cap:%s, mspf:%i", s.xCenter, s.yCenter,
-                   s.zLens, static_cast<double>(s.animTime), s.capturing ? "on" : "off",
-                   ms >= 100000 ? 0 : ms);
-}
-
-void updateStatusLine(WindowId window) { platform().setTitle(window, statusLineText()); }
 
 } // namespace vortigo

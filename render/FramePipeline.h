@@ -3,7 +3,7 @@
 // the status line.
 #pragma once
 
-#include "platform/Platform.h"
+#include "core/StatusLine.h"
 
 #include <cstdint>
 #include <functional>
@@ -40,8 +40,5 @@ std::mutex& frameBufferMutex();
 // User-interface thread (under frameBufferMutex): the frame to paint, empty
 // when no allocation has succeeded.
 FrameView shownFrameView();
-
-std::string statusLineText();
-void updateStatusLine(WindowId window);
 
 } // namespace vortigo

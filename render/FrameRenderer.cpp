@@ -1,6 +1,6 @@
 #include "render/FrameRenderer.h"
 
-#include "app/ProjectState.h"
+#include "core/ProjectState.h"
 #include "render/GlContext.h"
 #include "render/LayerPrograms.h"
 #include "render/ScriptTextures.h"

@@ -1,6 +1,6 @@
 #include "render/LayerPrograms.h"
 
-#include "app/ProjectState.h"
+#include "core/ProjectState.h"
 #include "script/ScriptHost.h"
 
 #include <cstdlib>

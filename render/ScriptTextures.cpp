@@ -1,6 +1,7 @@
 #include "render/ScriptTextures.h"
 
 #include "render/GlContext.h"
+#include "script/HostFunctions.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -185,6 +186,10 @@ void uploadBackground(int layer, int width, int height, const uint8_t* pixels, i
             setFilters(GL_TEXTURE_2D, GL_LINEAR);
         }
     }
+}
+
+void installTextureHostFunctions() {
+    setTextureHostFunctions(TextureHostFunctions{&setActiveTex, &setupDataTex, &setupVolTex});
 }
 
 } // namespace vortigo

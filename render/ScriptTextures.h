@@ -37,6 +37,10 @@ int setupVolTex(const void* data, int width, int height, int depth, int componen
 // sizes <= 0 or too large, or without a current context.
 void uploadBackground(int layer, int width, int height, const uint8_t* pixels, int mode);
 
+// Hands SetActiveTex, SetupDataTex and SetupVolTex to the script host; the
+// context creation does it, so every compile after it links the real ones.
+void installTextureHostFunctions();
+
 // Forgets the data texture's dimensionality; called when the context (and
 // with it the data texture) is released.
 void resetScriptTextureState();

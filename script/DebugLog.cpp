@@ -1,6 +1,6 @@
 #include "script/DebugLog.h"
 
-#include "app/ProjectState.h"
+#include "core/ProjectState.h"
 
 #include <cstring>
 #include <mutex>

@@ -1,8 +1,8 @@
 #include "script/HostFunctions.h"
 
-#include "render/ScriptTextures.h"
 #include "script/FaultGuard.h"
 
+#include <atomic>
 #include <csignal>
 #include <initializer_list>
 #include <libtcc.h>
@@ -10,16 +10,25 @@
 namespace vortigo {
 namespace {
 
-int hostSetActiveTex(int textureUnit) { return setActiveTex(textureUnit); }
+std::atomic<int (*)(int)> g_setActiveTex{nullptr};
+std::atomic<int (*)(const void*, int, int, int, int, int)> g_setupDataTex{nullptr};
+std::atomic<int (*)(const void*, int, int, int, int, int, int)> g_setupVolTex{nullptr};
+
+int hostSetActiveTex(int textureUnit) {
+    auto call = g_setActiveTex.load();
+    return call ? call(textureUnit) : -1;
+}
 
 int hostSetupDataTex(const void* data, int width, int height, int components, int isFloat,
                      int filter) {
-    return setupDataTex(data, width, height, components, isFloat, filter);
+    auto call = g_setupDataTex.load();
+    return call ? call(data, width, height, components, isFloat, filter) : -1;
 }
 
 int hostSetupVolTex(const void* data, int width, int height, int depth, int components,
                     int isFloat, int filter) {
-    return setupVolTex(data, width, height, depth, components, isFloat, filter);
+    auto call = g_setupVolTex.load();
+    return call ? call(data, width, height, depth, components, isFloat, filter) : -1;
 }
 
 // A script that asks to end the process has failed its entry point.
@@ -27,6 +36,12 @@ int hostSetupVolTex(const void* data, int width, int height, int depth, int comp
 [[noreturn]] void hostAbort() { raiseScriptFault(SIGABRT); }
 
 } // namespace
+
+void setTextureHostFunctions(const TextureHostFunctions& functions) {
+    g_setActiveTex.store(functions.setActiveTex);
+    g_setupDataTex.store(functions.setupDataTex);
+    g_setupVolTex.store(functions.setupVolTex);
+}
 
 void registerHostFunctions(TCCState* compiler) {
     tcc_add_symbol(compiler, "SetActiveTex", reinterpret_cast<const void*>(&hostSetActiveTex));

@@ -1,10 +1,27 @@
 // The functions the host lends the animation script, registered with the
 // compiler under their script names.
+//
+// The texture host functions act on the renderer's GL context, which sits
+// above the script host: the renderer installs them here when it creates its
+// context, and until then they refuse with -1, as they do on a thread
+// without a context.
 #pragma once
 
 struct TCCState;
 
 namespace vortigo {
+
+struct TextureHostFunctions {
+    int (*setActiveTex)(int textureUnit);
+    int (*setupDataTex)(const void* data, int width, int height, int components, int isFloat,
+                        int filter);
+    int (*setupVolTex)(const void* data, int width, int height, int depth, int components,
+                       int isFloat, int filter);
+};
+
+// Any thread, before a compile: the functions SetActiveTex, SetupDataTex and
+// SetupVolTex call.
+void setTextureHostFunctions(const TextureHostFunctions& functions);
 
 // Adds SetActiveTex, SetupDataTex and SetupVolTex, and puts guarded
 // replacements in place of exit, _exit, _Exit, quick_exit and abort so a

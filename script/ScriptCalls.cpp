@@ -1,6 +1,6 @@
 #include "script/ScriptCalls.h"
 
-#include "app/ProjectState.h"
+#include "core/ProjectState.h"
 #include "script/DebugLog.h"
 #include "script/FaultGuard.h"
 #include "script/ScriptHost.h"

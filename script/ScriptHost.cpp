@@ -1,6 +1,6 @@
 #include "script/ScriptHost.h"
 
-#include "app/ProjectState.h"
+#include "core/ProjectState.h"
 #include "platform/ProgramDir.h"
 #include "script/DebugLog.h"
 #include "script/HostFunctions.h"

@@ -1,6 +1,6 @@
 // Flying and replaying: the motion step, the Trace window's keys, and the
 // recording's replays and smoothing, on the project state alone.
-#include "app/ProjectState.h"
+#include "core/ProjectState.h"
 #include "flight/FlightControls.h"
 #include "flight/FlightRecord.h"
 #include "flight/QuatMath.h"

@@ -1,4 +1,4 @@
-#include "app/ProjectState.h"
+#include "core/ProjectState.h"
 #include "flight/FlightRecord.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "persist/Options.h"
 
-#include "app/ProjectState.h"
+#include "core/ProjectState.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "persist/TextFile.h"
 
-#include "app/ProjectState.h"
+#include "core/ProjectState.h"
 #include "platform/HeadlessPlatform.h"
 
 #include <gtest/gtest.h>

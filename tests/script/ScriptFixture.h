@@ -2,7 +2,8 @@
 // program folder, and the headless platform recording every message.
 #pragma once
 
-#include "app/ProjectState.h"
+#include "core/ProjectState.h"
+#include "persist/ProjectDefaults.h"
 #include "platform/HeadlessPlatform.h"
 #include "platform/ProgramDir.h"
 #include "script/ScriptHost.h"

@@ -1,0 +1,30 @@
+#include "core/Handoff.h"
+
+#include "core/ProjectState.h"
+
+namespace vortigo {
+
+Timeouts& timeouts() {
+    static Timeouts limits;
+    return limits;
+}
+
+bool idleTest() {
+    ProjectState& s = state();
+    s.flightMode = FLIGHT_STOPPED;
+    return !s.renderRun || (s.renderHold && !s.frameReady);
+}
+
+bool waitForPostProcessing(int limitMs) {
+    ProjectState& s = state();
+    return waitUntil([&] { return !(s.frameReady && s.renderRun); }, limitMs);
+}
+
+void sendAdvance() {
+    ProjectState& s = state();
+    if (!s.renderRun) return;
+    platform().sendMessage(WindowMessage{WindowId::Trace, MSG_ADVANCE, 0, 0},
+                           [&] { return s.renderRun.get(); });
+}
+
+} // namespace vortigo

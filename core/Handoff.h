@@ -1,0 +1,27 @@
+// The hand-offs between the three threads that every layer needs: the idle
+// test, the wait for post-processing, the advance message and their limits.
+// The threads themselves are started and stopped by the renderer.
+#pragma once
+
+namespace vortigo {
+
+struct Timeouts {
+    int postProcessingWaitMs = 120000; // before a hand-over or a reallocation
+    int workerExitMs = 12000;          // per worker at exit
+};
+// Tests shorten the limits; the studio keeps the defaults.
+Timeouts& timeouts();
+
+// Stops the flight; true when the render thread is stopped or parked with
+// nothing in flight.
+bool idleTest();
+
+// While frameReady and renderRun are both set, waits up to `limitMs`; true
+// when the wait ended within the limit.
+bool waitForPostProcessing(int limitMs);
+
+// The render thread's request for the next frame; waits until the Trace
+// window has handled it or renderRun clears.
+void sendAdvance();
+
+} // namespace vortigo

@@ -1,0 +1,222 @@
+// The one process-wide record of the studio: settings, camera, animation
+// time, udef, flight ring, file names, texts, editor state, run-control flags
+// and frame buffers. It is reached directly through `state()`.
+//
+// Threads: the user-interface thread writes settings, camera fields, texts and
+// file names, and only while the render thread is idle for anything the
+// render thread reads outside its compile case. The render thread and the
+// post-processing thread read settings and own the frame buffers as the
+// frame pipeline describes. Run-control flags are RunFlags (release/acquire).
+#pragma once
+
+#include "core/RunFlags.h"
+#include "platform/Platform.h"
+#include "core/ScriptBlocks.h"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace vortigo {
+
+constexpr int PATH_SIZE = 260;
+constexpr int TEXT_SIZE = 65536; // 65535 characters and the terminating zero
+constexpr int LAYER_COUNT = 4;
+constexpr int FLIGHT_FLOATS = 120000; // 10000 records of 12 floats
+constexpr int FLIGHT_RECORD_FLOATS = 12;
+constexpr int MIN_UDEF = 16;
+constexpr int DEBUG_LINE_SIZE = 260;
+
+enum TextKind : int { KIND_SCRIPT = 0, KIND_FRAGMENT = 1, KIND_VERTEX = 2, KIND_DEBUG = 3 };
+
+enum FlightMode : int {
+    FLIGHT_STOPPED = 0,
+    FLIGHT_FREE = 1,
+    FLIGHT_TIMED_REPLAY = 2,
+    FLIGHT_FROZEN = 3,
+    FLIGHT_STEP_BACKWARD = 4,
+    FLIGHT_STEP_FORWARD = 5,
+};
+
+using Path = char[PATH_SIZE];
+using TextBuffer = std::unique_ptr<char[]>;
+using ByteBuffer = std::unique_ptr<uint8_t[]>;
+
+struct Colour {
+    uint8_t blue = 0, green = 0, red = 0;
+};
+
+// 40-byte device-independent bitmap header plus one colour entry; the Trace
+// window and the clipboard copy describe frames with it.
+struct DisplayHeader {
+    uint32_t size;
+    int32_t width;
+    int32_t height;
+    uint16_t planes;
+    uint16_t bitCount;
+    uint32_t compression;
+    uint32_t sizeImage;
+    int32_t xPelsPerMeter;
+    int32_t yPelsPerMeter;
+    uint32_t clrUsed;
+    uint32_t clrImportant;
+    uint8_t colours[4];
+};
+static_assert(sizeof(DisplayHeader) == 44);
+
+struct LayerSlot {
+    Path vertexFile{};
+    Path fragmentFile{};
+    TextBuffer vertexText;
+    TextBuffer fragmentText;
+    uint8_t vertexDirty = 0;
+    uint8_t fragmentDirty = 0;
+    int vertexTopLine = 0;
+    int fragmentTopLine = 0;
+    Path backgroundFile{};
+    ByteBuffer backgroundPixels; // 4 bytes a pixel: blue, green, red, unused
+    int backgroundWidth = 0;
+    int backgroundHeight = 0;
+    uint8_t backgroundIsVideo = 0;
+    std::atomic<uint8_t> backgroundChanged{0}; // UI or render thread set it, render thread clears it
+    int32_t* videoFrameCounter = nullptr;      // lives in FrameInfo
+
+    bool active() const {
+        return vertexText && fragmentText && vertexText[0] != 0 && fragmentText[0] != 0;
+    }
+};
+
+struct ProjectState {
+    ProjectState();
+    ProjectState(const ProjectState&) = delete;
+    ProjectState& operator=(const ProjectState&) = delete;
+
+    // Blocks shared with the script: the fields below that are references
+    // live in them, so a script's write is the field's new value.
+    FrameInfo frameInfo{};
+    AnimInfo animInfo{};
+
+    // Image and output settings.
+    int32_t& imageWidth;
+    int32_t& imageHeight;
+    int32_t& aviFps;
+    int useMotionBlur = 0;
+    int despeckle = 0;
+    int dofEnabled = 0;
+    int superSample = 0;
+    float& dofScale;
+    float& dofOffset;
+    float& maxDepth;
+    int maxAviFrames = 0;
+
+    // Motion and animation tuning.
+    float& animationSpeed;
+    float udefDelta = 0.01f;
+    float flightAcceleration = 0.0005f;
+    float flightRotationSpeed = 1.0f;
+
+    // Editor appearance and window placement.
+    char fontFamily[32]{};
+    int fontSize = 10;
+    Colour textColour{};
+    Colour backgroundColour{};
+    int traceWindowLeft = 0, traceWindowTop = 0;
+    int editWindowLeft = 520, editWindowTop = 0;
+    int editWindowWidth = 512, editWindowHeight = 640;
+
+    // Limits and compiler paths.
+    int maxWidth = 1920;
+    int maxHeight = 1080;
+    int maxUdef = 32;
+    Path libraries{};
+    Path includePath{};
+
+    // Camera and animation.
+    float xCenter = 0.0f, yCenter = 0.0f, zLens = 0.0f;
+    float& animTime;
+    uint8_t timeRunning = 0;
+    float cameraRotation[3]{};
+    float cameraQuat[4]{0, 0, 0, 1};
+    double cameraMatrix[3][3]{{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+
+    // Flight control state (never stored).
+    std::atomic<int> flightMode{FLIGHT_STOPPED};
+    float flightVelocity[3]{};
+    float flightRoll = 0.0f;
+    float flightStep[3]{};
+    uint8_t shiftDown = 0, ctrlDown = 0;
+    int32_t* keyDown; // keyDown[k - KEY_FIRST] is virtual key k; lives in FrameInfo
+
+    // User-defined parameters: maxUdef floats, allocated once at start-up.
+    std::unique_ptr<float[]> udef;
+
+    // Flight recording.
+    std::unique_ptr<float[]> flightBuffer;
+    int32_t& flightHead;
+    int32_t& flightEnd;
+    int32_t& flightStart;
+    Path flightFile{};
+
+    // File names.
+    Path projectFile{};
+    Path outputFile{};
+    Path audioFile{};
+    Path scriptFile{};
+
+    // Texts.
+    TextBuffer scriptText;
+    TextBuffer debugText;
+    std::array<LayerSlot, LAYER_COUNT> layers;
+
+    // Editor state.
+    int currentLayer = 0;
+    int currentKind = KIND_FRAGMENT;
+    uint8_t scriptDirty = 0;
+    int scriptTopLine = 0, debugTopLine = 0;
+    char scratchLine[DEBUG_LINE_SIZE]{};
+    char findText[PATH_SIZE]{};
+
+    DisplayHeader displayHeader{};
+
+    // Run-time status.
+    int32_t& capturing;
+    std::atomic<int> frameMs{0};
+    int64_t lastFrameTick = 0;
+    std::atomic<uint8_t> watchOpen{0};
+    std::atomic<bool> mainWindowExists{false};
+
+    // Run-control flags.
+    RunFlag renderRun, renderHold, frameReady, compileRequest, runAfterCompile, scriptReady,
+        resizeRequest, buffersReady, postQuit;
+
+    // Frame buffers: imageWidth x imageHeight pixels of 3 bytes (blue, green,
+    // red), bottom row first, rows not padded. Allocated only by the frame
+    // buffer allocation on the render thread; renderTarget belongs to the
+    // render thread, shownFrame to whichever side frameReady says.
+    ByteBuffer frameRing[2];
+    int ringIndex = 0;
+    uint8_t* renderTarget = nullptr;
+    std::atomic<uint8_t*> shownFrame{nullptr};
+    ByteBuffer extraFrame;
+    std::unique_ptr<float[]> zBuffer;
+    int frameBytes = 0; // size in bytes of each allocated frame buffer, 0 when none
+    int frameWidth = 0, frameHeight = 0; // size the buffers were allocated for
+};
+
+ProjectState& state();
+
+// Frees every buffer of the record (the end of the exit path).
+void releaseProjectBuffers();
+
+// Owner of the messages of texts and state: the main window once it exists.
+WindowId mainOwner();
+
+// The text buffer, top line and title that belong to a text kind of the
+// current layer.
+char* textOfKind(int kind);
+int& topLineOfKind(int kind);
+std::string titleOfKind(int kind);
+
+} // namespace vortigo

@@ -1,0 +1,17 @@
+// Binary PPM ("P6") pictures of a finished frame, for the batch renderer.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vortigo {
+
+// The P6 bytes of a frame of `width` x `height` pixels of 3 bytes (blue,
+// green, red), bottom row first: header, then red-green-blue rows top first.
+std::vector<uint8_t> encodePpm(const uint8_t* bottomUpBgr, int width, int height);
+
+// Writes encodePpm's bytes to `path`; false when the file cannot be written.
+bool writePpm(const std::string& path, const uint8_t* bottomUpBgr, int width, int height);
+
+} // namespace vortigo

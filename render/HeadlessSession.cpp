@@ -1,0 +1,86 @@
+#include "render/HeadlessSession.h"
+
+#include "core/ProjectState.h"
+#include "flight/FlightControls.h"
+#include "persist/ProjectDefaults.h"
+#include "render/Workers.h"
+#include "platform/HeadlessPlatform.h"
+#include "platform/ProgramDir.h"
+
+#include <atomic>
+
+namespace vortigo {
+
+HeadlessResult renderHeadless(const HeadlessRun& run) {
+    HeadlessResult result;
+    HeadlessPlatform headless;
+    // No window thread: the render thread handles its own advance messages.
+    headless.setImmediate(true);
+    headless.setHandler(WindowId::Trace, [](const WindowMessage& message) {
+        if (message.type == MSG_ADVANCE) handleAdvanceMessage();
+    });
+    Platform* previous = &platform();
+    setPlatform(&headless);
+    if (!run.programDirectory.empty()) setProgramDirectory(run.programDirectory);
+
+    if (!initialiseProjectState()) {
+        result.error = "not enough memory for the project buffers";
+        setPlatform(previous);
+        return result;
+    }
+    if (run.configure) run.configure();
+    ProjectState& s = state();
+
+    std::atomic<int> delivered{0};
+    std::atomic<int64_t> firstFrameUs{0}, lastFrameUs{0};
+    const auto start = Clock::now();
+    auto sinceStartUs = [start] {
+        return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count();
+    };
+    setFrameSink([&](const FrameView& frame) {
+        const int index = delivered.load();
+        if (index >= run.frames) return;
+        if (index == 0) firstFrameUs = sinceStartUs();
+        if (run.onFrame) run.onFrame(frame, index);
+        if (index + 1 == run.frames) {
+            // Enough: the render thread parks after the frame in flight.
+            state().flightMode = FLIGHT_STOPPED;
+            lastFrameUs = sinceStartUs();
+        }
+        delivered = index + 1;
+        notifyFlagChange();
+    });
+
+    s.flightMode = run.flightMode;
+    s.runAfterCompile.set();
+    startWorkers();
+    s.compileRequest.set();
+    s.resizeRequest.set();
+
+    const bool done = waitUntil(
+        [&] {
+            return delivered.load() >= run.frames || renderContextFailed() ||
+                   !headless.messageBoxes().empty();
+        },
+        run.timeoutMs);
+    result.framesDelivered = delivered.load();
+    result.firstFrameMs = firstFrameUs.load() / 1000.0;
+    result.totalMs = lastFrameUs.load() / 1000.0;
+    if (!headless.messageBoxes().empty()) {
+        const auto box = headless.messageBoxes().front();
+        result.error = box.caption + ": " + box.text;
+    } else if (renderContextFailed()) {
+        result.error = "no OpenGL context could be created";
+    } else if (!done) {
+        result.error = "timed out after " + std::to_string(result.framesDelivered) + " frames";
+    }
+    result.ok = done && result.framesDelivered >= run.frames && result.error.empty();
+
+    s.flightMode = FLIGHT_STOPPED;
+    if (!runExitPath() && result.error.empty()) result.error = "a worker did not end";
+    setFrameSink(nullptr);
+    setPlatform(previous);
+    return result;
+}
+
+} // namespace vortigo

@@ -1,0 +1,200 @@
+#include "render/Workers.h"
+
+#include "core/ProjectState.h"
+#include "render/FramePipeline.h"
+#include "render/FrameRenderer.h"
+#include "render/GlContext.h"
+#include "render/LayerPrograms.h"
+#include "script/ScriptHost.h"
+
+#include <cstdio>
+#include <thread>
+
+namespace vortigo {
+namespace {
+
+// Thread handles. Each worker clears its own "running" flag as its last act;
+// only the user-interface thread starts, joins or detaches them, except the
+// replacement of a stuck post-processing thread by the render thread.
+std::thread g_renderThread;
+std::atomic<bool> g_renderRunning{false};
+std::atomic<bool> g_contextFailed{false};
+
+std::mutex g_postThreadMutex; // guards g_postThread between the two starters
+std::thread g_postThread;
+std::atomic<bool> g_postRunning{false};
+// A replaced post-processing thread sees a newer generation and ends
+// without touching the flags.
+std::atomic<int> g_postGeneration{0};
+
+void postProcessingMain(int generation) {
+    ProjectState& s = state();
+    auto current = [&] { return g_postGeneration.load() == generation; };
+    while (!s.postQuit && current()) {
+        waitUntil([&] { return s.frameReady || s.postQuit || !current(); }, 100);
+        if (s.postQuit || !current()) break;
+        if (!s.frameReady) continue;
+        finishFrame();
+        if (current()) s.frameReady.clear();
+    }
+    if (current()) {
+        g_postRunning.store(false);
+        notifyFlagChange();
+    }
+}
+
+void startPostThreadLocked() {
+    const int generation = ++g_postGeneration;
+    g_postRunning.store(true);
+    g_postThread = std::thread(postProcessingMain, generation);
+}
+
+// Compiles the script and then the programs of all active layers.
+bool compileAll() {
+    return compileScript(state().scriptText.get()) && buildLayerPrograms(glState(), WindowId::Main);
+}
+
+void drawingCase() {
+    ProjectState& s = state();
+    const int64_t now = tickCountMs();
+    const int64_t elapsed = now - s.lastFrameTick;
+    s.frameMs = static_cast<int>(std::min<int64_t>(elapsed, 1 << 30));
+    s.lastFrameTick = now;
+
+    uint8_t* target = s.renderTarget;
+    if (target) drawFrame(0, target);
+
+    if (!waitForPostProcessing(timeouts().postProcessingWaitMs)) {
+        platform().beep(1000, 250);
+        // Never hand over while the post-processing thread still reads
+        // shownFrame or extraFrame: keep waiting, ending only with renderRun.
+        while (s.frameReady && s.renderRun)
+            waitUntil([&] { return !(s.frameReady && s.renderRun); }, 60000);
+    }
+
+    if (s.renderRun && s.buffersReady && target) {
+        if (s.superSample && s.extraFrame) drawFrame(1, s.extraFrame.get());
+        s.shownFrame.store(target, std::memory_order_release);
+        s.frameReady.set();
+        s.ringIndex = (s.ringIndex + 1) % 2;
+        s.renderTarget = s.frameRing[s.ringIndex].get();
+    }
+    s.renderHold.set();
+
+    if (s.flightMode != FLIGHT_STOPPED && s.renderRun && s.scriptReady && s.buffersReady)
+        sendAdvance();
+}
+
+void compileCase() {
+    ProjectState& s = state();
+    for (int k = 0; k < KEY_COUNT; ++k) s.keyDown[k] = 0;
+    s.compileRequest.clear();
+    const bool ready = compileAll();
+    if (ready) s.scriptReady.set(); else s.scriptReady.clear();
+    if (s.scriptReady && s.runAfterCompile && s.buffersReady) sendAdvance();
+}
+
+void allocationCase() {
+    ProjectState& s = state();
+    s.resizeRequest.clear();
+    const bool ready = allocateFrameBuffers();
+    if (ready) s.buffersReady.set(); else s.buffersReady.clear();
+}
+
+void renderMain() {
+    ProjectState& s = state();
+    GlState& gl = glState();
+    if (!createGlContext(gl, s.maxWidth, s.maxHeight, WindowId::Main)) {
+        std::fprintf(stderr, "vortigo: no OpenGL context: %s\n", lastGlContextError().c_str());
+        g_contextFailed.store(true);
+        g_renderRunning.store(false);
+        notifyFlagChange();
+        return;
+    }
+    while (s.renderRun) {
+        if (!s.renderHold && s.scriptReady && s.buffersReady) {
+            drawingCase();
+        } else if (s.compileRequest) {
+            compileCase();
+        } else if (s.resizeRequest) {
+            allocationCase();
+        } else {
+            waitUntil(
+                [&] {
+                    return !s.renderRun || s.compileRequest || s.resizeRequest ||
+                           (!s.renderHold && s.scriptReady && s.buffersReady);
+                },
+                100);
+        }
+    }
+    releaseGlContext(gl);
+    g_renderRunning.store(false);
+    notifyFlagChange();
+}
+
+bool endWorker(std::thread& thread, std::atomic<bool>& running) {
+    const bool ended = waitUntil([&] { return !running.load(); }, timeouts().workerExitMs);
+    if (!thread.joinable()) return true;
+    if (ended) {
+        thread.join();
+        return true;
+    }
+    // Never kill a thread: it would leave locks and memory broken.
+    thread.detach();
+    return false;
+}
+
+} // namespace
+
+bool renderThreadRunning() { return g_renderRunning.load(); }
+bool postThreadRunning() { return g_postRunning.load(); }
+bool renderContextFailed() { return g_contextFailed.load(); }
+
+void startWorkers() {
+    ProjectState& s = state();
+    s.capturing = 0;
+    s.postQuit.clear(); // a fresh start after an earlier exit path (tests, batch runs)
+    {
+        std::lock_guard lock(g_postThreadMutex);
+        if (!g_postRunning.load()) {
+            if (g_postThread.joinable()) g_postThread.join();
+            startPostThreadLocked();
+        }
+    }
+    s.renderRun.set();
+    s.renderHold.clear();
+    if (g_renderThread.joinable()) g_renderThread.join();
+    g_contextFailed.store(false);
+    g_renderRunning.store(true);
+    g_renderThread = std::thread(renderMain);
+}
+
+void replacePostProcessingThread() {
+    std::lock_guard lock(g_postThreadMutex);
+    ++g_postGeneration; // the old thread ends on its own if it ever returns
+    if (g_postThread.joinable()) g_postThread.detach();
+    state().frameReady.clear();
+    startPostThreadLocked();
+}
+
+bool runExitPath() {
+    ProjectState& s = state();
+    s.renderRun.clear();
+    s.postQuit.set();
+    platform().cancelWaits();
+
+    const bool renderEnded = endWorker(g_renderThread, g_renderRunning);
+    std::thread post;
+    {
+        std::lock_guard lock(g_postThreadMutex);
+        post = std::move(g_postThread);
+    }
+    const bool postEnded = endWorker(post, g_postRunning);
+    // A worker left running may still be inside the script or the buffers.
+    if (!renderEnded || !postEnded) return false;
+    shutDownScript();
+    releaseProjectBuffers();
+    return true;
+}
+
+} // namespace vortigo

@@ -1,0 +1,30 @@
+// The render thread and the post-processing thread: their start, the
+// replacement of a stuck post-processing thread, and the exit path.
+#pragma once
+
+#include "core/Handoff.h"
+
+namespace vortigo {
+
+// User-interface thread, once at the end of start-up: clears capturing,
+// starts the post-processing thread unless it runs, raises renderRun, clears
+// renderHold and starts the render thread.
+void startWorkers();
+
+// Render thread (frame-buffer allocation): a post-processing thread that did
+// not finish in time is left alone and a fresh one takes over.
+void replacePostProcessingThread();
+
+// User-interface thread, when the main window is destroyed: stops both
+// workers, waiting at most workerExitMs for each. Returns false when a
+// worker had to be left running; then the buffers stay allocated (the worker
+// may still use them) and the process must end without running destructors.
+bool runExitPath();
+
+bool renderThreadRunning();
+bool postThreadRunning();
+
+// The render thread's context could not be created (nothing will be drawn).
+bool renderContextFailed();
+
+} // namespace vortigo

@@ -1,0 +1,290 @@
+// The three-thread handshake with the real render and post-processing
+// threads, a real EGL context, and the headless platform playing the
+// user-interface thread (this test's thread pumps its messages).
+#include "core/ProjectState.h"
+#include "flight/FlightControls.h"
+#include "persist/ProjectDefaults.h"
+#include "render/Workers.h"
+#include "platform/HeadlessPlatform.h"
+#include "platform/ProgramDir.h"
+#include "render/FramePipeline.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+#include <cstring>
+#include <filesystem>
+#include <future>
+
+namespace vortigo {
+namespace {
+
+class WorkersTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        test::copyDefaultTexts(m_dir);
+        m_dir.write("VORTOptions.ini", "[VORT]\nWidth=63\nHeight=37\nMaxWidth=128\nMaxHeight=96\n");
+        setProgramDirectory(m_dir.path());
+        setPlatform(&m_platform);
+        m_platform.setHandler(WindowId::Trace, [](const WindowMessage& m) {
+            if (m.type == MSG_ADVANCE) handleAdvanceMessage();
+        });
+        timeouts().postProcessingWaitMs = 3000;
+        timeouts().workerExitMs = 2000;
+        ASSERT_TRUE(initialiseProjectState());
+        setFrameSink([this](const FrameView& frame) {
+            std::lock_guard lock(m_framesMutex);
+            m_frames.push_back(frame);
+        });
+    }
+
+    void TearDown() override {
+        if (renderThreadRunning() || postThreadRunning()) runExitPath();
+        setFrameSink(nullptr);
+        timeouts() = Timeouts{};
+    }
+
+    // Start-up: workers, then the compile and resize requests. The worker
+    // start releases renderHold, so the first frame follows by itself.
+    void startStudio() {
+        startWorkers();
+        state().compileRequest.set();
+        state().resizeRequest.set();
+        ASSERT_TRUE(pumpUntil([this] {
+            ProjectState& s = state();
+            return s.scriptReady && s.buffersReady && !s.compileRequest && !s.resizeRequest &&
+                   frameCount() == 1 && parked();
+        }));
+    }
+
+    // Start-up whose allocation is expected to fail and say so.
+    void startStudioWithoutBuffers() {
+        startWorkers();
+        state().compileRequest.set();
+        state().resizeRequest.set();
+        ASSERT_TRUE(pumpUntil([this] {
+            ProjectState& s = state();
+            return s.scriptReady && !s.resizeRequest && !m_platform.messageBoxes().empty();
+        }));
+    }
+
+    void run() {
+        ProjectState& s = state();
+        s.scriptReady.clear();
+        s.runAfterCompile.set();
+        s.compileRequest.set();
+    }
+
+    bool pumpUntil(const std::function<bool()>& done, int limitMs = 10000) {
+        return m_platform.pumpUntil(done, limitMs);
+    }
+
+    size_t frameCount() {
+        std::lock_guard lock(m_framesMutex);
+        return m_frames.size();
+    }
+
+    bool parked() {
+        ProjectState& s = state();
+        return s.renderHold && !s.frameReady;
+    }
+
+    HeadlessPlatform m_platform;
+    test::TempDir m_dir;
+    std::mutex m_framesMutex;
+    std::vector<FrameView> m_frames;
+};
+
+TEST_F(WorkersTest, StartUpCompilesAllocatesAndDrawsOneFrame) {
+    startStudio();
+    ProjectState& s = state();
+    EXPECT_EQ(s.displayHeader.width, 63);
+    EXPECT_EQ(s.displayHeader.height, 37);
+    EXPECT_EQ(s.displayHeader.sizeImage, 63u * 37u * 3u);
+    EXPECT_EQ(s.shownFrame.load(), s.frameRing[0].get());
+    EXPECT_EQ(s.renderTarget, s.frameRing[1].get());
+    EXPECT_NE(s.extraFrame, nullptr);
+    EXPECT_NE(s.zBuffer, nullptr);
+    pumpUntil([] { return false; }, 300);
+    EXPECT_EQ(frameCount(), 1u);
+    EXPECT_TRUE(idleTest());
+}
+
+TEST_F(WorkersTest, OneFramePerAdvanceWhenTheFlightIsStopped) {
+    startStudio();
+    pumpUntil([] { return false; }, 300);
+    EXPECT_EQ(frameCount(), 1u);
+    EXPECT_TRUE(idleTest());
+
+    ProjectState& s = state();
+    {
+        std::lock_guard lock(m_framesMutex);
+        EXPECT_EQ(m_frames[0].width, 63);
+        EXPECT_EQ(m_frames[0].height, 37);
+        EXPECT_EQ(m_frames[0].pixels, s.frameRing[0].get());
+    }
+    // The ring flipped: the next frame is drawn into the other entry.
+    EXPECT_EQ(s.renderTarget, s.frameRing[1].get());
+    EXPECT_EQ(m_platform.invalidations(WindowId::Trace), 1);
+    EXPECT_EQ(m_platform.title(WindowId::Trace), ""); // no advance has been handled yet
+
+    run(); // compiles again and asks for one advance
+    ASSERT_TRUE(pumpUntil([&] { return frameCount() == 2 && parked(); }));
+    EXPECT_NE(m_platform.title(WindowId::Trace).find("cap:off, mspf:"), std::string::npos);
+
+    m_platform.postMessage(WindowMessage{WindowId::Trace, MSG_ADVANCE, 0, 0});
+    ASSERT_TRUE(pumpUntil([&] { return frameCount() == 3 && parked(); }));
+    pumpUntil([] { return false; }, 200);
+    EXPECT_EQ(frameCount(), 3u);
+    std::lock_guard lock(m_framesMutex);
+    EXPECT_EQ(m_frames[1].pixels, s.frameRing[1].get());
+    EXPECT_EQ(m_frames[2].pixels, s.frameRing[0].get());
+}
+
+TEST_F(WorkersTest, AFlyingCameraKeepsFramesComingAndTheIdleTestStopsIt) {
+    startStudio();
+    state().flightMode = FLIGHT_FREE;
+    run();
+    ASSERT_TRUE(pumpUntil([&] { return frameCount() >= 5; }));
+    // The idle test stops the flight; the render thread then parks.
+    EXPECT_TRUE(pumpUntil([] { return idleTest(); }));
+    EXPECT_EQ(state().flightMode, FLIGHT_STOPPED);
+    const size_t stopped = frameCount();
+    pumpUntil([] { return false; }, 300);
+    EXPECT_LE(frameCount(), stopped + 1);
+}
+
+TEST_F(WorkersTest, ACompileReleasesEveryHeldKey) {
+    startStudio();
+    ProjectState& s = state();
+    s.keyDown['A' - KEY_FIRST] = 1;
+    s.keyDown[255 - KEY_FIRST] = 1;
+    run();
+    ASSERT_TRUE(pumpUntil([&] { return frameCount() == 2 && parked(); }));
+    EXPECT_EQ(s.frameInfo.keyDown['A' - KEY_FIRST], 0);
+    EXPECT_EQ(s.keyDown[255 - KEY_FIRST], 0);
+}
+
+TEST_F(WorkersTest, AScriptThatFailsToCompileDrawsNothing) {
+    startStudio();
+    std::strcpy(state().scriptText.get(), "this is not C");
+    run();
+    ASSERT_TRUE(pumpUntil([this] { return !m_platform.messageBoxes().empty(); }));
+    pumpUntil([] { return false; }, 300);
+    EXPECT_FALSE(state().scriptReady);
+    EXPECT_EQ(frameCount(), 1u);
+}
+
+TEST_F(WorkersTest, AResizeWhileFramesFlowGivesFramesOfTheNewSize) {
+    startStudio();
+    ProjectState& s = state();
+    s.flightMode = FLIGHT_FREE;
+    m_platform.postMessage(WindowMessage{WindowId::Trace, MSG_ADVANCE, 0, 0});
+    ASSERT_TRUE(pumpUntil([&] { return frameCount() >= 4; }));
+    // What the Output dialog does: wait for the idle test, change, request.
+    ASSERT_TRUE(pumpUntil([] { return idleTest(); }));
+    s.imageWidth = 50;
+    s.imageHeight = 31;
+    s.buffersReady.clear();
+    s.resizeRequest.set();
+    ASSERT_TRUE(pumpUntil([&] { return s.buffersReady && !s.resizeRequest; }));
+    const size_t before = frameCount();
+    s.flightMode = FLIGHT_FREE;
+    m_platform.postMessage(WindowMessage{WindowId::Trace, MSG_ADVANCE, 0, 0});
+    ASSERT_TRUE(pumpUntil([&] { return frameCount() >= before + 3; }));
+    s.flightMode = FLIGHT_STOPPED;
+    std::lock_guard lock(m_framesMutex);
+    EXPECT_EQ(m_frames.back().width, 50);
+    EXPECT_EQ(m_frames.back().height, 31);
+    EXPECT_EQ(s.displayHeader.sizeImage, 50u * 31u * 3u);
+}
+
+TEST_F(WorkersTest, AdvanceIsIgnoredWhileNothingIsReady) {
+    startStudio();
+    ProjectState& s = state();
+    s.scriptReady.clear();
+    m_platform.postMessage(WindowMessage{WindowId::Trace, MSG_ADVANCE, 0, 0});
+    pumpUntil([] { return false; }, 300);
+    EXPECT_TRUE(s.renderHold);
+    EXPECT_EQ(frameCount(), 1u);
+}
+
+TEST_F(WorkersTest, ExitEndsBothWorkersCallsUdShutdownAndFreesTheBuffers) {
+    const std::string marker = m_dir.file("shut-down");
+    const std::string script = "#include <stdio.h>\n"
+                               "void udShutdown(void) { fclose(fopen(\"" + marker + "\", \"w\")); }\n";
+    std::strcpy(state().scriptText.get(), script.c_str());
+    startStudio();
+    EXPECT_FALSE(std::filesystem::exists(marker));
+    EXPECT_TRUE(runExitPath());
+    EXPECT_TRUE(std::filesystem::exists(marker));
+    EXPECT_FALSE(renderThreadRunning());
+    EXPECT_FALSE(postThreadRunning());
+    EXPECT_EQ(state().frameRing[0], nullptr);
+    EXPECT_EQ(state().scriptText, nullptr);
+}
+
+TEST_F(WorkersTest, ExitCompletesWithAPostProcessingThreadStuckInACallback) {
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::atomic<bool> entered{false};
+    setFrameSink([&](const FrameView&) {
+        entered = true;
+        released.wait();
+    });
+    startWorkers();
+    state().compileRequest.set();
+    state().resizeRequest.set();
+    ASSERT_TRUE(pumpUntil([&] { return entered.load(); }));
+    EXPECT_FALSE(idleTest()); // a frame is in flight
+
+    const auto start = Clock::now();
+    EXPECT_FALSE(runExitPath());
+    const auto elapsedMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+    EXPECT_LT(elapsedMs, 2 * timeouts().workerExitMs + 1500);
+    EXPECT_FALSE(renderThreadRunning());
+    // The buffers stay: the stuck thread may still read them.
+    EXPECT_NE(state().frameRing[0], nullptr);
+
+    release.set_value();
+    EXPECT_TRUE(waitUntil([] { return !postThreadRunning(); }, 5000));
+}
+
+TEST_F(WorkersTest, ExitCompletesWithTheRenderThreadStuckInAMessageBox) {
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::atomic<bool> asked{false};
+    m_platform.setResponder([&](const HeadlessPlatform::MessageBoxRecord&) {
+        asked = true;
+        released.wait();
+        return MsgAnswer::Ok;
+    });
+    state().imageWidth = 0; // cannot be allocated: the render thread reports it
+    startWorkers();
+    state().resizeRequest.set();
+    ASSERT_TRUE(pumpUntil([&] { return asked.load(); }));
+
+    EXPECT_FALSE(runExitPath());
+    EXPECT_FALSE(postThreadRunning());
+    release.set_value();
+    EXPECT_TRUE(waitUntil([] { return !renderThreadRunning(); }, 5000));
+    m_platform.setResponder(nullptr);
+}
+
+TEST_F(WorkersTest, AFailedAllocationLeavesNoBufferToPaint) {
+    ProjectState& s = state();
+    s.imageWidth = -4;
+    startStudioWithoutBuffers();
+    const auto boxes = m_platform.messageBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "Out of memory. Choose a smaller size.");
+    EXPECT_EQ(boxes[0].caption, "Memory Error.");
+    EXPECT_FALSE(s.buffersReady);
+    EXPECT_EQ(s.renderTarget, nullptr);
+    EXPECT_EQ(s.shownFrame.load(), nullptr);
+    std::lock_guard lock(frameBufferMutex());
+    EXPECT_EQ(shownFrameView().pixels, nullptr);
+}
+
+} // namespace
+} // namespace vortigo

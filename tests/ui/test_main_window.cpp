@@ -1,0 +1,152 @@
+// The editor window's commands on Qt's offscreen platform: layers and
+// kinds with their titles and scroll positions, Find, go-to-line, Delete
+// Layer and what counts as an edit.
+#include "ui/MainWindow.h"
+#include "core/ProjectState.h"
+#include "platform/HeadlessPlatform.h"
+#include "resources/Resources.h"
+#include "script/ScriptFixture.h"
+
+#include <QApplication>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QWheelEvent>
+#include <memory>
+#include <string>
+
+namespace vortigo {
+namespace {
+
+std::string numberedLines(const char* prefix, int count) {
+    std::string text;
+    for (int i = 1; i <= count; ++i) text += std::string(prefix) + " line " + std::to_string(i) + "\n";
+    return text;
+}
+
+class MainWindowTest : public test::ScriptFixture {
+protected:
+    void SetUp() override {
+        test::ScriptFixture::SetUp();
+        ProjectState& s = state();
+        for (int i = 0; i < LAYER_COUNT; ++i) {
+            std::strcpy(s.layers[i].fragmentText.get(), numberedLines("fragment", 200).c_str());
+            std::strcpy(s.layers[i].vertexText.get(), numberedLines("vertex", 200).c_str());
+        }
+        m_window = std::make_unique<MainWindow>();
+        m_window->resize(500, 400);
+        m_window->show();
+        m_window->showCurrentText();
+        QApplication::processEvents();
+    }
+    void TearDown() override {
+        m_window->hide();
+        m_window.reset();
+        test::ScriptFixture::TearDown();
+    }
+
+    QPlainTextEdit* editor() const { return m_window->editor(); }
+    int firstLine() const { return editor()->verticalScrollBar()->value(); }
+    QString title() const { return m_window->windowTitle(); }
+
+    std::unique_ptr<MainWindow> m_window;
+};
+
+TEST_F(MainWindowTest, LayersKeepTheirKindAndWhereEachTextWasLeft) {
+    ProjectState& s = state();
+    EXPECT_EQ(title(), "Fragment Shader Layer 1");
+    editor()->verticalScrollBar()->setValue(20);
+    m_window->onCommand(CMD_LAYER_2);
+    EXPECT_EQ(title(), "Fragment Shader Layer 2");
+    EXPECT_EQ(s.currentLayer, 1);
+    EXPECT_EQ(s.layers[0].fragmentTopLine, 20);
+    EXPECT_EQ(firstLine(), 0);
+    m_window->onCommand(CMD_SHOW_VERTEX);
+    EXPECT_EQ(title(), "Vertex Shader Layer 2");
+    m_window->onCommand(CMD_SHOW_FRAGMENT);
+    m_window->onCommand(CMD_LAYER_1);
+    EXPECT_EQ(title(), "Fragment Shader Layer 1");
+    EXPECT_EQ(firstLine(), 20);
+    m_window->onCommand(CMD_SHOW_SCRIPT);
+    EXPECT_EQ(title(), "Animation Script");
+    m_window->onCommand(CMD_SHOW_DEBUG);
+    EXPECT_EQ(title(), "Debug Output");
+}
+
+TEST_F(MainWindowTest, FindNextSelectsTheNextOccurrenceAndStopsAtTheLast) {
+    ProjectState& s = state();
+    std::strcpy(s.layers[0].fragmentText.get(), "one two\none two\n");
+    m_window->showCurrentText();
+    QTextCursor cursor(editor()->document());
+    cursor.setPosition(5); // inside the first "two"
+    editor()->setTextCursor(cursor);
+    std::strcpy(s.findText, "two");
+    m_window->findNext();
+    EXPECT_EQ(editor()->textCursor().selectionStart(), 12);
+    EXPECT_EQ(editor()->textCursor().selectedText(), "two");
+    m_window->findNext();
+    EXPECT_EQ(editor()->textCursor().selectionStart(), 12);
+}
+
+TEST_F(MainWindowTest, GoToLineSwitchesTheKindAndSelectsTheLinesFirstCharacter) {
+    m_window->onCommand(CMD_SHOW_SCRIPT);
+    m_window->goToLine(30, KIND_VERTEX);
+    EXPECT_EQ(title(), "Vertex Shader Layer 1");
+    EXPECT_EQ(editor()->textCursor().block().blockNumber(), 29);
+    EXPECT_EQ(editor()->textCursor().selectedText(), "v");
+    EXPECT_EQ(firstLine(), 29);
+    // Beyond the end: the last line. Zero: the top.
+    m_window->goToLine(5000, KIND_VERTEX);
+    EXPECT_EQ(editor()->textCursor().block().blockNumber(), editor()->document()->blockCount() - 1);
+    m_window->goToLine(0, KIND_VERTEX);
+    EXPECT_EQ(editor()->textCursor().block().blockNumber(), 0);
+}
+
+TEST_F(MainWindowTest, DeleteLayerAsksFirst) {
+    ProjectState& s = state();
+    std::strcpy(s.layers[0].vertexFile, "/x/a.vert");
+    m_platform.setAnswer(MsgAnswer::No);
+    m_window->onCommand(CMD_DELETE_LAYER);
+    ASSERT_EQ(m_platform.messageBoxes().size(), 1u);
+    EXPECT_EQ(m_platform.messageBoxes()[0].text, "Are you sure you want to delete this layer?");
+    EXPECT_EQ(m_platform.messageBoxes()[0].caption, "Delete Confirmation");
+    EXPECT_TRUE(s.layers[0].active());
+
+    m_platform.setAnswer(MsgAnswer::Yes);
+    m_window->onCommand(CMD_DELETE_LAYER);
+    EXPECT_FALSE(s.layers[0].active());
+    EXPECT_STREQ(s.layers[0].vertexFile, "");
+    EXPECT_TRUE(editor()->toPlainText().isEmpty());
+    EXPECT_TRUE(s.layers[1].active());
+}
+
+TEST_F(MainWindowTest, TypingMarksTheTextEditedButShowingItDoesNot) {
+    ProjectState& s = state();
+    s.layers[0].fragmentDirty = 0;
+    m_window->onCommand(CMD_SHOW_VERTEX);
+    m_window->onCommand(CMD_SHOW_FRAGMENT);
+    EXPECT_EQ(s.layers[0].fragmentDirty, 0);
+    editor()->insertPlainText("x");
+    EXPECT_EQ(s.layers[0].fragmentDirty, 1);
+    EXPECT_EQ(s.layers[0].vertexDirty, 0);
+}
+
+TEST_F(MainWindowTest, CrLfTextsComeBackByteForByte) {
+    ProjectState& s = state();
+    std::strcpy(s.scriptText.get(), "int a;\r\n\tint b;\r\n");
+    m_window->onCommand(CMD_SHOW_SCRIPT);
+    m_window->onCommand(CMD_SHOW_DEBUG); // stores the script
+    EXPECT_STREQ(s.scriptText.get(), "int a;\r\n\tint b;\r\n");
+}
+
+TEST_F(MainWindowTest, TheWheelScrollsTenLinesANotchAndTitlesTheLine) {
+    editor()->verticalScrollBar()->setValue(50);
+    QWheelEvent wheel(QPointF(10, 10), QPointF(10, 10), QPoint(), QPoint(0, 120), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(editor()->viewport(), &wheel);
+    EXPECT_EQ(firstLine(), 40);
+    EXPECT_EQ(title(), "line: 40");
+}
+
+} // namespace
+} // namespace vortigo

@@ -1,0 +1,387 @@
+#include "ui/MainWindow.h"
+
+#include "ui/AboutDialog.h"
+#include "ui/EditorText.h"
+#include "ui/FindDialog.h"
+#include "core/ProjectState.h"
+#include "flight/FlightControls.h"
+#include "render/Workers.h"
+#include "flight/FlightRecord.h"
+#include "ui/TraceWindow.h"
+#include "resources/Resources.h"
+#include "ui/WatchDialog.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QCloseEvent>
+#include <QFontMetricsF>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QWheelEvent>
+#include <algorithm>
+#include <cstring>
+
+namespace vortigo {
+namespace {
+
+QColor toQColor(const Colour& c) { return QColor(c.red, c.green, c.blue); }
+
+} // namespace
+
+MainWindow::MainWindow() {
+    ProjectState& s = state();
+    setWindowTitle(QString::fromLatin1(APP_TITLE));
+
+    m_editor = new QPlainTextEdit(this);
+    m_editor->setObjectName(QStringLiteral("editor%1").arg(EDITOR_CONTROL_ID));
+    m_editor->setLineWrapMode(QPlainTextEdit::NoWrap);
+    m_editor->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    m_editor->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    m_editor->setTabChangesFocus(false);
+    setCentralWidget(m_editor);
+
+    // Point sizes convert to pixels with the screen's logical DPI, as the
+    // editor font always has.
+    QFont font(QString::fromLatin1(s.fontFamily));
+    font.setPointSize(s.fontSize > 0 ? s.fontSize : 10);
+    font.setStyleHint(QFont::SansSerif);
+    m_editor->setFont(font);
+
+    // A tab stop every 16 dialog units: a dialog unit is a quarter of the
+    // average character width.
+    const QFontMetricsF metrics(font);
+    m_editor->setTabStopDistance(metrics.averageCharWidth() * 4.0);
+
+    QPalette palette = m_editor->palette();
+    palette.setColor(QPalette::Text, toQColor(s.textColour));
+    palette.setColor(QPalette::Base, toQColor(s.backgroundColour));
+    m_editor->setPalette(palette);
+
+    // Typing marks the text edited at once, so no change can be lost at exit
+    // unnoticed; showing a text is not an edit.
+    connect(m_editor, &QPlainTextEdit::textChanged, this, [this] {
+        if (!m_settingText) markShownTextEdited();
+    });
+    connect(m_editor->verticalScrollBar(), &QScrollBar::actionTriggered, this,
+            [this] { QMetaObject::invokeMethod(this, [this] { showLineTitle(); }, Qt::QueuedConnection); });
+    m_editor->viewport()->installEventFilter(this);
+
+    buildMenus();
+    move(s.editWindowLeft, s.editWindowTop);
+    resize(s.editWindowWidth > 0 ? s.editWindowWidth : 512,
+           s.editWindowHeight > 0 ? s.editWindowHeight : 640);
+}
+
+QAction* MainWindow::addCommand(QMenu* menu, const QString& text, int id, bool enabled) {
+    QAction* action = menu->addAction(text);
+    action->setData(id);
+    action->setEnabled(enabled);
+    connect(action, &QAction::triggered, this, [this, id] { onCommand(id); });
+    m_actions[id] = action;
+    return action;
+}
+
+void MainWindow::buildMenus() {
+    // Commands whose work the studio does not have yet stay visible but
+    // disabled.
+    QMenu* file = menuBar()->addMenu(tr("&File"));
+    addCommand(file, tr("&New"), CMD_NEW, false);
+    addCommand(file, tr("&Open..."), CMD_OPEN, false);
+    addCommand(file, tr("&Save"), CMD_SAVE, false);
+    addCommand(file, tr("&Save as..."), CMD_SAVE_AS, false);
+    addCommand(file, tr("Save &All..."), CMD_SAVE_ALL, false);
+    file->addSeparator();
+    addCommand(file, tr("&Compile"), CMD_COMPILE, true);
+    addCommand(file, tr("&Run\tF5"), CMD_RUN, true);
+    file->addSeparator();
+    addCommand(file, tr("E&xit"), CMD_EXIT, true);
+
+    QMenu* edit = menuBar()->addMenu(tr("&Edit"));
+    addCommand(edit, tr("&Undo"), CMD_UNDO, true);
+    addCommand(edit, tr("Cu&t"), CMD_CUT, true);
+    addCommand(edit, tr("&Copy"), CMD_COPY, true);
+    addCommand(edit, tr("&Paste"), CMD_PASTE, true);
+    addCommand(edit, tr("&Find\tF3"), CMD_FIND, true);
+    edit->addSeparator();
+    addCommand(edit, tr("Copy &Image"), CMD_COPY_IMAGE, false);
+
+    QMenu* view = menuBar()->addMenu(tr("&View"));
+    addCommand(view, tr("Animation Script\tF6"), CMD_SHOW_SCRIPT, true);
+    addCommand(view, tr("Vertex Shader\tF7"), CMD_SHOW_VERTEX, true);
+    addCommand(view, tr("Fragment Shader\tF8"), CMD_SHOW_FRAGMENT, true);
+    addCommand(view, tr("&Debug Output\tF9"), CMD_SHOW_DEBUG, true);
+    view->addSeparator();
+    addCommand(view, tr("&Watch"), CMD_WATCH, true);
+    addCommand(view, tr("&Parameters\tF4"), CMD_PARAMETERS, false);
+    addCommand(view, tr("&Sliders"), CMD_SLIDERS, false);
+    addCommand(view, tr("&Output"), CMD_OUTPUT, false);
+
+    QMenu* layer = menuBar()->addMenu(tr("&Layer"));
+    m_layerGroup = new QActionGroup(this);
+    m_layerGroup->setExclusive(true);
+    for (int i = 0; i < LAYER_COUNT; ++i) {
+        QAction* action = addCommand(layer, tr("Layer &%1").arg(i + 1), CMD_LAYER_1 + i, true);
+        action->setCheckable(true);
+        m_layerGroup->addAction(action);
+    }
+    layer->addSeparator();
+    addCommand(layer, tr("Delete Layer"), CMD_DELETE_LAYER, true);
+
+    QMenu* replay = menuBar()->addMenu(tr("&Replay"));
+    addCommand(replay, tr("Rewind to &Start"), CMD_REWIND, true);
+    addCommand(replay, tr("&Jump to End"), CMD_JUMP_TO_END, true);
+    addCommand(replay, tr("&Replay Q"), CMD_REPLAY_BACKWARD, true);
+    addCommand(replay, tr("&Foreplay E"), CMD_REPLAY_FORWARD, true);
+    addCommand(replay, tr("S&lerp <cntrl> E"), CMD_SLERP, true);
+    addCommand(replay, tr("&Stop S"), CMD_STOP, true);
+    replay->addSeparator();
+    addCommand(replay, tr("&Mark Beginning"), CMD_MARK_BEGINNING, true);
+    addCommand(replay, tr("Mark &End"), CMD_MARK_END, true);
+    addCommand(replay, tr("Record &Data"), CMD_RECORD_DATA, true)->setCheckable(true);
+    addCommand(replay, tr("Smo&oth"), CMD_SMOOTH, true);
+    addCommand(replay, tr("&Clear"), CMD_CLEAR_FLIGHT, true);
+
+    QMenu* help = menuBar()->addMenu(tr("&Help"));
+    addCommand(help, tr("&About ..."), CMD_ABOUT, true);
+}
+
+void MainWindow::onCommand(int id) {
+    auto it = m_actions.find(id);
+    if (it == m_actions.end() || !it->second->isEnabled()) return;
+    ProjectState& s = state();
+    switch (id) {
+    case CMD_COMPILE: compile(false); break;
+    case CMD_RUN: compile(true); break;
+    case CMD_EXIT: close(); break;
+    case CMD_UNDO: m_editor->undo(); break;
+    case CMD_CUT: m_editor->cut(); break;
+    case CMD_COPY: m_editor->copy(); break;
+    case CMD_PASTE: m_editor->paste(); break;
+    case CMD_SHOW_SCRIPT: switchKind(KIND_SCRIPT); break;
+    case CMD_SHOW_FRAGMENT: switchKind(KIND_FRAGMENT); break;
+    case CMD_SHOW_VERTEX: switchKind(KIND_VERTEX); break;
+    case CMD_SHOW_DEBUG: switchKind(KIND_DEBUG); break;
+    case CMD_LAYER_1:
+    case CMD_LAYER_2:
+    case CMD_LAYER_3:
+    case CMD_LAYER_4: switchLayer(id - CMD_LAYER_1); break;
+    case CMD_WATCH: openWatchDialog(this); break;
+    case CMD_ABOUT: AboutDialog(this).exec(); break;
+    case CMD_FIND: openFind(); break;
+    case CMD_REWIND: s.flightHead = flightIndexInRange(s.flightStart); break;
+    case CMD_JUMP_TO_END: s.flightHead = flightIndexInRange(s.flightEnd); break;
+    case CMD_REPLAY_BACKWARD:
+        s.flightMode = FLIGHT_STEP_BACKWARD;
+        handleAdvanceMessage();
+        break;
+    case CMD_REPLAY_FORWARD:
+        s.flightMode = FLIGHT_STEP_FORWARD;
+        handleAdvanceMessage();
+        break;
+    case CMD_SLERP:
+        startTimedReplay();
+        handleAdvanceMessage();
+        break;
+    case CMD_STOP:
+        if (m_trace) m_trace->keyDown('S');
+        break;
+    case CMD_MARK_BEGINNING: s.flightStart = flightIndexInRange(s.flightHead); break;
+    case CMD_MARK_END: s.flightEnd = flightIndexInRange(s.flightHead); break;
+    case CMD_RECORD_DATA:
+        s.timeRunning = !s.timeRunning;
+        m_actions[CMD_RECORD_DATA]->setChecked(s.timeRunning);
+        break;
+    case CMD_SMOOTH: smoothFlight(); break;
+    case CMD_CLEAR_FLIGHT: s.flightStart = s.flightHead = s.flightEnd = 0; break;
+    case CMD_DELETE_LAYER: deleteLayer(); break;
+    default: break;
+    }
+}
+
+void MainWindow::onFunctionKey(int virtualKey) {
+    switch (virtualKey) {
+    case 116: onCommand(CMD_RUN); break;           // F5
+    case 117: onCommand(CMD_SHOW_SCRIPT); break;   // F6
+    case 118: onCommand(CMD_SHOW_VERTEX); break;   // F7
+    case 119: onCommand(CMD_SHOW_FRAGMENT); break; // F8
+    case 120: onCommand(CMD_SHOW_DEBUG); break;    // F9
+    case 114: // F3
+        if (state().findText[0]) findNext(); else onCommand(CMD_FIND);
+        break;
+    case 115: onCommand(CMD_PARAMETERS); break;    // F4
+    default: break;
+    }
+}
+
+int MainWindow::firstVisibleLine() const { return m_editor->verticalScrollBar()->value(); }
+
+void MainWindow::scrollToLine(int line) { m_editor->verticalScrollBar()->setValue(line); }
+
+void MainWindow::selectLineStart(int line) {
+    QTextBlock block = m_editor->document()->findBlockByNumber(line);
+    if (!block.isValid()) return;
+    QTextCursor cursor(block);
+    if (block.length() > 1) cursor.movePosition(QTextCursor::NextCharacter, QTextCursor::KeepAnchor);
+    m_editor->setTextCursor(cursor);
+}
+
+void MainWindow::goToLine(int line, int kind) {
+    if (kind < KIND_SCRIPT || kind > KIND_VERTEX) return;
+    if (kind != state().currentKind) switchKind(kind);
+    const int lastLine = std::max(0, m_editor->document()->blockCount() - 1);
+    const int target = std::clamp(line - 1, 0, lastLine);
+    selectLineStart(target);
+    scrollToLine(target);
+}
+
+void MainWindow::storeShownText() {
+    ProjectState& s = state();
+    char* buffer = textOfKind(s.currentKind);
+    if (!buffer) return;
+    topLineOfKind(s.currentKind) = firstVisibleLine();
+    const std::string text =
+        textFromEditor(m_editor->toPlainText().toStdString(), usesCrLf(buffer));
+    const size_t n = std::min<size_t>(text.size(), TEXT_SIZE - 1);
+    std::memcpy(buffer, text.data(), n);
+    buffer[n] = 0;
+}
+
+void MainWindow::showCurrentText() {
+    ProjectState& s = state();
+    const char* buffer = textOfKind(s.currentKind);
+    m_settingText = true;
+    m_editor->setPlainText(QString::fromStdString(textForEditor(buffer)));
+    m_settingText = false;
+    setWindowTitle(QString::fromStdString(titleOfKind(s.currentKind)).left(TITLE_LIMIT));
+    scrollToLine(topLineOfKind(s.currentKind));
+}
+
+void MainWindow::markShownTextEdited() {
+    ProjectState& s = state();
+    LayerSlot& layer = s.layers[s.currentLayer];
+    switch (s.currentKind) {
+    case KIND_FRAGMENT: layer.fragmentDirty = 1; break;
+    case KIND_VERTEX: layer.vertexDirty = 1; break;
+    case KIND_SCRIPT: s.scriptDirty = 1; break;
+    default: break;
+    }
+}
+
+void MainWindow::showLineTitle() {
+    setWindowTitle(QStringLiteral("line: %1").arg(firstVisibleLine()));
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_editor->viewport() && event->type() == QEvent::Wheel) {
+        // Ten lines a notch, away from the user towards the start.
+        const auto* wheel = static_cast<QWheelEvent*>(event);
+        const int delta = static_cast<int16_t>(wheel->angleDelta().y());
+        QScrollBar* bar = m_editor->verticalScrollBar();
+        bar->setValue(bar->value() - delta / 12);
+        showLineTitle();
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void MainWindow::findNext() {
+    ProjectState& s = state();
+    if (!s.findText[0]) return;
+    char* buffer = textOfKind(s.currentKind);
+    const std::string text = m_editor->toPlainText().toStdString();
+    if (buffer) {
+        const std::string stored = textFromEditor(text, usesCrLf(buffer));
+        const size_t n = std::min<size_t>(stored.size(), TEXT_SIZE - 1);
+        std::memcpy(buffer, stored.data(), n);
+        buffer[n] = 0;
+    }
+    // Positions in the control count characters; the search counts bytes.
+    const QString shown = QString::fromStdString(text);
+    const int selectionStart = m_editor->textCursor().selectionStart();
+    const size_t startByte = static_cast<size_t>(shown.left(selectionStart).toUtf8().size());
+    const size_t match = findNextMatch(text, startByte, s.findText);
+    if (match == std::string::npos) return;
+    const int first = static_cast<int>(QString::fromUtf8(text.data(), static_cast<qsizetype>(match)).size());
+    const int length = static_cast<int>(QString::fromUtf8(s.findText).size());
+    QTextCursor cursor(m_editor->document());
+    cursor.setPosition(first);
+    cursor.setPosition(first + length, QTextCursor::KeepAnchor);
+    m_editor->setTextCursor(cursor);
+    scrollToLine(m_editor->document()->findBlock(first + length - 1).blockNumber());
+}
+
+void MainWindow::openFind() {
+    ProjectState& s = state();
+    FindDialog dialog(this, s.findText);
+    if (dialog.exec() != QDialog::Accepted) return;
+    const QByteArray text = dialog.text().toUtf8().left(PATH_SIZE - 1);
+    std::memcpy(s.findText, text.constData(), static_cast<size_t>(text.size()));
+    s.findText[text.size()] = 0;
+    if (dialog.lineNumber()) {
+        const int lastLine = std::max(0, m_editor->document()->blockCount() - 1);
+        const int line = std::clamp(readLineNumber(s.findText) - 1, 0, lastLine);
+        selectLineStart(line);
+        scrollToLine(line);
+    } else {
+        findNext();
+    }
+}
+
+void MainWindow::deleteLayer() {
+    const MsgAnswer answer = platform().messageBox(
+        WindowId::Main, "Are you sure you want to delete this layer?", "Delete Confirmation",
+        MsgButtons::YesNo, MsgIcon::Question);
+    if (answer != MsgAnswer::Yes) return;
+    ProjectState& s = state();
+    LayerSlot& layer = s.layers[s.currentLayer];
+    layer.vertexTopLine = layer.fragmentTopLine = 0;
+    layer.backgroundFile[0] = 0;
+    layer.vertexFile[0] = 0;
+    layer.fragmentFile[0] = 0;
+    layer.vertexText[0] = 0;
+    layer.fragmentText[0] = 0;
+    layer.vertexDirty = layer.fragmentDirty = 0;
+    showCurrentText();
+}
+
+void MainWindow::checkLayerItem(int layer) {
+    auto it = m_actions.find(CMD_LAYER_1 + layer);
+    if (it != m_actions.end()) it->second->setChecked(true);
+}
+
+void MainWindow::switchKind(int kind) {
+    storeShownText();
+    state().currentKind = kind;
+    showCurrentText();
+}
+
+void MainWindow::switchLayer(int layer) {
+    checkLayerItem(layer);
+    storeShownText();
+    state().currentLayer = layer;
+    showCurrentText();
+}
+
+void MainWindow::compile(bool run) {
+    ProjectState& s = state();
+    storeShownText();
+    s.scriptReady.clear();
+    if (run) s.runAfterCompile.set(); else s.runAfterCompile.clear();
+    s.compileRequest.set();
+    if (run && m_trace) {
+        m_trace->activateWindow();
+        m_trace->setFocus();
+    }
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (!m_closing) {
+        m_closing = true;
+        if (m_exitPath) m_exitPath();
+    }
+    event->accept();
+}
+
+} // namespace vortigo

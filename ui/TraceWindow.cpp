@@ -1,0 +1,111 @@
+#include "ui/TraceWindow.h"
+
+#include "core/ProjectState.h"
+#include "render/Workers.h"
+#include "flight/FlightControls.h"
+#include "ui/QtKeys.h"
+#include "render/FramePipeline.h"
+
+#include <QCursor>
+#include <QImage>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QWheelEvent>
+
+namespace vortigo {
+
+TraceWindow::TraceWindow()
+    : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           Qt::WindowMinMaxButtonsHint) {
+    // No close box: the studio ends through its main window.
+    ProjectState& s = state();
+    setWindowTitle(QStringLiteral("Trace"));
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setFocusPolicy(Qt::StrongFocus);
+    move(s.traceWindowLeft, s.traceWindowTop);
+    resize(s.imageWidth > 0 ? s.imageWidth : 640, s.imageHeight > 0 ? s.imageHeight : 480);
+    setPointerSource([this](int& x, int& y) {
+        const QPoint point = mapFromGlobal(QCursor::pos());
+        x = point.x();
+        y = point.y();
+        return true;
+    });
+}
+
+TraceWindow::~TraceWindow() { setPointerSource(nullptr); }
+
+void TraceWindow::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    QImage frame;
+    {
+        // Copy under the lock: an allocation may swap the buffers.
+        std::lock_guard lock(frameBufferMutex());
+        const FrameView view = shownFrameView();
+        if (view.pixels && view.width > 0 && view.height > 0) {
+            // Rows are bottom-up and unpadded.
+            frame = QImage(view.pixels, view.width, view.height, view.width * 3,
+                           QImage::Format_BGR888)
+                        .mirrored(false, true);
+        }
+    }
+    if (frame.isNull()) {
+        painter.fillRect(rect(), Qt::black);
+        return;
+    }
+    painter.drawImage(0, 0, frame);
+    // Whatever the frame does not cover stays black rather than stale.
+    if (frame.width() < width())
+        painter.fillRect(frame.width(), 0, width() - frame.width(), height(), Qt::black);
+    if (frame.height() < height())
+        painter.fillRect(0, frame.height(), frame.width(), height() - frame.height(), Qt::black);
+}
+
+void TraceWindow::centrePointer() {
+    const ProjectState& s = state();
+    QCursor::setPos(mapToGlobal(QPoint(s.imageWidth / 2, s.imageHeight / 2)));
+}
+
+void TraceWindow::keyDown(int virtualKey) {
+    switch (traceKeyDown(virtualKey)) {
+    case KeyAction::None: break;
+    case KeyAction::Advance: handleAdvanceMessage(); break;
+    case KeyAction::CentrePointer: centrePointer(); break;
+    case KeyAction::CentrePointerAdvance:
+        centrePointer();
+        handleAdvanceMessage();
+        break;
+    case KeyAction::StoreSteeringPoint: {
+        const QPoint point = mapFromGlobal(QCursor::pos());
+        setSteeringPoint(point.x(), point.y());
+        break;
+    }
+    case KeyAction::RepostKey:
+        // Tried again from the queue until the system is idle.
+        platform().postMessage(WindowMessage{WindowId::Trace, MSG_KEYDOWN, virtualKey, 0});
+        break;
+    }
+}
+
+void TraceWindow::keyPressEvent(QKeyEvent* event) {
+    const int virtualKey = virtualKeyFromQt(event->key());
+    if (virtualKey) keyDown(virtualKey);
+}
+
+void TraceWindow::keyReleaseEvent(QKeyEvent* event) {
+    // The desktop repeats a held key as release and press pairs; the key is
+    // still held until the real release.
+    if (event->isAutoRepeat()) return;
+    const int virtualKey = virtualKeyFromQt(event->key());
+    if (virtualKey) traceKeyUp(virtualKey);
+}
+
+void TraceWindow::wheelEvent(QWheelEvent* event) { traceWheel(event->angleDelta().y()); }
+
+void TraceWindow::mousePressEvent(QMouseEvent* event) {
+    const int key = event->button() == Qt::LeftButton    ? traceMouseButton(true)
+                    : event->button() == Qt::RightButton ? traceMouseButton(false)
+                                                         : 0;
+    if (key) keyDown(key);
+}
+
+} // namespace vortigo
