@@ -1,14 +1,14 @@
 #include "app/Studio.h"
 
-#include "ui/AboutDialog.h"
-#include "ui/MainWindow.h"
 #include "core/ProjectState.h"
 #include "flight/FlightControls.h"
 #include "persist/ProjectDefaults.h"
 #include "render/Workers.h"
-#include "ui/TraceWindow.h"
-#include "ui/QtPlatform.h"
 #include "resources/Resources.h"
+#include "ui/AboutDialog.h"
+#include "ui/MainWindow.h"
+#include "ui/QtPlatform.h"
+#include "ui/TraceWindow.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -31,7 +31,7 @@ bool g_workersLeftRunning = false;
 // marks the text edited and carries the line's leading tabs to the new line,
 // and Alt+? or Alt+/ opens the About box.
 class KeyRouter : public QObject {
-protected:
+  protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (event->type() != QEvent::KeyPress || !g_main) return false;
         auto* key = static_cast<QKeyEvent*>(event);
@@ -45,20 +45,21 @@ protected:
             return true;
         }
         QPlainTextEdit* editor = g_main->editor();
-        if (watched == editor &&
-            (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && !key->isAutoRepeat()) {
+        if (watched == editor && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+            !key->isAutoRepeat()) {
             g_main->markShownTextEdited();
             repeatLeadingTabs(editor);
         }
         return false;
     }
 
-private:
+  private:
     // The posted tabs arrive after the Enter has made the new line.
     static void repeatLeadingTabs(QPlainTextEdit* editor) {
         const QString line = editor->textCursor().block().text().left(255);
         int tabs = 0;
-        while (tabs < line.size() && line[tabs] == QLatin1Char('\t')) ++tabs;
+        while (tabs < line.size() && line[tabs] == QLatin1Char('\t'))
+            ++tabs;
         for (int i = 0; i < tabs; ++i) {
             QCoreApplication::postEvent(
                 editor, new QKeyEvent(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier, "\t"));

@@ -2,9 +2,9 @@
 // any window and writes the last frame as a binary PPM image.
 //
 //   vortigo-render [--size WIDTHxHEIGHT] [--frames N] [--out FILE.ppm]
-#include "render/HeadlessSession.h"
 #include "core/ProjectState.h"
 #include "media/PpmWriter.h"
+#include "render/HeadlessSession.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -45,7 +45,8 @@ int main(int argc, char** argv) {
         state().imageHeight = height;
     };
     run.onFrame = [&](const FrameView& frame, int) {
-        last.assign(frame.pixels, frame.pixels + static_cast<size_t>(frame.width) * frame.height * 3);
+        last.assign(frame.pixels,
+                    frame.pixels + static_cast<size_t>(frame.width) * frame.height * 3);
     };
     const HeadlessResult result = renderHeadless(run);
     if (!result.ok) {

@@ -1,3 +1,5 @@
 #include "app/Studio.h"
 
-int main(int argc, char** argv) { return vortigo::runStudio(argc, argv); }
+int main(int argc, char** argv) {
+    return vortigo::runStudio(argc, argv);
+}

@@ -37,9 +37,12 @@ double median(std::vector<double> times) {
 
 const char* isaName(FilterIsa isa) {
     switch (isa) {
-    case FilterIsa::Avx512: return "avx512";
-    case FilterIsa::Avx2: return "avx2";
-    case FilterIsa::Baseline: break;
+    case FilterIsa::Avx512:
+        return "avx512";
+    case FilterIsa::Avx2:
+        return "avx2";
+    case FilterIsa::Baseline:
+        break;
     }
     return "baseline";
 }
@@ -50,8 +53,10 @@ int main(int argc, char** argv) {
     const int repetitions = argc > 1 ? std::max(1, std::atoi(argv[1])) : 50;
     std::mt19937 random(7);
     std::vector<uint8_t> pass0(kBytes), pass1(kBytes), work(kBytes), out(kBytes);
-    for (uint8_t& v : pass0) v = static_cast<uint8_t>(random());
-    for (uint8_t& v : pass1) v = static_cast<uint8_t>(random());
+    for (uint8_t& v : pass0)
+        v = static_cast<uint8_t>(random());
+    for (uint8_t& v : pass1)
+        v = static_cast<uint8_t>(random());
 
     // The copy is timed on its own, back to back, so that both of its
     // buffers stay cached: the strictest yardstick.
@@ -70,8 +75,8 @@ int main(int argc, char** argv) {
         for (int i = 0; i < repetitions; ++i) {
             // The merge works in place: every run starts from the same pass 0.
             std::memcpy(work.data(), pass0.data(), kBytes);
-            merge.push_back(elapsedMs(
-                [&] { superSampleMerge(work.data(), pass1.data(), kWidth, kHeight); }));
+            merge.push_back(
+                elapsedMs([&] { superSampleMerge(work.data(), pass1.data(), kWidth, kHeight); }));
         }
         for (int i = 0; i < repetitions; ++i)
             speckle.push_back(

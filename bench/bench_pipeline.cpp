@@ -6,13 +6,13 @@
 // and the time from a compile request to the first finished frame.
 //
 // Run from the build folder: bin/bench_pipeline [frames]
-#include "render/HeadlessSession.h"
 #include "core/ProjectState.h"
 #include "persist/ProjectDefaults.h"
 #include "platform/HeadlessPlatform.h"
 #include "render/FramePipeline.h"
 #include "render/FrameRenderer.h"
 #include "render/GlContext.h"
+#include "render/HeadlessSession.h"
 #include "render/LayerPrograms.h"
 #include "script/ScriptHost.h"
 
@@ -35,7 +35,7 @@ const char* const PLAIN_VERTEX = "void main() { gl_Position = gl_Vertex; }\n";
 
 struct Layer {
     const char* name;
-    const char* vertex;   // null: the default project's own texts
+    const char* vertex; // null: the default project's own texts
     const char* fragment;
 };
 
@@ -88,7 +88,8 @@ double plainFps(const Layer& layer, int width, int height, int frames) {
         uint8_t* frame = state().frameRing[0].get();
         drawFrame(0, frame);
         const auto start = Clock::now();
-        for (int i = 0; i < frames; ++i) drawFrame(0, frame);
+        for (int i = 0; i < frames; ++i)
+            drawFrame(0, frame);
         fps = frames / seconds(start);
         shutDownScript();
         releaseGlContext(gl);
@@ -149,9 +150,11 @@ int main(int argc, char** argv) {
     readBackFormats(1920, 1080, frames / 4);
 
     double latencies[5];
-    for (double& latency : latencies) pipelineFps(layers[1], 640, 480, 1, &latency);
+    for (double& latency : latencies)
+        pipelineFps(layers[1], 640, 480, 1, &latency);
     std::sort(latencies, latencies + 5);
-    std::printf("compile request to first finished frame, default project 640x480: median %.1f ms\n",
-                latencies[2]);
+    std::printf(
+        "compile request to first finished frame, default project 640x480: median %.1f ms\n",
+        latencies[2]);
     return 0;
 }

@@ -44,7 +44,8 @@ bool bareCompile(const std::string& text) {
     tcc_set_lib_path(s, compilerHome().c_str());
     tcc_set_output_type(s, TCC_OUTPUT_MEMORY);
     tcc_add_include_path(s, (programDirectory() + "/lib").c_str());
-    for (const char* library : {"tcc1", "c", "m", "GL"}) tcc_add_library(s, library);
+    for (const char* library : {"tcc1", "c", "m", "GL"})
+        tcc_add_library(s, library);
     bool ok = tcc_compile_string(s, text.c_str()) != -1;
     if (ok) {
         const int size = tcc_relocate(s, nullptr);

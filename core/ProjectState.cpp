@@ -12,7 +12,8 @@ ProjectState::ProjectState()
       animTime(animInfo.animTime), keyDown(frameInfo.keyDown), flightHead(frameInfo.flightHead),
       flightEnd(frameInfo.flightEnd), flightStart(frameInfo.flightStart),
       capturing(frameInfo.capturing) {
-    for (int i = 0; i < LAYER_COUNT; ++i) layers[i].videoFrameCounter = &frameInfo.videoFrameCounter[i];
+    for (int i = 0; i < LAYER_COUNT; ++i)
+        layers[i].videoFrameCounter = &frameInfo.videoFrameCounter[i];
 }
 
 ProjectState& state() {
@@ -24,10 +25,14 @@ char* textOfKind(int kind) {
     ProjectState& s = state();
     LayerSlot& layer = s.layers[std::clamp(s.currentLayer, 0, LAYER_COUNT - 1)];
     switch (kind) {
-    case KIND_SCRIPT: return s.scriptText.get();
-    case KIND_FRAGMENT: return layer.fragmentText.get();
-    case KIND_VERTEX: return layer.vertexText.get();
-    default: return s.debugText.get();
+    case KIND_SCRIPT:
+        return s.scriptText.get();
+    case KIND_FRAGMENT:
+        return layer.fragmentText.get();
+    case KIND_VERTEX:
+        return layer.vertexText.get();
+    default:
+        return s.debugText.get();
     }
 }
 
@@ -35,24 +40,34 @@ int& topLineOfKind(int kind) {
     ProjectState& s = state();
     LayerSlot& layer = s.layers[std::clamp(s.currentLayer, 0, LAYER_COUNT - 1)];
     switch (kind) {
-    case KIND_SCRIPT: return s.scriptTopLine;
-    case KIND_FRAGMENT: return layer.fragmentTopLine;
-    case KIND_VERTEX: return layer.vertexTopLine;
-    default: return s.debugTopLine;
+    case KIND_SCRIPT:
+        return s.scriptTopLine;
+    case KIND_FRAGMENT:
+        return layer.fragmentTopLine;
+    case KIND_VERTEX:
+        return layer.vertexTopLine;
+    default:
+        return s.debugTopLine;
     }
 }
 
 std::string titleOfKind(int kind) {
     const int layerNumber = std::clamp(state().currentLayer, 0, LAYER_COUNT - 1) + 1;
     switch (kind) {
-    case KIND_SCRIPT: return "Animation Script";
-    case KIND_FRAGMENT: return "Fragment Shader Layer " + std::to_string(layerNumber);
-    case KIND_VERTEX: return "Vertex Shader Layer " + std::to_string(layerNumber);
-    default: return "Debug Output";
+    case KIND_SCRIPT:
+        return "Animation Script";
+    case KIND_FRAGMENT:
+        return "Fragment Shader Layer " + std::to_string(layerNumber);
+    case KIND_VERTEX:
+        return "Vertex Shader Layer " + std::to_string(layerNumber);
+    default:
+        return "Debug Output";
     }
 }
 
-WindowId mainOwner() { return state().mainWindowExists ? WindowId::Main : WindowId::None; }
+WindowId mainOwner() {
+    return state().mainWindowExists ? WindowId::Main : WindowId::None;
+}
 
 void releaseProjectBuffers() {
     ProjectState& s = state();

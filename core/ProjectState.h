@@ -10,8 +10,8 @@
 #pragma once
 
 #include "core/RunFlags.h"
-#include "platform/Platform.h"
 #include "core/ScriptBlocks.h"
+#include "platform/Platform.h"
 
 #include <array>
 #include <atomic>
@@ -80,8 +80,9 @@ struct LayerSlot {
     int backgroundWidth = 0;
     int backgroundHeight = 0;
     uint8_t backgroundIsVideo = 0;
-    std::atomic<uint8_t> backgroundChanged{0}; // UI or render thread set it, render thread clears it
-    int32_t* videoFrameCounter = nullptr;      // lives in FrameInfo
+    std::atomic<uint8_t> backgroundChanged{
+        0};                               // UI or render thread set it, render thread clears it
+    int32_t* videoFrameCounter = nullptr; // lives in FrameInfo
 
     bool active() const {
         return vertexText && fragmentText && vertexText[0] != 0 && fragmentText[0] != 0;

@@ -13,16 +13,15 @@
 namespace vortigo {
 
 class RunFlag {
-public:
+  public:
     bool get() const { return m_value.load(std::memory_order_acquire); }
     operator bool() const { return get(); }
     void set() { store(true); }
     void clear() { store(false); }
     void store(bool value);
 
-private:
+  private:
     std::atomic<bool> m_value{false};
 };
-
 
 } // namespace vortigo

@@ -18,33 +18,33 @@ constexpr int KEY_LAST = 255;
 constexpr int KEY_COUNT = KEY_LAST - KEY_FIRST + 1;
 
 struct alignas(8) FrameInfo {
-    int32_t imageWidth;          // 0
-    int32_t imageHeight;         // 1
-    int32_t flightStart;         // 2
-    int32_t flightHead;          // 3
-    int32_t flightEnd;           // 4
-    int32_t layer;               // 5
-    int32_t pass;                // 6
-    int32_t aviFps;              // 7
-    int32_t bgUpdate;            // 8: first layer request
-    int32_t layerSkip;           // 9
-    int32_t bgWidth;             // 10
-    int32_t bgHeight;            // 11
-    int32_t videoHold;           // 12
-    int32_t reservedDataTex;     // 13: a 32-bit pointer slot on the original layout, ignored
-    int32_t dataTexWidth;        // 14
-    int32_t reservedVolTex;      // 15: likewise
-    int32_t volTexWidth;         // 16
-    int32_t volTexHeight;        // 17
-    int32_t volTexDepth;         // 18
-    int32_t layerFlags;          // 19: last layer request
+    int32_t imageWidth;           // 0
+    int32_t imageHeight;          // 1
+    int32_t flightStart;          // 2
+    int32_t flightHead;           // 3
+    int32_t flightEnd;            // 4
+    int32_t layer;                // 5
+    int32_t pass;                 // 6
+    int32_t aviFps;               // 7
+    int32_t bgUpdate;             // 8: first layer request
+    int32_t layerSkip;            // 9
+    int32_t bgWidth;              // 10
+    int32_t bgHeight;             // 11
+    int32_t videoHold;            // 12
+    int32_t reservedDataTex;      // 13: a 32-bit pointer slot on the original layout, ignored
+    int32_t dataTexWidth;         // 14
+    int32_t reservedVolTex;       // 15: likewise
+    int32_t volTexWidth;          // 16
+    int32_t volTexHeight;         // 17
+    int32_t volTexDepth;          // 18
+    int32_t layerFlags;           // 19: last layer request
     int32_t videoFrameCounter[4]; // 20..23
-    uint32_t layerTexture[4];    // 24..27
-    int32_t capturing;           // 28
-    int32_t reserved[3];         // 29..31
-    int32_t keyDown[KEY_COUNT];  // 32..255: word k is virtual key k
-    void* dataTex;               // byte offset 1024
-    void* volTex;                // byte offset 1032
+    uint32_t layerTexture[4];     // 24..27
+    int32_t capturing;            // 28
+    int32_t reserved[3];          // 29..31
+    int32_t keyDown[KEY_COUNT];   // 32..255: word k is virtual key k
+    void* dataTex;                // byte offset 1024
+    void* volTex;                 // byte offset 1032
 };
 
 static_assert(offsetof(FrameInfo, bgUpdate) == 8 * 4);
@@ -58,15 +58,15 @@ static_assert(offsetof(FrameInfo, volTex) == 1032);
 static_assert(sizeof(FrameInfo) == 1040);
 
 struct AnimInfo {
-    float animTime;        // 0
-    float animationSpeed;  // 1
-    float dofScale;        // 2
-    float dofOffset;       // 3
-    float maxDepth;        // 4
-    float reserved[3];     // 5..7
-    float cameraPosition[3]; // 8..10: snapshot of xCenter, yCenter, zLens
+    float animTime;             // 0
+    float animationSpeed;       // 1
+    float dofScale;             // 2
+    float dofOffset;            // 3
+    float maxDepth;             // 4
+    float reserved[3];          // 5..7
+    float cameraPosition[3];    // 8..10: snapshot of xCenter, yCenter, zLens
     float cameraOrientation[4]; // 11..14: snapshot of cameraQuat
-    float reserved2;       // 15
+    float reserved2;            // 15
 };
 
 static_assert(offsetof(AnimInfo, cameraPosition) == 8 * 4);

@@ -12,6 +12,8 @@ std::string statusLineText() {
                    ms >= 100000 ? 0 : ms);
 }
 
-void updateStatusLine(WindowId window) { platform().setTitle(window, statusLineText()); }
+void updateStatusLine(WindowId window) {
+    platform().setTitle(window, statusLineText());
+}
 
 } // namespace vortigo

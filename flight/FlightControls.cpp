@@ -1,10 +1,10 @@
 #include "flight/FlightControls.h"
 
-#include "core/ProjectState.h"
 #include "core/Handoff.h"
+#include "core/ProjectState.h"
+#include "core/StatusLine.h"
 #include "flight/FlightRecord.h"
 #include "flight/QuatMath.h"
-#include "core/StatusLine.h"
 
 #include <mutex>
 
@@ -24,7 +24,9 @@ bool running() {
     return s.renderRun && s.scriptReady && s.buffersReady;
 }
 
-void markBeep() { platform().beep(1000, 100); }
+void markBeep() {
+    platform().beep(1000, 100);
+}
 
 bool currentPointer(int& x, int& y) {
     PointerSource source;
@@ -58,7 +60,8 @@ void startFlying() {
     ProjectState& s = state();
     if (s.flightMode != FLIGHT_FREE) {
         s.flightMode = FLIGHT_FREE;
-        for (float& v : s.flightVelocity) v = 0;
+        for (float& v : s.flightVelocity)
+            v = 0;
         s.flightRoll = 0;
     }
 }
@@ -93,11 +96,20 @@ void motionStep() {
         steer(x, y);
         break;
     }
-    case FLIGHT_FROZEN: steer(g_steeringX, g_steeringY); break;
-    case FLIGHT_STEP_BACKWARD: replayStepBackward(); break;
-    case FLIGHT_STEP_FORWARD: replayStepForward(); break;
-    case FLIGHT_TIMED_REPLAY: replayTimedStep(); break;
-    default: break;
+    case FLIGHT_FROZEN:
+        steer(g_steeringX, g_steeringY);
+        break;
+    case FLIGHT_STEP_BACKWARD:
+        replayStepBackward();
+        break;
+    case FLIGHT_STEP_FORWARD:
+        replayStepForward();
+        break;
+    case FLIGHT_TIMED_REPLAY:
+        replayTimedStep();
+        break;
+    default:
+        break;
     }
 }
 
@@ -107,21 +119,39 @@ KeyAction traceKeyDown(int key) {
     if (key >= KEY_FIRST && key <= KEY_LAST) s.keyDown[key - KEY_FIRST] = 1;
     float* velocity = s.flightVelocity;
     switch (key) {
-    case 'W': s.flightMode = FLIGHT_FREE; return KeyAction::Advance;
+    case 'W':
+        s.flightMode = FLIGHT_FREE;
+        return KeyAction::Advance;
     case 'S':
         s.flightMode = FLIGHT_STOPPED;
         s.flightRoll = 0;
         s.renderHold.set();
         s.ctrlDown = s.shiftDown = 0;
         return KeyAction::None;
-    case '1': nudgeUdef(0, -1); return KeyAction::Advance;
-    case '2': nudgeUdef(0, 1); return KeyAction::Advance;
-    case '3': nudgeUdef(1, -1); return KeyAction::Advance;
-    case '4': nudgeUdef(1, 1); return KeyAction::Advance;
-    case '5': nudgeUdef(2, -1); return KeyAction::Advance;
-    case '6': nudgeUdef(2, 1); return KeyAction::Advance;
-    case '7': nudgeUdef(3, -1); return KeyAction::Advance;
-    case '8': nudgeUdef(3, 1); return KeyAction::Advance;
+    case '1':
+        nudgeUdef(0, -1);
+        return KeyAction::Advance;
+    case '2':
+        nudgeUdef(0, 1);
+        return KeyAction::Advance;
+    case '3':
+        nudgeUdef(1, -1);
+        return KeyAction::Advance;
+    case '4':
+        nudgeUdef(1, 1);
+        return KeyAction::Advance;
+    case '5':
+        nudgeUdef(2, -1);
+        return KeyAction::Advance;
+    case '6':
+        nudgeUdef(2, 1);
+        return KeyAction::Advance;
+    case '7':
+        nudgeUdef(3, -1);
+        return KeyAction::Advance;
+    case '8':
+        nudgeUdef(3, 1);
+        return KeyAction::Advance;
     case 'Q':
         s.flightMode = FLIGHT_STEP_BACKWARD;
         if (s.shiftDown) s.flightHead = flightIndexInRange(s.flightEnd);
@@ -137,11 +167,15 @@ KeyAction traceKeyDown(int key) {
         return KeyAction::Advance;
     }
     case 'R':
-        if (s.shiftDown) s.flightStart = s.flightHead = s.flightEnd = 0;
-        else s.flightStart = flightIndexInRange(s.flightHead);
+        if (s.shiftDown)
+            s.flightStart = s.flightHead = s.flightEnd = 0;
+        else
+            s.flightStart = flightIndexInRange(s.flightHead);
         markBeep();
         return KeyAction::None;
-    case 'T': s.timeRunning = !s.timeRunning; return KeyAction::Advance;
+    case 'T':
+        s.timeRunning = !s.timeRunning;
+        return KeyAction::Advance;
     case 'C':
         // The capture writer is not part of the studio yet: the key only
         // switches the state the status line shows.
@@ -153,34 +187,54 @@ KeyAction traceKeyDown(int key) {
         s.capturing = 0;
         updateStatusLine(WindowId::Trace);
         return KeyAction::None;
-    case 'Z': return KeyAction::CentrePointer;
-    case 'V': s.flightMode = FLIGHT_STOPPED; return KeyAction::CentrePointerAdvance;
+    case 'Z':
+        return KeyAction::CentrePointer;
+    case 'V':
+        s.flightMode = FLIGHT_STOPPED;
+        return KeyAction::CentrePointerAdvance;
     case VK_ESCAPE:
         s.flightMode = FLIGHT_FROZEN;
         platform().beep(500, 250);
         return KeyAction::StoreSteeringPoint;
-    case VK_SHIFT: s.shiftDown = 1; return KeyAction::None;
-    case VK_CONTROL: s.ctrlDown = 1; return KeyAction::None;
+    case VK_SHIFT:
+        s.shiftDown = 1;
+        return KeyAction::None;
+    case VK_CONTROL:
+        s.ctrlDown = 1;
+        return KeyAction::None;
     case VK_UP:
         startFlying();
-        if (s.shiftDown) for (int i = 0; i < 3; ++i) velocity[i] *= FASTER;
-        else if (s.ctrlDown) velocity[1] += s.flightAcceleration;
-        else velocity[2] += s.flightAcceleration;
+        if (s.shiftDown)
+            for (int i = 0; i < 3; ++i)
+                velocity[i] *= FASTER;
+        else if (s.ctrlDown)
+            velocity[1] += s.flightAcceleration;
+        else
+            velocity[2] += s.flightAcceleration;
         return KeyAction::Advance;
     case VK_DOWN:
-        if (s.shiftDown) for (int i = 0; i < 3; ++i) velocity[i] *= SLOWER;
-        else if (s.ctrlDown) velocity[1] -= s.flightAcceleration;
-        else velocity[2] -= s.flightAcceleration;
+        if (s.shiftDown)
+            for (int i = 0; i < 3; ++i)
+                velocity[i] *= SLOWER;
+        else if (s.ctrlDown)
+            velocity[1] -= s.flightAcceleration;
+        else
+            velocity[2] -= s.flightAcceleration;
         return KeyAction::Advance;
     case VK_LEFT:
-        if (s.ctrlDown) s.flightRoll -= ROLL_STEP;
-        else velocity[0] -= s.flightAcceleration;
+        if (s.ctrlDown)
+            s.flightRoll -= ROLL_STEP;
+        else
+            velocity[0] -= s.flightAcceleration;
         return KeyAction::Advance;
     case VK_RIGHT:
-        if (s.ctrlDown) s.flightRoll += ROLL_STEP;
-        else velocity[0] += s.flightAcceleration;
+        if (s.ctrlDown)
+            s.flightRoll += ROLL_STEP;
+        else
+            velocity[0] += s.flightAcceleration;
         return KeyAction::Advance;
-    default: return KeyAction::None;
+    default:
+        return KeyAction::None;
     }
 }
 

@@ -15,11 +15,11 @@ constexpr int VK_LEFT = 37, VK_UP = 38, VK_RIGHT = 39, VK_DOWN = 40;
 // What the window must do after a key the core has handled.
 enum class KeyAction {
     None,
-    Advance,                // send the advance message to itself
-    CentrePointer,          // move the pointer to the middle of the frame
-    CentrePointerAdvance,   // the same, then advance
-    StoreSteeringPoint,     // remember the pointer as the steering point
-    RepostKey,              // the system is busy: post the same key again
+    Advance,              // send the advance message to itself
+    CentrePointer,        // move the pointer to the middle of the frame
+    CentrePointerAdvance, // the same, then advance
+    StoreSteeringPoint,   // remember the pointer as the steering point
+    RepostKey,            // the system is busy: post the same key again
 };
 
 // The pointer in the Trace window's client coordinates; false without one

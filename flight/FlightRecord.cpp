@@ -33,7 +33,8 @@ void recordFlightSample() {
     record[2] = s.zLens;
     record[3] = s.animTime;
     std::copy(s.cameraQuat, s.cameraQuat + 4, record + 4);
-    for (int i = 0; i < 4; ++i) record[8 + i] = s.udef ? s.udef[i] : 0.0f;
+    for (int i = 0; i < 4; ++i)
+        record[8 + i] = s.udef ? s.udef[i] : 0.0f;
     s.flightHead = flightIndexForward(head);
     s.flightEnd = s.flightHead;
     if (s.flightEnd == flightIndexInRange(s.flightStart))
@@ -42,9 +43,13 @@ void recordFlightSample() {
 
 namespace {
 
-float* recordAt(int32_t index) { return state().flightBuffer.get() + flightIndexInRange(index); }
+float* recordAt(int32_t index) {
+    return state().flightBuffer.get() + flightIndexInRange(index);
+}
 
-Quat orientationOf(const float* record) { return quatFrom(record + 4); }
+Quat orientationOf(const float* record) {
+    return quatFrom(record + 4);
+}
 
 } // namespace
 
@@ -56,7 +61,8 @@ void loadCameraFromRecord(int32_t index) {
     s.yCenter = record[1];
     s.zLens = record[2];
     s.animTime = record[3];
-    for (int i = 0; i < 4; ++i) s.udef[i] = record[8 + i];
+    for (int i = 0; i < 4; ++i)
+        s.udef[i] = record[8 + i];
     setCameraQuat(orientationOf(record));
 }
 
@@ -120,7 +126,8 @@ void replayTimedStep() {
     s.xCenter = f * previous[0] + g * next[0];
     s.yCenter = f * previous[1] + g * next[1];
     s.zLens = f * previous[2] + g * next[2];
-    for (int i = 0; i < 4; ++i) s.udef[i] = f * previous[8 + i] + g * next[8 + i];
+    for (int i = 0; i < 4; ++i)
+        s.udef[i] = f * previous[8 + i] + g * next[8 + i];
     setCameraQuat(slerpQuat(orientationOf(previous), orientationOf(next), g));
 }
 
@@ -132,14 +139,17 @@ void smoothFlight() {
     if (start == end) return;
     if (end < start) end += FLIGHT_FLOATS;
     const int32_t limit = end - 2 * FLIGHT_RECORD_FLOATS;
-    auto wrap = [](int32_t index) { return index >= FLIGHT_FLOATS ? index - FLIGHT_FLOATS : index; };
+    auto wrap = [](int32_t index) {
+        return index >= FLIGHT_FLOATS ? index - FLIGHT_FLOATS : index;
+    };
     float* buffer = s.flightBuffer.get();
     for (int pass = 0; pass < 16; ++pass) {
         for (int32_t j = start; j < limit; j += FLIGHT_RECORD_FLOATS) {
             const float* a = buffer + wrap(j);
             float* m = buffer + wrap(j + FLIGHT_RECORD_FLOATS);
             const float* b = buffer + wrap(j + 2 * FLIGHT_RECORD_FLOATS);
-            for (int c = 0; c < 3; ++c) m[c] = (a[c] + b[c]) * 0.5f;
+            for (int c = 0; c < 3; ++c)
+                m[c] = (a[c] + b[c]) * 0.5f;
             store(slerpQuat(orientationOf(a), orientationOf(b), 0.5f), m + 4);
         }
     }

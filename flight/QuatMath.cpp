@@ -11,7 +11,9 @@
 
 namespace vortigo {
 
-Quat quatFrom(const float q[4]) { return {q[0], q[1], q[2], q[3]}; }
+Quat quatFrom(const float q[4]) {
+    return {q[0], q[1], q[2], q[3]};
+}
 
 void store(const Quat& q, float out[4]) {
     out[0] = q.x;
@@ -20,7 +22,9 @@ void store(const Quat& q, float out[4]) {
     out[3] = q.w;
 }
 
-Vec3 vecFrom(const float v[3]) { return {v[0], v[1], v[2]}; }
+Vec3 vecFrom(const float v[3]) {
+    return {v[0], v[1], v[2]};
+}
 
 void store(const Vec3& v, float out[3]) {
     out[0] = v.x;
@@ -81,8 +85,8 @@ Quat slerpQuat(const Quat& a, const Quat& b, float t) {
         s0 = 1.0f - t;
         s1 = t;
     }
-    return normalizeQuat({s0 * a.x + s1 * b.x, s0 * a.y + s1 * b.y, s0 * a.z + s1 * b.z,
-                          s0 * a.w + s1 * b.w});
+    return normalizeQuat(
+        {s0 * a.x + s1 * b.x, s0 * a.y + s1 * b.y, s0 * a.z + s1 * b.z, s0 * a.w + s1 * b.w});
 }
 
 void quatToMatrix(const Quat& q, Matrix3& m) {
@@ -101,7 +105,8 @@ void quatToMatrix(const Quat& q, Matrix3& m) {
 Vec3 vectorTimesMatrix(const Vec3& v, const Matrix3& m) {
     const double x = v.x, y = v.y, z = v.z;
     float out[3];
-    for (int j = 0; j < 3; ++j) out[j] = static_cast<float>(x * m[0][j] + y * m[1][j] + z * m[2][j]);
+    for (int j = 0; j < 3; ++j)
+        out[j] = static_cast<float>(x * m[0][j] + y * m[1][j] + z * m[2][j]);
     return {out[0], out[1], out[2]};
 }
 
@@ -126,7 +131,8 @@ void anglesToOrientation() {
     store(Quat{0, 0, 0, 1}, s.cameraQuat);
     s.flightRoll = 0;
     for (int i = 0; i < 3; ++i)
-        for (int j = 0; j < 3; ++j) s.cameraMatrix[i][j] = i == j ? 1.0 : 0.0;
+        for (int j = 0; j < 3; ++j)
+            s.cameraMatrix[i][j] = i == j ? 1.0 : 0.0;
     const Quat turned = turnQuat(quatFrom(s.cameraQuat), s.cameraMatrix, s.cameraRotation[0],
                                  s.cameraRotation[1], s.cameraRotation[2]);
     setCameraQuat(turned);

@@ -119,9 +119,11 @@ void resetToDefaults() {
     s.flightHead = s.flightEnd = s.flightStart = 0;
     recordFlightSample();
 
-    for (float& v : s.flightVelocity) v = 0;
+    for (float& v : s.flightVelocity)
+        v = 0;
     for (int r = 0; r < 3; ++r)
-        for (int c = 0; c < 3; ++c) s.cameraMatrix[r][c] = r == c ? 1.0 : 0.0;
+        for (int c = 0; c < 3; ++c)
+            s.cameraMatrix[r][c] = r == c ? 1.0 : 0.0;
 
     s.renderHold.set();
 }

@@ -15,7 +15,7 @@
 namespace vortigo {
 
 class HeadlessPlatform : public Platform {
-public:
+  public:
     struct MessageBoxRecord {
         WindowId owner;
         std::string text;
@@ -60,7 +60,7 @@ public:
     std::string editorText() const;
     void clearRecords();
 
-private:
+  private:
     struct Pending {
         WindowMessage message;
         std::shared_ptr<std::atomic<bool>> done;

@@ -31,7 +31,9 @@ Platform& platform() {
     return *current;
 }
 
-void setPlatform(Platform* platform) { g_platform.store(platform, std::memory_order_release); }
+void setPlatform(Platform* platform) {
+    g_platform.store(platform, std::memory_order_release);
+}
 
 std::string formatC(const char* format, ...) {
     // The desktop's locale may use a decimal comma; files and titles must not.

@@ -18,9 +18,9 @@ enum class MsgAnswer { Ok, Cancel, Yes, No };
 
 // Private window messages, numbered as the first user message (1024) plus an
 // offset, as the design numbers them.
-constexpr int MSG_ADVANCE = 1057;     // to the Trace window: one motion step, one frame
-constexpr int MSG_GOTO_LINE = 1059;   // to the main window: p1 line from 1, p2 text kind
-constexpr int MSG_KEYDOWN = 0x0100;   // a key pressed: p1 the virtual-key code
+constexpr int MSG_ADVANCE = 1057;   // to the Trace window: one motion step, one frame
+constexpr int MSG_GOTO_LINE = 1059; // to the main window: p1 line from 1, p2 text kind
+constexpr int MSG_KEYDOWN = 0x0100; // a key pressed: p1 the virtual-key code
 
 struct WindowMessage {
     WindowId target = WindowId::None;
@@ -34,15 +34,14 @@ struct WindowMessage {
 using MessageHandler = std::function<void(const WindowMessage&)>;
 
 class Platform {
-public:
+  public:
     virtual ~Platform() = default;
 
     // Shows a modal message box and returns the answer. A worker thread
     // blocks until the user answers, unless the waiting is cancelled by
     // `cancelWaits` (then the least committal answer comes back).
     virtual MsgAnswer messageBox(WindowId owner, const std::string& text,
-                                 const std::string& caption, MsgButtons buttons,
-                                 MsgIcon icon) = 0;
+                                 const std::string& caption, MsgButtons buttons, MsgIcon icon) = 0;
 
     // A tone of about `hz` for `ms`; never blocks longer than the tone.
     virtual void beep(int hz, int ms) = 0;

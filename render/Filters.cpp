@@ -74,8 +74,8 @@ static_assert(kNinth == 1.0f / 9.0f, "the float nearest 1/9");
                                                 const uint8_t* __restrict row,
                                                 const uint8_t* __restrict above, int count) {
     for (int i = 0; i < count; ++i) {
-        const int sum = below[i - 3] + below[i] + below[i + 3] + row[i - 3] + row[i] +
-                        row[i + 3] + above[i - 3] + above[i] + above[i + 3];
+        const int sum = below[i - 3] + below[i] + below[i + 3] + row[i - 3] + row[i] + row[i + 3] +
+                        above[i - 3] + above[i] + above[i + 3];
         const float m = static_cast<float>(sum) * kNinth;
         out[i] = blend(static_cast<float>(row[i]), m);
     }
@@ -92,9 +92,11 @@ void mergeRowBaseline(uint8_t* out, const uint8_t* a, const uint8_t* b0, const u
                       int count) {
     mergeRowBody(out, a, b0, b1, count);
 }
-void edgeRowBaseline(uint8_t* out, const uint8_t* row, int count) { edgeRowBody(out, row, count); }
-void innerRowBaseline(uint8_t* out, const uint8_t* below, const uint8_t* row,
-                      const uint8_t* above, int count) {
+void edgeRowBaseline(uint8_t* out, const uint8_t* row, int count) {
+    edgeRowBody(out, row, count);
+}
+void innerRowBaseline(uint8_t* out, const uint8_t* below, const uint8_t* row, const uint8_t* above,
+                      int count) {
     innerRowBody(out, below, row, above, count);
 }
 constexpr Kernels kKernelsBaseline{mergeRowBaseline, edgeRowBaseline, innerRowBaseline};
@@ -110,7 +112,8 @@ static_assert(kChunk % 32 == 0, "whole vector steps");
                                               const uint8_t* __restrict below,
                                               const uint8_t* __restrict row,
                                               const uint8_t* __restrict above, int count) {
-    for (int i = 0; i < count; ++i) columns[i] = uint16_t(below[i] + row[i] + above[i]);
+    for (int i = 0; i < count; ++i)
+        columns[i] = uint16_t(below[i] + row[i] + above[i]);
 }
 
 // AVX2 and AVX-512, written out by hand because GCC's own vectorisation of
@@ -130,13 +133,13 @@ VORTIGO_AVX2 inline __m256i loadWords(const uint16_t* p) {
 
 VORTIGO_AVX2 inline void store16(uint8_t* p, __m256i words) {
     // Values are 0 .. 255: the saturating pack keeps them.
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(p),
-                     _mm_packus_epi16(_mm256_castsi256_si128(words),
-                                      _mm256_extracti128_si256(words, 1)));
+    _mm_storeu_si128(
+        reinterpret_cast<__m128i*>(p),
+        _mm_packus_epi16(_mm256_castsi256_si128(words), _mm256_extracti128_si256(words, 1)));
 }
 
-VORTIGO_AVX2 void mergeRowAvx2(uint8_t* out, const uint8_t* a, const uint8_t* b0,
-                               const uint8_t* b1, int count) {
+VORTIGO_AVX2 void mergeRowAvx2(uint8_t* out, const uint8_t* a, const uint8_t* b0, const uint8_t* b1,
+                               int count) {
     int i = 0;
     for (; i + 16 <= count; i += 16) {
         __m256i sum = _mm256_slli_epi16(widen(a + i), 2);
@@ -153,11 +156,10 @@ VORTIGO_AVX2 void mergeRowAvx2(uint8_t* out, const uint8_t* a, const uint8_t* b0
 VORTIGO_AVX2 inline __m256i blend8(__m256 s, __m256 m) {
     const __m256 absMask = _mm256_castsi256_ps(_mm256_set1_epi32(0x7fffffff));
     const __m256 one = _mm256_set1_ps(1.0f);
-    __m256 t = _mm256_mul_ps(_mm256_and_ps(_mm256_sub_ps(s, m), absMask),
-                             _mm256_set1_ps(0.0078125f));
+    __m256 t =
+        _mm256_mul_ps(_mm256_and_ps(_mm256_sub_ps(s, m), absMask), _mm256_set1_ps(0.0078125f));
     t = _mm256_min_ps(t, one);
-    const __m256 d =
-        _mm256_add_ps(_mm256_mul_ps(_mm256_sub_ps(one, t), s), _mm256_mul_ps(t, m));
+    const __m256 d = _mm256_add_ps(_mm256_mul_ps(_mm256_sub_ps(one, t), s), _mm256_mul_ps(t, m));
     return _mm256_cvttps_epi32(d);
 }
 
@@ -240,22 +242,18 @@ VORTIGO_AVX512 inline __m512i widen32(const uint8_t* p) {
 }
 
 // 16 sums (words) scaled by `scale` and blended with the centre bytes at p.
-VORTIGO_AVX512 inline void blend16x(uint8_t* out, const uint8_t* p, __m256i sums,
-                                    __m512 scale) {
+VORTIGO_AVX512 inline void blend16x(uint8_t* out, const uint8_t* p, __m256i sums, __m512 scale) {
     const __m512 one = _mm512_set1_ps(1.0f);
     const __m512 s = _mm512_cvtepi32_ps(
         _mm512_cvtepu8_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))));
     const __m512 m = _mm512_mul_ps(_mm512_cvtepi32_ps(_mm512_cvtepu16_epi32(sums)), scale);
     __m512 t = _mm512_mul_ps(_mm512_abs_ps(_mm512_sub_ps(s, m)), _mm512_set1_ps(0.0078125f));
     t = _mm512_min_ps(t, one);
-    const __m512 d =
-        _mm512_add_ps(_mm512_mul_ps(_mm512_sub_ps(one, t), s), _mm512_mul_ps(t, m));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
-                     _mm512_cvtepi32_epi8(_mm512_cvttps_epi32(d)));
+    const __m512 d = _mm512_add_ps(_mm512_mul_ps(_mm512_sub_ps(one, t), s), _mm512_mul_ps(t, m));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm512_cvtepi32_epi8(_mm512_cvttps_epi32(d)));
 }
 
-VORTIGO_AVX512 inline void blend32x(uint8_t* out, const uint8_t* p, __m512i sums,
-                                    __m512 scale) {
+VORTIGO_AVX512 inline void blend32x(uint8_t* out, const uint8_t* p, __m512i sums, __m512 scale) {
     blend16x(out, p, _mm512_castsi512_si256(sums), scale);
     blend16x(out + 16, p + 16, _mm512_extracti64x4_epi64(sums, 1), scale);
 }
@@ -318,8 +316,10 @@ constexpr Kernels kKernelsAvx512{mergeRowAvx512, edgeRowAvx512, innerRowAvx512};
 bool cpuHas(FilterIsa isa) {
     __builtin_cpu_init(); // may run before the constructors of the runtime
     switch (isa) {
-    case FilterIsa::Baseline: return true;
-    case FilterIsa::Avx2: return __builtin_cpu_supports("avx2");
+    case FilterIsa::Baseline:
+        return true;
+    case FilterIsa::Avx2:
+        return __builtin_cpu_supports("avx2");
     case FilterIsa::Avx512:
         return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
     }
@@ -349,9 +349,12 @@ FilterIsa currentIsa() {
 
 const Kernels& kernels() {
     switch (currentIsa()) {
-    case FilterIsa::Avx512: return kKernelsAvx512;
-    case FilterIsa::Avx2: return kKernelsAvx2;
-    case FilterIsa::Baseline: break;
+    case FilterIsa::Avx512:
+        return kKernelsAvx512;
+    case FilterIsa::Avx2:
+        return kKernelsAvx2;
+    case FilterIsa::Baseline:
+        break;
     }
     return kKernelsBaseline;
 }
@@ -362,7 +365,7 @@ const Kernels& kernels() {
 // allocation. One caller at a time; a second caller meanwhile, or a failed
 // start, simply works alone.
 class BandHelper {
-public:
+  public:
     using Job = void (*)(const void* context, int band);
 
     static BandHelper& instance() {
@@ -399,7 +402,7 @@ public:
         m_thread.join();
     }
 
-private:
+  private:
     BandHelper() {
         if (std::thread::hardware_concurrency() < 2) return;
         try {
@@ -457,7 +460,9 @@ void sidePixel(uint8_t* destination, const uint8_t* source, size_t offset, size_
 
 } // namespace
 
-FilterIsa filterIsa() { return currentIsa(); }
+FilterIsa filterIsa() {
+    return currentIsa();
+}
 
 bool setFilterIsa(FilterIsa isa) {
     if (!cpuHas(isa)) return false;

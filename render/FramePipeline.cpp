@@ -1,10 +1,10 @@
 #include "render/FramePipeline.h"
 
 #include "core/ProjectState.h"
-#include "render/Workers.h"
 #include "render/Filters.h"
 #include "render/FrameRenderer.h"
 #include "render/GlContext.h"
+#include "render/Workers.h"
 #include "script/ScriptCalls.h"
 #include "script/WatchRows.h"
 
@@ -24,11 +24,15 @@ std::shared_ptr<const FrameSink> g_sink;
 // rather than freed under it.
 std::vector<ByteBuffer> g_abandonedFrames;
 
-ByteBuffer allocateFrame(size_t bytes) { return ByteBuffer(new (std::nothrow) uint8_t[bytes]()); }
+ByteBuffer allocateFrame(size_t bytes) {
+    return ByteBuffer(new (std::nothrow) uint8_t[bytes]());
+}
 
 } // namespace
 
-std::mutex& frameBufferMutex() { return g_frameBufferMutex; }
+std::mutex& frameBufferMutex() {
+    return g_frameBufferMutex;
+}
 
 void setFrameSink(FrameSink sink) {
     auto shared = sink ? std::make_shared<const FrameSink>(std::move(sink)) : nullptr;
@@ -41,7 +45,8 @@ bool allocateFrameBuffers() {
     if (!waitForPostProcessing(timeouts().postProcessingWaitMs)) {
         // The stuck thread may still read the old buffers: keep them alive.
         std::lock_guard lock(g_frameBufferMutex);
-        for (ByteBuffer& b : s.frameRing) g_abandonedFrames.push_back(std::move(b));
+        for (ByteBuffer& b : s.frameRing)
+            g_abandonedFrames.push_back(std::move(b));
         g_abandonedFrames.push_back(std::move(s.extraFrame));
         s.renderTarget = nullptr;
         s.shownFrame = nullptr;

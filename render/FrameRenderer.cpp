@@ -41,12 +41,14 @@ void repackRowPortable(const uint8_t* bgra, uint8_t* bgr, int pixels) {
                                  ((p[2] >> 16) & 0xFFu) | (p[3] << 8)};
         std::memcpy(bgr, out, 12);
     }
-    for (; x < pixels; ++x, bgra += 4, bgr += 3) std::memcpy(bgr, bgra, 3);
+    for (; x < pixels; ++x, bgra += 4, bgr += 3)
+        std::memcpy(bgr, bgra, 3);
 }
 
 __attribute__((target("ssse3"))) void repackRowSsse3(const uint8_t* bgra, uint8_t* bgr,
                                                      int pixels) {
-    const __m128i dropFourth = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+    const __m128i dropFourth =
+        _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
     int x = 0;
     // Each store writes 16 bytes of which 12 count; stopping two pixels
     // early keeps the extra four inside the row.
@@ -54,9 +56,9 @@ __attribute__((target("ssse3"))) void repackRowSsse3(const uint8_t* bgra, uint8_
         const __m128i four = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bgra));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(bgr), _mm_shuffle_epi8(four, dropFourth));
     }
-    for (; x < pixels; ++x, bgra += 4, bgr += 3) std::memcpy(bgr, bgra, 3);
+    for (; x < pixels; ++x, bgra += 4, bgr += 3)
+        std::memcpy(bgr, bgra, 3);
 }
-
 
 void selectUnit(const GlEntryPoints& gl, GLenum unit) {
     if (gl.glActiveTexture) gl.glActiveTexture(unit);
@@ -89,8 +91,7 @@ void carryOutRequests(GlState& gls, int layerIndex) {
     if (f.bgUpdate && slot.backgroundPixels)
         uploadBackground(layerIndex, slot.backgroundWidth, slot.backgroundHeight,
                          slot.backgroundPixels.get(), f.bgUpdate);
-    if (f.dataTex && gls.gl.glActiveTexture)
-        setupDataTex(f.dataTex, f.dataTexWidth, 0, 3, 0, 2);
+    if (f.dataTex && gls.gl.glActiveTexture) setupDataTex(f.dataTex, f.dataTexWidth, 0, 3, 0, 2);
     if (f.volTex && gls.gl.glActiveTexture)
         setupVolTex(f.volTex, f.volTexWidth, f.volTexHeight, f.volTexDepth, 3, 0, 1);
     if (f.layerFlags & LAYER_FLAG_NO_1D) glDisable(GL_TEXTURE_1D);
@@ -155,7 +156,8 @@ void depthOfFieldPass(GlState& gls, int width, int height) {
     glReadPixels(0, 0, width, height, GL_DEPTH_COMPONENT, GL_FLOAT, s.zBuffer.get());
     float* rgba = gls.dofBuffer;
     const float* depth = s.zBuffer.get();
-    for (size_t i = 0; i < pixels; ++i) rgba[i * 4 + 3] = depth[i];
+    for (size_t i = 0; i < pixels; ++i)
+        rgba[i * 4 + 3] = depth[i];
 
     if (!gls.dofTexture) glGenTextures(1, &gls.dofTexture);
     selectUnit(gl, GL_TEXTURE0);
@@ -197,12 +199,18 @@ void swapBuffers(void* context) {
 // the processor has it.
 void repackPixels(const uint8_t* bgra, uint8_t* bgr, int pixels, bool portable) {
     static const bool hasSsse3 = __builtin_cpu_supports("ssse3");
-    if (hasSsse3 && !portable) repackRowSsse3(bgra, bgr, pixels);
-    else repackRowPortable(bgra, bgr, pixels);
+    if (hasSsse3 && !portable)
+        repackRowSsse3(bgra, bgr, pixels);
+    else
+        repackRowPortable(bgra, bgr, pixels);
 }
 
-int lastWalkLength() { return g_walkLength; }
-const int* lastWalkLayers() { return g_walk; }
+int lastWalkLength() {
+    return g_walkLength;
+}
+const int* lastWalkLayers() {
+    return g_walk;
+}
 
 bool makeOffscreenTarget(int width, int height) {
     GlState& gls = glState();
@@ -270,7 +278,7 @@ void readBackFrame(uint8_t* destination, int width, int height) {
     glReadPixels(0, 0, readWidth, readHeight, GL_BGRA, GL_UNSIGNED_BYTE, g_staging.data());
     for (int y = 0; y < readHeight; ++y)
         repackPixels(g_staging.data() + static_cast<size_t>(y) * readWidth * 4,
-                  destination + static_cast<size_t>(y) * rowBytes, readWidth);
+                     destination + static_cast<size_t>(y) * rowBytes, readWidth);
 }
 
 void drawFrame(int pass, uint8_t* destination) {

@@ -14,43 +14,74 @@ namespace {
 thread_local std::string t_lastError;
 
 const GlEntryName kEntryNames[] = {
-    {"glActiveTexture", false},      {"glTexImage3DEXT", false},
-    {"glDeleteShader", true},        {"glDeleteProgram", true},
-    {"glCreateShader", true},        {"glShaderSource", true},
-    {"glCompileShader", true},       {"glCreateProgram", true},
-    {"glAttachShader", true},        {"glLinkProgram", true},
-    {"glUseProgram", true},          {"glDetachShader", true},
-    {"glGetShaderiv", true},         {"glGetProgramiv", true},
-    {"glGetProgramInfoLog", true},   {"glGetShaderInfoLog", true},
-    {"glGetUniformLocation", true},  {"glUniform1fv", true},
-    {"glUniform1iv", true},          {"glUniform2fv", false},
-    {"glUniform2iv", true},          {"glUniform3fv", true},
-    {"glUniform4fv", true},          {"glUniformMatrix3fv", false},
-    {"glGenerateMipmap", false},     {"glDeleteFramebuffers", false},
-    {"glGenFramebuffers", false},    {"glBindFramebuffer", false},
-    {"glFramebufferTexture2D", false}, {"glCheckFramebufferStatus", false},
+    {"glActiveTexture", false},
+    {"glTexImage3DEXT", false},
+    {"glDeleteShader", true},
+    {"glDeleteProgram", true},
+    {"glCreateShader", true},
+    {"glShaderSource", true},
+    {"glCompileShader", true},
+    {"glCreateProgram", true},
+    {"glAttachShader", true},
+    {"glLinkProgram", true},
+    {"glUseProgram", true},
+    {"glDetachShader", true},
+    {"glGetShaderiv", true},
+    {"glGetProgramiv", true},
+    {"glGetProgramInfoLog", true},
+    {"glGetShaderInfoLog", true},
+    {"glGetUniformLocation", true},
+    {"glUniform1fv", true},
+    {"glUniform1iv", true},
+    {"glUniform2fv", false},
+    {"glUniform2iv", true},
+    {"glUniform3fv", true},
+    {"glUniform4fv", true},
+    {"glUniformMatrix3fv", false},
+    {"glGenerateMipmap", false},
+    {"glDeleteFramebuffers", false},
+    {"glGenFramebuffers", false},
+    {"glBindFramebuffer", false},
+    {"glFramebufferTexture2D", false},
+    {"glCheckFramebufferStatus", false},
 };
 constexpr int kEntryCount = sizeof kEntryNames / sizeof kEntryNames[0];
 static_assert(kEntryCount == 30);
 
 const char* eglErrorText(EGLint error) {
     switch (error) {
-    case EGL_SUCCESS: return "no error";
-    case EGL_NOT_INITIALIZED: return "EGL is not initialised";
-    case EGL_BAD_ACCESS: return "the resource is in use by another thread";
-    case EGL_BAD_ALLOC: return "out of memory for the surface or context";
-    case EGL_BAD_ATTRIBUTE: return "an attribute is not supported";
-    case EGL_BAD_CONTEXT: return "bad context";
-    case EGL_BAD_CONFIG: return "no matching frame buffer configuration";
-    case EGL_BAD_CURRENT_SURFACE: return "the current surface is no longer valid";
-    case EGL_BAD_DISPLAY: return "bad display";
-    case EGL_BAD_SURFACE: return "bad surface";
-    case EGL_BAD_MATCH: return "arguments do not match";
-    case EGL_BAD_PARAMETER: return "bad parameter";
-    case EGL_BAD_NATIVE_PIXMAP: return "bad native pixmap";
-    case EGL_BAD_NATIVE_WINDOW: return "bad native window";
-    case EGL_CONTEXT_LOST: return "the context was lost";
-    default: return "unknown EGL error";
+    case EGL_SUCCESS:
+        return "no error";
+    case EGL_NOT_INITIALIZED:
+        return "EGL is not initialised";
+    case EGL_BAD_ACCESS:
+        return "the resource is in use by another thread";
+    case EGL_BAD_ALLOC:
+        return "out of memory for the surface or context";
+    case EGL_BAD_ATTRIBUTE:
+        return "an attribute is not supported";
+    case EGL_BAD_CONTEXT:
+        return "bad context";
+    case EGL_BAD_CONFIG:
+        return "no matching frame buffer configuration";
+    case EGL_BAD_CURRENT_SURFACE:
+        return "the current surface is no longer valid";
+    case EGL_BAD_DISPLAY:
+        return "bad display";
+    case EGL_BAD_SURFACE:
+        return "bad surface";
+    case EGL_BAD_MATCH:
+        return "arguments do not match";
+    case EGL_BAD_PARAMETER:
+        return "bad parameter";
+    case EGL_BAD_NATIVE_PIXMAP:
+        return "bad native pixmap";
+    case EGL_BAD_NATIVE_WINDOW:
+        return "bad native window";
+    case EGL_CONTEXT_LOST:
+        return "the context was lost";
+    default:
+        return "unknown EGL error";
     }
 }
 
@@ -116,11 +147,14 @@ const GlEntryName* glEntryNames(int* count) {
     return kEntryNames;
 }
 
-std::string lastGlContextError() { return t_lastError; }
+std::string lastGlContextError() {
+    return t_lastError;
+}
 
 bool loadEntryPoints(GlState& state, WindowId owner, const ProcLookup& lookup) {
     void* found[kEntryCount];
-    for (int i = 0; i < kEntryCount; ++i) found[i] = lookup(kEntryNames[i].name);
+    for (int i = 0; i < kEntryCount; ++i)
+        found[i] = lookup(kEntryNames[i].name);
 
     GlEntryPoints& gl = state.gl;
     void** p = found;
@@ -177,7 +211,8 @@ bool loadEntryPoints(GlState& state, WindowId owner, const ProcLookup& lookup) {
 bool createGlContext(GlState& state, int width, int height, WindowId owner) {
     installTextureHostFunctions();
     state.framebufferObject = 0;
-    for (GLuint& t : state.layerTexture) t = 0;
+    for (GLuint& t : state.layerTexture)
+        t = 0;
     if (width <= 0 || height <= 0) {
         t_lastError = "the drawing surface has no size";
         return false;
@@ -190,10 +225,21 @@ bool createGlContext(GlState& state, int width, int height, WindowId owner) {
         releaseGlContext(state);
         return false;
     }
-    const EGLint configAttributes[] = {
-        EGL_SURFACE_TYPE, EGL_PBUFFER_BIT, EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT,
-        EGL_RED_SIZE, 8, EGL_GREEN_SIZE, 8, EGL_BLUE_SIZE, 8, EGL_ALPHA_SIZE, 8,
-        EGL_DEPTH_SIZE, 16, EGL_NONE};
+    const EGLint configAttributes[] = {EGL_SURFACE_TYPE,
+                                       EGL_PBUFFER_BIT,
+                                       EGL_RENDERABLE_TYPE,
+                                       EGL_OPENGL_BIT,
+                                       EGL_RED_SIZE,
+                                       8,
+                                       EGL_GREEN_SIZE,
+                                       8,
+                                       EGL_BLUE_SIZE,
+                                       8,
+                                       EGL_ALPHA_SIZE,
+                                       8,
+                                       EGL_DEPTH_SIZE,
+                                       16,
+                                       EGL_NONE};
     EGLConfig config = nullptr;
     EGLint configCount = 0;
     if (!eglChooseConfig(state.glDc, configAttributes, &config, 1, &configCount) ||
@@ -237,14 +283,15 @@ bool createGlContext(GlState& state, int width, int height, WindowId owner) {
 
 void releaseGlContext(GlState& state) {
     GlEntryPoints& gl = state.gl;
-    const bool current = state.glContext != EGL_NO_CONTEXT &&
-                         eglGetCurrentContext() == state.glContext;
+    const bool current =
+        state.glContext != EGL_NO_CONTEXT && eglGetCurrentContext() == state.glContext;
     if (current) {
         releaseLayerPrograms(state);
         if (state.offscreen.colourTexture) glDeleteTextures(1, &state.offscreen.colourTexture);
         if (state.dofProgram && gl.glDeleteProgram) {
             if (gl.glDetachShader) {
-                if (state.dofVertexShader) gl.glDetachShader(state.dofProgram, state.dofVertexShader);
+                if (state.dofVertexShader)
+                    gl.glDetachShader(state.dofProgram, state.dofVertexShader);
                 if (state.dofFragmentShader)
                     gl.glDetachShader(state.dofProgram, state.dofFragmentShader);
             }
@@ -263,10 +310,12 @@ void releaseGlContext(GlState& state) {
     }
     state.dofProgram = state.dofVertexShader = state.dofFragmentShader = 0;
     state.volumeTexture = state.dataTexture = state.dofTexture = 0;
-    for (GLuint& t : state.layerTexture) t = 0;
+    for (GLuint& t : state.layerTexture)
+        t = 0;
     state.framebufferObject = 0;
     state.offscreen = OffscreenTarget{};
-    for (LayerProgram& layer : state.layers) layer = LayerProgram{};
+    for (LayerProgram& layer : state.layers)
+        layer = LayerProgram{};
 
     if (state.glDc != EGL_NO_DISPLAY) {
         if (current) eglMakeCurrent(state.glDc, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);

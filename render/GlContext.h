@@ -52,7 +52,16 @@ struct GlEntryPoints {
 
 // Uniforms every layer program may declare, in lookup order.
 enum LayerUniform {
-    U_SIZE, U_TIME, U_EYE, U_ROT, U_UDEF, U_MAX_DEPTH, U_SUPER_SAMPLE, U_TEX, U_DATATEX, U_VOLTEX,
+    U_SIZE,
+    U_TIME,
+    U_EYE,
+    U_ROT,
+    U_UDEF,
+    U_MAX_DEPTH,
+    U_SUPER_SAMPLE,
+    U_TEX,
+    U_DATATEX,
+    U_VOLTEX,
     LAYER_UNIFORM_COUNT
 };
 

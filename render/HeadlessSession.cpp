@@ -3,9 +3,9 @@
 #include "core/ProjectState.h"
 #include "flight/FlightControls.h"
 #include "persist/ProjectDefaults.h"
-#include "render/Workers.h"
 #include "platform/HeadlessPlatform.h"
 #include "platform/ProgramDir.h"
+#include "render/Workers.h"
 
 #include <atomic>
 

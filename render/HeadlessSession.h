@@ -29,9 +29,9 @@ struct HeadlessRun {
 struct HeadlessResult {
     bool ok = false;
     int framesDelivered = 0;
-    double firstFrameMs = 0;  // from the compile request to the first finished frame
-    double totalMs = 0;       // from the compile request to the last wanted frame
-    std::string error;        // what went wrong, or the first message box
+    double firstFrameMs = 0; // from the compile request to the first finished frame
+    double totalMs = 0;      // from the compile request to the last wanted frame
+    std::string error;       // what went wrong, or the first message box
 };
 
 // Loads the state, starts the workers, compiles, allocates and draws

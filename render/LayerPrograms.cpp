@@ -51,8 +51,8 @@ std::string programLog(const GlEntryPoints& gl, GLuint program) {
     return infoLog(gl.glGetProgramiv, gl.glGetProgramInfoLog, program);
 }
 
-bool compileShader(const GlState& gls, WindowId owner, GLuint shader, const char* text,
-                   int page, const char* captionFormat, int layerIndex) {
+bool compileShader(const GlState& gls, WindowId owner, GLuint shader, const char* text, int page,
+                   const char* captionFormat, int layerIndex) {
     const GlEntryPoints& gl = gls.gl;
     gl.glShaderSource(shader, 1, &text, nullptr);
     gl.glCompileShader(shader);
@@ -80,7 +80,9 @@ void releaseProgram(const GlEntryPoints& gl, GLuint& program, GLuint& vertex, GL
     program = vertex = fragment = 0;
 }
 
-bool readsNumber(const char* text) { return *text >= '0' && *text <= '9'; }
+bool readsNumber(const char* text) {
+    return *text >= '0' && *text <= '9';
+}
 
 } // namespace
 
@@ -88,12 +90,13 @@ void scanShaderLog(WindowId owner, int page, const char* log) {
     if (!log) return;
     // Mesa: every message line starts "0:LINE(COLUMN): ".
     bool mesaForm = false;
-    for (const char* line = log; *line; ) {
+    for (const char* line = log; *line;) {
         const char* colon = std::strchr(line, ':');
         const char* end = std::strchr(line, '\n');
         if (colon && (!end || colon < end) && readsNumber(colon + 1)) {
             const char* after = colon + 1;
-            while (readsNumber(after)) ++after;
+            while (readsNumber(after))
+                ++after;
             if (*after == '(') {
                 mesaForm = true;
                 platform().postMessage(
@@ -107,8 +110,8 @@ void scanShaderLog(WindowId owner, int page, const char* log) {
 }
 
 bool compileAndLinkProgram(GlState& gls, WindowId owner, GLuint program, GLuint vertexShader,
-                           GLuint fragmentShader, const char* vertexText,
-                           const char* fragmentText, int layerIndex, GLint* uniforms) {
+                           GLuint fragmentShader, const char* vertexText, const char* fragmentText,
+                           int layerIndex, GLint* uniforms) {
     if (!vertexText || !fragmentText) return false;
     if (!*vertexText || !*fragmentText) return true;
     const GlEntryPoints& gl = gls.gl;
@@ -142,7 +145,8 @@ bool compileAndLinkProgram(GlState& gls, WindowId owner, GLuint program, GLuint 
 void releaseLayerPrograms(GlState& gls) {
     for (LayerProgram& layer : gls.layers) {
         releaseProgram(gls.gl, layer.program, layer.vertexShader, layer.fragmentShader);
-        for (GLint& location : layer.uniforms) location = -1;
+        for (GLint& location : layer.uniforms)
+            location = -1;
     }
 }
 
@@ -187,8 +191,8 @@ bool prepareDepthOfField(GlState& gls, int width, int height) {
     if (!gls.dofBuffer || gls.dofBufferWidth != width || gls.dofBufferHeight != height) {
         std::free(gls.dofBuffer);
         gls.dofBufferWidth = gls.dofBufferHeight = 0;
-        gls.dofBuffer = static_cast<float*>(
-            std::malloc(static_cast<size_t>(width) * static_cast<size_t>(height) * 4 * sizeof(float)));
+        gls.dofBuffer = static_cast<float*>(std::malloc(
+            static_cast<size_t>(width) * static_cast<size_t>(height) * 4 * sizeof(float)));
         if (!gls.dofBuffer) return false;
         gls.dofBufferWidth = width;
         gls.dofBufferHeight = height;
@@ -199,10 +203,9 @@ bool prepareDepthOfField(GlState& gls, int width, int height) {
     gls.dofVertexShader = gl.glCreateShader(GL_VERTEX_SHADER);
     gls.dofFragmentShader = gl.glCreateShader(GL_FRAGMENT_SHADER);
     bool ok = gls.dofProgram && gls.dofVertexShader && gls.dofFragmentShader &&
-              compileAndLinkProgram(gls, WindowId::None, gls.dofProgram,
-                                    gls.dofVertexShader, gls.dofFragmentShader,
-                                    DOF_VERTEX_SHADER, DOF_FRAGMENT_SHADER, DOF_LAYER_INDEX,
-                                    nullptr);
+              compileAndLinkProgram(gls, WindowId::None, gls.dofProgram, gls.dofVertexShader,
+                                    gls.dofFragmentShader, DOF_VERTEX_SHADER, DOF_FRAGMENT_SHADER,
+                                    DOF_LAYER_INDEX, nullptr);
     // A failed program is released so a later switch-on tries again.
     if (!ok) releaseProgram(gl, gls.dofProgram, gls.dofVertexShader, gls.dofFragmentShader);
     return ok;

@@ -21,8 +21,8 @@ bool buildLayerPrograms(GlState& gl, WindowId owner);
 // Compiles and links one program; empty texts leave it inactive (success).
 // Layer indices below 4 also look up the layer uniforms into `uniforms`.
 bool compileAndLinkProgram(GlState& gl, WindowId owner, GLuint program, GLuint vertexShader,
-                           GLuint fragmentShader, const char* vertexText,
-                           const char* fragmentText, int layerIndex, GLint* uniforms);
+                           GLuint fragmentShader, const char* vertexText, const char* fragmentText,
+                           int layerIndex, GLint* uniforms);
 
 // Detaches and deletes both shaders of every layer and deletes its program.
 void releaseLayerPrograms(GlState& gl);

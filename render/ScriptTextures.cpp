@@ -13,7 +13,9 @@ namespace {
 // meaningful while glState().dataTexture is non-zero.
 int s_dataTextureDims = 0;
 
-bool contextCurrent() { return eglGetCurrentContext() != EGL_NO_CONTEXT; }
+bool contextCurrent() {
+    return eglGetCurrentContext() != EGL_NO_CONTEXT;
+}
 
 struct Encoding {
     GLenum sourceFormat;
@@ -60,7 +62,7 @@ bool byteCountFits(int width, int height, int depth, size_t bytesPerTexel) {
 // whatever alignment or row length was left set; the previous unpack state is
 // put back afterwards so other uploads see what they set.
 class TightUnpack {
-public:
+  public:
     TightUnpack() {
         for (int i = 0; i < kCount; ++i) {
             glGetIntegerv(kNames[i], &saved_[i]);
@@ -68,17 +70,17 @@ public:
         }
     }
     ~TightUnpack() {
-        for (int i = 0; i < kCount; ++i) glPixelStorei(kNames[i], saved_[i]);
+        for (int i = 0; i < kCount; ++i)
+            glPixelStorei(kNames[i], saved_[i]);
     }
     TightUnpack(const TightUnpack&) = delete;
     TightUnpack& operator=(const TightUnpack&) = delete;
 
-private:
+  private:
     static constexpr int kCount = 7;
     static constexpr GLenum kNames[kCount] = {
-        GL_UNPACK_ALIGNMENT,    GL_UNPACK_ROW_LENGTH,   GL_UNPACK_SKIP_ROWS,
-        GL_UNPACK_SKIP_PIXELS,  GL_UNPACK_IMAGE_HEIGHT, GL_UNPACK_SKIP_IMAGES,
-        GL_UNPACK_SWAP_BYTES};
+        GL_UNPACK_ALIGNMENT,    GL_UNPACK_ROW_LENGTH,  GL_UNPACK_SKIP_ROWS, GL_UNPACK_SKIP_PIXELS,
+        GL_UNPACK_IMAGE_HEIGHT, GL_UNPACK_SKIP_IMAGES, GL_UNPACK_SWAP_BYTES};
     static constexpr GLint kTight[kCount] = {1, 0, 0, 0, 0, 0, GL_FALSE};
     GLint saved_[kCount]{};
 };
@@ -88,11 +90,15 @@ void setFilters(GLenum target, GLint filter) {
     glTexParameteri(target, GL_TEXTURE_MAG_FILTER, filter);
 }
 
-GLint scriptFilter(int filter) { return filter == 2 ? GL_NEAREST : GL_LINEAR; }
+GLint scriptFilter(int filter) {
+    return filter == 2 ? GL_NEAREST : GL_LINEAR;
+}
 
 } // namespace
 
-void resetScriptTextureState() { s_dataTextureDims = 0; }
+void resetScriptTextureState() {
+    s_dataTextureDims = 0;
+}
 
 int setActiveTex(int textureUnit) {
     const GlEntryPoints& gl = glState().gl;
@@ -101,8 +107,7 @@ int setActiveTex(int textureUnit) {
     return 0;
 }
 
-int setupDataTex(const void* data, int width, int height, int components, int isFloat,
-                 int filter) {
+int setupDataTex(const void* data, int width, int height, int components, int isFloat, int filter) {
     GlState& state = glState();
     if (!contextCurrent() || !data || width <= 0 || !state.gl.glActiveTexture) return -1;
 
@@ -129,16 +134,16 @@ int setupDataTex(const void* data, int width, int height, int components, int is
             glTexImage1D(GL_TEXTURE_1D, 0, static_cast<GLint>(enc.internalFormat), width, 0,
                          enc.sourceFormat, enc.type, data);
         else
-            glTexImage2D(GL_TEXTURE_2D, 0, static_cast<GLint>(enc.internalFormat), width,
-                         height, 0, enc.sourceFormat, enc.type, data);
+            glTexImage2D(GL_TEXTURE_2D, 0, static_cast<GLint>(enc.internalFormat), width, height, 0,
+                         enc.sourceFormat, enc.type, data);
     }
     setFilters(target, scriptFilter(filter));
     glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
     return 0;
 }
 
-int setupVolTex(const void* data, int width, int height, int depth, int components,
-                int isFloat, int filter) {
+int setupVolTex(const void* data, int width, int height, int depth, int components, int isFloat,
+                int filter) {
     GlState& state = glState();
     if (!contextCurrent() || !data || !state.gl.glActiveTexture || !state.gl.glTexImage3DEXT)
         return -1;
@@ -168,8 +173,7 @@ void uploadBackground(int layer, int width, int height, const uint8_t* pixels, i
     glBindTexture(GL_TEXTURE_2D, state.layerTexture[layer]);
     {
         TightUnpack unpack;
-        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB, width, height, 0, GL_BGRA, GL_UNSIGNED_BYTE,
-                     pixels);
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB, width, height, 0, GL_BGRA, GL_UNSIGNED_BYTE, pixels);
     }
     if (mode < 2) {
         setFilters(GL_TEXTURE_2D, GL_LINEAR);

@@ -21,14 +21,13 @@ int setActiveTex(int textureUnit);
 // zero bytes; `filter` 2 = nearest, anything else linear. Rows are read
 // tightly packed. -1 when refused (null data, width <= 0, a byte count that
 // does not fit memory, glActiveTexture missing, no context), else 0.
-int setupDataTex(const void* data, int width, int height, int components, int isFloat,
-                 int filter);
+int setupDataTex(const void* data, int width, int height, int components, int isFloat, int filter);
 
 // Uploads the volume texture (the default 3D texture of unit 2) with the
 // encoding of setupDataTex. -1 when refused (null data, a size <= 0 or too
 // large, glActiveTexture or glTexImage3DEXT missing, no context), else 0.
-int setupVolTex(const void* data, int width, int height, int depth, int components,
-                int isFloat, int filter);
+int setupVolTex(const void* data, int width, int height, int depth, int components, int isFloat,
+                int filter);
 
 // Defines layer `layer`'s background texture (unit 0) from `width` x `height`
 // blue-green-red-x bytes, then sets its filters by `mode`: below 2 linear,

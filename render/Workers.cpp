@@ -87,10 +87,14 @@ void drawingCase() {
 
 void compileCase() {
     ProjectState& s = state();
-    for (int k = 0; k < KEY_COUNT; ++k) s.keyDown[k] = 0;
+    for (int k = 0; k < KEY_COUNT; ++k)
+        s.keyDown[k] = 0;
     s.compileRequest.clear();
     const bool ready = compileAll();
-    if (ready) s.scriptReady.set(); else s.scriptReady.clear();
+    if (ready)
+        s.scriptReady.set();
+    else
+        s.scriptReady.clear();
     if (s.scriptReady && s.runAfterCompile && s.buffersReady) sendAdvance();
 }
 
@@ -98,7 +102,10 @@ void allocationCase() {
     ProjectState& s = state();
     s.resizeRequest.clear();
     const bool ready = allocateFrameBuffers();
-    if (ready) s.buffersReady.set(); else s.buffersReady.clear();
+    if (ready)
+        s.buffersReady.set();
+    else
+        s.buffersReady.clear();
 }
 
 void renderMain() {
@@ -146,9 +153,15 @@ bool endWorker(std::thread& thread, std::atomic<bool>& running) {
 
 } // namespace
 
-bool renderThreadRunning() { return g_renderRunning.load(); }
-bool postThreadRunning() { return g_postRunning.load(); }
-bool renderContextFailed() { return g_contextFailed.load(); }
+bool renderThreadRunning() {
+    return g_renderRunning.load();
+}
+bool postThreadRunning() {
+    return g_postRunning.load();
+}
+bool renderContextFailed() {
+    return g_contextFailed.load();
+}
 
 void startWorkers() {
     ProjectState& s = state();

@@ -22,8 +22,8 @@ struct AltStack {
     AltStack() {
         stack_t current{};
         if (sigaltstack(nullptr, &current) == 0 && !(current.ss_flags & SS_DISABLE)) return;
-        memory = mmap(nullptr, ALT_STACK_BYTES, PROT_READ | PROT_WRITE,
-                      MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        memory = mmap(nullptr, ALT_STACK_BYTES, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
+                      -1, 0);
         if (memory == MAP_FAILED) {
             memory = nullptr;
             return;
@@ -61,14 +61,17 @@ void installHandlers() {
     action.sa_sigaction = onFault;
     action.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_NODEFER;
     sigemptyset(&action.sa_mask);
-    for (int signal : FAULT_SIGNALS) sigaction(signal, &action, nullptr);
+    for (int signal : FAULT_SIGNALS)
+        sigaction(signal, &action, nullptr);
 }
 
 std::once_flag g_installed;
 
 } // namespace
 
-bool insideGuard() { return t_guard != nullptr; }
+bool insideGuard() {
+    return t_guard != nullptr;
+}
 
 void raiseScriptFault(int signal) {
     sigjmp_buf* guard = t_guard;

@@ -25,15 +25,19 @@ int hostSetupDataTex(const void* data, int width, int height, int components, in
     return call ? call(data, width, height, components, isFloat, filter) : -1;
 }
 
-int hostSetupVolTex(const void* data, int width, int height, int depth, int components,
-                    int isFloat, int filter) {
+int hostSetupVolTex(const void* data, int width, int height, int depth, int components, int isFloat,
+                    int filter) {
     auto call = g_setupVolTex.load();
     return call ? call(data, width, height, depth, components, isFloat, filter) : -1;
 }
 
 // A script that asks to end the process has failed its entry point.
-[[noreturn]] void hostExit(int) { raiseScriptFault(SIGABRT); }
-[[noreturn]] void hostAbort() { raiseScriptFault(SIGABRT); }
+[[noreturn]] void hostExit(int) {
+    raiseScriptFault(SIGABRT);
+}
+[[noreturn]] void hostAbort() {
+    raiseScriptFault(SIGABRT);
+}
 
 } // namespace
 

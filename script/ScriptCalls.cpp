@@ -58,7 +58,9 @@ char g_traceToken;
 
 } // namespace
 
-void* traceWindowHandle() { return &g_traceToken; }
+void* traceWindowHandle() {
+    return &g_traceToken;
+}
 
 bool callUdSetup() {
     ProjectState& s = state();
@@ -108,8 +110,8 @@ void callUdPre(int layerIndex, int pass) {
     s.frameInfo.layer = layerIndex + 1;
     s.frameInfo.pass = pass;
 
-    const bool ok = guardedCall<uint8_t*, float*>(fn, layer.backgroundPixels.get(),
-                                                  s.flightBuffer.get());
+    const bool ok =
+        guardedCall<uint8_t*, float*>(fn, layer.backgroundPixels.get(), s.flightBuffer.get());
     s.xCenter = anim.cameraPosition[0];
     s.yCenter = anim.cameraPosition[1];
     s.zLens = anim.cameraPosition[2];

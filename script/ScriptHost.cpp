@@ -51,8 +51,8 @@ bool allocateCodeBlock(size_t bytes) {
 void onDiagnostic(void*, const char* message) {
     scanErrorLines(WindowId::Main, KIND_SCRIPT, message, ':', ':');
     g_scriptOk = false;
-    platform().messageBox(WindowId::Main, message, "Anim Script Compilation Error",
-                          MsgButtons::Ok, MsgIcon::Error);
+    platform().messageBox(WindowId::Main, message, "Anim Script Compilation Error", MsgButtons::Ok,
+                          MsgIcon::Error);
 }
 
 // The libraries a script may call into: the compiler's runtime, the C
@@ -74,7 +74,8 @@ void addUserLibraries(TCCState* compiler, const char* list) {
 
 // True when atoi finds digits in `text` (after blanks and a sign).
 bool readsAsNumber(const char* text) {
-    while (*text == ' ' || (*text >= '\t' && *text <= '\r')) ++text;
+    while (*text == ' ' || (*text >= '\t' && *text <= '\r'))
+        ++text;
     if (*text == '+' || *text == '-') ++text;
     return *text >= '0' && *text <= '9';
 }
@@ -86,12 +87,17 @@ std::string compilerHome() {
     return VORTIGO_TCC_HOME;
 }
 
-void* entryPoint(EntryPoint which) { return g_entries[which].load(std::memory_order_acquire); }
+void* entryPoint(EntryPoint which) {
+    return g_entries[which].load(std::memory_order_acquire);
+}
 
-void clearEntryPoint(EntryPoint which) { g_entries[which].store(nullptr, std::memory_order_release); }
+void clearEntryPoint(EntryPoint which) {
+    g_entries[which].store(nullptr, std::memory_order_release);
+}
 
 void unloadScript() {
-    for (auto& entry : g_entries) entry.store(nullptr, std::memory_order_release);
+    for (auto& entry : g_entries)
+        entry.store(nullptr, std::memory_order_release);
     if (g_compiler) tcc_delete(g_compiler);
     g_compiler = nullptr;
 }
@@ -123,7 +129,8 @@ bool compileScript(const char* text) {
 
     tcc_add_include_path(compiler, (programDirectory() + "/lib").c_str());
     if (s.includePath[0]) tcc_add_include_path(compiler, s.includePath);
-    for (const char* library : SYSTEM_LIBRARIES) tcc_add_library(compiler, library);
+    for (const char* library : SYSTEM_LIBRARIES)
+        tcc_add_library(compiler, library);
     if (s.libraries[0]) addUserLibraries(compiler, s.libraries);
     registerHostFunctions(compiler);
 

@@ -23,8 +23,12 @@ constexpr size_t ELEMENT_SIZES[WATCH_TYPE_COUNT] = {sizeof(void*), 1, 2, 4, 4, 8
 
 std::atomic<void (*)()> g_refreshHook{nullptr};
 
-bool isSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isSpace(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 std::string limited(const std::string& text) {
     return text.size() > WATCH_TEXT_LIMIT ? text.substr(0, WATCH_TEXT_LIMIT) : text;
@@ -32,7 +36,8 @@ std::string limited(const std::string& text) {
 
 // atoi's reading for a pointer-wide value, clamped instead of overflowing.
 int64_t parseInt64(const char* p) {
-    while (isSpace(*p)) ++p;
+    while (isSpace(*p))
+        ++p;
     bool negative = false;
     if (*p == '+' || *p == '-') negative = *p++ == '-';
     uint64_t magnitude = 0;
@@ -57,8 +62,7 @@ struct RowAccess {
     bool noAddress;
 };
 
-template <typename T>
-void copyElement(RowAccess& a, uintptr_t address) {
+template <typename T> void copyElement(RowAccess& a, uintptr_t address) {
     // One access of the element's width where it is aligned, so a value the
     // script is changing at the same moment is not torn apart.
     T value;
@@ -91,27 +95,36 @@ void accessRow(void* context) {
     }
     if (address % a.size == 0) {
         switch (a.size) {
-        case 1: copyElement<uint8_t>(a, address); return;
-        case 2: copyElement<uint16_t>(a, address); return;
-        case 4: copyElement<uint32_t>(a, address); return;
-        case 8: copyElement<uint64_t>(a, address); return;
-        default: break;
+        case 1:
+            copyElement<uint8_t>(a, address);
+            return;
+        case 2:
+            copyElement<uint16_t>(a, address);
+            return;
+        case 4:
+            copyElement<uint32_t>(a, address);
+            return;
+        case 8:
+            copyElement<uint64_t>(a, address);
+            return;
+        default:
+            break;
         }
     }
     volatile unsigned char* element = reinterpret_cast<volatile unsigned char*>(address);
     for (size_t i = 0; i < a.size; ++i) {
-        if (a.write) element[i] = a.bytes[i];
-        else a.bytes[i] = element[i];
+        if (a.write)
+            element[i] = a.bytes[i];
+        else
+            a.bytes[i] = element[i];
     }
 }
 
-template <typename T>
-void put(unsigned char* bytes, T value) {
+template <typename T> void put(unsigned char* bytes, T value) {
     std::memcpy(bytes, &value, sizeof value);
 }
 
-template <typename T>
-T get(const unsigned char* bytes) {
+template <typename T> T get(const unsigned char* bytes) {
     T value;
     std::memcpy(&value, bytes, sizeof value);
     return value;
@@ -123,30 +136,52 @@ T get(const unsigned char* bytes) {
 void encode(int type, const std::string& text, unsigned char* bytes) {
     const char* p = text.c_str();
     switch (type) {
-    case WATCH_POINTER: put(bytes, parseInt64(p)); break;
-    case WATCH_CHAR: put(bytes, text[0]); break;
-    case WATCH_SHORT: put(bytes, static_cast<uint16_t>(parseInt(p))); break;
-    case WATCH_INT: put(bytes, static_cast<int32_t>(parseInt(p))); break;
-    case WATCH_FLOAT: put(bytes, parseFloat(p)); break;
-    case WATCH_DOUBLE: put(bytes, parseReal(p)); break;
-    case WATCH_BYTE: put(bytes, static_cast<uint8_t>(parseInt(p))); break;
-    default: break;
+    case WATCH_POINTER:
+        put(bytes, parseInt64(p));
+        break;
+    case WATCH_CHAR:
+        put(bytes, text[0]);
+        break;
+    case WATCH_SHORT:
+        put(bytes, static_cast<uint16_t>(parseInt(p)));
+        break;
+    case WATCH_INT:
+        put(bytes, static_cast<int32_t>(parseInt(p)));
+        break;
+    case WATCH_FLOAT:
+        put(bytes, parseFloat(p));
+        break;
+    case WATCH_DOUBLE:
+        put(bytes, parseReal(p));
+        break;
+    case WATCH_BYTE:
+        put(bytes, static_cast<uint8_t>(parseInt(p)));
+        break;
+    default:
+        break;
     }
 }
 
 std::string decode(int type, const unsigned char* bytes) {
     switch (type) {
-    case WATCH_POINTER: return formatC("%lld", static_cast<long long>(get<int64_t>(bytes)));
+    case WATCH_POINTER:
+        return formatC("%lld", static_cast<long long>(get<int64_t>(bytes)));
     case WATCH_CHAR: {
         const char c = get<char>(bytes);
         return c ? std::string(1, c) : std::string();
     }
-    case WATCH_SHORT: return formatC("%i", int(get<int16_t>(bytes)));
-    case WATCH_INT: return formatC("%i", int(get<int32_t>(bytes)));
-    case WATCH_FLOAT: return formatC("%f", double(get<float>(bytes)));
-    case WATCH_DOUBLE: return formatGcvt15(get<double>(bytes));
-    case WATCH_BYTE: return formatC("%i", int(get<uint8_t>(bytes)));
-    default: return std::string();
+    case WATCH_SHORT:
+        return formatC("%i", int(get<int16_t>(bytes)));
+    case WATCH_INT:
+        return formatC("%i", int(get<int32_t>(bytes)));
+    case WATCH_FLOAT:
+        return formatC("%f", double(get<float>(bytes)));
+    case WATCH_DOUBLE:
+        return formatGcvt15(get<double>(bytes));
+    case WATCH_BYTE:
+        return formatC("%i", int(get<uint8_t>(bytes)));
+    default:
+        return std::string();
     }
 }
 
@@ -158,7 +193,8 @@ size_t watchElementSize(int type) {
 
 bool parseWatchOffset(const std::string& text, uint64_t& offset) {
     const char* p = text.c_str();
-    while (isSpace(*p)) ++p;
+    while (isSpace(*p))
+        ++p;
     bool negative = false;
     if (*p == '+' || *p == '-') negative = *p++ == '-';
     uint64_t value = 0;
@@ -211,9 +247,12 @@ WatchResult watchRows(WatchRowSet& rows, bool write) {
             status = findGlobal(access.name) ? WatchRowStatus::Faulted : WatchRowStatus::Unknown;
         } else {
             signal = runGuarded(accessRow, &access);
-            if (signal != 0 || access.noAddress) status = WatchRowStatus::Faulted;
-            else if (access.unknown) status = WatchRowStatus::Unknown;
-            else status = write ? WatchRowStatus::Stored : WatchRowStatus::Shown;
+            if (signal != 0 || access.noAddress)
+                status = WatchRowStatus::Faulted;
+            else if (access.unknown)
+                status = WatchRowStatus::Unknown;
+            else
+                status = write ? WatchRowStatus::Stored : WatchRowStatus::Shown;
         }
 
         result.rows[r] = status;
@@ -223,7 +262,9 @@ WatchResult watchRows(WatchRowSet& rows, bool write) {
             result.faultSignal = signal;
             break;
         }
-        if (!write) row.value = status == WatchRowStatus::Unknown ? "unknown" : decode(row.type, access.bytes);
+        if (!write)
+            row.value =
+                status == WatchRowStatus::Unknown ? "unknown" : decode(row.type, access.bytes);
     }
     return result;
 }
@@ -254,12 +295,15 @@ std::string formatGcvt15(double value) {
     size_t end = text.find('e');
     if (end == std::string::npos) end = text.size();
     size_t keep = end;
-    while (keep > point + 1 && text[keep - 1] == '0') --keep;
+    while (keep > point + 1 && text[keep - 1] == '0')
+        --keep;
     text.erase(keep, end - keep);
     return text;
 }
 
-void setWatchRefreshHook(void (*hook)()) { g_refreshHook.store(hook, std::memory_order_release); }
+void setWatchRefreshHook(void (*hook)()) {
+    g_refreshHook.store(hook, std::memory_order_release);
+}
 
 void refreshWatch() {
     if (void (*hook)() = g_refreshHook.load(std::memory_order_acquire)) hook();

@@ -18,7 +18,15 @@
 namespace vortigo {
 
 // The Type column's items, in drop-down order.
-enum WatchType { WATCH_POINTER, WATCH_CHAR, WATCH_SHORT, WATCH_INT, WATCH_FLOAT, WATCH_DOUBLE, WATCH_BYTE };
+enum WatchType {
+    WATCH_POINTER,
+    WATCH_CHAR,
+    WATCH_SHORT,
+    WATCH_INT,
+    WATCH_FLOAT,
+    WATCH_DOUBLE,
+    WATCH_BYTE
+};
 constexpr int WATCH_TYPE_COUNT = 7;
 extern const char* const WATCH_TYPE_NAMES[WATCH_TYPE_COUNT];
 

@@ -11,7 +11,8 @@ packages=(
     libtcc-dev tcc
     libjpeg62-turbo-dev
     libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
-    googletest libgtest-dev libgmock-dev libbenchmark-dev
+    googletest libgtest-dev libgmock-dev libbenchmark-dev clang-format
+    zlib1g-dev
     xvfb xdotool xclip x11-utils imagemagick locales
 )
 

@@ -6,6 +6,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 
+# One format for every C++ file.
+find app bench core flight media persist platform render resources script tests ui \
+    -name '*.cpp' -o -name '*.h' | xargs clang-format --dry-run --Werror
+
 # One test checks that numbers ignore a German desktop locale.
 if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
     localedef -i de_DE -f UTF-8 de_DE.UTF-8 >/dev/null 2>&1 || true

@@ -9,7 +9,7 @@
 namespace vortigo::test {
 
 class TempDir {
-public:
+  public:
     TempDir() {
         char pattern[] = "/tmp/vortigo-test-XXXXXX";
         const char* made = mkdtemp(pattern);
@@ -25,7 +25,7 @@ public:
         std::ofstream(file(name), std::ios::binary) << bytes;
     }
 
-private:
+  private:
     std::string m_path;
 };
 

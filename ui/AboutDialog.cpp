@@ -28,9 +28,10 @@ QIcon programIcon() {
                     zr = t;
                 }
                 const double t = i / 48.0;
-                image.setPixel(x, y,
-                               i == 48 ? qRgb(8, 8, 24)
-                                       : qRgb(int(255 * std::sqrt(t)), int(200 * t), int(90 + 120 * t)));
+                image.setPixel(
+                    x, y,
+                    i == 48 ? qRgb(8, 8, 24)
+                            : qRgb(int(255 * std::sqrt(t)), int(200 * t), int(90 + 120 * t)));
             }
         }
         return QIcon(QPixmap::fromImage(image));

@@ -6,7 +6,7 @@ namespace vortigo {
 
 // The About box: the program icon, the version and the key summary.
 class AboutDialog : public QDialog {
-public:
+  public:
     explicit AboutDialog(QWidget* parent);
 };
 

@@ -12,9 +12,13 @@ size_t findNextMatch(const std::string& text, size_t selectionStart, const std::
     return text.find(needle, from);
 }
 
-int readLineNumber(const std::string& text) { return std::atoi(text.c_str()); }
+int readLineNumber(const std::string& text) {
+    return std::atoi(text.c_str());
+}
 
-bool usesCrLf(const char* buffer) { return buffer && std::strstr(buffer, "\r\n") != nullptr; }
+bool usesCrLf(const char* buffer) {
+    return buffer && std::strstr(buffer, "\r\n") != nullptr;
+}
 
 std::string textForEditor(const char* buffer) {
     std::string text;

@@ -26,8 +26,12 @@ FindDialog::FindDialog(QWidget* parent, const char* findText) : QDialog(parent) 
     setMinimumWidth(320);
 }
 
-QString FindDialog::text() const { return m_text->text(); }
-bool FindDialog::lineNumber() const { return m_line->isChecked(); }
+QString FindDialog::text() const {
+    return m_text->text();
+}
+bool FindDialog::lineNumber() const {
+    return m_line->isChecked();
+}
 
 QWidget* FindDialog::control(int id) const {
     if (id == FIND_TEXT_ID) return m_text;

@@ -14,7 +14,7 @@ constexpr int FIND_TEXT_ID = 1007;
 constexpr int FIND_LINE_ID = 1008;
 
 class FindDialog : public QDialog {
-public:
+  public:
     // Shows `findText` in the field.
     FindDialog(QWidget* parent, const char* findText);
 
@@ -22,7 +22,7 @@ public:
     bool lineNumber() const;
     QWidget* control(int id) const;
 
-private:
+  private:
     QLineEdit* m_text;
     QCheckBox* m_line;
 };

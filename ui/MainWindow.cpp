@@ -1,14 +1,14 @@
 #include "ui/MainWindow.h"
 
+#include "core/ProjectState.h"
+#include "flight/FlightControls.h"
+#include "flight/FlightRecord.h"
+#include "render/Workers.h"
+#include "resources/Resources.h"
 #include "ui/AboutDialog.h"
 #include "ui/EditorText.h"
 #include "ui/FindDialog.h"
-#include "core/ProjectState.h"
-#include "flight/FlightControls.h"
-#include "render/Workers.h"
-#include "flight/FlightRecord.h"
 #include "ui/TraceWindow.h"
-#include "resources/Resources.h"
 #include "ui/WatchDialog.h"
 
 #include <QAction>
@@ -26,7 +26,9 @@
 namespace vortigo {
 namespace {
 
-QColor toQColor(const Colour& c) { return QColor(c.red, c.green, c.blue); }
+QColor toQColor(const Colour& c) {
+    return QColor(c.red, c.green, c.blue);
+}
 
 } // namespace
 
@@ -64,8 +66,10 @@ MainWindow::MainWindow() {
     connect(m_editor, &QPlainTextEdit::textChanged, this, [this] {
         if (!m_settingText) markShownTextEdited();
     });
-    connect(m_editor->verticalScrollBar(), &QScrollBar::actionTriggered, this,
-            [this] { QMetaObject::invokeMethod(this, [this] { showLineTitle(); }, Qt::QueuedConnection); });
+    connect(m_editor->verticalScrollBar(), &QScrollBar::actionTriggered, this, [this] {
+        QMetaObject::invokeMethod(
+            this, [this] { showLineTitle(); }, Qt::QueuedConnection);
+    });
     m_editor->viewport()->installEventFilter(this);
 
     buildMenus();
@@ -152,26 +156,60 @@ void MainWindow::onCommand(int id) {
     if (it == m_actions.end() || !it->second->isEnabled()) return;
     ProjectState& s = state();
     switch (id) {
-    case CMD_COMPILE: compile(false); break;
-    case CMD_RUN: compile(true); break;
-    case CMD_EXIT: close(); break;
-    case CMD_UNDO: m_editor->undo(); break;
-    case CMD_CUT: m_editor->cut(); break;
-    case CMD_COPY: m_editor->copy(); break;
-    case CMD_PASTE: m_editor->paste(); break;
-    case CMD_SHOW_SCRIPT: switchKind(KIND_SCRIPT); break;
-    case CMD_SHOW_FRAGMENT: switchKind(KIND_FRAGMENT); break;
-    case CMD_SHOW_VERTEX: switchKind(KIND_VERTEX); break;
-    case CMD_SHOW_DEBUG: switchKind(KIND_DEBUG); break;
+    case CMD_COMPILE:
+        compile(false);
+        break;
+    case CMD_RUN:
+        compile(true);
+        break;
+    case CMD_EXIT:
+        close();
+        break;
+    case CMD_UNDO:
+        m_editor->undo();
+        break;
+    case CMD_CUT:
+        m_editor->cut();
+        break;
+    case CMD_COPY:
+        m_editor->copy();
+        break;
+    case CMD_PASTE:
+        m_editor->paste();
+        break;
+    case CMD_SHOW_SCRIPT:
+        switchKind(KIND_SCRIPT);
+        break;
+    case CMD_SHOW_FRAGMENT:
+        switchKind(KIND_FRAGMENT);
+        break;
+    case CMD_SHOW_VERTEX:
+        switchKind(KIND_VERTEX);
+        break;
+    case CMD_SHOW_DEBUG:
+        switchKind(KIND_DEBUG);
+        break;
     case CMD_LAYER_1:
     case CMD_LAYER_2:
     case CMD_LAYER_3:
-    case CMD_LAYER_4: switchLayer(id - CMD_LAYER_1); break;
-    case CMD_WATCH: openWatchDialog(this); break;
-    case CMD_ABOUT: AboutDialog(this).exec(); break;
-    case CMD_FIND: openFind(); break;
-    case CMD_REWIND: s.flightHead = flightIndexInRange(s.flightStart); break;
-    case CMD_JUMP_TO_END: s.flightHead = flightIndexInRange(s.flightEnd); break;
+    case CMD_LAYER_4:
+        switchLayer(id - CMD_LAYER_1);
+        break;
+    case CMD_WATCH:
+        openWatchDialog(this);
+        break;
+    case CMD_ABOUT:
+        AboutDialog(this).exec();
+        break;
+    case CMD_FIND:
+        openFind();
+        break;
+    case CMD_REWIND:
+        s.flightHead = flightIndexInRange(s.flightStart);
+        break;
+    case CMD_JUMP_TO_END:
+        s.flightHead = flightIndexInRange(s.flightEnd);
+        break;
     case CMD_REPLAY_BACKWARD:
         s.flightMode = FLIGHT_STEP_BACKWARD;
         handleAdvanceMessage();
@@ -187,43 +225,75 @@ void MainWindow::onCommand(int id) {
     case CMD_STOP:
         if (m_trace) m_trace->keyDown('S');
         break;
-    case CMD_MARK_BEGINNING: s.flightStart = flightIndexInRange(s.flightHead); break;
-    case CMD_MARK_END: s.flightEnd = flightIndexInRange(s.flightHead); break;
+    case CMD_MARK_BEGINNING:
+        s.flightStart = flightIndexInRange(s.flightHead);
+        break;
+    case CMD_MARK_END:
+        s.flightEnd = flightIndexInRange(s.flightHead);
+        break;
     case CMD_RECORD_DATA:
         s.timeRunning = !s.timeRunning;
         m_actions[CMD_RECORD_DATA]->setChecked(s.timeRunning);
         break;
-    case CMD_SMOOTH: smoothFlight(); break;
-    case CMD_CLEAR_FLIGHT: s.flightStart = s.flightHead = s.flightEnd = 0; break;
-    case CMD_DELETE_LAYER: deleteLayer(); break;
-    default: break;
+    case CMD_SMOOTH:
+        smoothFlight();
+        break;
+    case CMD_CLEAR_FLIGHT:
+        s.flightStart = s.flightHead = s.flightEnd = 0;
+        break;
+    case CMD_DELETE_LAYER:
+        deleteLayer();
+        break;
+    default:
+        break;
     }
 }
 
 void MainWindow::onFunctionKey(int virtualKey) {
     switch (virtualKey) {
-    case 116: onCommand(CMD_RUN); break;           // F5
-    case 117: onCommand(CMD_SHOW_SCRIPT); break;   // F6
-    case 118: onCommand(CMD_SHOW_VERTEX); break;   // F7
-    case 119: onCommand(CMD_SHOW_FRAGMENT); break; // F8
-    case 120: onCommand(CMD_SHOW_DEBUG); break;    // F9
-    case 114: // F3
-        if (state().findText[0]) findNext(); else onCommand(CMD_FIND);
+    case 116:
+        onCommand(CMD_RUN);
+        break; // F5
+    case 117:
+        onCommand(CMD_SHOW_SCRIPT);
+        break; // F6
+    case 118:
+        onCommand(CMD_SHOW_VERTEX);
+        break; // F7
+    case 119:
+        onCommand(CMD_SHOW_FRAGMENT);
+        break; // F8
+    case 120:
+        onCommand(CMD_SHOW_DEBUG);
+        break; // F9
+    case 114:  // F3
+        if (state().findText[0])
+            findNext();
+        else
+            onCommand(CMD_FIND);
         break;
-    case 115: onCommand(CMD_PARAMETERS); break;    // F4
-    default: break;
+    case 115:
+        onCommand(CMD_PARAMETERS);
+        break; // F4
+    default:
+        break;
     }
 }
 
-int MainWindow::firstVisibleLine() const { return m_editor->verticalScrollBar()->value(); }
+int MainWindow::firstVisibleLine() const {
+    return m_editor->verticalScrollBar()->value();
+}
 
-void MainWindow::scrollToLine(int line) { m_editor->verticalScrollBar()->setValue(line); }
+void MainWindow::scrollToLine(int line) {
+    m_editor->verticalScrollBar()->setValue(line);
+}
 
 void MainWindow::selectLineStart(int line) {
     QTextBlock block = m_editor->document()->findBlockByNumber(line);
     if (!block.isValid()) return;
     QTextCursor cursor(block);
-    if (block.length() > 1) cursor.movePosition(QTextCursor::NextCharacter, QTextCursor::KeepAnchor);
+    if (block.length() > 1)
+        cursor.movePosition(QTextCursor::NextCharacter, QTextCursor::KeepAnchor);
     m_editor->setTextCursor(cursor);
 }
 
@@ -262,10 +332,17 @@ void MainWindow::markShownTextEdited() {
     ProjectState& s = state();
     LayerSlot& layer = s.layers[s.currentLayer];
     switch (s.currentKind) {
-    case KIND_FRAGMENT: layer.fragmentDirty = 1; break;
-    case KIND_VERTEX: layer.vertexDirty = 1; break;
-    case KIND_SCRIPT: s.scriptDirty = 1; break;
-    default: break;
+    case KIND_FRAGMENT:
+        layer.fragmentDirty = 1;
+        break;
+    case KIND_VERTEX:
+        layer.vertexDirty = 1;
+        break;
+    case KIND_SCRIPT:
+        s.scriptDirty = 1;
+        break;
+    default:
+        break;
     }
 }
 
@@ -303,7 +380,8 @@ void MainWindow::findNext() {
     const size_t startByte = static_cast<size_t>(shown.left(selectionStart).toUtf8().size());
     const size_t match = findNextMatch(text, startByte, s.findText);
     if (match == std::string::npos) return;
-    const int first = static_cast<int>(QString::fromUtf8(text.data(), static_cast<qsizetype>(match)).size());
+    const int first =
+        static_cast<int>(QString::fromUtf8(text.data(), static_cast<qsizetype>(match)).size());
     const int length = static_cast<int>(QString::fromUtf8(s.findText).size());
     QTextCursor cursor(m_editor->document());
     cursor.setPosition(first);
@@ -330,9 +408,9 @@ void MainWindow::openFind() {
 }
 
 void MainWindow::deleteLayer() {
-    const MsgAnswer answer = platform().messageBox(
-        WindowId::Main, "Are you sure you want to delete this layer?", "Delete Confirmation",
-        MsgButtons::YesNo, MsgIcon::Question);
+    const MsgAnswer answer =
+        platform().messageBox(WindowId::Main, "Are you sure you want to delete this layer?",
+                              "Delete Confirmation", MsgButtons::YesNo, MsgIcon::Question);
     if (answer != MsgAnswer::Yes) return;
     ProjectState& s = state();
     LayerSlot& layer = s.layers[s.currentLayer];
@@ -368,7 +446,10 @@ void MainWindow::compile(bool run) {
     ProjectState& s = state();
     storeShownText();
     s.scriptReady.clear();
-    if (run) s.runAfterCompile.set(); else s.runAfterCompile.clear();
+    if (run)
+        s.runAfterCompile.set();
+    else
+        s.runAfterCompile.clear();
     s.compileRequest.set();
     if (run && m_trace) {
         m_trace->activateWindow();

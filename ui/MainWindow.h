@@ -17,7 +17,7 @@ namespace vortigo {
 class TraceWindow;
 
 class MainWindow : public QMainWindow {
-public:
+  public:
     MainWindow();
 
     // Runs once when the window closes: the studio's exit path.
@@ -52,11 +52,11 @@ public:
     // Called with the Trace window so Run can give it the keyboard focus.
     void setTraceWindow(TraceWindow* trace) { m_trace = trace; }
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     void buildMenus();
     QAction* addCommand(QMenu* menu, const QString& text, int id, bool enabled);
     void switchKind(int kind);

@@ -32,21 +32,30 @@ struct MessageEvent : QEvent {
 
 QMessageBox::StandardButtons qtButtons(MsgButtons buttons) {
     switch (buttons) {
-    case MsgButtons::Ok: return QMessageBox::Ok;
-    case MsgButtons::OkCancel: return QMessageBox::Ok | QMessageBox::Cancel;
-    case MsgButtons::YesNo: return QMessageBox::Yes | QMessageBox::No;
-    case MsgButtons::YesNoCancel: return QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
+    case MsgButtons::Ok:
+        return QMessageBox::Ok;
+    case MsgButtons::OkCancel:
+        return QMessageBox::Ok | QMessageBox::Cancel;
+    case MsgButtons::YesNo:
+        return QMessageBox::Yes | QMessageBox::No;
+    case MsgButtons::YesNoCancel:
+        return QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
     }
     return QMessageBox::Ok;
 }
 
 QMessageBox::Icon qtIcon(MsgIcon icon) {
     switch (icon) {
-    case MsgIcon::None: return QMessageBox::NoIcon;
-    case MsgIcon::Error: return QMessageBox::Critical;
-    case MsgIcon::Warning: return QMessageBox::Warning;
-    case MsgIcon::Information: return QMessageBox::Information;
-    case MsgIcon::Question: return QMessageBox::Question;
+    case MsgIcon::None:
+        return QMessageBox::NoIcon;
+    case MsgIcon::Error:
+        return QMessageBox::Critical;
+    case MsgIcon::Warning:
+        return QMessageBox::Warning;
+    case MsgIcon::Information:
+        return QMessageBox::Information;
+    case MsgIcon::Question:
+        return QMessageBox::Question;
     }
     return QMessageBox::NoIcon;
 }
@@ -54,9 +63,12 @@ QMessageBox::Icon qtIcon(MsgIcon icon) {
 // What a box answers when nobody can answer it any more.
 MsgAnswer cancelAnswer(MsgButtons buttons) {
     switch (buttons) {
-    case MsgButtons::Ok: return MsgAnswer::Ok;
-    case MsgButtons::YesNo: return MsgAnswer::No;
-    default: return MsgAnswer::Cancel;
+    case MsgButtons::Ok:
+        return MsgAnswer::Ok;
+    case MsgButtons::YesNo:
+        return MsgAnswer::No;
+    default:
+        return MsgAnswer::Cancel;
     }
 }
 
@@ -65,7 +77,9 @@ MsgAnswer cancelAnswer(MsgButtons buttons) {
 QtPlatform::QtPlatform() = default;
 QtPlatform::~QtPlatform() = default;
 
-bool QtPlatform::onGuiThread() const { return QThread::currentThread() == thread(); }
+bool QtPlatform::onGuiThread() const {
+    return QThread::currentThread() == thread();
+}
 
 QWidget* QtPlatform::widget(WindowId window) const {
     std::lock_guard lock(m_mutex);
@@ -91,10 +105,14 @@ MsgAnswer QtPlatform::showBox(WindowId owner, const std::string& text, const std
     QMessageBox box(qtIcon(icon), QString::fromStdString(caption), QString::fromStdString(text),
                     qtButtons(buttons), widget(owner));
     switch (box.exec()) {
-    case QMessageBox::Ok: return MsgAnswer::Ok;
-    case QMessageBox::Yes: return MsgAnswer::Yes;
-    case QMessageBox::No: return MsgAnswer::No;
-    default: return cancelAnswer(buttons);
+    case QMessageBox::Ok:
+        return MsgAnswer::Ok;
+    case QMessageBox::Yes:
+        return MsgAnswer::Yes;
+    case QMessageBox::No:
+        return MsgAnswer::No;
+    default:
+        return cancelAnswer(buttons);
     }
 }
 
@@ -129,7 +147,8 @@ MsgAnswer QtPlatform::messageBox(WindowId owner, const std::string& text,
 void QtPlatform::beep(int, int) {
     // Without a sound library of our own the desktop bell stands in for the
     // tone; it never blocks.
-    QMetaObject::invokeMethod(this, [] { QApplication::beep(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [] { QApplication::beep(); }, Qt::QueuedConnection);
 }
 
 void QtPlatform::postMessage(const WindowMessage& message) {

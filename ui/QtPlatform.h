@@ -17,7 +17,7 @@ class QPlainTextEdit;
 namespace vortigo {
 
 class QtPlatform : public QObject, public Platform {
-public:
+  public:
     QtPlatform();
     ~QtPlatform() override;
 
@@ -37,10 +37,10 @@ public:
     void setHandler(WindowId window, MessageHandler handler) override;
     void cancelWaits() override;
 
-protected:
+  protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     bool onGuiThread() const;
     QWidget* widget(WindowId window) const;
     MsgAnswer showBox(WindowId owner, const std::string& text, const std::string& caption,

@@ -1,10 +1,10 @@
 #include "ui/TraceWindow.h"
 
 #include "core/ProjectState.h"
-#include "render/Workers.h"
 #include "flight/FlightControls.h"
-#include "ui/QtKeys.h"
 #include "render/FramePipeline.h"
+#include "render/Workers.h"
+#include "ui/QtKeys.h"
 
 #include <QCursor>
 #include <QImage>
@@ -32,7 +32,9 @@ TraceWindow::TraceWindow()
     });
 }
 
-TraceWindow::~TraceWindow() { setPointerSource(nullptr); }
+TraceWindow::~TraceWindow() {
+    setPointerSource(nullptr);
+}
 
 void TraceWindow::paintEvent(QPaintEvent*) {
     QPainter painter(this);
@@ -43,9 +45,9 @@ void TraceWindow::paintEvent(QPaintEvent*) {
         const FrameView view = shownFrameView();
         if (view.pixels && view.width > 0 && view.height > 0) {
             // Rows are bottom-up and unpadded.
-            frame = QImage(view.pixels, view.width, view.height, view.width * 3,
-                           QImage::Format_BGR888)
-                        .mirrored(false, true);
+            frame =
+                QImage(view.pixels, view.width, view.height, view.width * 3, QImage::Format_BGR888)
+                    .mirrored(false, true);
         }
     }
     if (frame.isNull()) {
@@ -67,9 +69,14 @@ void TraceWindow::centrePointer() {
 
 void TraceWindow::keyDown(int virtualKey) {
     switch (traceKeyDown(virtualKey)) {
-    case KeyAction::None: break;
-    case KeyAction::Advance: handleAdvanceMessage(); break;
-    case KeyAction::CentrePointer: centrePointer(); break;
+    case KeyAction::None:
+        break;
+    case KeyAction::Advance:
+        handleAdvanceMessage();
+        break;
+    case KeyAction::CentrePointer:
+        centrePointer();
+        break;
     case KeyAction::CentrePointerAdvance:
         centrePointer();
         handleAdvanceMessage();
@@ -99,7 +106,9 @@ void TraceWindow::keyReleaseEvent(QKeyEvent* event) {
     if (virtualKey) traceKeyUp(virtualKey);
 }
 
-void TraceWindow::wheelEvent(QWheelEvent* event) { traceWheel(event->angleDelta().y()); }
+void TraceWindow::wheelEvent(QWheelEvent* event) {
+    traceWheel(event->angleDelta().y());
+}
 
 void TraceWindow::mousePressEvent(QMouseEvent* event) {
     const int key = event->button() == Qt::LeftButton    ? traceMouseButton(true)

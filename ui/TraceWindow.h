@@ -7,14 +7,14 @@
 namespace vortigo {
 
 class TraceWindow : public QWidget {
-public:
+  public:
     TraceWindow();
     ~TraceWindow() override;
 
     // A key-down by virtual-key code, as the keyboard or a command sends it.
     void keyDown(int virtualKey);
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
@@ -23,7 +23,7 @@ protected:
     // Tab and Shift+Tab are keys here, not focus moves.
     bool focusNextPrevChild(bool) override { return false; }
 
-private:
+  private:
     void centrePointer();
 };
 

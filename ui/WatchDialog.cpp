@@ -46,7 +46,8 @@ WatchDialog::WatchDialog(QWidget* owner) : QDialog(owner) {
         m_offsets[r] = new QLineEdit(QStringLiteral("0"), this);
         m_types[r] = new QComboBox(this);
         m_values[r] = new QLineEdit(this);
-        for (const char* item : WATCH_TYPE_NAMES) m_types[r]->addItem(QString::fromLatin1(item));
+        for (const char* item : WATCH_TYPE_NAMES)
+            m_types[r]->addItem(QString::fromLatin1(item));
         m_types[r]->setCurrentIndex(-1);
         identify(m_names[r], IDC_WATCH_NAME[r]);
         identify(m_offsets[r], IDC_WATCH_OFFSET[r]);
@@ -88,7 +89,9 @@ WatchDialog::WatchDialog(QWidget* owner) : QDialog(owner) {
     setWatchRefreshHook(refreshWatchFromPostThread);
 }
 
-WatchDialog::~WatchDialog() { detach(); }
+WatchDialog::~WatchDialog() {
+    detach();
+}
 
 QWidget* WatchDialog::control(int id) const {
     auto it = m_controls.find(id);
@@ -140,7 +143,8 @@ void WatchDialog::handleRows(bool write, bool perFrame) {
         QLineEdit* value = m_values[r];
         const WatchRowStatus status = result.rows[r];
         if (!write && (status == WatchRowStatus::Shown || status == WatchRowStatus::Unknown)) {
-            if (!(perFrame && value->isModified())) value->setText(QString::fromLatin1(rows[r].value));
+            if (!(perFrame && value->isModified()))
+                value->setText(QString::fromLatin1(rows[r].value));
         }
         if (write && status == WatchRowStatus::Stored) value->setModified(false);
     }
@@ -151,7 +155,8 @@ void WatchDialog::handleRows(bool write, bool perFrame) {
     if (write) {
         for (int r = 0; r < WATCH_ROW_COUNT; ++r) {
             if (result.rows[r] != WatchRowStatus::Unknown) continue;
-            showMessage(QStringLiteral("Unknown identifier."), QStringLiteral("Error setting value."));
+            showMessage(QStringLiteral("Unknown identifier."),
+                        QStringLiteral("Error setting value."));
             if (!self) return;
         }
     }
@@ -203,7 +208,9 @@ WatchDialog* openWatchDialog(QWidget* owner) {
     return dialog;
 }
 
-WatchDialog* watchDialog() { return g_dialog; }
+WatchDialog* watchDialog() {
+    return g_dialog;
+}
 
 void refreshWatchFromPostThread() {
     if (g_refreshPending.exchange(true, std::memory_order_acq_rel)) return;

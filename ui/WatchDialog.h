@@ -31,7 +31,7 @@ constexpr std::array<int, WATCH_ROW_COUNT> IDC_WATCH_TYPE = {1028, 1029, 1030, 1
 constexpr std::array<int, WATCH_ROW_COUNT> IDC_WATCH_VALUE = {1038, 1039, 1040, 1041};
 
 class WatchDialog : public QDialog {
-public:
+  public:
     // Sets watchOpen and installs the per-frame refresh hook.
     explicit WatchDialog(QWidget* owner);
     ~WatchDialog() override;
@@ -55,11 +55,11 @@ public:
     using MessageSink = std::function<void(const QString& text, const QString& caption)>;
     void setMessageSink(MessageSink sink) { m_messageSink = std::move(sink); }
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
     void done(int result) override;
 
-private:
+  private:
     void handleRows(bool write, bool perFrame);
     void showMessage(const QString& text, const QString& caption);
     // Clears watchOpen and removes the hook, once.

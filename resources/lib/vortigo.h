@@ -11,18 +11,18 @@
 
 /* Once after every successful compile. Keep the pointers: they stay valid
    while the studio runs. */
-void udSetup(void *traceWindow, float *udef, float *animInfo, int *frameInfo, char *debugLine);
+void udSetup(void* traceWindow, float* udef, float* animInfo, int* frameInfo, char* debugLine);
 /* Before the next compile replaces the script, and when the studio ends. */
 void udShutdown(void);
 /* Before each layer pass: the layer's background pixels (blue, green, red,
    unused; null without a background) and the flight ring of 12-float
    records. */
-void udPre(unsigned char *background, float *flight);
+void udPre(unsigned char* background, float* flight);
 /* After each layer pass. */
 void udPost(void);
 /* Once for every finished frame: width x height pixels of blue, green, red,
    bottom row first. Runs on another thread than the others. */
-void udPostFrame(unsigned char *pixels);
+void udPostFrame(unsigned char* pixels);
 /* After the frame buffers changed size. */
 void udResize(void);
 
@@ -33,60 +33,59 @@ int SetActiveTex(int textureUnit);
 /* Data texture on unit 1: one-dimensional when height is 1 or less.
    components 3 RGB, 4 RGBA, else red only; isFloat picks floats over bytes;
    filter 2 nearest, else linear. */
-int SetupDataTex(const void *data, int width, int height, int components, int isFloat,
-                 int filter);
+int SetupDataTex(const void* data, int width, int height, int components, int isFloat, int filter);
 /* Volume texture on unit 2. */
-int SetupVolTex(const void *data, int width, int height, int depth, int components,
-                int isFloat, int filter);
+int SetupVolTex(const void* data, int width, int height, int depth, int components, int isFloat,
+                int filter);
 
 /* ---- FrameInfo: int words, frameInfo[FI_...] ------------------------------ */
 
-#define FI_IMAGE_WIDTH       0   /* frame width (read only) */
-#define FI_IMAGE_HEIGHT      1   /* frame height (read only) */
-#define FI_FLIGHT_START      2   /* float index of the oldest flight record */
-#define FI_FLIGHT_HEAD       3   /* float index of the current record */
-#define FI_FLIGHT_END        4   /* float index past the newest record */
-#define FI_LAYER             5   /* layer being drawn, 1 to 4 */
-#define FI_PASS              6   /* 0 normal pass, 1 super-sampling pass */
-#define FI_AVI_FPS           7   /* frames per second of video output (read only) */
-#define FI_BG_UPDATE         8   /* request: upload the background; 1 linear, 2 nearest, 3 mipmaps */
-#define FI_LAYER_SKIP        9   /* request: layers to pass over after this one (-1 repeats) */
-#define FI_BG_WIDTH         10   /* background width of this layer */
-#define FI_BG_HEIGHT        11   /* background height of this layer */
-#define FI_VIDEO_HOLD       12   /* request: rendered frames per video frame */
-#define FI_DATA_TEX_WIDTH   14   /* texel count of the data texture request */
-#define FI_VOL_TEX_WIDTH    16   /* size of the volume texture request */
-#define FI_VOL_TEX_HEIGHT   17
-#define FI_VOL_TEX_DEPTH    18
-#define FI_LAYER_FLAGS      19   /* request bits, LAYER_FLAG_... */
-#define FI_VIDEO_FRAME(n)   (20 + (n))  /* video frame counter of layer n, 0 to 3 */
-#define FI_LAYER_TEXTURE(n) (24 + (n))  /* GL texture of layer n's background (read only) */
-#define FI_CAPTURING        28   /* non-zero while capturing (read only) */
-#define FI_KEY_DOWN(key)    (key)  /* 1 while virtual key 32 to 255 is held: 'A', ' ', ... */
+#define FI_IMAGE_WIDTH 0     /* frame width (read only) */
+#define FI_IMAGE_HEIGHT 1    /* frame height (read only) */
+#define FI_FLIGHT_START 2    /* float index of the oldest flight record */
+#define FI_FLIGHT_HEAD 3     /* float index of the current record */
+#define FI_FLIGHT_END 4      /* float index past the newest record */
+#define FI_LAYER 5           /* layer being drawn, 1 to 4 */
+#define FI_PASS 6            /* 0 normal pass, 1 super-sampling pass */
+#define FI_AVI_FPS 7         /* frames per second of video output (read only) */
+#define FI_BG_UPDATE 8       /* request: upload the background; 1 linear, 2 nearest, 3 mipmaps */
+#define FI_LAYER_SKIP 9      /* request: layers to pass over after this one (-1 repeats) */
+#define FI_BG_WIDTH 10       /* background width of this layer */
+#define FI_BG_HEIGHT 11      /* background height of this layer */
+#define FI_VIDEO_HOLD 12     /* request: rendered frames per video frame */
+#define FI_DATA_TEX_WIDTH 14 /* texel count of the data texture request */
+#define FI_VOL_TEX_WIDTH 16  /* size of the volume texture request */
+#define FI_VOL_TEX_HEIGHT 17
+#define FI_VOL_TEX_DEPTH 18
+#define FI_LAYER_FLAGS 19              /* request bits, LAYER_FLAG_... */
+#define FI_VIDEO_FRAME(n) (20 + (n))   /* video frame counter of layer n, 0 to 3 */
+#define FI_LAYER_TEXTURE(n) (24 + (n)) /* GL texture of layer n's background (read only) */
+#define FI_CAPTURING 28                /* non-zero while capturing (read only) */
+#define FI_KEY_DOWN(key) (key)         /* 1 while virtual key 32 to 255 is held: 'A', ' ', ... */
 
-#define LAYER_FLAG_NO_RECTANGLE 1  /* draw the layer yourself; its program stays current */
-#define LAYER_FLAG_NO_1D        2  /* switch one-dimensional texturing off */
-#define LAYER_FLAG_NO_3D        4  /* switch three-dimensional texturing off */
-#define LAYER_FLAG_OFFSCREEN    8  /* draw into the off-screen float target */
+#define LAYER_FLAG_NO_RECTANGLE 1 /* draw the layer yourself; its program stays current */
+#define LAYER_FLAG_NO_1D 2        /* switch one-dimensional texturing off */
+#define LAYER_FLAG_NO_3D 4        /* switch three-dimensional texturing off */
+#define LAYER_FLAG_OFFSCREEN 8    /* draw into the off-screen float target */
 
 /* The two pointer requests live after the 256 words: set them with these. */
-#define FI_DATA_TEX(frameInfo) (*(void **)((char *)(frameInfo) + 1024))
-#define FI_VOL_TEX(frameInfo)  (*(void **)((char *)(frameInfo) + 1032))
+#define FI_DATA_TEX(frameInfo) (*(void**)((char*)(frameInfo) + 1024))
+#define FI_VOL_TEX(frameInfo) (*(void**)((char*)(frameInfo) + 1032))
 
 /* ---- AnimInfo: float words, animInfo[AI_...] ---------------------------- */
 
-#define AI_TIME              0   /* animation time; the script may change it */
-#define AI_SPEED             1   /* time step per frame */
-#define AI_DOF_SCALE         2
-#define AI_DOF_OFFSET        3
-#define AI_MAX_DEPTH         4
-#define AI_CAMERA_X          8   /* camera snapshot: write in udPre to move the camera */
-#define AI_CAMERA_Y          9
-#define AI_CAMERA_Z         10
-#define AI_CAMERA_QX        11   /* orientation quaternion x, y, z, w */
-#define AI_CAMERA_QY        12
-#define AI_CAMERA_QZ        13
-#define AI_CAMERA_QW        14
+#define AI_TIME 0  /* animation time; the script may change it */
+#define AI_SPEED 1 /* time step per frame */
+#define AI_DOF_SCALE 2
+#define AI_DOF_OFFSET 3
+#define AI_MAX_DEPTH 4
+#define AI_CAMERA_X 8 /* camera snapshot: write in udPre to move the camera */
+#define AI_CAMERA_Y 9
+#define AI_CAMERA_Z 10
+#define AI_CAMERA_QX 11 /* orientation quaternion x, y, z, w */
+#define AI_CAMERA_QY 12
+#define AI_CAMERA_QZ 13
+#define AI_CAMERA_QW 14
 
 /* ---- Flight records: flight[index + FR_...] ------------------------------ */
 
@@ -98,9 +97,9 @@ int SetupVolTex(const void *data, int width, int height, int depth, int componen
 #define FR_QY 5
 #define FR_QZ 6
 #define FR_QW 7
-#define FR_UDEF(n) (8 + (n))  /* udef[0] to udef[3] */
+#define FR_UDEF(n) (8 + (n)) /* udef[0] to udef[3] */
 #define FR_SIZE 12
 
-#define DEBUG_LINE_SIZE 260   /* the debug line holds 259 characters and a zero */
+#define DEBUG_LINE_SIZE 260 /* the debug line holds 259 characters and a zero */
 
 #endif

@@ -1,17 +1,17 @@
+#include "TempDir.h"
 #include "core/ProjectState.h"
 #include "persist/ProjectDefaults.h"
 #include "platform/HeadlessPlatform.h"
 #include "platform/ProgramDir.h"
-#include "TempDir.h"
 
-#include <gtest/gtest.h>
 #include <cstring>
+#include <gtest/gtest.h>
 
 namespace vortigo {
 namespace {
 
 class ProjectStateTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         test::copyDefaultTexts(m_dir);
         setProgramDirectory(m_dir.path());
@@ -53,7 +53,8 @@ TEST_F(ProjectStateTest, StartsWithTheDefaultsOfANewProject) {
     EXPECT_EQ(std::string(s.outputFile), m_dir.file("mandelbrot.avi"));
     EXPECT_TRUE(s.layers[0].active());
     EXPECT_NE(std::string(s.scriptText.get()).find("udSetup"), std::string::npos);
-    for (int i = 1; i < LAYER_COUNT; ++i) EXPECT_FALSE(s.layers[i].active());
+    for (int i = 1; i < LAYER_COUNT; ++i)
+        EXPECT_FALSE(s.layers[i].active());
     EXPECT_TRUE(m_platform.messageBoxes().empty());
 }
 
@@ -73,7 +74,8 @@ TEST_F(ProjectStateTest, ResetWritesOneFlightRecordOfTheResetCamera) {
     EXPECT_EQ(s.flightEnd, 12);
     const float* record = s.flightBuffer.get();
     const float expected[12] = {0, 0.0001f, -3.0f, 0, 0, 0, 0, 1, 1.5f, 0, 0, -2.0f};
-    for (int i = 0; i < 12; ++i) EXPECT_FLOAT_EQ(record[i], expected[i]) << "float " << i;
+    for (int i = 0; i < 12; ++i)
+        EXPECT_FLOAT_EQ(record[i], expected[i]) << "float " << i;
 }
 
 TEST_F(ProjectStateTest, ResetKeepsUdefRotationAndTheFirstLayersEditorState) {

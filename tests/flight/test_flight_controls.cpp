@@ -6,14 +6,14 @@
 #include "flight/QuatMath.h"
 #include "platform/HeadlessPlatform.h"
 
-#include <gtest/gtest.h>
 #include <cmath>
+#include <gtest/gtest.h>
 
 namespace vortigo {
 namespace {
 
 class FlightTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         setPlatform(&m_platform);
         ProjectState& s = state();
@@ -33,14 +33,16 @@ protected:
         s.flightRoll = 0;
         s.timeRunning = 0;
         s.shiftDown = s.ctrlDown = 0;
-        for (float& v : s.flightVelocity) v = 0;
+        for (float& v : s.flightVelocity)
+            v = 0;
         setCameraQuat(Quat{0, 0, 0, 1});
         s.flightMode = FLIGHT_STOPPED;
         s.renderRun.set();
         s.scriptReady.set();
         s.buffersReady.set();
         s.renderHold.set();
-        for (int k = 0; k < KEY_COUNT; ++k) s.keyDown[k] = 0;
+        for (int k = 0; k < KEY_COUNT; ++k)
+            s.keyDown[k] = 0;
         setPointerSource([this](int& x, int& y) {
             x = m_pointerX;
             y = m_pointerY;
@@ -143,7 +145,8 @@ TEST_F(FlightTest, TheWheelRollsOnlyInFreeFlight) {
 
 TEST_F(FlightTest, TenThousandSamplesLeave9999Records) {
     ProjectState& s = state();
-    for (int i = 0; i < 10000; ++i) record(static_cast<float>(i), static_cast<float>(i));
+    for (int i = 0; i < 10000; ++i)
+        record(static_cast<float>(i), static_cast<float>(i));
     EXPECT_EQ(s.flightStart, 12);
     EXPECT_EQ(s.flightEnd, 0);
     loadCameraFromRecord(s.flightStart);
@@ -152,7 +155,8 @@ TEST_F(FlightTest, TenThousandSamplesLeave9999Records) {
 
 TEST_F(FlightTest, MarkEndThenForeplayReplaysUpToTheRecordBeforeTheMark) {
     ProjectState& s = state();
-    for (int i = 0; i < 5; ++i) record(static_cast<float>(i), static_cast<float>(i));
+    for (int i = 0; i < 5; ++i)
+        record(static_cast<float>(i), static_cast<float>(i));
     s.flightHead = 36;
     s.flightEnd = s.flightHead; // Mark End
     s.flightHead = s.flightStart;

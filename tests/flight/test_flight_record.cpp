@@ -26,7 +26,7 @@ TEST(FlightIndex, StepsWrapAroundTheRing) {
 }
 
 class FlightRecordTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ProjectState& s = state();
         s.flightBuffer = std::make_unique<float[]>(FLIGHT_FLOATS);
@@ -37,7 +37,8 @@ protected:
 
 TEST_F(FlightRecordTest, RingHoldsAtMost9999Records) {
     ProjectState& s = state();
-    for (int i = 0; i < 9999; ++i) recordFlightSample();
+    for (int i = 0; i < 9999; ++i)
+        recordFlightSample();
     EXPECT_EQ(s.flightStart, 0);
     EXPECT_EQ(s.flightEnd, 119988);
     recordFlightSample(); // wraps to 0 and pushes the oldest record out

@@ -82,8 +82,7 @@ TEST(QuatTurn, ThreeAnglesComposeAsPTimesCTimesBTimesA) {
     quatToMatrix(normalizeQuat({0.1f, 0.2f, 0.3f, 0.9f}), axes);
     const QuatD p{0.5, -0.5, 0.5, 0.5};
     const double a = 0.4, b = -0.7, c = 1.1;
-    const QuatD want =
-        times(p, times(times(turn(axes[2], c), turn(axes[1], b)), turn(axes[0], a)));
+    const QuatD want = times(p, times(times(turn(axes[2], c), turn(axes[1], b)), turn(axes[0], a)));
     const QuatD reversed =
         times(p, times(times(turn(axes[0], a), turn(axes[1], b)), turn(axes[2], c)));
     ASSERT_GT(std::fabs(want.x - reversed.x) + std::fabs(want.w - reversed.w), 0.01);
@@ -93,7 +92,8 @@ TEST(QuatTurn, ThreeAnglesComposeAsPTimesCTimesBTimesA) {
 
 TEST(QuatSlerp, EqualQuaternionsStayPut) {
     const Quat q = normalizeQuat({0.1f, -0.4f, 0.3f, 0.8f});
-    for (float t : {0.0f, 0.25f, 0.5f, 0.7f, 1.0f}) expectQuatNear(slerpQuat(q, q, t), q);
+    for (float t : {0.0f, 0.25f, 0.5f, 0.7f, 1.0f})
+        expectQuatNear(slerpQuat(q, q, t), q);
 }
 
 TEST(QuatSlerp, OppositeQuaternionsCancelToIdentityHalfway) {
@@ -127,7 +127,8 @@ TEST(QuatToMatrix, IdentityQuarterTurnAndDoublePrecision) {
     Matrix3 m;
     quatToMatrix({0, 0, 0, 1}, m);
     for (int i = 0; i < 3; ++i)
-        for (int j = 0; j < 3; ++j) EXPECT_EQ(m[i][j], i == j ? 1.0 : 0.0);
+        for (int j = 0; j < 3; ++j)
+            EXPECT_EQ(m[i][j], i == j ? 1.0 : 0.0);
 
     quatToMatrix(axisAngleQuat(Axis{0, 0, 1}, PI / 2), m);
     EXPECT_NEAR(m[0][1], -1.0, 1e-6);
@@ -157,7 +158,7 @@ TEST(QuatVectorTimesMatrix, VectorIsARowAndSumsInDouble) {
 }
 
 class QuatCameraAngles : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ProjectState& s = state();
         std::copy(s.cameraRotation, s.cameraRotation + 3, savedRotation);
@@ -215,12 +216,12 @@ TEST_F(QuatCameraAngles, OrientationStartsFromIdentityAndKeepsMatrixInStep) {
 
     EXPECT_EQ(s.flightRoll, 0.0f);
     const Matrix3 identity{{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
-    expectQuatNear(quatFrom(s.cameraQuat),
-                   turnQuat({0, 0, 0, 1}, identity, 0.2f, -0.5f, 1.0f), 0);
+    expectQuatNear(quatFrom(s.cameraQuat), turnQuat({0, 0, 0, 1}, identity, 0.2f, -0.5f, 1.0f), 0);
     Matrix3 m;
     quatToMatrix(quatFrom(s.cameraQuat), m);
     for (int i = 0; i < 3; ++i)
-        for (int j = 0; j < 3; ++j) EXPECT_EQ(s.cameraMatrix[i][j], m[i][j]);
+        for (int j = 0; j < 3; ++j)
+            EXPECT_EQ(s.cameraMatrix[i][j], m[i][j]);
 }
 
 TEST_F(QuatCameraAngles, GimbalBranchUsesTheFirstTwoDiagonals) {

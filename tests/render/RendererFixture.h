@@ -21,13 +21,13 @@ struct Bgr {
 };
 
 class RendererFixture : public ScriptFixture {
-public:
+  public:
     void setLayer(int layer, const char* vertex, const char* fragment) {
         std::strcpy(state().layers[layer].vertexText.get(), vertex);
         std::strcpy(state().layers[layer].fragmentText.get(), fragment);
     }
 
-protected:
+  protected:
     // The script's udShutdown may use GL: it runs where the context is.
     void TearDown() override {
         onGl([] {
@@ -67,7 +67,8 @@ protected:
         bool ok = false;
         onGl([&] {
             ok = compileScript(script) && buildLayerPrograms(glState(), WindowId::Main);
-            for (int i = 0; ok && i < frames; ++i) drawFrame(pass, m_frame.data());
+            for (int i = 0; ok && i < frames; ++i)
+                drawFrame(pass, m_frame.data());
         });
         return ok;
     }

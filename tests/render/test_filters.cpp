@@ -1,10 +1,10 @@
 #include "render/Filters.h"
 
-#include <gtest/gtest.h>
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <gtest/gtest.h>
 #include <string>
 #include <thread>
 #include <vector>
@@ -24,7 +24,8 @@ const uint8_t* pixelAt(const uint8_t* f, int w, int x, int y) {
 }
 
 void addPixel(Acc& acc, const uint8_t* p) {
-    for (int c = 0; c < 3; ++c) acc.c[c] = acc.c[c] + float(p[c]);
+    for (int c = 0; c < 3; ++c)
+        acc.c[c] = acc.c[c] + float(p[c]);
 }
 
 void blendInto(uint8_t* d, const uint8_t* s, const Acc& m) {
@@ -47,7 +48,8 @@ void superSampleMergeReference(uint8_t* a, const uint8_t* b, int w, int h) {
             const uint8_t* centre = pixelAt(a, w, x, y);
             for (int c = 0; c < 3; ++c) {
                 float acc = float(centre[c]) * 0.5f;
-                for (const uint8_t* q : p) acc = acc + float(q[c]) * 0.125f;
+                for (const uint8_t* q : p)
+                    acc = acc + float(q[c]) * 0.125f;
                 out[c] = uint8_t(int(std::min(acc, 255.0f)));
             }
         }
@@ -60,7 +62,8 @@ void despeckleReference(const uint8_t* s, uint8_t* d, int w, int h) {
         Acc m;
         addPixel(m, p);
         addPixel(m, q);
-        for (float& v : m.c) v = v * 0.5f;
+        for (float& v : m.c)
+            v = v * 0.5f;
         return m;
     };
     for (int y : {0, h - 1})
@@ -71,14 +74,17 @@ void despeckleReference(const uint8_t* s, uint8_t* d, int w, int h) {
         for (int x = 1; x <= w - 2; ++x) {
             Acc m;
             for (int yy = y - 1; yy <= y + 1; ++yy)
-                for (int xx = x - 1; xx <= x + 1; ++xx) addPixel(m, src(xx, yy));
-            for (float& v : m.c) v = v * 0.11111111f;
+                for (int xx = x - 1; xx <= x + 1; ++xx)
+                    addPixel(m, src(xx, yy));
+            for (float& v : m.c)
+                v = v * 0.11111111f;
             blendInto(dst(x, y), src(x, y), m);
         }
         blendInto(dst(w - 1, y), src(w - 1, y), pairMean(src(w - 1, y - 1), src(w - 1, y + 1)));
     }
     for (int y : {0, h - 1})
-        for (int x : {0, w - 1}) std::memcpy(dst(x, y), src(x, y), 3);
+        for (int x : {0, w - 1})
+            std::memcpy(dst(x, y), src(x, y), 3);
 }
 
 // ---- Frames with guard bytes on both sides, so that a stray write shows in
@@ -177,7 +183,8 @@ TEST(FilterBitIdentity, DespeckleMatchesForEveryCentreAndEverySum) {
     for (int neighbours : {8, 2}) {
         std::vector<Pair> pairs;
         for (int centre = 0; centre < 256; ++centre)
-            for (int rest = 0; rest <= neighbours * 255; ++rest) pairs.push_back({centre, rest});
+            for (int rest = 0; rest <= neighbours * 255; ++rest)
+                pairs.push_back({centre, rest});
         const bool block = neighbours == 8;
         const int tiles = int((pairs.size() + 2) / 3);
         const int tilesX = block ? 640 : tiles;
@@ -214,7 +221,8 @@ TEST(FilterBitIdentity, DespeckleMatchesForEveryCentreAndEverySum) {
 TEST(FilterBitIdentity, TinyAndStripFramesStayInBoundsAndDefined) {
     std::vector<std::pair<int, int>> sizes = {{1, 7}, {7, 1}, {2, 9}, {9, 2}, {1, 300}, {300, 1}};
     for (int w = 1; w <= 4; ++w)
-        for (int h = 1; h <= 4; ++h) sizes.emplace_back(w, h);
+        for (int h = 1; h <= 4; ++h)
+            sizes.emplace_back(w, h);
     forEachIsa([&](int isa) {
         for (auto [w, h] : sizes) {
             const Frame s = randomFrame(w, h, uint32_t(w * 100 + h));
@@ -308,10 +316,10 @@ TEST(Despeckle, AnOutlierOf128OrMoreTakesTheMeanOfItsBlock) {
     Frame s(5, 5, 0), d(5, 5);
     setPixel(s, 2, 2, 144, 143, 0); // blue: 144 - 16 = 128; green: 143 - 15.9 < 128
     despeckle(s.data(), d.data(), 5, 5);
-    EXPECT_EQ(d.at(2, 2)[0], 16);   // the mean 144 / 9
-    EXPECT_EQ(d.at(2, 2)[1], 16);   // nearly the mean: 0.007 of 143 + 0.993 of 15.89
+    EXPECT_EQ(d.at(2, 2)[0], 16); // the mean 144 / 9
+    EXPECT_EQ(d.at(2, 2)[1], 16); // nearly the mean: 0.007 of 143 + 0.993 of 15.89
     EXPECT_EQ(d.at(2, 2)[2], 0);
-    EXPECT_EQ(d.at(1, 1)[0], 2);    // a neighbour moves 0.125 of the way to 16
+    EXPECT_EQ(d.at(1, 1)[0], 2); // a neighbour moves 0.125 of the way to 16
 }
 
 TEST(Despeckle, BordersUseOnlyTheirOwnRowOrColumn) {
@@ -320,14 +328,15 @@ TEST(Despeckle, BordersUseOnlyTheirOwnRowOrColumn) {
     const int w = 6, h = 5;
     Frame s(w, h), d(w, h);
     for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) setPixel(s, x, y, y % 2 ? 200 : 0, 90, x == 0 ? 250 : 10);
+        for (int x = 0; x < w; ++x)
+            setPixel(s, x, y, y % 2 ? 200 : 0, 90, x == 0 ? 250 : 10);
     despeckle(s.data(), d.data(), w, h);
-    EXPECT_EQ(d.at(2, 0)[0], 0);       // bottom row: neighbours 0 and 0
-    EXPECT_EQ(d.at(3, h - 1)[0], 0);   // top row likewise
-    EXPECT_EQ(d.at(0, 2)[0], 200);     // left column: 200 and 200 above and below
-    EXPECT_EQ(d.at(w - 1, 1)[0], 0);   // right column: 0 and 0
-    EXPECT_EQ(d.at(1, 0)[2], 122);     // 10 is 120 below the mean 130: 0.9375 of the way
-    EXPECT_EQ(d.at(0, 0)[2], 250);     // corners are copied
+    EXPECT_EQ(d.at(2, 0)[0], 0);     // bottom row: neighbours 0 and 0
+    EXPECT_EQ(d.at(3, h - 1)[0], 0); // top row likewise
+    EXPECT_EQ(d.at(0, 2)[0], 200);   // left column: 200 and 200 above and below
+    EXPECT_EQ(d.at(w - 1, 1)[0], 0); // right column: 0 and 0
+    EXPECT_EQ(d.at(1, 0)[2], 122);   // 10 is 120 below the mean 130: 0.9375 of the way
+    EXPECT_EQ(d.at(0, 0)[2], 250);   // corners are copied
     EXPECT_EQ(d.at(0, h - 1)[2], 250);
     // Strips: a row of one pixel height and a column of one pixel width.
     Frame row(3, 1), column(1, 3), out3(3, 1), out1(1, 3);
@@ -346,9 +355,11 @@ TEST(Despeckle, ConcurrentCallersEachGetTheExactResult) {
     despeckleReference(s1.data(), e1.data(), w, h);
     despeckleReference(s2.data(), e2.data(), w, h);
     std::thread other([&] {
-        for (int i = 0; i < 20; ++i) despeckle(s2.data(), d2.data(), w, h);
+        for (int i = 0; i < 20; ++i)
+            despeckle(s2.data(), d2.data(), w, h);
     });
-    for (int i = 0; i < 20; ++i) despeckle(s1.data(), d1.data(), w, h);
+    for (int i = 0; i < 20; ++i)
+        despeckle(s1.data(), d1.data(), w, h);
     other.join();
     EXPECT_EQ(d1.pixels(), e1.pixels());
     EXPECT_EQ(d2.pixels(), e2.pixels());

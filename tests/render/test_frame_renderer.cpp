@@ -1,7 +1,7 @@
 // One frame at a time on a real context: uniforms, the layer walk the
 // script steers, layer requests, faults, depth of field and shader logs.
-#include "script/ScriptCalls.h"
 #include "RendererFixture.h"
+#include "script/ScriptCalls.h"
 
 #include <cmath>
 
@@ -17,7 +17,9 @@ void expectNear(test::Bgr actual, test::Bgr expected) {
     EXPECT_NEAR(actual.r, expected.r, 1);
 }
 
-int byte(float v) { return static_cast<int>(std::lround(v * 255.0f)); }
+int byte(float v) {
+    return static_cast<int>(std::lround(v * 255.0f));
+}
 
 TEST_F(FrameRendererTest, EveryUniformReachesTheShader) {
     openFrame(64, 48);
@@ -42,7 +44,8 @@ void main() {
     else if (column < 3.0) gl_FragColor = vec4(rot.xyz, 1.0);
     else gl_FragColor = vec4(udef[31], maxDepth, float(superSample), 1.0);
 })");
-    ASSERT_TRUE(compileAndDraw("", 1, 1)) << testing::PrintToString(m_platform.messageBoxes().size());
+    ASSERT_TRUE(compileAndDraw("", 1, 1))
+        << testing::PrintToString(m_platform.messageBoxes().size());
     expectNear(pixel(5, 5), {byte(0.5f), 48, 64});
     expectNear(pixel(20, 30), {byte(0.3f), byte(0.2f), byte(0.1f)});
     expectNear(pixel(40, 47), {byte(0.8f), byte(0.6f), byte(0.4f)});
@@ -63,7 +66,9 @@ static int *frame;
 void udSetup(void *w, float *u, float *a, int *f, char *l) { frame = f; }
 void udPre(unsigned char *b, float *fl) { )";
 
-std::string skipScript(const std::string& body) { return SKIP_SCRIPT_HEAD + body + " }\n"; }
+std::string skipScript(const std::string& body) {
+    return SKIP_SCRIPT_HEAD + body + " }\n";
+}
 
 TEST_F(FrameRendererTest, TheScriptSteersTheLayerWalk) {
     openFrame(16, 16);
@@ -78,7 +83,8 @@ TEST_F(FrameRendererTest, TheScriptSteersTheLayerWalk) {
         compileAndDraw(skipScript("if (frame[FI_LAYER] == 1) frame[FI_LAYER_SKIP] = 1;").c_str()));
     EXPECT_EQ(walk(), (std::vector<int>{0, 2, 3}));
 
-    ASSERT_TRUE(compileAndDraw(skipScript("if (frame[FI_LAYER] == 2) frame[FI_LAYER_SKIP] = 2;").c_str()));
+    ASSERT_TRUE(
+        compileAndDraw(skipScript("if (frame[FI_LAYER] == 2) frame[FI_LAYER_SKIP] = 2;").c_str()));
     EXPECT_EQ(walk(), (std::vector<int>{0, 1}));
 
     // A skip below the first layer ends the frame instead of reading outside.
@@ -101,7 +107,8 @@ TEST_F(FrameRendererTest, AnInactiveLayerIsSteppedOverWithTheSkipStillSet) {
     state().layers[2].fragmentText[0] = 0; // inactive
     // From layer 1 the skip lands on the inactive layer 3, where it applies
     // once more and ends the walk before layer 4.
-    ASSERT_TRUE(compileAndDraw(skipScript("if (frame[FI_LAYER] == 1) frame[FI_LAYER_SKIP] = 1;").c_str()));
+    ASSERT_TRUE(
+        compileAndDraw(skipScript("if (frame[FI_LAYER] == 1) frame[FI_LAYER_SKIP] = 1;").c_str()));
     EXPECT_EQ(walk(), (std::vector<int>{0}));
 }
 
@@ -141,11 +148,13 @@ void udPre(unsigned char *b, float *fl) { zero = 1 / zero; }
 void udPost(void) { }
 void udPostFrame(unsigned char *p) { }
 void udResize(void) { }
-)", 3));
+)",
+                               3));
     ASSERT_EQ(m_platform.messageBoxes().size(), 1u);
     EXPECT_EQ(m_platform.messageBoxes()[0].text, "udPre caused an exception.");
     int keys = 0;
-    for (const auto& m : m_platform.postedMessages()) keys += m.type == MSG_KEYDOWN && m.p1 == 'X';
+    for (const auto& m : m_platform.postedMessages())
+        keys += m.type == MSG_KEYDOWN && m.p1 == 'X';
     EXPECT_EQ(keys, 1);
     EXPECT_EQ(entryPoint(UD_PRE), nullptr);
     EXPECT_EQ(entryPoint(UD_POST_FRAME), nullptr);
@@ -175,9 +184,8 @@ TEST_F(FrameRendererTest, ABrokenBuiltInProgramReportsLayer101WithoutLineRequest
         const GLuint program = gl.gl.glCreateProgram();
         const GLuint vertex = gl.gl.glCreateShader(GL_VERTEX_SHADER);
         const GLuint fragment = gl.gl.glCreateShader(GL_FRAGMENT_SHADER);
-        ok = compileAndLinkProgram(gl, WindowId::None, program, vertex, fragment,
-                                   DOF_VERTEX_SHADER, "void main() { broken }",
-                                   DOF_LAYER_INDEX, nullptr);
+        ok = compileAndLinkProgram(gl, WindowId::None, program, vertex, fragment, DOF_VERTEX_SHADER,
+                                   "void main() { broken }", DOF_LAYER_INDEX, nullptr);
     });
     EXPECT_FALSE(ok);
     ASSERT_EQ(m_platform.messageBoxes().size(), 1u);

@@ -2,8 +2,8 @@
 #include "render/FrameRenderer.h"
 #include "render/GlContext.h"
 
-#include <gtest/gtest.h>
 #include <cstring>
+#include <gtest/gtest.h>
 #include <thread>
 #include <vector>
 
@@ -29,7 +29,8 @@ TEST(GlContext, CreatesACurrentContextWithEveryEntryPointOnTheCallingThread) {
         EXPECT_NE(gl.gl.glGenerateMipmap, nullptr);
         EXPECT_TRUE(gl.framebufferSupported);
         EXPECT_NE(gl.framebufferObject, 0u);
-        for (GLuint t : gl.layerTexture) EXPECT_NE(t, 0u);
+        for (GLuint t : gl.layerTexture)
+            EXPECT_NE(t, 0u);
         EXPECT_TRUE(resetGlState(256, 128));
         releaseGlContext(gl);
         EXPECT_EQ(gl.glContext, EGL_NO_CONTEXT);
@@ -126,7 +127,8 @@ TEST(FrameReadBack, RepackingDropsTheFourthByteAndWritesNothingMore) {
     for (const bool portable : {false, true}) {
         for (int pixels = 0; pixels <= 41; ++pixels) {
             std::vector<uint8_t> bgra(static_cast<size_t>(pixels) * 4);
-            for (size_t i = 0; i < bgra.size(); ++i) bgra[i] = static_cast<uint8_t>(i * 7 + 1);
+            for (size_t i = 0; i < bgra.size(); ++i)
+                bgra[i] = static_cast<uint8_t>(i * 7 + 1);
             std::vector<uint8_t> bgr(static_cast<size_t>(pixels) * 3 + 16, 0xEE);
             repackPixels(bgra.data(), bgr.data(), pixels, portable);
             for (int p = 0; p < pixels; ++p)
@@ -147,10 +149,10 @@ TEST(FrameReadBack, AFrameLargerThanTheSurfaceReadsOnlyTheSurface) {
         const int width = 40, height = 20;
         std::vector<uint8_t> frame(width * height * 3 + 8, 0xEE);
         readBackFrame(frame.data(), width, height);
-        EXPECT_EQ(frame[0], 255);                       // inside the surface
-        EXPECT_EQ(frame[(15 + 7 * width) * 3], 255);    // its top right pixel
-        EXPECT_EQ(frame[(16 + 7 * width) * 3], 0);      // right of it: cleared
-        EXPECT_EQ(frame[(0 + 8 * width) * 3], 0);       // above it: cleared
+        EXPECT_EQ(frame[0], 255);                    // inside the surface
+        EXPECT_EQ(frame[(15 + 7 * width) * 3], 255); // its top right pixel
+        EXPECT_EQ(frame[(16 + 7 * width) * 3], 0);   // right of it: cleared
+        EXPECT_EQ(frame[(0 + 8 * width) * 3], 0);    // above it: cleared
         for (int i = width * height * 3; i < static_cast<int>(frame.size()); ++i)
             ASSERT_EQ(frame[i], 0xEE);
         releaseGlContext(gl);

@@ -1,8 +1,8 @@
 // The default project through the real render and post-processing threads
 // with no window at all.
-#include "render/HeadlessSession.h"
-#include "core/ProjectState.h"
 #include "TempDir.h"
+#include "core/ProjectState.h"
+#include "render/HeadlessSession.h"
 
 #include <gtest/gtest.h>
 
@@ -57,7 +57,7 @@ void writePpm(const std::string& path, const Image& image) {
 }
 
 class HeadlessSessionTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { test::copyDefaultTexts(m_dir); }
 
     HeadlessResult render(int width, int height, int frames, int flightMode,

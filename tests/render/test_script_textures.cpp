@@ -1,8 +1,8 @@
 #include "render/GlContext.h"
 #include "render/ScriptTextures.h"
 
-#include <gtest/gtest.h>
 #include <climits>
+#include <gtest/gtest.h>
 #include <thread>
 #include <vector>
 
@@ -45,7 +45,8 @@ GLint integer(GLenum name) {
 TEST(ScriptTexData, OneRowMakesA1DTextureOnUnit1WithNearestFiltering) {
     withGl([](GlState& gl) {
         std::vector<uint8_t> texels(256 * 3);
-        for (size_t i = 0; i < texels.size(); ++i) texels[i] = static_cast<uint8_t>(i * 7);
+        for (size_t i = 0; i < texels.size(); ++i)
+            texels[i] = static_cast<uint8_t>(i * 7);
         ASSERT_EQ(setupDataTex(texels.data(), 256, 1, 3, 0, 2), 0);
         EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
         EXPECT_NE(gl.dataTexture, 0u);
@@ -126,7 +127,8 @@ TEST(ScriptTexData, RowsAreReadTightlyPackedWhateverUnpackStateWasLeft) {
         // 3 RGB texels = 9-byte rows; with the default 4-byte alignment the
         // second row would be read from byte 12, past this 18-byte buffer.
         std::vector<uint8_t> texels(3 * 2 * 3);
-        for (size_t i = 0; i < texels.size(); ++i) texels[i] = static_cast<uint8_t>(10 + i);
+        for (size_t i = 0; i < texels.size(); ++i)
+            texels[i] = static_cast<uint8_t>(10 + i);
         glPixelStorei(GL_UNPACK_ALIGNMENT, 8);
         glPixelStorei(GL_UNPACK_ROW_LENGTH, 5);
         ASSERT_EQ(setupDataTex(texels.data(), 3, 2, 3, 0, 0), 0);
@@ -166,7 +168,8 @@ TEST(ScriptTexVolume, UploadsTheDefault3DTextureOnUnit2) {
     withGl([](GlState& gl) {
         if (!gl.gl.glTexImage3DEXT) GTEST_SKIP() << "no glTexImage3DEXT here";
         std::vector<uint8_t> texels(3 * 2 * 2 * 3); // odd rows: 9 bytes
-        for (size_t i = 0; i < texels.size(); ++i) texels[i] = static_cast<uint8_t>(i * 5);
+        for (size_t i = 0; i < texels.size(); ++i)
+            texels[i] = static_cast<uint8_t>(i * 5);
         ASSERT_EQ(setupVolTex(texels.data(), 3, 2, 2, 3, 0, 2), 0);
         EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
         EXPECT_EQ(integer(GL_ACTIVE_TEXTURE), GL_TEXTURE2);
@@ -279,7 +282,8 @@ TEST(ScriptTexBackground, BadLayerSizeOrPixelsChangeNothing) {
     withGl([](GlState& gl) {
         const std::vector<uint8_t> pixels(4 * 4 * 4, 7);
         uploadBackground(0, 4, 4, pixels.data(), 0);
-        for (int layer : {4, -1, 1000}) uploadBackground(layer, 2, 2, pixels.data(), 0);
+        for (int layer : {4, -1, 1000})
+            uploadBackground(layer, 2, 2, pixels.data(), 0);
         uploadBackground(0, -4, 4, pixels.data(), 0);
         uploadBackground(0, 4, 0, pixels.data(), 0);
         uploadBackground(0, INT_MAX, INT_MAX, pixels.data(), 0);

@@ -1,25 +1,25 @@
 // The three-thread handshake with the real render and post-processing
 // threads, a real EGL context, and the headless platform playing the
 // user-interface thread (this test's thread pumps its messages).
+#include "TempDir.h"
 #include "core/ProjectState.h"
 #include "flight/FlightControls.h"
 #include "persist/ProjectDefaults.h"
-#include "render/Workers.h"
 #include "platform/HeadlessPlatform.h"
 #include "platform/ProgramDir.h"
 #include "render/FramePipeline.h"
-#include "TempDir.h"
+#include "render/Workers.h"
 
-#include <gtest/gtest.h>
 #include <cstring>
 #include <filesystem>
 #include <future>
+#include <gtest/gtest.h>
 
 namespace vortigo {
 namespace {
 
 class WorkersTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         test::copyDefaultTexts(m_dir);
         m_dir.write("VORTOptions.ini", "[VORT]\nWidth=63\nHeight=37\nMaxWidth=128\nMaxHeight=96\n");
@@ -211,7 +211,8 @@ TEST_F(WorkersTest, AdvanceIsIgnoredWhileNothingIsReady) {
 TEST_F(WorkersTest, ExitEndsBothWorkersCallsUdShutdownAndFreesTheBuffers) {
     const std::string marker = m_dir.file("shut-down");
     const std::string script = "#include <stdio.h>\n"
-                               "void udShutdown(void) { fclose(fopen(\"" + marker + "\", \"w\")); }\n";
+                               "void udShutdown(void) { fclose(fopen(\"" +
+                               marker + "\", \"w\")); }\n";
     std::strcpy(state().scriptText.get(), script.c_str());
     startStudio();
     EXPECT_FALSE(std::filesystem::exists(marker));

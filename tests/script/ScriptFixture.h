@@ -2,12 +2,12 @@
 // program folder, and the headless platform recording every message.
 #pragma once
 
+#include "TempDir.h"
 #include "core/ProjectState.h"
 #include "persist/ProjectDefaults.h"
 #include "platform/HeadlessPlatform.h"
 #include "platform/ProgramDir.h"
 #include "script/ScriptHost.h"
-#include "TempDir.h"
 
 #include <cstring>
 #include <filesystem>
@@ -16,7 +16,7 @@
 namespace vortigo::test {
 
 class ScriptFixture : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         copyDefaultTexts(m_dir);
         setProgramDirectory(m_dir.path());
@@ -31,7 +31,8 @@ protected:
 
     std::vector<std::string> boxTexts() const {
         std::vector<std::string> texts;
-        for (const auto& box : m_platform.messageBoxes()) texts.push_back(box.text);
+        for (const auto& box : m_platform.messageBoxes())
+            texts.push_back(box.text);
         return texts;
     }
     std::vector<WindowMessage> posted(int type) const {

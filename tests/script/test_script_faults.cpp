@@ -18,15 +18,26 @@ constexpr const char* CAPTION = "Error in Animation Script";
 std::string scriptFaultingIn(const std::string& entry, const std::string& fault) {
     auto body = [&](const std::string& name) { return name == entry ? fault : std::string(); };
     return "static float *u; static volatile int zero; static int *volatile nowhere;\n"
-           "int recurse(int n) { volatile int pad[64]; pad[0] = n; return recurse(n + 1) + pad[0]; }\n"
+           "int recurse(int n) { volatile int pad[64]; pad[0] = n; return recurse(n + 1) + pad[0]; "
+           "}\n"
            "void exit(int); void abort(void);\n"
            "void udSetup(void *w, float *udef, float *a, int *f, char *l) { u = udef; " +
-           body("udSetup") + " }\n"
-           "void udShutdown(void) { u[1] += 1; " + body("udShutdown") + " }\n"
-           "void udPre(unsigned char *b, float *f) { " + body("udPre") + " }\n"
-           "void udPost(void) { " + body("udPost") + " }\n"
-           "void udPostFrame(unsigned char *p) { " + body("udPostFrame") + " }\n"
-           "void udResize(void) { " + body("udResize") + " }\n";
+           body("udSetup") +
+           " }\n"
+           "void udShutdown(void) { u[1] += 1; " +
+           body("udShutdown") +
+           " }\n"
+           "void udPre(unsigned char *b, float *f) { " +
+           body("udPre") +
+           " }\n"
+           "void udPost(void) { " +
+           body("udPost") +
+           " }\n"
+           "void udPostFrame(unsigned char *p) { " +
+           body("udPostFrame") +
+           " }\n"
+           "void udResize(void) { " +
+           body("udResize") + " }\n";
 }
 
 const char* const DIVIDE = "u[9] = 1 / zero;";
@@ -204,9 +215,7 @@ void writeThroughNull(void*) {
 TEST(FaultGuard, NestedGuardsAndTheOwnFloatingPointEnvironment) {
     int inner = -1;
     const int outer = runGuarded(
-        [](void* context) {
-            *static_cast<int*>(context) = runGuarded(writeThroughNull, nullptr);
-        },
+        [](void* context) { *static_cast<int*>(context) = runGuarded(writeThroughNull, nullptr); },
         &inner);
     EXPECT_EQ(inner, SIGSEGV);
     EXPECT_EQ(outer, 0);

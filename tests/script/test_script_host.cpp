@@ -19,7 +19,8 @@ void udShutdown(void) { u[1] += 1; u[2] = u[3]; }
 
 TEST_F(ScriptHostTest, AnEmptyScriptCompilesWithoutEntryPoints) {
     EXPECT_TRUE(compileScript(""));
-    for (int i = 0; i < ENTRY_COUNT; ++i) EXPECT_EQ(entryPoint(EntryPoint(i)), nullptr);
+    for (int i = 0; i < ENTRY_COUNT; ++i)
+        EXPECT_EQ(entryPoint(EntryPoint(i)), nullptr);
     EXPECT_TRUE(m_platform.messageBoxes().empty());
 }
 
@@ -107,7 +108,8 @@ TEST_F(ScriptHostTest, AnUndefinedFunctionFailsTheLinkAfterTheDiagnostic) {
 
 TEST_F(ScriptHostTest, AnErrorOnLine12GivesOneRequestForLine12) {
     std::string script;
-    for (int i = 1; i < 12; ++i) script += "int v" + std::to_string(i) + ";\n";
+    for (int i = 1; i < 12; ++i)
+        script += "int v" + std::to_string(i) + ";\n";
     script += "int broken = unknownName;\nint after;\n";
     EXPECT_FALSE(compileScript(script.c_str()));
     const auto boxes = m_platform.messageBoxes();
@@ -145,7 +147,7 @@ void udSetup(void *w, float *udef, float *a, int *f, char *line) { udef[3] = 5; 
     EXPECT_FLOAT_EQ(s.udef[1], 1.0f); // udShutdown ran once
     EXPECT_FLOAT_EQ(s.udef[2], 0.0f); // ...before the new udSetup
     EXPECT_FLOAT_EQ(s.udef[3], 5.0f);
-    ASSERT_TRUE(compileScript(""));   // the second script has no udShutdown
+    ASSERT_TRUE(compileScript("")); // the second script has no udShutdown
     EXPECT_FLOAT_EQ(s.udef[1], 1.0f);
 }
 
@@ -161,8 +163,10 @@ TEST_F(ScriptHostTest, GlobalsAreFoundByNameWhileTheScriptIsLoaded) {
 
 TEST_F(ScriptHostTest, TheLargestScriptCompiles) {
     std::string script = "int total(void) { return 0";
-    for (int i = 0; script.size() < TEXT_SIZE - 200; ++i) script += " + " + std::to_string(i % 97);
-    script += "; }\nvoid udSetup(void *w, float *u, float *a, int *f, char *l) { u[0] = total(); }\n";
+    for (int i = 0; script.size() < TEXT_SIZE - 200; ++i)
+        script += " + " + std::to_string(i % 97);
+    script +=
+        "; }\nvoid udSetup(void *w, float *u, float *a, int *f, char *l) { u[0] = total(); }\n";
     ASSERT_LE(script.size(), static_cast<size_t>(TEXT_SIZE - 1));
     EXPECT_TRUE(compileScript(script.c_str())) << ::testing::PrintToString(boxTexts());
     EXPECT_GT(state().udef[0], 0.0f);

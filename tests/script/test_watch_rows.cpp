@@ -28,16 +28,13 @@ void udPost(void) { counter++; }
 )";
 
 class WatchRowsTest : public test::ScriptFixture {
-protected:
+  protected:
     void SetUp() override {
         test::ScriptFixture::SetUp();
         ASSERT_TRUE(compileScript(SCRIPT));
     }
 
-    template <typename T>
-    T* global(const char* name) {
-        return static_cast<T*>(findGlobal(name));
-    }
+    template <typename T> T* global(const char* name) { return static_cast<T*>(findGlobal(name)); }
 };
 
 WatchRow row(const char* name, const char* offset, int type, const char* value = "") {
@@ -56,7 +53,8 @@ TEST_F(WatchRowsTest, ReadFormatsEachTypeAtItsOffset) {
     WatchResult result = watchRows(rows, false);
     EXPECT_EQ(result.outcome, WatchOutcome::Done);
     EXPECT_EQ(values(rows), (std::array<std::string, 4>{"7", "2.250000", "42.", "Q"}));
-    for (Status s : result.rows) EXPECT_EQ(s, Status::Shown);
+    for (Status s : result.rows)
+        EXPECT_EQ(s, Status::Shown);
 
     rows = {row("shorts", "1", WATCH_SHORT), row("bytes", "1", WATCH_BYTE),
             row("pointers", "0", WATCH_POINTER), row("ints", " 2", WATCH_INT)};
@@ -77,11 +75,13 @@ TEST_F(WatchRowsTest, ReadFollowsTheRunningScript) {
 }
 
 TEST_F(WatchRowsTest, WriteStoresOnlyTheAddressedElement) {
-    WatchRowSet rows = {row("counter", "0", WATCH_INT, "42"), row("floats", "2", WATCH_FLOAT, "2.5"),
-                        row("real", "0", WATCH_DOUBLE, "0.1"), row("letter", "0", WATCH_CHAR, "xyz")};
+    WatchRowSet rows = {
+        row("counter", "0", WATCH_INT, "42"), row("floats", "2", WATCH_FLOAT, "2.5"),
+        row("real", "0", WATCH_DOUBLE, "0.1"), row("letter", "0", WATCH_CHAR, "xyz")};
     const WatchResult result = watchRows(rows, true);
     EXPECT_EQ(result.outcome, WatchOutcome::Done);
-    for (Status s : result.rows) EXPECT_EQ(s, Status::Stored);
+    for (Status s : result.rows)
+        EXPECT_EQ(s, Status::Stored);
     EXPECT_EQ(*global<int>("counter"), 42);
     const float* floats = global<float>("floats");
     EXPECT_EQ(floats[1], 1.5f);
@@ -94,8 +94,9 @@ TEST_F(WatchRowsTest, WriteStoresOnlyTheAddressedElement) {
 }
 
 TEST_F(WatchRowsTest, ShortsAndBytesKeepTheLowBitsAndTheirNeighbours) {
-    WatchRowSet rows = {row("shorts", "1", WATCH_SHORT, "70000"), row("bytes", "1", WATCH_BYTE, "300"),
-                        row("bytes", "2", WATCH_BYTE, "-1"), row("ints", "1", WATCH_INT, "-5x")};
+    WatchRowSet rows = {row("shorts", "1", WATCH_SHORT, "70000"),
+                        row("bytes", "1", WATCH_BYTE, "300"), row("bytes", "2", WATCH_BYTE, "-1"),
+                        row("ints", "1", WATCH_INT, "-5x")};
     ASSERT_EQ(watchRows(rows, true).outcome, WatchOutcome::Done);
     const short* shorts = global<short>("shorts");
     EXPECT_EQ(shorts[0], 10);
@@ -153,7 +154,8 @@ TEST_F(WatchRowsTest, EmptyValueTextStoresNothing) {
 
 TEST_F(WatchRowsTest, RowsWithoutNameOrTypeAreSkippedSilently) {
     WatchRowSet rows = {row("", "0", WATCH_INT, "keep"), row("counter", "0", -1, "keep"),
-                        row("counter", "0", WATCH_TYPE_COUNT, "keep"), row("counter", "0", WATCH_INT, "old")};
+                        row("counter", "0", WATCH_TYPE_COUNT, "keep"),
+                        row("counter", "0", WATCH_INT, "old")};
     WatchResult result = watchRows(rows, false);
     EXPECT_EQ(result.rows, (std::array<Status, 4>{Status::Skipped, Status::Skipped, Status::Skipped,
                                                   Status::Shown}));
@@ -167,14 +169,16 @@ TEST_F(WatchRowsTest, RowsWithoutNameOrTypeAreSkippedSilently) {
 TEST_F(WatchRowsTest, AWildOffsetFaultsAndStopsTheRemainingRows) {
     // 2^41 bytes past the script's memory: beyond every mapping.
     const std::string wild = std::to_string(uint64_t(1) << 39);
-    WatchRowSet rows = {row("counter", "0", WATCH_INT, "1"), row("ints", wild.c_str(), WATCH_INT, "2"),
-                        row("ints", "1", WATCH_INT, "3"), row("", "0", WATCH_INT, "4")};
+    WatchRowSet rows = {row("counter", "0", WATCH_INT, "1"),
+                        row("ints", wild.c_str(), WATCH_INT, "2"), row("ints", "1", WATCH_INT, "3"),
+                        row("", "0", WATCH_INT, "4")};
     WatchResult result = watchRows(rows, false);
     EXPECT_EQ(result.outcome, WatchOutcome::Fault);
     EXPECT_EQ(result.faultRow, 1);
-    EXPECT_TRUE(result.faultSignal == SIGSEGV || result.faultSignal == SIGBUS) << result.faultSignal;
-    EXPECT_EQ(result.rows, (std::array<Status, 4>{Status::Shown, Status::Faulted, Status::NotReached,
-                                                  Status::NotReached}));
+    EXPECT_TRUE(result.faultSignal == SIGSEGV || result.faultSignal == SIGBUS)
+        << result.faultSignal;
+    EXPECT_EQ(result.rows, (std::array<Status, 4>{Status::Shown, Status::Faulted,
+                                                  Status::NotReached, Status::NotReached}));
     EXPECT_EQ(values(rows), (std::array<std::string, 4>{"7", "2", "3", "4"}));
     EXPECT_FALSE(insideGuard());
 
@@ -214,8 +218,10 @@ TEST_F(WatchRowsTest, OffsetsThatWouldWrapAroundAreFaultsWithoutAnyAccess) {
     // offsets would land there.
     const unsigned char* around = reinterpret_cast<unsigned char*>(global<int>("ints")) - 16;
     std::vector<unsigned char> before(around, around + 28);
-    for (const char* offset : {"18446744073709551615", "4611686018427387904", "99999999999999999999999", "-1"}) {
-        WatchRowSet rows = {row("ints", offset, WATCH_INT, "5"), row("counter", "0", WATCH_INT, "6")};
+    for (const char* offset :
+         {"18446744073709551615", "4611686018427387904", "99999999999999999999999", "-1"}) {
+        WatchRowSet rows = {row("ints", offset, WATCH_INT, "5"),
+                            row("counter", "0", WATCH_INT, "6")};
         const WatchResult result = watchRows(rows, true);
         EXPECT_EQ(result.outcome, WatchOutcome::Fault) << offset;
         EXPECT_EQ(result.faultSignal, 0) << offset;
@@ -277,7 +283,8 @@ TEST(WatchFormat, GcvtFifteenDigits) {
 TEST_F(WatchRowsTest, NumbersIgnoreTheDesktopLocale) {
     if (!std::setlocale(LC_ALL, "de_DE.UTF-8") && !std::setlocale(LC_ALL, "de_DE.utf8"))
         GTEST_SKIP() << "no locale with a decimal comma is installed";
-    WatchRowSet rows = {row("floats", "0", WATCH_FLOAT, "2.75"), row("real", "0", WATCH_DOUBLE, "1.5e3")};
+    WatchRowSet rows = {row("floats", "0", WATCH_FLOAT, "2.75"),
+                        row("real", "0", WATCH_DOUBLE, "1.5e3")};
     const WatchResult written = watchRows(rows, true);
     watchRows(rows, false);
     std::setlocale(LC_ALL, "C");
@@ -288,7 +295,9 @@ TEST_F(WatchRowsTest, NumbersIgnoreTheDesktopLocale) {
 }
 
 int g_hookCalls = 0;
-void countHook() { ++g_hookCalls; }
+void countHook() {
+    ++g_hookCalls;
+}
 
 TEST(WatchRefreshHook, CallsTheInstalledHookOnly) {
     g_hookCalls = 0;

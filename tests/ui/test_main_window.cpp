@@ -1,11 +1,11 @@
 // The editor window's commands on Qt's offscreen platform: layers and
 // kinds with their titles and scroll positions, Find, go-to-line, Delete
 // Layer and what counts as an edit.
-#include "ui/MainWindow.h"
 #include "core/ProjectState.h"
 #include "platform/HeadlessPlatform.h"
 #include "resources/Resources.h"
 #include "script/ScriptFixture.h"
+#include "ui/MainWindow.h"
 
 #include <QApplication>
 #include <QPlainTextEdit>
@@ -20,12 +20,13 @@ namespace {
 
 std::string numberedLines(const char* prefix, int count) {
     std::string text;
-    for (int i = 1; i <= count; ++i) text += std::string(prefix) + " line " + std::to_string(i) + "\n";
+    for (int i = 1; i <= count; ++i)
+        text += std::string(prefix) + " line " + std::to_string(i) + "\n";
     return text;
 }
 
 class MainWindowTest : public test::ScriptFixture {
-protected:
+  protected:
     void SetUp() override {
         test::ScriptFixture::SetUp();
         ProjectState& s = state();

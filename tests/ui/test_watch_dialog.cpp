@@ -27,7 +27,7 @@ struct Box {
 
 // Counts the queued calls delivered to the application object.
 class MetaCallCounter : public QObject {
-public:
+  public:
     int calls = 0;
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (watched == qApp && event->type() == QEvent::MetaCall) ++calls;
@@ -36,7 +36,7 @@ public:
 };
 
 class WatchDialogTest : public test::ScriptFixture {
-protected:
+  protected:
     void SetUp() override {
         test::ScriptFixture::SetUp();
         ASSERT_TRUE(compileScript(SCRIPT));
@@ -60,7 +60,8 @@ protected:
     void click(int id) const { qobject_cast<QAbstractButton*>(m_dialog->control(id))->click(); }
 
     // Fills row r the way a user would.
-    void fillRow(int r, const char* name, int type, const char* offset = "0", const char* value = nullptr) {
+    void fillRow(int r, const char* name, int type, const char* offset = "0",
+                 const char* value = nullptr) {
         edit(IDC_WATCH_NAME[r])->setText(QString::fromLatin1(name));
         edit(IDC_WATCH_OFFSET[r])->setText(QString::fromLatin1(offset));
         combo(IDC_WATCH_TYPE[r])->setCurrentIndex(type);
@@ -83,7 +84,8 @@ TEST_F(WatchDialogTest, OpensOnceWithTheDesignedControls) {
     EXPECT_EQ(watchDialog(), m_dialog);
 
     for (int r = 0; r < WATCH_ROW_COUNT; ++r) {
-        ASSERT_TRUE(edit(IDC_WATCH_NAME[r]) && edit(IDC_WATCH_VALUE[r]) && combo(IDC_WATCH_TYPE[r]));
+        ASSERT_TRUE(edit(IDC_WATCH_NAME[r]) && edit(IDC_WATCH_VALUE[r]) &&
+                    combo(IDC_WATCH_TYPE[r]));
         EXPECT_EQ(edit(IDC_WATCH_OFFSET[r])->text(), "0");
         QComboBox* type = combo(IDC_WATCH_TYPE[r]);
         EXPECT_EQ(type->currentIndex(), -1);
