@@ -9,8 +9,8 @@ ProjectState::ProjectState()
     : imageWidth(frameInfo.imageWidth), imageHeight(frameInfo.imageHeight),
       aviFps(frameInfo.aviFps), dofScale(animInfo.dofScale), dofOffset(animInfo.dofOffset),
       maxDepth(animInfo.maxDepth), animationSpeed(animInfo.animationSpeed),
-      animTime(animInfo.animTime), keyDown(frameInfo.keyDown), flightHead(frameInfo.flightHead),
-      flightEnd(frameInfo.flightEnd), flightStart(frameInfo.flightStart),
+      animTime(animInfo.animTime), flightHead(frameInfo.flightHead), flightEnd(frameInfo.flightEnd),
+      flightStart(frameInfo.flightStart), keyDown(frameInfo.keyDown),
       capturing(frameInfo.capturing) {
     for (int i = 0; i < LAYER_COUNT; ++i)
         layers[i].videoFrameCounter = &frameInfo.videoFrameCounter[i];

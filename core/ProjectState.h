@@ -2,11 +2,7 @@
 // time, udef, flight ring, file names, texts, editor state, run-control flags
 // and frame buffers. It is reached directly through `state()`.
 //
-// Threads: the user-interface thread writes settings, camera fields, texts and
-// file names, and only while the render thread is idle for anything the
-// render thread reads outside its compile case. The render thread and the
-// post-processing thread read settings and own the frame buffers as the
-// frame pipeline describes. Run-control flags are RunFlags (release/acquire).
+// Threads: see the groups of ProjectState below.
 #pragma once
 
 #include "core/RunFlags.h"
@@ -89,15 +85,24 @@ struct LayerSlot {
     }
 };
 
+// Fields are grouped by the thread that may write them; a group's comment
+// says when. Readers on other threads rely on the hand-offs of the run-control
+// flags (release/acquire) for what they see.
 struct ProjectState {
     ProjectState();
     ProjectState(const ProjectState&) = delete;
     ProjectState& operator=(const ProjectState&) = delete;
 
-    // Blocks shared with the script: the fields below that are references
-    // live in them, so a script's write is the field's new value.
+    // ---- Shared with the script ------------------------------------------
+    // The script reads and writes these words in place from whichever thread
+    // runs it; the fields below that are references live in them, so a
+    // script's write is the field's new value.
     FrameInfo frameInfo{};
     AnimInfo animInfo{};
+
+    // ---- User-interface thread, while the render thread rests ------------
+    // (the idle test passed, or renderHold set and no frame in flight). The
+    // render thread reads them while it draws or compiles.
 
     // Image and output settings.
     int32_t& imageWidth;
@@ -118,23 +123,15 @@ struct ProjectState {
     float flightAcceleration = 0.0005f;
     float flightRotationSpeed = 1.0f;
 
-    // Editor appearance and window placement.
-    char fontFamily[32]{};
-    int fontSize = 10;
-    Colour textColour{};
-    Colour backgroundColour{};
-    int traceWindowLeft = 0, traceWindowTop = 0;
-    int editWindowLeft = 520, editWindowTop = 0;
-    int editWindowWidth = 512, editWindowHeight = 640;
-
-    // Limits and compiler paths.
+    // Limits and compiler paths (read once at start-up and by every New).
     int maxWidth = 1920;
     int maxHeight = 1080;
     int maxUdef = 32;
     Path libraries{};
     Path includePath{};
 
-    // Camera and animation.
+    // Camera and animation: the motion step writes them while renderHold is
+    // set, before it releases the next frame.
     float xCenter = 0.0f, yCenter = 0.0f, zLens = 0.0f;
     float& animTime;
     uint8_t timeRunning = 0;
@@ -142,68 +139,79 @@ struct ProjectState {
     float cameraQuat[4]{0, 0, 0, 1};
     double cameraMatrix[3][3]{{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
 
-    // Flight control state (never stored).
-    std::atomic<int> flightMode{FLIGHT_STOPPED};
-    float flightVelocity[3]{};
-    float flightRoll = 0.0f;
-    float flightStep[3]{};
-    uint8_t shiftDown = 0, ctrlDown = 0;
-    int32_t* keyDown; // keyDown[k - KEY_FIRST] is virtual key k; lives in FrameInfo
-
     // User-defined parameters: maxUdef floats, allocated once at start-up.
     std::unique_ptr<float[]> udef;
 
-    // Flight recording.
+    // Flight recording: the ring and its marks (the marks live in FrameInfo).
     std::unique_ptr<float[]> flightBuffer;
     int32_t& flightHead;
     int32_t& flightEnd;
     int32_t& flightStart;
     Path flightFile{};
 
-    // File names.
+    // File names and texts: the compile case reads the texts.
     Path projectFile{};
     Path outputFile{};
     Path audioFile{};
     Path scriptFile{};
-
-    // Texts.
     TextBuffer scriptText;
-    TextBuffer debugText;
     std::array<LayerSlot, LAYER_COUNT> layers;
 
-    // Editor state.
+    // ---- User-interface thread only -------------------------------------
+    // Flight control state (never stored).
+    float flightVelocity[3]{};
+    float flightRoll = 0.0f;
+    float flightStep[3]{};
+    uint8_t shiftDown = 0, ctrlDown = 0;
+    int32_t* keyDown; // keyDown[k - KEY_FIRST] is virtual key k; lives in FrameInfo
+
+    // Editor appearance, window placement and editor state.
+    char fontFamily[32]{};
+    int fontSize = 10;
+    Colour textColour{};
+    Colour backgroundColour{};
+    int traceWindowLeft = 0, traceWindowTop = 0;
+    int editWindowLeft = 520, editWindowTop = 0;
+    int editWindowWidth = 512, editWindowHeight = 640;
     int currentLayer = 0;
     int currentKind = KIND_FRAGMENT;
     uint8_t scriptDirty = 0;
     int scriptTopLine = 0, debugTopLine = 0;
     char scratchLine[DEBUG_LINE_SIZE]{};
     char findText[PATH_SIZE]{};
-
     DisplayHeader displayHeader{};
 
-    // Run-time status.
-    int32_t& capturing;
-    std::atomic<int> frameMs{0};
-    int64_t lastFrameTick = 0;
-    std::atomic<uint8_t> watchOpen{0};
-    std::atomic<bool> mainWindowExists{false};
-
-    // Run-control flags.
-    RunFlag renderRun, renderHold, frameReady, compileRequest, runAfterCompile, scriptReady,
-        resizeRequest, buffersReady, postQuit;
-
+    // ---- Render thread ---------------------------------------------------
     // Frame buffers: imageWidth x imageHeight pixels of 3 bytes (blue, green,
-    // red), bottom row first, rows not padded. Allocated only by the frame
-    // buffer allocation on the render thread; renderTarget belongs to the
-    // render thread, shownFrame to whichever side frameReady says.
+    // red), bottom row first, rows not padded. Only the frame-buffer
+    // allocation (render thread, post-processing idle, under
+    // frameBufferMutex) allocates or frees them. renderTarget and ringIndex
+    // belong to the render thread; the frame behind shownFrame belongs to
+    // whichever side frameReady says.
     ByteBuffer frameRing[2];
     int ringIndex = 0;
     uint8_t* renderTarget = nullptr;
-    std::atomic<uint8_t*> shownFrame{nullptr};
     ByteBuffer extraFrame;
     std::unique_ptr<float[]> zBuffer;
     int frameBytes = 0; // size in bytes of each allocated frame buffer, 0 when none
     int frameWidth = 0, frameHeight = 0; // size the buffers were allocated for
+    int64_t lastFrameTick = 0;
+
+    // Debug output: appended by whichever thread ran the script, under the
+    // debug log's lock; the user-interface thread empties it on reset.
+    TextBuffer debugText;
+
+    // ---- Atomics: any thread ---------------------------------------------
+    std::atomic<int> flightMode{FLIGHT_STOPPED}; // the idle test stops the flight
+    std::atomic<uint8_t*> shownFrame{nullptr}; // render thread hands over, post-processing may swap
+    std::atomic<int> frameMs{0};               // render thread
+    std::atomic<uint8_t> watchOpen{0};         // user-interface thread
+    std::atomic<bool> mainWindowExists{false}; // user-interface thread
+    int32_t& capturing;                        // in FrameInfo; see the capture writer
+
+    // Run-control flags (release/acquire).
+    RunFlag renderRun, renderHold, frameReady, compileRequest, runAfterCompile, scriptReady,
+        resizeRequest, buffersReady, postQuit;
 };
 
 ProjectState& state();

@@ -205,9 +205,11 @@ void MainWindow::onCommand(int id) {
         openFind();
         break;
     case CMD_REWIND:
+        if (!ringIsIdle(id)) break;
         s.flightHead = flightIndexInRange(s.flightStart);
         break;
     case CMD_JUMP_TO_END:
+        if (!ringIsIdle(id)) break;
         s.flightHead = flightIndexInRange(s.flightEnd);
         break;
     case CMD_REPLAY_BACKWARD:
@@ -226,9 +228,11 @@ void MainWindow::onCommand(int id) {
         if (m_trace) m_trace->keyDown('S');
         break;
     case CMD_MARK_BEGINNING:
+        if (!ringIsIdle(id)) break;
         s.flightStart = flightIndexInRange(s.flightHead);
         break;
     case CMD_MARK_END:
+        if (!ringIsIdle(id)) break;
         s.flightEnd = flightIndexInRange(s.flightHead);
         break;
     case CMD_RECORD_DATA:
@@ -236,9 +240,11 @@ void MainWindow::onCommand(int id) {
         m_actions[CMD_RECORD_DATA]->setChecked(s.timeRunning);
         break;
     case CMD_SMOOTH:
+        if (!ringIsIdle(id)) break;
         smoothFlight();
         break;
     case CMD_CLEAR_FLIGHT:
+        if (!ringIsIdle(id)) break;
         s.flightStart = s.flightHead = s.flightEnd = 0;
         break;
     case CMD_DELETE_LAYER:
@@ -247,6 +253,15 @@ void MainWindow::onCommand(int id) {
     default:
         break;
     }
+}
+
+// The flight ring's marks are shared with the render thread (the script sees
+// them): they change only while it rests, else the command comes back later.
+bool MainWindow::ringIsIdle(int id) {
+    if (idleTest()) return true;
+    QMetaObject::invokeMethod(
+        this, [this, id] { onCommand(id); }, Qt::QueuedConnection);
+    return false;
 }
 
 void MainWindow::onFunctionKey(int virtualKey) {

@@ -58,6 +58,7 @@ class MainWindow : public QMainWindow {
 
   private:
     void buildMenus();
+    bool ringIsIdle(int id);
     QAction* addCommand(QMenu* menu, const QString& text, int id, bool enabled);
     void switchKind(int kind);
     void switchLayer(int layer);
