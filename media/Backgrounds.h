@@ -1,0 +1,18 @@
+// Turning a background file into a layer's pixels: the decoder is chosen by
+// the file's extension (JPG, TGA, BMP, AVI).
+//
+// Threads: the user-interface thread while the render thread rests, or the
+// render thread itself for a script-switched background.
+#pragma once
+
+#include <cstdint>
+
+namespace vortigo {
+
+// Replaces layer `layer`'s background with the file at `path`; `counter` is
+// the layer's video frame counter. 1 when the layer now has pixels to
+// upload, else 0 (the layer is then without a background). The caller
+// stores the result in the layer's backgroundChanged.
+uint8_t loadBackground(int layer, const char* path, int32_t* counter);
+
+} // namespace vortigo
