@@ -31,7 +31,7 @@ struct alignas(8) FrameInfo {
     int32_t bgWidth;              // 10
     int32_t bgHeight;             // 11
     int32_t videoHold;            // 12
-    int32_t reservedDataTex;      // 13: a 32-bit pointer slot on the original layout, ignored
+    int32_t reservedDataTex;      // 13: held a 32-bit pointer on 32-bit builds; ignored
     int32_t dataTexWidth;         // 14
     int32_t reservedVolTex;       // 15: likewise
     int32_t volTexWidth;          // 16

@@ -50,8 +50,8 @@ class OptionReader {
     const IniFile& m_file;
 };
 
-// "%f" text, written in full even past the 15 characters the field was
-// designed for. Only a text the reader would cut (more than 31 characters,
+// "%f" text, written in full even past the 15 characters other readers of
+// the file may expect. Only a text the reader would cut (more than 31 characters,
 // magnitudes from about 10^24) goes out in the shortest scientific form
 // instead, so every written value reads back as itself.
 std::string realText(float value) {

@@ -17,7 +17,7 @@ enum class MsgIcon { None, Error, Warning, Information, Question };
 enum class MsgAnswer { Ok, Cancel, Yes, No };
 
 // Private window messages, numbered as the first user message (1024) plus an
-// offset, as the design numbers them.
+// offset; scripts and tests rely on these numbers.
 constexpr int MSG_ADVANCE = 1057;   // to the Trace window: one motion step, one frame
 constexpr int MSG_GOTO_LINE = 1059; // to the main window: p1 line from 1, p2 text kind
 constexpr int MSG_KEYDOWN = 0x0100; // a key pressed: p1 the virtual-key code

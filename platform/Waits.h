@@ -18,7 +18,7 @@ bool waitUntil(const std::function<bool()>& done, int limitMs);
 
 using Clock = std::chrono::steady_clock;
 
-// Milliseconds of the monotonic clock; the design's tick count.
+// Milliseconds of the monotonic clock: the studio's tick count.
 int64_t tickCountMs();
 
 } // namespace vortigo

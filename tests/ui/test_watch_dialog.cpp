@@ -75,7 +75,7 @@ class WatchDialogTest : public test::ScriptFixture {
     std::vector<Box> m_boxes;
 };
 
-TEST_F(WatchDialogTest, OpensOnceWithTheDesignedControls) {
+TEST_F(WatchDialogTest, OpensOnceWithItsControls) {
     EXPECT_EQ(m_dialog->windowTitle(), "Watch Animation Script Globals");
     EXPECT_FALSE(m_dialog->isModal());
     EXPECT_EQ(m_dialog->parentWidget(), m_owner);
