@@ -114,7 +114,10 @@ TEST_F(HeadlessSessionTest, SuperSamplingAndDespeckleRunInThePipeline) {
     superSampleMerge(merged.data(), plain.bgr.data(), 97, 61);
     despeckle(merged.data(), expected.data(), 97, 61);
     ASSERT_NE(expected, plain.bgr); // the filters change this picture
-    EXPECT_EQ(m_last.bgr, expected);
+    size_t differing = 0;
+    for (size_t i = 0; i < expected.size(); ++i)
+        differing += m_last.bgr[i] != expected[i];
+    EXPECT_EQ(differing, 0u) << "channel values differ from the filters applied by hand";
 }
 
 TEST_F(HeadlessSessionTest, TheDefaultProjectMatchesItsGoldenImage) {
