@@ -3,6 +3,7 @@
 #include "core/ProjectState.h"
 #include "flight/FlightControls.h"
 #include "persist/ProjectDefaults.h"
+#include "platform/VirtualKeys.h"
 #include "render/Workers.h"
 #include "resources/Resources.h"
 #include "ui/AboutDialog.h"
@@ -36,7 +37,7 @@ class KeyRouter : public QObject {
         if (event->type() != QEvent::KeyPress || !g_main) return false;
         auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() >= Qt::Key_F1 && key->key() <= Qt::Key_F12) {
-            g_main->onFunctionKey(112 + (key->key() - Qt::Key_F1));
+            g_main->onFunctionKey(VK_F1 + (key->key() - Qt::Key_F1));
             return true;
         }
         if ((key->modifiers() & Qt::AltModifier) &&
@@ -106,11 +107,10 @@ int runStudio(int argc, char** argv) {
     QApplication::setWindowIcon(programIcon());
 
     QtPlatform qtPlatform;
-    setPlatform(&qtPlatform);
+    ScopedPlatform installed(&qtPlatform);
 
     if (!initialiseProjectState()) {
         std::fprintf(stderr, "vortigo: not enough memory for the project buffers\n");
-        setPlatform(nullptr);
         return 1;
     }
 
@@ -157,7 +157,6 @@ int runStudio(int argc, char** argv) {
     g_trace = nullptr;
     delete trace;
     delete mainWindow;
-    setPlatform(nullptr);
     return code;
 }
 

@@ -71,7 +71,7 @@ double pipelineFps(const Layer& layer, int width, int height, int frames, double
 // Frames per second of drawing and reading back in one loop on one thread.
 double plainFps(const Layer& layer, int width, int height, int frames) {
     HeadlessPlatform headless;
-    setPlatform(&headless);
+    ScopedPlatform installed(&headless);
     initialiseProjectState();
     state().imageWidth = width;
     state().imageHeight = height;
@@ -96,7 +96,6 @@ double plainFps(const Layer& layer, int width, int height, int frames) {
     });
     thread.join();
     releaseProjectBuffers();
-    setPlatform(nullptr);
     return fps;
 }
 
@@ -133,6 +132,8 @@ void readBackFormats(int width, int height, int frames) {
 
 int main(int argc, char** argv) {
     const int frames = argc > 1 ? std::max(10, std::atoi(argv[1])) : 200;
+    HeadlessPlatform headless;
+    ScopedPlatform installed(&headless);
     const Layer layers[] = {{"constant colour", PLAIN_VERTEX, CONSTANT_SHADER},
                             {"default Mandelbrot", nullptr, nullptr}};
     const int sizes[][2] = {{640, 480}, {1920, 1080}};

@@ -86,7 +86,7 @@ void report(const char* name, const std::string& text, int repetitions) {
 int main(int argc, char** argv) {
     const int repetitions = argc > 1 ? std::max(1, std::atoi(argv[1])) : 101;
     HeadlessPlatform headless;
-    setPlatform(&headless);
+    ScopedPlatform installed(&headless);
     if (!initialiseProjectState()) return 1;
     if (!headless.messageBoxes().empty()) {
         std::fprintf(stderr, "%s\n", headless.messageBoxes().front().text.c_str());

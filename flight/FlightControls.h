@@ -5,12 +5,11 @@
 // on the render thread, which is then the only thread touching the camera).
 #pragma once
 
+#include "platform/VirtualKeys.h"
+
 #include <functional>
 
 namespace vortigo {
-
-constexpr int VK_SHIFT = 16, VK_CONTROL = 17, VK_ESCAPE = 27;
-constexpr int VK_LEFT = 37, VK_UP = 38, VK_RIGHT = 39, VK_DOWN = 40;
 
 // What the window must do after a key the core has handled.
 enum class KeyAction {

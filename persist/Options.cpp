@@ -128,25 +128,23 @@ void readOptions() {
     readOptions(state(), optionsPath());
 }
 
-void writeDefaults(const std::string& path, int width, int height, int motionBlur, int despeckle,
-                   int fps, int dof, int superSample, int maxAviFrames, float dofScale,
-                   float dofOffset, float maxDepth, float flightAcceleration) {
+void writeDefaults(const std::string& path, const SavedDefaults& values) {
     IniFile file;
     // Replacing a file we could not read would drop everything written by hand.
     if (!file.load(path)) return;
     const std::pair<const char*, std::string> entries[] = {
-        {"Width", std::to_string(width)},
-        {"Height", std::to_string(height)},
-        {"UseMotionBlur", std::to_string(motionBlur)},
-        {"Despeckle", std::to_string(despeckle)},
-        {"AviFPS", std::to_string(fps)},
-        {"DOF", std::to_string(dof)},
-        {"SuperSample", std::to_string(superSample)},
-        {"DOFScale", realText(dofScale)},
-        {"DOFOffset", realText(dofOffset)},
-        {"FlightAcceleration", realText(flightAcceleration)},
-        {"MaxDepth", realText(maxDepth)},
-        {"MaxAVIFrames", std::to_string(maxAviFrames)},
+        {"Width", std::to_string(values.width)},
+        {"Height", std::to_string(values.height)},
+        {"UseMotionBlur", std::to_string(values.motionBlur)},
+        {"Despeckle", std::to_string(values.despeckle)},
+        {"AviFPS", std::to_string(values.fps)},
+        {"DOF", std::to_string(values.dof)},
+        {"SuperSample", std::to_string(values.superSample)},
+        {"DOFScale", realText(values.dofScale)},
+        {"DOFOffset", realText(values.dofOffset)},
+        {"FlightAcceleration", realText(values.flightAcceleration)},
+        {"MaxDepth", realText(values.maxDepth)},
+        {"MaxAVIFrames", std::to_string(values.maxAviFrames)},
     };
     for (const auto& [key, value] : entries)
         file.set(OPTIONS_SECTION, key, value);

@@ -29,13 +29,28 @@ std::string optionsPath();
 void readOptions(ProjectState& s, const std::string& path);
 void readOptions(); // state() from optionsPath()
 
+// The settings "Save as Defaults" stores; each starts at the value a
+// missing key reads as.
+struct SavedDefaults {
+    int width = 640;
+    int height = 480;
+    int motionBlur = 0;
+    int despeckle = 0;
+    int fps = 25;
+    int dof = 0;
+    int superSample = 0;
+    int maxAviFrames = 0;
+    float dofScale = 2.0f;
+    float dofOffset = 0.1f;
+    float maxDepth = 10.0f;
+    float flightAcceleration = 0.0005f;
+};
+
 // Writes the "Save as Defaults" keys, all in one replacement of the file;
 // every other line of the file stays as it was. Reals are written with six
 // decimals and in full, however long; only a text longer than the 31
 // characters readOptions reads is written in scientific form. Failures are
 // not reported, and a file that exists but cannot be read is not touched.
-void writeDefaults(const std::string& path, int width, int height, int motionBlur, int despeckle,
-                   int fps, int dof, int superSample, int maxAviFrames, float dofScale,
-                   float dofOffset, float maxDepth, float flightAcceleration);
+void writeDefaults(const std::string& path, const SavedDefaults& values);
 
 } // namespace vortigo

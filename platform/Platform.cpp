@@ -1,11 +1,10 @@
 #include "platform/Platform.h"
 
-#include "platform/HeadlessPlatform.h"
-
 #include <atomic>
 #include <clocale>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <locale.h>
 
 namespace vortigo {
@@ -23,16 +22,16 @@ locale_t cLocale() {
 Platform& platform() {
     Platform* current = g_platform.load(std::memory_order_acquire);
     if (!current) {
-        // Nothing installed a platform (a tool or a test that forgot): record
-        // instead of crashing.
-        static HeadlessPlatform fallback;
-        return fallback;
+        // A program path that skipped setPlatform: messages would go nowhere.
+        std::fprintf(stderr, "vortigo: platform() called before setPlatform installed a "
+                             "platform (or after it was removed)\n");
+        std::abort();
     }
     return *current;
 }
 
-void setPlatform(Platform* platform) {
-    g_platform.store(platform, std::memory_order_release);
+Platform* setPlatform(Platform* platform) {
+    return g_platform.exchange(platform, std::memory_order_acq_rel);
 }
 
 std::string formatC(const char* format, ...) {

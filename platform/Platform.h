@@ -71,8 +71,23 @@ class Platform {
     virtual void cancelWaits() {}
 };
 
+// The installed platform. Every program installs one before anything runs;
+// calling this with none installed stops the program with a message.
 Platform& platform();
-void setPlatform(Platform* platform);
+// Installs `platform` (nullptr: none) and returns the one it replaces.
+Platform* setPlatform(Platform* platform);
+
+// Installs a platform for a scope and puts the previous one back at its end.
+class ScopedPlatform {
+  public:
+    explicit ScopedPlatform(Platform* platform) : m_previous(setPlatform(platform)) {}
+    ~ScopedPlatform() { setPlatform(m_previous); }
+    ScopedPlatform(const ScopedPlatform&) = delete;
+    ScopedPlatform& operator=(const ScopedPlatform&) = delete;
+
+  private:
+    Platform* m_previous;
+};
 
 // printf-style formatting that never depends on the desktop's locale.
 std::string formatC(const char* format, ...) __attribute__((format(printf, 1, 2)));

@@ -19,13 +19,11 @@ HeadlessResult renderHeadless(const HeadlessRun& run) {
     headless.setHandler(WindowId::Trace, [](const WindowMessage& message) {
         if (message.type == MSG_ADVANCE) handleAdvanceMessage();
     });
-    Platform* previous = &platform();
-    setPlatform(&headless);
+    ScopedPlatform installed(&headless);
     if (!run.programDirectory.empty()) setProgramDirectory(run.programDirectory);
 
     if (!initialiseProjectState()) {
         result.error = "not enough memory for the project buffers";
-        setPlatform(previous);
         return result;
     }
     if (run.configure) run.configure();
@@ -79,7 +77,6 @@ HeadlessResult renderHeadless(const HeadlessRun& run) {
     s.flightMode = FLIGHT_STOPPED;
     if (!runExitPath() && result.error.empty()) result.error = "a worker did not end";
     setFrameSink(nullptr);
-    setPlatform(previous);
     return result;
 }
 

@@ -12,7 +12,6 @@
 namespace vortigo {
 namespace {
 
-constexpr int VK_X = 0x58;
 constexpr const char* FAULT_CAPTION = "Error in Animation Script";
 
 // A call of an entry point with its arguments, run by the guard through a
@@ -50,7 +49,7 @@ void dropPerFrameEntries() {
 // window's X key, then tell the user.
 void reactToDrawingFault(const char* entryName) {
     dropPerFrameEntries();
-    platform().postMessage(WindowMessage{WindowId::Trace, MSG_KEYDOWN, VK_X, 0});
+    platform().postMessage(WindowMessage{WindowId::Trace, MSG_KEYDOWN, 'X', 0});
     reportFault(WindowId::None, entryName);
 }
 

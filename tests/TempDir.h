@@ -1,9 +1,14 @@
-// A temporary folder for one test, removed with everything in it.
+// A temporary folder for one test, removed with everything in it. When no
+// folder can be made the constructor throws, which fails the test: it never
+// hands out (and later removes) a folder it did not create.
 #pragma once
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <stdexcept>
 #include <string>
 
 namespace vortigo::test {
@@ -13,8 +18,13 @@ class TempDir {
     TempDir() {
         char pattern[] = "/tmp/vortigo-test-XXXXXX";
         const char* made = mkdtemp(pattern);
-        m_path = made ? made : "/tmp";
+        if (!made)
+            throw std::runtime_error(std::string("cannot make a temporary folder: ") +
+                                     std::strerror(errno));
+        m_path = made;
     }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
     ~TempDir() {
         std::error_code ignored;
         std::filesystem::remove_all(m_path, ignored);

@@ -1,4 +1,5 @@
-// Every core test runs against the headless platform, installed once here.
+// Every core test runs against the headless platform installed here; a test
+// that reads what was recorded installs its own for its scope (ScopedPlatform).
 #include "platform/HeadlessPlatform.h"
 
 #include <gtest/gtest.h>

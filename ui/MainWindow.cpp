@@ -266,28 +266,28 @@ bool MainWindow::ringIsIdle(int id) {
 
 void MainWindow::onFunctionKey(int virtualKey) {
     switch (virtualKey) {
-    case 116:
+    case VK_F5:
         onCommand(CMD_RUN);
         break; // F5
-    case 117:
+    case VK_F6:
         onCommand(CMD_SHOW_SCRIPT);
         break; // F6
-    case 118:
+    case VK_F7:
         onCommand(CMD_SHOW_VERTEX);
         break; // F7
-    case 119:
+    case VK_F8:
         onCommand(CMD_SHOW_FRAGMENT);
         break; // F8
-    case 120:
+    case VK_F9:
         onCommand(CMD_SHOW_DEBUG);
         break; // F9
-    case 114:  // F3
+    case VK_F3:
         if (state().findText[0])
             findNext();
         else
             onCommand(CMD_FIND);
         break;
-    case 115:
+    case VK_F4:
         onCommand(CMD_PARAMETERS);
         break; // F4
     default:

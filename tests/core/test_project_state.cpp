@@ -15,9 +15,9 @@ class ProjectStateTest : public ::testing::Test {
     void SetUp() override {
         test::copyDefaultTexts(m_dir);
         setProgramDirectory(m_dir.path());
-        setPlatform(&m_platform);
     }
     HeadlessPlatform m_platform;
+    ScopedPlatform m_installed{&m_platform};
     test::TempDir m_dir;
 };
 
@@ -149,14 +149,6 @@ TEST_F(ProjectStateTest, FieldsSharedWithTheScriptLiveInItsBlocks) {
     // A write by the script is the field's new value.
     const_cast<int32_t*>(words)[3] = 24;
     EXPECT_EQ(s.flightHead, 24);
-}
-
-TEST_F(ProjectStateTest, SmallMaxUdefStillGivesSixteenEntries) {
-    m_dir.write("VORTOptions.ini", "[VORT]\nMaxUdef=3\n");
-    ASSERT_TRUE(initialiseProjectState());
-    EXPECT_EQ(state().maxUdef, 16);
-    state().udef[15] = 1.0f; // within the allocation (checked by the sanitizer build)
-    EXPECT_FLOAT_EQ(state().udef[15], 1.0f);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // Flying and replaying: the motion step, the Trace window's keys, and the
 // recording's replays and smoothing, on the project state alone.
+#include "ResetProjectState.h"
 #include "core/ProjectState.h"
 #include "flight/FlightControls.h"
 #include "flight/FlightRecord.h"
@@ -15,34 +16,16 @@ namespace {
 class FlightTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        setPlatform(&m_platform);
+        test::resetProjectState();
         ProjectState& s = state();
-        s.flightBuffer = std::make_unique<float[]>(FLIGHT_FLOATS);
-        s.udef = std::make_unique<float[]>(32);
-        s.maxUdef = 32;
-        s.flightStart = s.flightHead = s.flightEnd = 0;
         s.imageWidth = 640;
         s.imageHeight = 480;
-        s.xCenter = s.yCenter = 0;
         s.zLens = -3;
-        s.animTime = 0;
         s.animationSpeed = 0.01f;
-        s.flightAcceleration = 0.0005f;
-        s.flightRotationSpeed = 1.0f;
-        s.udefDelta = 0.01f;
-        s.flightRoll = 0;
-        s.timeRunning = 0;
-        s.shiftDown = s.ctrlDown = 0;
-        for (float& v : s.flightVelocity)
-            v = 0;
-        setCameraQuat(Quat{0, 0, 0, 1});
-        s.flightMode = FLIGHT_STOPPED;
         s.renderRun.set();
         s.scriptReady.set();
         s.buffersReady.set();
         s.renderHold.set();
-        for (int k = 0; k < KEY_COUNT; ++k)
-            s.keyDown[k] = 0;
         setPointerSource([this](int& x, int& y) {
             x = m_pointerX;
             y = m_pointerY;
@@ -54,7 +37,6 @@ class FlightTest : public ::testing::Test {
         state().renderRun.clear();
         state().scriptReady.clear();
         state().buffersReady.clear();
-        setPlatform(nullptr);
     }
 
     // A record at `time` with position (x, 0, 0).
@@ -65,6 +47,7 @@ class FlightTest : public ::testing::Test {
     }
 
     HeadlessPlatform m_platform;
+    ScopedPlatform m_installed{&m_platform};
     int m_pointerX = 320, m_pointerY = 240;
 };
 

@@ -1,3 +1,4 @@
+#include "ResetProjectState.h"
 #include "core/ProjectState.h"
 #include "flight/FlightRecord.h"
 
@@ -27,12 +28,7 @@ TEST(FlightIndex, StepsWrapAroundTheRing) {
 
 class FlightRecordTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        ProjectState& s = state();
-        s.flightBuffer = std::make_unique<float[]>(FLIGHT_FLOATS);
-        s.udef = std::make_unique<float[]>(MIN_UDEF);
-        s.flightStart = s.flightHead = s.flightEnd = 0;
-    }
+    void SetUp() override { test::resetProjectState(); }
 };
 
 TEST_F(FlightRecordTest, RingHoldsAtMost9999Records) {

@@ -1,3 +1,4 @@
+#include "ResetProjectState.h"
 #include "core/ProjectState.h"
 #include "flight/QuatMath.h"
 
@@ -159,20 +160,7 @@ TEST(QuatVectorTimesMatrix, VectorIsARowAndSumsInDouble) {
 
 class QuatCameraAngles : public ::testing::Test {
   protected:
-    void SetUp() override {
-        ProjectState& s = state();
-        std::copy(s.cameraRotation, s.cameraRotation + 3, savedRotation);
-        std::copy(s.cameraQuat, s.cameraQuat + 4, savedQuat);
-        std::copy(&s.cameraMatrix[0][0], &s.cameraMatrix[0][0] + 9, &savedMatrix[0][0]);
-        savedRoll = s.flightRoll;
-    }
-    void TearDown() override {
-        ProjectState& s = state();
-        std::copy(savedRotation, savedRotation + 3, s.cameraRotation);
-        std::copy(savedQuat, savedQuat + 4, s.cameraQuat);
-        std::copy(&savedMatrix[0][0], &savedMatrix[0][0] + 9, &s.cameraMatrix[0][0]);
-        s.flightRoll = savedRoll;
-    }
+    void SetUp() override { test::resetProjectState(); }
     static Vec3 roundTrip(float x, float y, float z) {
         ProjectState& s = state();
         s.cameraRotation[0] = x;
@@ -182,9 +170,6 @@ class QuatCameraAngles : public ::testing::Test {
         orientationToAngles();
         return vecFrom(s.cameraRotation);
     }
-
-    float savedRotation[3]{}, savedQuat[4]{}, savedRoll = 0;
-    double savedMatrix[3][3]{};
 };
 
 TEST_F(QuatCameraAngles, SingleAnglesReadBackUnchanged) {

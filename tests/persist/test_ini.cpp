@@ -1,5 +1,7 @@
 #include "persist/Ini.h"
 
+#include "TempDir.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -18,13 +20,7 @@ namespace {
 
 class IniTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/vortigo-ini-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_dir = pattern;
-        m_path = m_dir + "/test.ini";
-    }
-    void TearDown() override { fs::remove_all(m_dir); }
+    void SetUp() override { m_path = m_dir + "/test.ini"; }
 
     void writeFile(const std::string& bytes) const { writeFile(m_path, bytes); }
     static void writeFile(const std::string& path, const std::string& bytes) {
@@ -38,7 +34,8 @@ class IniTest : public ::testing::Test {
         return static_cast<size_t>(std::distance(fs::directory_iterator(m_dir), {}));
     }
 
-    std::string m_dir;
+    test::TempDir m_temp;
+    std::string m_dir = m_temp.path();
     std::string m_path;
 };
 

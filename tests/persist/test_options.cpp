@@ -2,6 +2,8 @@
 
 #include "core/ProjectState.h"
 
+#include "TempDir.h"
+
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -21,14 +23,10 @@ namespace {
 class OptionsTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        char pattern[] = "/tmp/vortigo-options-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_dir = pattern;
         m_path = m_dir + "/VORTOptions.ini";
         m_state = std::make_unique<ProjectState>();
         scramble(*m_state);
     }
-    void TearDown() override { fs::remove_all(m_dir); }
 
     // Values no default has, so a key that is not read shows up.
     static void scramble(ProjectState& s) {
@@ -57,7 +55,8 @@ class OptionsTest : public ::testing::Test {
         return *m_state;
     }
 
-    std::string m_dir;
+    test::TempDir m_temp;
+    std::string m_dir = m_temp.path();
     std::string m_path;
     std::unique_ptr<ProjectState> m_state;
 };
@@ -176,7 +175,14 @@ TEST_F(OptionsTest, UnusableSizesAndCountsAreMended) {
 }
 
 TEST_F(OptionsTest, WriteDefaultsWritesTheTwelveKeysInOrder) {
-    writeDefaults(m_path, 800, 600, 1, 0, 30, 1, 0, 500, 2.0f, 0.1f, 12.5f, 0.001f);
+    writeDefaults(m_path, {.width = 800,
+                           .height = 600,
+                           .motionBlur = 1,
+                           .fps = 30,
+                           .dof = 1,
+                           .maxAviFrames = 500,
+                           .maxDepth = 12.5f,
+                           .flightAcceleration = 0.001f});
     EXPECT_EQ(readFile(), "[VORT]\nWidth=800\nHeight=600\nUseMotionBlur=1\nDespeckle=0\n"
                           "AviFPS=30\nDOF=1\nSuperSample=0\nDOFScale=2.000000\n"
                           "DOFOffset=0.100000\nFlightAcceleration=0.001000\n"
@@ -193,7 +199,7 @@ TEST_F(OptionsTest, WriteDefaultsWritesTheTwelveKeysInOrder) {
 TEST_F(OptionsTest, WriteDefaultsKeepsHandWrittenLines) {
     writeFile("; hand-made\r\n[vort]\r\nFontFamily = Courier New\r\nwidth=1\r\n"
               "Libraries=/usr/lib/x.a\r\n\r\n[Extra]\r\nMaxDepth=3\r\n");
-    writeDefaults(m_path, 800, 600, 0, 0, 25, 0, 0, 0, 2.0f, 0.1f, 10.0f, 0.0005f);
+    writeDefaults(m_path, {.width = 800, .height = 600});
     EXPECT_EQ(readFile(), "; hand-made\r\n[vort]\r\nFontFamily = Courier New\r\nWidth=800\r\n"
                           "Libraries=/usr/lib/x.a\r\nHeight=600\r\nUseMotionBlur=0\r\n"
                           "Despeckle=0\r\nAviFPS=25\r\nDOF=0\r\nSuperSample=0\r\n"
@@ -203,7 +209,9 @@ TEST_F(OptionsTest, WriteDefaultsKeepsHandWrittenLines) {
 }
 
 TEST_F(OptionsTest, WriteDefaultsWritesLargeRealsSoTheyReadBack) {
-    writeDefaults(m_path, 640, 480, 0, 0, 25, 0, 0, 0, 1e23f, -1e9f, 3e38f, -2e30f);
+    writeDefaults(
+        m_path,
+        {.dofScale = 1e23f, .dofOffset = -1e9f, .maxDepth = 3e38f, .flightAcceleration = -2e30f});
     const std::string text = readFile();
     EXPECT_NE(text.find("\nDOFOffset=-1000000000.000000\n"), std::string::npos);
     EXPECT_NE(text.find("\nMaxDepth=3e+38\n"), std::string::npos);
@@ -214,11 +222,11 @@ TEST_F(OptionsTest, WriteDefaultsWritesLargeRealsSoTheyReadBack) {
 }
 
 TEST_F(OptionsTest, WriteDefaultsFailsQuietlyAndLeavesUnreadableFilesAlone) {
-    writeDefaults(m_dir + "/missing/VORTOptions.ini", 1, 1, 0, 0, 1, 0, 0, 0, 1, 1, 1, 1);
+    writeDefaults(m_dir + "/missing/VORTOptions.ini", {});
     EXPECT_FALSE(fs::exists(m_dir + "/missing"));
 
     fs::create_directory(m_path);
-    writeDefaults(m_path, 1, 1, 0, 0, 1, 0, 0, 0, 1, 1, 1, 1);
+    writeDefaults(m_path, {});
     EXPECT_TRUE(fs::is_directory(m_path));
 }
 

@@ -3,6 +3,8 @@
 #include "core/ProjectState.h"
 #include "platform/HeadlessPlatform.h"
 
+#include "TempDir.h"
+
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -26,17 +28,9 @@ const char* const SAVE_ERROR = "There has been an error saving the script file."
 class TextFileTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        char pattern[] = "/tmp/vortigo-text-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_dir = pattern;
         m_path = m_dir + "/script.anim";
-        setPlatform(&m_headless);
         m_buffer = std::make_unique<char[]>(TEXT_SIZE);
         std::memset(m_buffer.get(), '#', TEXT_SIZE);
-    }
-    void TearDown() override {
-        fs::remove_all(m_dir);
-        setPlatform(nullptr);
     }
 
     static void writeFile(const std::string& path, const std::string& bytes) {
@@ -63,7 +57,9 @@ class TextFileTest : public ::testing::Test {
     }
 
     HeadlessPlatform m_headless;
-    std::string m_dir;
+    ScopedPlatform m_installed{&m_headless};
+    test::TempDir m_temp;
+    std::string m_dir = m_temp.path();
     std::string m_path;
     std::unique_ptr<char[]> m_buffer;
 };

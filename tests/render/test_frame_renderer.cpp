@@ -162,17 +162,31 @@ void udResize(void) { }
     expectNear(pixel(3, 3), {255, 0, 0}); // the layer is still drawn
 }
 
-TEST_F(FrameRendererTest, DepthOfFieldRunsOnThisDriver) {
+// One-pixel black and white columns; the lower half lies at the focus depth
+// and stays sharp, the upper half lies far from it and blurs to grey.
+TEST_F(FrameRendererTest, DepthOfFieldBlursWhatIsOutOfFocus) {
     openFrame(32, 32);
-    state().dofEnabled = 1;
-    setLayer(0, PASS_VERTEX, "void main() { gl_FragColor = vec4(0.0, 1.0, 0.0, 1.0); }");
+    ProjectState& s = state();
+    s.dofEnabled = 1;
+    s.dofOffset = 0.1f;
+    s.dofScale = 2.0f;
+    setLayer(0, PASS_VERTEX, R"(
+void main() {
+    float white = mod(floor(gl_FragCoord.x), 2.0);
+    gl_FragColor = vec4(white, white, white, 1.0);
+    gl_FragDepth = gl_FragCoord.y < 16.0 ? 0.1 : 0.9;
+})");
     ASSERT_TRUE(compileAndDraw("", 2));
-    EXPECT_EQ(state().dofEnabled, 1);
+    EXPECT_EQ(s.dofEnabled, 1);
     EXPECT_NE(glState().dofProgram, 0u);
-    EXPECT_NE(glState().dofTexture, 0u);
     EXPECT_EQ(glState().dofBufferWidth, 32);
-    // A uniform picture stays itself through the blur.
-    expectNear(pixel(16, 16), {0, 255, 0});
+    expectNear(pixel(10, 4), {0, 0, 0});
+    expectNear(pixel(11, 4), {255, 255, 255});
+    for (int x : {10, 11}) {
+        const test::Bgr blurred = pixel(x, 28);
+        EXPECT_NEAR(blurred.g, 128, 8) << "column " << x;
+        EXPECT_NEAR(blurred.b, blurred.r, 1) << "column " << x;
+    }
     EXPECT_TRUE(m_platform.messageBoxes().empty());
 }
 
@@ -220,7 +234,7 @@ TEST_F(FrameRendererTest, EmptyLayersBuildAndBeep) {
 
 TEST(ShaderLog, MesaAndOtherDriversNameTheLine) {
     HeadlessPlatform headless;
-    setPlatform(&headless);
+    ScopedPlatform installed(&headless);
     scanShaderLog(WindowId::Main, KIND_FRAGMENT,
                   "0:12(22): error: syntax error\n0:14(3): error: `x' undeclared\n");
     scanShaderLog(WindowId::Main, KIND_VERTEX, "0(7) : error C1008: undefined variable");
@@ -230,7 +244,6 @@ TEST(ShaderLog, MesaAndOtherDriversNameTheLine) {
     EXPECT_EQ(posted[1].p1, 14);
     EXPECT_EQ(posted[2].p1, 7);
     EXPECT_EQ(posted[2].p2, KIND_VERTEX);
-    setPlatform(nullptr);
 }
 
 TEST(StatusLine, FormatsTheCameraAndTheFrameTime) {

@@ -18,7 +18,7 @@ template <typename F> void onGlThread(F&& body) {
 
 TEST(GlContext, CreatesACurrentContextWithEveryEntryPointOnTheCallingThread) {
     HeadlessPlatform headless;
-    setPlatform(&headless);
+    ScopedPlatform installed(&headless);
     onGlThread([] {
         GlState gl;
         ASSERT_TRUE(createGlContext(gl, 256, 128, WindowId::Main)) << lastGlContextError();
@@ -42,7 +42,7 @@ TEST(GlContext, CreatesACurrentContextWithEveryEntryPointOnTheCallingThread) {
 
 TEST(GlContext, MissingRequiredEntryPointIsReportedOnce) {
     HeadlessPlatform headless;
-    setPlatform(&headless);
+    ScopedPlatform installed(&headless);
     GlState gl;
     const bool ok = loadEntryPoints(gl, WindowId::Main, [](const char* name) -> void* {
         static int dummy;
@@ -59,7 +59,7 @@ TEST(GlContext, MissingRequiredEntryPointIsReportedOnce) {
 
 TEST(GlContext, OptionalEntryPointsMayBeMissing) {
     HeadlessPlatform headless;
-    setPlatform(&headless);
+    ScopedPlatform installed(&headless);
     GlState gl;
     const bool ok = loadEntryPoints(gl, WindowId::Main, [](const char* name) -> void* {
         static int dummy;

@@ -24,7 +24,6 @@ class WorkersTest : public ::testing::Test {
         test::copyDefaultTexts(m_dir);
         m_dir.write("VORTOptions.ini", "[VORT]\nWidth=63\nHeight=37\nMaxWidth=128\nMaxHeight=96\n");
         setProgramDirectory(m_dir.path());
-        setPlatform(&m_platform);
         m_platform.setHandler(WindowId::Trace, [](const WindowMessage& m) {
             if (m.type == MSG_ADVANCE) handleAdvanceMessage();
         });
@@ -89,6 +88,7 @@ class WorkersTest : public ::testing::Test {
     }
 
     HeadlessPlatform m_platform;
+    ScopedPlatform m_installed{&m_platform};
     test::TempDir m_dir;
     std::mutex m_framesMutex;
     std::vector<FrameView> m_frames;

@@ -20,14 +20,10 @@ class ScriptFixture : public ::testing::Test {
     void SetUp() override {
         copyDefaultTexts(m_dir);
         setProgramDirectory(m_dir.path());
-        setPlatform(&m_platform);
         ASSERT_TRUE(initialiseProjectState());
         m_platform.clearRecords();
     }
-    void TearDown() override {
-        shutDownScript();
-        setPlatform(nullptr);
-    }
+    void TearDown() override { shutDownScript(); }
 
     std::vector<std::string> boxTexts() const {
         std::vector<std::string> texts;
@@ -43,6 +39,7 @@ class ScriptFixture : public ::testing::Test {
     }
 
     HeadlessPlatform m_platform;
+    ScopedPlatform m_installed{&m_platform};
     TempDir m_dir;
 };
 

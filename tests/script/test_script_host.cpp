@@ -179,7 +179,7 @@ TEST_F(ScriptHostTest, TheDefaultScriptCompilesAndWritesItsDebugLine) {
 
 TEST(ErrorLineScanner, ShaderLogsAndCompilerDiagnostics) {
     HeadlessPlatform headless;
-    setPlatform(&headless);
+    ScopedPlatform installed(&headless);
     scanErrorLines(WindowId::Main, KIND_FRAGMENT, "0(12) : error C0000: syntax error", '(', ')');
     scanErrorLines(WindowId::Main, KIND_SCRIPT, "no line here: at all", ':', ':');
     scanErrorLines(WindowId::Main, KIND_SCRIPT, "<string>:7: error: x: y", ':', ':');
@@ -195,7 +195,6 @@ TEST(ErrorLineScanner, ShaderLogsAndCompilerDiagnostics) {
     // At most nine characters are read; the colon after the rest opens an
     // empty field, which adds nothing after a line was found.
     EXPECT_EQ(requests[3].p1, 123456789);
-    setPlatform(nullptr);
 }
 
 } // namespace

@@ -294,21 +294,5 @@ TEST_F(WatchRowsTest, NumbersIgnoreTheDesktopLocale) {
     EXPECT_EQ(values(rows)[1], "1500.");
 }
 
-int g_hookCalls = 0;
-void countHook() {
-    ++g_hookCalls;
-}
-
-TEST(WatchRefreshHook, CallsTheInstalledHookOnly) {
-    g_hookCalls = 0;
-    refreshWatch();
-    setWatchRefreshHook(countHook);
-    refreshWatch();
-    refreshWatch();
-    setWatchRefreshHook(nullptr);
-    refreshWatch();
-    EXPECT_EQ(g_hookCalls, 2);
-}
-
 } // namespace
 } // namespace vortigo

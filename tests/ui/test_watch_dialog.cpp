@@ -258,5 +258,8 @@ int main(int argc, char** argv) {
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
+    // Fixtures install their own recording platform; this one catches the rest.
+    static vortigo::HeadlessPlatform headless;
+    vortigo::setPlatform(&headless);
     return RUN_ALL_TESTS();
 }

@@ -1,0 +1,24 @@
+// Puts the process-wide project state back to a freshly constructed record,
+// so a test starts from the same values whatever ran before it.
+#pragma once
+
+#include "core/ProjectState.h"
+
+#include <memory>
+#include <new>
+
+namespace vortigo::test {
+
+// Every field gets its declared default; the flight ring and maxUdef udef
+// entries are allocated and zeroed. No worker thread may be running.
+inline void resetProjectState() {
+    ProjectState& s = state();
+    // The record cannot be assigned (its references point into its own
+    // script blocks), so it is rebuilt in place at the same address.
+    s.~ProjectState();
+    new (&s) ProjectState();
+    s.flightBuffer = std::make_unique<float[]>(FLIGHT_FLOATS);
+    s.udef = std::make_unique<float[]>(static_cast<size_t>(s.maxUdef));
+}
+
+} // namespace vortigo::test
