@@ -16,7 +16,7 @@ packages=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev clang-format
     zlib1g-dev
     xvfb xdotool xclip x11-utils imagemagick locales
-    desktop-file-utils dpkg-dev file
+    desktop-file-utils dpkg-dev file parallel
 )
 
 missing=()
