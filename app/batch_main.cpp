@@ -3,6 +3,7 @@
 #include "core/ProjectState.h"
 #include "flight/FlightControls.h"
 #include "flight/FlightRecord.h"
+#include "media/PngWriter.h"
 #include "media/PpmWriter.h"
 #include "render/HeadlessSession.h"
 
@@ -192,7 +193,7 @@ Options parseOptions(int argc, char** argv) {
         o.output = OutputKind::Raw;
     } else if (!o.out.empty()) {
         const std::string ext = extensionOf(o.out);
-        if (ext != "ppm")
+        if (ext != "ppm" && ext != "png")
             throw UsageError{"--out: unknown picture or video type \"" + o.out + "\""};
         o.output = OutputKind::Picture;
         o.series = isSeriesName(o.out);
@@ -281,8 +282,11 @@ class FrameWriter {
     }
 
     void writePicture(const FrameView& frame, const std::string& path) {
-        if (!writePpm(path, frame.pixels, frame.width, frame.height))
+        if (extensionOf(path) == "png") {
+            writePng(path, frame.pixels, frame.width, frame.height, m_error);
+        } else if (!writePpm(path, frame.pixels, frame.width, frame.height)) {
             m_error = "cannot write " + path + ": " + std::strerror(errno);
+        }
     }
 
     void writeRaw(const FrameView& frame) {

@@ -42,6 +42,10 @@ grep -q '^vortigo-render [0-9]' out.txt || fail "--version"
 for i in 0 1 2 3 4 5; do [ -f "full$i.ppm" ] || fail "full$i.ppm missing"; done
 cmp -s full0.ppm full5.ppm && fail "flying forward did not move the camera"
 
+# PNG through FFmpeg's encoder: the same pixels as the PPM.
+"$render" --size 64x48 --fly --from 5 --to 5 --out 'five%d.png'
+compare -metric AE five5.png full5.ppm null: 2>ae.txt || fail "PNG differs from PPM: $(cat ae.txt)"
+
 # Raw frames on standard output: the byte count, and the first frame is the
 # first still (PPM is the same rows as RGB).
 "$render" --size 64x48 --frames 6 --fly --out - >raw.bgr
