@@ -355,6 +355,13 @@ int render(const Options& o) {
         std::fprintf(stderr, "vortigo-render: cannot write the frames to standard output\n");
         return 1;
     }
+    if (!o.quiet) {
+        // From the first frame to the last: the rate without start-up and compile.
+        const int frames = result.framesDelivered;
+        const double ms = result.totalMs - result.firstFrameMs;
+        std::fprintf(stderr, "vortigo-render: %d frames, %.1f frames/s after the first\n",
+                     frames - skipped, frames > 1 && ms > 0 ? (frames - 1) * 1000.0 / ms : 0.0);
+    }
     return 0;
 }
 

@@ -43,11 +43,9 @@ HeadlessResult renderHeadless(const HeadlessRun& run) {
         if (index >= run.frames) return;
         if (index == 0) firstFrameUs = sinceStartUs();
         if (run.onFrame) run.onFrame(frame, index);
-        if (index + 1 == run.frames) {
-            // Enough: the render thread parks after the frame in flight.
-            state().flightMode = FLIGHT_STOPPED;
-            lastFrameUs = sinceStartUs();
-        }
+        lastFrameUs = sinceStartUs();
+        // Enough: the render thread parks after the frame in flight.
+        if (index + 1 == run.frames) state().flightMode = FLIGHT_STOPPED;
         delivered = index + 1;
         notifyFlagChange();
     });
