@@ -18,6 +18,8 @@
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
+#include <dlfcn.h>
+#include <string>
 #include <unistd.h>
 
 namespace vortigo {
@@ -70,12 +72,72 @@ class KeyRouter : public QObject {
     }
 };
 
-bool hasDisplay() {
+// Qt ends the process when the display it is given cannot be opened, so the
+// studio tries the connection itself first, through the same client
+// libraries Qt's platform plugins load.
+bool canOpenX11(const char* name) {
+    void* xcb = dlopen("libxcb.so.1", RTLD_NOW | RTLD_LOCAL);
+    if (!xcb) return false;
+    using Connect = void* (*)(const char*, int*);
+    using HasError = int (*)(void*);
+    using Disconnect = void (*)(void*);
+    auto connect = reinterpret_cast<Connect>(dlsym(xcb, "xcb_connect"));
+    auto hasError = reinterpret_cast<HasError>(dlsym(xcb, "xcb_connection_has_error"));
+    auto disconnect = reinterpret_cast<Disconnect>(dlsym(xcb, "xcb_disconnect"));
+    bool ok = false;
+    if (connect && hasError && disconnect) {
+        void* connection = connect(name, nullptr);
+        ok = connection && hasError(connection) == 0;
+        if (connection) disconnect(connection);
+    }
+    dlclose(xcb);
+    return ok;
+}
+
+bool canOpenWayland(const char* name) {
+    void* wayland = dlopen("libwayland-client.so.0", RTLD_NOW | RTLD_LOCAL);
+    if (!wayland) return false;
+    using Connect = void* (*)(const char*);
+    using Disconnect = void (*)(void*);
+    auto connect = reinterpret_cast<Connect>(dlsym(wayland, "wl_display_connect"));
+    auto disconnect = reinterpret_cast<Disconnect>(dlsym(wayland, "wl_display_disconnect"));
+    bool ok = false;
+    if (connect && disconnect) {
+        void* display = connect(name);
+        ok = display != nullptr;
+        if (display) disconnect(display);
+    }
+    dlclose(wayland);
+    return ok;
+}
+
+// Empty when the studio can open a window, else why it cannot.
+std::string displayProblem() {
     const char* platformName = std::getenv("QT_QPA_PLATFORM");
-    if (platformName && *platformName) return true;
+    if (platformName && *platformName) return {}; // chosen by hand: Qt's own check
     const char* x11 = std::getenv("DISPLAY");
     const char* wayland = std::getenv("WAYLAND_DISPLAY");
-    return (x11 && *x11) || (wayland && *wayland);
+    const bool hasX11 = x11 && *x11, hasWayland = wayland && *wayland;
+    if (!hasX11 && !hasWayland)
+        return "the studio needs a desktop, and no display was found (DISPLAY and "
+               "WAYLAND_DISPLAY are unset).";
+    if ((hasWayland && canOpenWayland(wayland)) || (hasX11 && canOpenX11(x11))) return {};
+    std::string names;
+    if (hasWayland) names += std::string("WAYLAND_DISPLAY=") + wayland;
+    if (hasX11) names += std::string(names.empty() ? "" : ", ") + "DISPLAY=" + x11;
+    return "the display cannot be opened (" + names + ").";
+}
+
+void printUsage(const char* program) {
+    std::printf("Usage: %s [FILE]\n"
+                "A desktop studio for animated fractal imagery: GLSL shader layers driven by\n"
+                "an animation script in C.\n\n"
+                "  FILE           a project (.vort) or a text (.anim, .frag, .vert) to open\n"
+                "  -h, --help     show this help and exit\n"
+                "  -V, --version  show the version and exit\n\n"
+                "Without a desktop, render with vortigo-render, or run the studio under a\n"
+                "virtual X server: xvfb-run -a %s\n",
+                program, program);
 }
 
 } // namespace
@@ -90,12 +152,29 @@ void shutDownStudio() {
 }
 
 int runStudio(int argc, char** argv) {
-    if (!hasDisplay()) {
+    const char* program = argc > 0 ? argv[0] : "vortigo";
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "-h" || arg == "--help") {
+            printUsage(program);
+            return 0;
+        }
+        if (arg == "-V" || arg == "--version") {
+            std::printf("vortigo %s\n", VORTIGO_VERSION);
+            return 0;
+        }
+        if (arg.size() > 1 && arg[0] == '-') {
+            std::fprintf(stderr, "vortigo: unknown option %s (see %s --help)\n", arg.c_str(),
+                         program);
+            return 2;
+        }
+    }
+    const std::string problem = displayProblem();
+    if (!problem.empty()) {
         std::fprintf(stderr,
-                     "vortigo: the studio needs a desktop, and no display was found (DISPLAY "
-                     "and WAYLAND_DISPLAY are unset).\n"
+                     "vortigo: %s\n"
                      "Run it on a desktop, or under a virtual X server: xvfb-run -a %s\n",
-                     argc > 0 ? argv[0] : "vortigo");
+                     problem.c_str(), program);
         return 2;
     }
 

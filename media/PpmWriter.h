@@ -7,6 +7,10 @@
 
 namespace vortigo {
 
+// A frame of `width` x `height` pixels of 3 bytes (blue, green, red), bottom
+// row first, as red-green-blue rows top row first.
+std::vector<uint8_t> topDownRgb(const uint8_t* bottomUpBgr, int width, int height);
+
 // The P6 bytes of a frame of `width` x `height` pixels of 3 bytes (blue,
 // green, red), bottom row first: header, then red-green-blue rows top first.
 std::vector<uint8_t> encodePpm(const uint8_t* bottomUpBgr, int width, int height);

@@ -7,7 +7,10 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <unistd.h>
 #include <utility>
 
 namespace vortigo {
@@ -66,7 +69,23 @@ std::string realText(float value) {
 } // namespace
 
 std::string optionsPath() {
-    return programDirectory() + "/VORTOptions.ini";
+    // Beside the executable (a build tree, a portable copy); an installed
+    // program keeps them in the user's configuration folder instead.
+    const std::string beside =
+        programDirectoryWasSet() ? programDirectory() : executableDirectory();
+    if (access(beside.c_str(), W_OK) == 0) return beside + "/VORTOptions.ini";
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    const char* home = std::getenv("HOME");
+    std::string base;
+    if (config && config[0] == '/')
+        base = config;
+    else if (home && home[0] == '/')
+        base = std::string(home) + "/.config";
+    else
+        return beside + "/VORTOptions.ini";
+    std::error_code ignored; // an unwritable folder shows when the file is saved
+    std::filesystem::create_directories(base + "/vortigo", ignored);
+    return base + "/vortigo/VORTOptions.ini";
 }
 
 void readOptions(ProjectState& s, const std::string& path) {

@@ -9,6 +9,7 @@ namespace {
 
 std::string g_directory;
 std::once_flag g_once;
+bool g_wasSet = false;
 
 std::string directoryOfExecutable() {
     char buffer[4096];
@@ -21,11 +22,24 @@ std::string directoryOfExecutable() {
     return path.substr(0, slash);
 }
 
+bool holdsProgramFiles(const std::string& directory) {
+    return access((directory + "/default_animation_script.anim").c_str(), R_OK) == 0;
+}
+
 } // namespace
+
+const std::string& executableDirectory() {
+    static const std::string directory = directoryOfExecutable();
+    return directory;
+}
 
 const std::string& programDirectory() {
     std::call_once(g_once, [] {
-        if (g_directory.empty()) g_directory = directoryOfExecutable();
+        if (!g_directory.empty()) return;
+        g_directory = executableDirectory();
+        const std::string installed = g_directory + "/../share/vortigo";
+        if (!holdsProgramFiles(g_directory) && holdsProgramFiles(installed))
+            g_directory = installed;
     });
     return g_directory;
 }
@@ -33,6 +47,11 @@ const std::string& programDirectory() {
 void setProgramDirectory(const std::string& directory) {
     std::call_once(g_once, [] {});
     g_directory = directory;
+    g_wasSet = true;
+}
+
+bool programDirectoryWasSet() {
+    return g_wasSet;
 }
 
 void defaultPath(char* field, int size, const char* name) {

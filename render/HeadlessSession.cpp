@@ -8,6 +8,7 @@
 #include "render/Workers.h"
 
 #include <atomic>
+#include <thread>
 
 namespace vortigo {
 
@@ -40,27 +41,39 @@ HeadlessResult renderHeadless(const HeadlessRun& run) {
         if (index >= run.frames) return;
         if (index == 0) firstFrameUs = sinceStartUs();
         if (run.onFrame) run.onFrame(frame, index);
-        if (index + 1 == run.frames) {
-            // Enough: the render thread parks after the frame in flight.
-            state().flightMode = FLIGHT_STOPPED;
-            lastFrameUs = sinceStartUs();
-        }
+        lastFrameUs = sinceStartUs();
+        // Enough: the render thread parks after the frame in flight.
+        if (index + 1 == run.frames) state().flightMode = FLIGHT_STOPPED;
         delivered = index + 1;
         notifyFlagChange();
     });
 
-    s.flightMode = run.flightMode;
+    if (run.flightMode >= 0) s.flightMode = run.flightMode;
     s.runAfterCompile.set();
     startWorkers();
     s.compileRequest.set();
     s.resizeRequest.set();
 
+    // The render thread parks after a frame when the flight has stopped. The
+    // motion step that stops it runs just before the last frame is released,
+    // so the parked state must hold a moment with no new frame.
+    auto parked = [&] {
+        return run.endWithTheFlight && delivered.load() > 0 && s.flightMode == FLIGHT_STOPPED &&
+               s.renderHold && !s.frameReady;
+    };
+    auto flightOver = [&] {
+        if (!parked()) return false;
+        const int seen = delivered.load();
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        return parked() && delivered.load() == seen;
+    };
     const bool done = waitUntil(
         [&] {
             return delivered.load() >= run.frames || renderContextFailed() ||
-                   !headless.messageBoxes().empty();
+                   !headless.messageBoxes().empty() || flightOver();
         },
         run.timeoutMs);
+    result.flightEnded = delivered.load() < run.frames && flightOver();
     result.framesDelivered = delivered.load();
     result.firstFrameMs = firstFrameUs.load() / 1000.0;
     result.totalMs = lastFrameUs.load() / 1000.0;
@@ -72,7 +85,8 @@ HeadlessResult renderHeadless(const HeadlessRun& run) {
     } else if (!done) {
         result.error = "timed out after " + std::to_string(result.framesDelivered) + " frames";
     }
-    result.ok = done && result.framesDelivered >= run.frames && result.error.empty();
+    result.ok = done && (result.framesDelivered >= run.frames || result.flightEnded) &&
+                result.error.empty();
 
     s.flightMode = FLIGHT_STOPPED;
     if (!runExitPath() && result.error.empty()) result.error = "a worker did not end";

@@ -20,18 +20,22 @@ struct HeadlessRun {
     // Applied after the state is loaded and before anything is compiled.
     std::function<void()> configure;
     int frames = 1;
-    int flightMode = 1;
+    int flightMode = 1; // below 0: the one `configure` set stays
     // Each finished frame, on the post-processing thread; index from 0.
     std::function<void(const FrameView&, int index)> onFrame;
     int timeoutMs = 60000;
+    // A replay that reaches the end of its recording stops the flight: end
+    // the run there (ok, with fewer frames) instead of waiting for more.
+    bool endWithTheFlight = false;
 };
 
 struct HeadlessResult {
     bool ok = false;
     int framesDelivered = 0;
-    double firstFrameMs = 0; // from the compile request to the first finished frame
-    double totalMs = 0;      // from the compile request to the last wanted frame
-    std::string error;       // what went wrong, or the first message box
+    double firstFrameMs = 0;  // from the compile request to the first finished frame
+    double totalMs = 0;       // from the compile request to the last wanted frame
+    std::string error;        // what went wrong, or the first message box
+    bool flightEnded = false; // endWithTheFlight ended the run early
 };
 
 // Loads the state, starts the workers, compiles, allocates and draws

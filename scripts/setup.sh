@@ -1,12 +1,14 @@
 #!/bin/bash
 # Installs whatever Debian packages are missing, then configures and builds
 # Vortigo in build/. Safe to run again: nothing is installed or rebuilt twice.
+#   setup.sh [TARGET...]   builds only the named targets (default: everything)
+# VORTIGO_WERROR=ON (the test command sets it) treats warnings as errors.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(
     g++ cmake ninja-build pkg-config
-    qt6-base-dev qt6-qpa-plugins fonts-dejavu-core
+    qt6-base-dev qt6-qpa-plugins qt6-wayland libxcursor1 fonts-dejavu-core
     libgl-dev libegl-dev libegl-mesa0 libgl1-mesa-dri
     libtcc-dev tcc
     libjpeg62-turbo-dev
@@ -14,6 +16,7 @@ packages=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev clang-format
     zlib1g-dev
     xvfb xdotool xclip x11-utils imagemagick locales
+    desktop-file-utils dpkg-dev file parallel
 )
 
 missing=()
@@ -27,7 +30,13 @@ if [ ${#missing[@]} -gt 0 ]; then
     apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-if [ ! -f build/build.ninja ]; then
-    cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORTIGO_WERROR=ON
+werror=${VORTIGO_WERROR:-OFF}
+if [ ! -f build/build.ninja ] ||
+    ! grep -q "^VORTIGO_WERROR:BOOL=$werror\$" build/CMakeCache.txt; then
+    cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORTIGO_WERROR="$werror"
 fi
-cmake --build build
+if [ $# -gt 0 ]; then
+    cmake --build build --target "$@"
+else
+    cmake --build build
+fi

@@ -4,7 +4,7 @@
 # under Xvfb.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
+VORTIGO_WERROR=ON bash scripts/setup.sh
 
 # One format for every C++ file.
 find app bench core flight media persist platform render resources script tests ui \

@@ -1,0 +1,40 @@
+#!/bin/bash
+# Installs the build into a temporary prefix, as a package would, and uses the
+# installed programs from another folder: they must find their own files in
+# share/vortigo, the desktop entry must validate, and an unprivileged user's
+# settings go to the configuration folder.  Usage: test_install.sh BUILD_DIR
+set -euo pipefail
+build=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+chmod 755 "$work"
+prefix=$work/prefix
+cmake --install "$build" --prefix "$prefix" >/dev/null
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+for f in bin/vortigo bin/vortigo-render \
+    share/vortigo/default_animation_script.anim share/vortigo/default_fragment_shader.frag \
+    share/vortigo/default_vertex_shader.vert share/vortigo/lib/vortigo.h \
+    share/applications/vortigo.desktop share/mime/packages/vortigo.xml \
+    share/icons/hicolor/scalable/apps/vortigo.svg share/icons/hicolor/48x48/apps/vortigo.png; do
+    [ -e "$prefix/$f" ] || fail "$f was not installed"
+done
+desktop-file-validate "$prefix/share/applications/vortigo.desktop" || fail "desktop entry"
+identify "$prefix/share/icons/hicolor/48x48/apps/vortigo.png" | grep -q ' 48x48 ' || fail "icon size"
+
+# From another folder, as an unprivileged user whose only writable place is
+# the home folder.
+mkdir -p "$work/elsewhere" "$work/home"
+chmod 777 "$work/elsewhere" "$work/home"
+cd "$work/elsewhere"
+as_user() { setpriv --reuid=65534 --regid=65534 --clear-groups env -u XDG_CONFIG_HOME HOME="$work/home" "$@"; }
+as_user env LIBGL_ALWAYS_SOFTWARE=1 EGL_PLATFORM=surfaceless \
+    "$prefix/bin/vortigo-render" --size 64x48 --out picture.ppm >/dev/null ||
+    fail "the installed vortigo-render did not render"
+[ "$(stat -c %s picture.ppm)" -eq $((13 + 64 * 48 * 3)) ] || fail "picture.ppm has the wrong size"
+[ -d "$work/home/.config/vortigo" ] || fail "no settings folder in the user's configuration folder"
+[ ! -e "$prefix/bin/VORTOptions.ini" ] || fail "settings written beside a program the user may not write"
+
+help=$(env -u DISPLAY -u WAYLAND_DISPLAY "$prefix/bin/vortigo" --help) || fail "vortigo --help"
+echo "$help" | grep -q '^Usage: ' || fail "no usage text"
+echo "install test passed"
