@@ -2,7 +2,7 @@
 //
 // Build and run from the repository root:
 // clang-format off
-//   clang++-14 -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -I. media/Wav.cpp tests/fuzz/fuzz_wav.cpp -o /tmp/fuzz_wav && /tmp/fuzz_wav -runs=1000000 -malloc_limit_mb=64 -max_len=4096
+//   clang++-14 -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -I. media/Wav.cpp tests/fuzz/fuzz_wav.cpp -o /tmp/fuzz_wav && /tmp/fuzz_wav -runs=1000000 -max_len=4096
 // clang-format on
 // A walk that reads, skips or allocates past the input fails under the
 // sanitizers or the check below.
