@@ -205,6 +205,9 @@ AviOpenError AviVideoFile::startVideo(int width, int height, int fps,
         m_encoder->thread_count = choice.threads;
         if (choice.keyFrameEvery > 0) m_encoder->gop_size = choice.keyFrameEvery;
         applyRate(m_encoder, choice.codec, choice);
+        // x264 prints a summary of every file; the studio's console stays quiet.
+        if (choice.codec == VideoCodec::H264 && m_encoder->priv_data)
+            av_opt_set(m_encoder->priv_data, "x264-params", "log=-1", 0);
         if (avcodec_open2(m_encoder, codec, nullptr) < 0 ||
             avcodec_parameters_from_context(par, m_encoder) < 0)
             return AviOpenError::Encoder;

@@ -193,6 +193,21 @@ TEST_F(CaptureTest, LosslessFilesDecodeToExactlyTheFrames) {
     }
 }
 
+TEST_F(CaptureTest, EveryOfferedCodecWritesAFileFfprobeReads) {
+    const char* names[] = {"rawvideo", "mjpeg", "ffv1", "mpeg4", "h264"};
+    for (int c = 0; c < VIDEO_CODEC_COUNT; ++c) {
+        m_choice.codec = static_cast<VideoCodec>(c);
+        if (!codecAvailable(m_choice.codec)) continue;
+        SCOPED_TRACE(names[c]);
+        m_choice.keyFrameEvery = 2;
+        start(m_dir.file(std::string("codec") + names[c] + ".avi"), 10);
+        captureAll({patternFrame(0), patternFrame(1), patternFrame(2)});
+        EXPECT_EQ(probeVideo(m_dir.file(std::string("codec") + names[c] + ".AVI")),
+                  std::string(names[c]) + ",32,24,10/1,3");
+    }
+    EXPECT_TRUE(messages().empty());
+}
+
 TEST_F(CaptureTest, MotionBlurBlendsWrittenFramesAndRestartsWithEachFile) {
     state().useMotionBlur = 1;
     start(m_dir.file("blur.tga"));
