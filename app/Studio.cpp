@@ -2,11 +2,13 @@
 
 #include "core/ProjectState.h"
 #include "flight/FlightControls.h"
+#include "media/Capture.h"
 #include "persist/ProjectDefaults.h"
 #include "platform/VirtualKeys.h"
 #include "render/Workers.h"
 #include "resources/Resources.h"
 #include "ui/AboutDialog.h"
+#include "ui/CompressionDialog.h"
 #include "ui/MainWindow.h"
 #include "ui/QtPlatform.h"
 #include "ui/TraceWindow.h"
@@ -210,6 +212,9 @@ int runStudio(int argc, char** argv) {
             g_main->goToLine(static_cast<int>(message.p1), static_cast<int>(message.p2));
     });
     state().mainWindowExists = true;
+    // The capture's first AVI file asks for its compression over the Trace window.
+    setCompressionChooser(
+        [trace](CompressionChoice& choice) { return CompressionDialog::choose(choice, trace); });
 
     mainWindow->showCurrentText();
     mainWindow->checkLayerItem(0);
@@ -232,6 +237,7 @@ int runStudio(int argc, char** argv) {
         std::fflush(nullptr);
         _exit(code);
     }
+    setCompressionChooser(nullptr);
     g_main = nullptr;
     g_trace = nullptr;
     delete trace;

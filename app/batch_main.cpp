@@ -3,8 +3,10 @@
 #include "core/ProjectState.h"
 #include "flight/FlightControls.h"
 #include "flight/FlightRecord.h"
+#include "media/Capture.h"
 #include "media/PngWriter.h"
 #include "media/PpmWriter.h"
+#include "media/Stills.h"
 #include "render/HeadlessSession.h"
 
 #include <atomic>
@@ -40,9 +42,16 @@ Camera
 Post-processing
   --super-sample, --despeckle, --dof, --motion-blur
 Output
-  --out FILE          FILE.ppm, FILE.png or FILE.bmp: the last frame, or every
+  --out FILE          FILE.avi: a video through the capture writer;
+                      FILE.tga: numbered TGA stills through the capture writer;
+                      FILE.ppm, FILE.png or FILE.bmp: the last frame, or every
                       frame when FILE holds %d (numbered by frame index);
                       -: raw frames (bgr24, top row first) on standard output
+Capture (AVI and TGA)
+  --codec NAME        raw, mjpeg (default), ffv1, mpeg4 or h264
+  --quality N         1 (smallest) to 100 (best), default 90
+  --max-frames N      frames per file after the first (a new file follows)
+  --sound FILE.wav    a PCM sound track, added to the last file
   --quiet             no progress line
   --help, --version
 
@@ -52,7 +61,7 @@ Raw frames feed other tools, for example:
 )";
 
 enum class Replay { None, Step, Time };
-enum class OutputKind { Nothing, Picture, Raw };
+enum class OutputKind { Nothing, Picture, Raw, Capture };
 
 struct Options {
     std::string project;
@@ -67,6 +76,9 @@ struct Options {
     std::string out;
     OutputKind output = OutputKind::Nothing;
     bool series = false; // the output name numbers every frame
+    CompressionChoice compression;
+    int maxFrames = 0;
+    std::string sound;
     bool quiet = false;
 };
 
@@ -118,6 +130,17 @@ bool isSeriesName(const std::string& name) {
     return true;
 }
 
+VideoCodec parseCodec(const std::string& name) {
+    static const char* const names[VIDEO_CODEC_COUNT] = {"raw", "mjpeg", "ffv1", "mpeg4", "h264"};
+    for (int c = 0; c < VIDEO_CODEC_COUNT; ++c) {
+        if (name != names[c]) continue;
+        const auto codec = static_cast<VideoCodec>(c);
+        if (!codecAvailable(codec)) throw UsageError{"this FFmpeg has no " + name + " encoder"};
+        return codec;
+    }
+    throw UsageError{"--codec needs raw, mjpeg, ffv1, mpeg4 or h264, not \"" + name + "\""};
+}
+
 Options parseOptions(int argc, char** argv) {
     Options o;
     std::optional<int> frames, from, to;
@@ -151,6 +174,14 @@ Options parseOptions(int argc, char** argv) {
             o.motionBlur = true;
         else if (arg == "--quiet")
             o.quiet = true;
+        else if (arg == "--quality")
+            o.compression.quality = std::min(100, parseCount(arg, value(), 1));
+        else if (arg == "--max-frames")
+            o.maxFrames = parseCount(arg, value(), 0);
+        else if (arg == "--sound")
+            o.sound = value();
+        else if (arg == "--codec")
+            o.compression.codec = parseCodec(value());
         else if (arg == "--out")
             o.out = value();
         else if (arg == "--replay") {
@@ -193,10 +224,14 @@ Options parseOptions(int argc, char** argv) {
         o.output = OutputKind::Raw;
     } else if (!o.out.empty()) {
         const std::string ext = extensionOf(o.out);
-        if (ext != "ppm" && ext != "png")
+        if (ext == "avi" || ext == "tga") {
+            o.output = OutputKind::Capture;
+        } else if (ext == "ppm" || ext == "png" || ext == "bmp") {
+            o.output = OutputKind::Picture;
+            o.series = isSeriesName(o.out);
+        } else {
             throw UsageError{"--out: unknown picture or video type \"" + o.out + "\""};
-        o.output = OutputKind::Picture;
-        o.series = isSeriesName(o.out);
+        }
         if (access(folderOf(o.out).c_str(), W_OK) != 0)
             throw UsageError{"--out: cannot write into " + folderOf(o.out) + ": " +
                              std::strerror(errno)};
@@ -264,6 +299,9 @@ class FrameWriter {
         case OutputKind::Raw:
             writeRaw(frame);
             break;
+        case OutputKind::Capture:
+            writeCapture(frame, absoluteIndex);
+            break;
         case OutputKind::Picture:
             if (m_options.series)
                 writePicture(frame, seriesName(absoluteIndex));
@@ -281,9 +319,32 @@ class FrameWriter {
         return name;
     }
 
+    // The capture writer runs on the post-processing thread, as in the studio.
+    void writeCapture(const FrameView& frame, int absoluteIndex) {
+        Capture& writer = theCapture();
+        if (absoluteIndex == m_options.first) {
+            writer.start(WindowId::None, m_options.out.c_str(), frame.width, frame.height,
+                         state().aviFps, m_options.maxFrames,
+                         m_options.sound.empty() ? nullptr : m_options.sound.c_str());
+            if (!writer.isActive()) {
+                m_error = "the capture into " + m_options.out + " could not start";
+                return;
+            }
+        }
+        if (!writer.captureFrame(frame.pixels)) {
+            m_error = "the capture into " + m_options.out + " failed";
+            return;
+        }
+        if (absoluteIndex == m_options.last) writer.finish();
+    }
+
     void writePicture(const FrameView& frame, const std::string& path) {
-        if (extensionOf(path) == "png") {
+        const std::string ext = extensionOf(path);
+        if (ext == "png") {
             writePng(path, frame.pixels, frame.width, frame.height, m_error);
+        } else if (ext == "bmp") {
+            if (!writeBmpSnapshot(path, frame.pixels, frame.width, frame.height))
+                m_error = "cannot write " + path + ": " + std::strerror(errno);
         } else if (!writePpm(path, frame.pixels, frame.width, frame.height)) {
             m_error = "cannot write " + path + ": " + std::strerror(errno);
         }
@@ -339,8 +400,18 @@ int render(const Options& o) {
         if (!writer.error().empty()) writeFailed = true;
         progress.frameDone(index - skipped + 1);
     };
+    if (o.output == OutputKind::Capture) {
+        const CompressionChoice choice = o.compression;
+        setCompressionChooser([choice](CompressionChoice& chosen) {
+            chosen = choice;
+            return true;
+        });
+    }
     const HeadlessResult result = renderHeadless(run);
     if (!writer.error().empty()) {
+        // The capture writer's own message says why; it comes first.
+        if (!result.error.empty())
+            std::fprintf(stderr, "vortigo-render: %s\n", result.error.c_str());
         std::fprintf(stderr, "vortigo-render: %s\n", writer.error().c_str());
         return 1;
     }

@@ -6,6 +6,7 @@
 #include "flight/FlightRecord.h"
 #include "flight/QuatMath.h"
 
+#include <atomic>
 #include <mutex>
 
 namespace vortigo {
@@ -14,6 +15,11 @@ namespace {
 constexpr float ROLL_STEP = 0.01f;
 constexpr float FASTER = 1.5f;
 constexpr float SLOWER = 0.75f;
+
+CaptureKeys& captureKeys() {
+    static CaptureKeys keys;
+    return keys;
+}
 
 std::mutex g_pointerMutex;
 PointerSource g_pointer;
@@ -76,6 +82,10 @@ void nudgeUdef(int index, float sign) {
 void setPointerSource(PointerSource source) {
     std::lock_guard lock(g_pointerMutex);
     g_pointer = std::move(source);
+}
+
+void setCaptureKeys(CaptureKeys keys) {
+    captureKeys() = std::move(keys);
 }
 
 void setSteeringPoint(int x, int y) {
@@ -176,15 +186,26 @@ KeyAction traceKeyDown(int key) {
     case 'T':
         s.timeRunning = !s.timeRunning;
         return KeyAction::Advance;
-    case 'C':
-        // The capture writer is not part of the studio yet: the key only
-        // switches the state the status line shows.
-        s.capturing = !s.capturing;
+    case 'C': {
+        const CaptureKeys& capture = captureKeys();
+        const int32_t on = !s.capturing;
+        if (on && s.outputFile[0] != 0 && capture.fileOpen && !capture.fileOpen()) {
+            s.flightMode = FLIGHT_STOPPED;
+            s.flightRoll = 0;
+            capture.start();
+        }
+        // Published after the start, so a frame that sees capturing finds
+        // the writer ready.
+        std::atomic_ref<int32_t>(s.capturing).store(on, std::memory_order_release);
         updateStatusLine(WindowId::Trace);
         return KeyAction::None;
+    }
     case 'X':
         if (!idleTest()) return KeyAction::RepostKey;
-        s.capturing = 0;
+        if (captureKeys().finish)
+            captureKeys().finish();
+        else
+            s.capturing = 0;
         updateStatusLine(WindowId::Trace);
         return KeyAction::None;
     case 'Z':

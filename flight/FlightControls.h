@@ -29,6 +29,15 @@ void setPointerSource(PointerSource source);
 // The point frozen steering steers by (stored by Esc).
 void setSteeringPoint(int x, int y);
 
+// The capture writer as the keys C and X reach it. The writer lives in a
+// layer above and installs these before any window exists.
+struct CaptureKeys {
+    std::function<bool()> fileOpen; // a capture is active (possibly paused)
+    std::function<void()> start;    // starts with the output settings of the state
+    std::function<void()> finish;   // clears capturing and completes the file
+};
+void setCaptureKeys(CaptureKeys keys);
+
 // One motion step for the current flightMode (no step in mode 0).
 void motionStep();
 

@@ -1,6 +1,7 @@
 #include "render/FramePipeline.h"
 
 #include "core/ProjectState.h"
+#include "media/Capture.h"
 #include "render/Filters.h"
 #include "render/FrameRenderer.h"
 #include "render/GlContext.h"
@@ -117,7 +118,7 @@ bool allocateFrameBuffers() {
     }
 
     prepareReadBack(width, height);
-    s.capturing = 0;
+    finishCapture();
     callUdResize();
     return resetGlState(width, height);
 }
@@ -136,6 +137,7 @@ void finishFrame() {
         frame = extra;
         s.shownFrame.store(extra, std::memory_order_release);
     }
+    captureFinishedFrame(frame);
     {
         std::shared_ptr<const FrameSink> sink;
         {

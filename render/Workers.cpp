@@ -1,6 +1,7 @@
 #include "render/Workers.h"
 
 #include "core/ProjectState.h"
+#include "media/Capture.h"
 #include "render/FramePipeline.h"
 #include "render/FrameRenderer.h"
 #include "render/GlContext.h"
@@ -205,6 +206,7 @@ bool runExitPath() {
     const bool postEnded = endWorker(post, g_postRunning);
     // A worker left running may still be inside the script or the buffers.
     if (!renderEnded || !postEnded) return false;
+    finishCapture();
     shutDownScript();
     releaseProjectBuffers();
     return true;

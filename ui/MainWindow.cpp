@@ -8,6 +8,7 @@
 #include "ui/AboutDialog.h"
 #include "ui/EditorText.h"
 #include "ui/FindDialog.h"
+#include "ui/StillCommands.h"
 #include "ui/TraceWindow.h"
 #include "ui/WatchDialog.h"
 
@@ -109,7 +110,7 @@ void MainWindow::buildMenus() {
     addCommand(edit, tr("&Paste"), CMD_PASTE, true);
     addCommand(edit, tr("&Find\tF3"), CMD_FIND, true);
     edit->addSeparator();
-    addCommand(edit, tr("Copy &Image"), CMD_COPY_IMAGE, false);
+    addCommand(edit, tr("Copy &Image"), CMD_COPY_IMAGE, true);
 
     QMenu* view = menuBar()->addMenu(tr("&View"));
     addCommand(view, tr("Animation Script\tF6"), CMD_SHOW_SCRIPT, true);
@@ -197,6 +198,9 @@ void MainWindow::onCommand(int id) {
         break;
     case CMD_WATCH:
         openWatchDialog(this);
+        break;
+    case CMD_COPY_IMAGE:
+        copyImageToClipboard();
         break;
     case CMD_ABOUT:
         AboutDialog(this).exec();

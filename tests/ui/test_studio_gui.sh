@@ -1,7 +1,8 @@
 #!/bin/bash
 # Starts the real studio under Xvfb and drives it with xdotool as a user
 # would: both windows open, F5 from the Trace window runs the script and a
-# frame arrives, Alt+/ opens About, File > Exit ends the process with 0.
+# frame arrives, C / fly / X leaves an AVI file, Copy Image fills the
+# clipboard, Alt+/ opens About, File > Exit ends the process with 0.
 # Then a missing default shader gives exactly one "File Error" naming it,
 # and a start without any display says what is wrong and fails.
 set -u
@@ -140,10 +141,45 @@ if [ -n "${trace_id:-}" ]; then
     sleep 1
     [ "$stopped" = "$(xdotool getwindowname "$trace_id")" ] && pass "S stops the flight" ||
         fail "the flight went on after S"
+
+    # C asks for the compression, the flight is captured, X closes the file
+    # that ffprobe then reads.
+    xdotool key c
+    if dialog_id=$(wait_window "Video Compression" 10); then
+        pass "C asks for the compression"
+        xdotool windowfocus --sync "$dialog_id" 2>/dev/null
+        xdotool key Return
+        wait_title "$trace_id" ' cap:on,' 10 && pass "capture is on" || fail "capture did not start"
+        xdotool windowfocus --sync "$trace_id" 2>/dev/null
+        xdotool key Up
+        sleep 3
+        xdotool key s
+        sleep 0.5
+        xdotool key x
+        wait_title "$trace_id" ' cap:off,' 10 && pass "X ends the capture" || fail "capture still on after X"
+        sleep 0.5
+        probe=$(ffprobe -v error -select_streams v:0 -count_packets -show_entries \
+            stream=codec_name,width,height,nb_read_packets -of csv=p=0 "$work/app/mandelbrot.AVI" 2>&1)
+        if [[ "$probe" =~ ^mjpeg,640,480,([0-9]+)$ ]] && [ "${BASH_REMATCH[1]}" -ge 2 ]; then
+            pass "the captured flight is an AVI file ffprobe reads ($probe)"
+        else
+            fail "the captured file: '$probe'"
+        fi
+    else
+        fail "C did not ask for the compression"
+    fi
 fi
 
 if [ -n "${main_id:-}" ]; then
     xdotool windowfocus --sync "$main_id" 2>/dev/null
+    # Edit > Copy Image puts the shown frame on the clipboard.
+    xdotool key --clearmodifiers alt+e
+    sleep 0.5
+    xdotool key i
+    sleep 1
+    size=$(xclip -o -selection clipboard -t image/png 2>/dev/null | identify -format %wx%h - 2>/dev/null)
+    [ "$size" = "640x480" ] && pass "Copy Image puts the 640x480 frame on the clipboard" ||
+        fail "clipboard image after Copy Image: '$size'"
     for pair in "F7:Vertex Shader Layer 1" "F9:Debug Output" "F8:Fragment Shader Layer 1" \
         "F6:Animation Script"; do
         xdotool key "${pair%%:*}"

@@ -1,0 +1,434 @@
+#include "media/AviWriter.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/imgutils.h>
+#include <libavutil/opt.h>
+#include <libswscale/swscale.h>
+}
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <memory>
+
+namespace vortigo {
+namespace {
+
+std::string errorText(int code) {
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, text, sizeof text);
+    return text;
+}
+
+const AVCodec* findEncoder(VideoCodec codec) {
+    switch (codec) {
+    case VideoCodec::Raw:
+        return nullptr;
+    case VideoCodec::Mjpeg:
+        return avcodec_find_encoder(AV_CODEC_ID_MJPEG);
+    case VideoCodec::Ffv1:
+        return avcodec_find_encoder(AV_CODEC_ID_FFV1);
+    case VideoCodec::Mpeg4:
+        return avcodec_find_encoder(AV_CODEC_ID_MPEG4);
+    case VideoCodec::H264: {
+        // The software encoder first: hardware ones need a device.
+        const AVCodec* x264 = avcodec_find_encoder_by_name("libx264");
+        return x264 ? x264 : avcodec_find_encoder(AV_CODEC_ID_H264);
+    }
+    }
+    return nullptr;
+}
+
+AVPixelFormat encoderFormat(VideoCodec codec) {
+    switch (codec) {
+    case VideoCodec::Mjpeg:
+        return AV_PIX_FMT_YUV420P; // in full range, as JPEG has it
+    case VideoCodec::Ffv1:
+        return AV_PIX_FMT_BGR0; // lossless for 24-bit frames
+    default:
+        return AV_PIX_FMT_YUV420P;
+    }
+}
+
+// Quality 1..100 as the codec's own scale.
+void applyRate(AVCodecContext* encoder, VideoCodec codec, const CompressionChoice& choice) {
+    if (choice.dataRateKbps > 0) {
+        encoder->bit_rate = int64_t{choice.dataRateKbps} * 1000;
+        return;
+    }
+    const int quality = std::clamp(choice.quality, 1, 100);
+    if (codec == VideoCodec::Mjpeg || codec == VideoCodec::Mpeg4) {
+        encoder->flags |= AV_CODEC_FLAG_QSCALE;
+        encoder->global_quality = FF_QP2LAMBDA * (2 + (100 - quality) * 29 / 99);
+    } else if (codec == VideoCodec::H264 && encoder->priv_data) {
+        av_opt_set_int(encoder->priv_data, "crf", (100 - quality) * 51 / 99, 0);
+    }
+}
+
+AVCodecID pcmCodec(int bits) {
+    switch (bits) {
+    case 8:
+        return AV_CODEC_ID_PCM_U8;
+    case 16:
+        return AV_CODEC_ID_PCM_S16LE;
+    case 24:
+        return AV_CODEC_ID_PCM_S24LE;
+    case 32:
+        return AV_CODEC_ID_PCM_S32LE;
+    default:
+        return AV_CODEC_ID_NONE;
+    }
+}
+
+struct FormatDeleter {
+    void operator()(AVFormatContext* c) const {
+        if (!c) return;
+        if (c->oformat && c->pb) avio_closep(&c->pb);
+        if (c->iformat)
+            avformat_close_input(&c);
+        else
+            avformat_free_context(c);
+    }
+};
+using FormatPtr = std::unique_ptr<AVFormatContext, FormatDeleter>;
+
+struct PacketDeleter {
+    void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+
+} // namespace
+
+bool codecAvailable(VideoCodec codec) {
+    return codec == VideoCodec::Raw || findEncoder(codec) != nullptr;
+}
+
+const char* codecTitle(VideoCodec codec) {
+    switch (codec) {
+    case VideoCodec::Raw:
+        return "Full Frames (Uncompressed)";
+    case VideoCodec::Mjpeg:
+        return "Motion JPEG";
+    case VideoCodec::Ffv1:
+        return "FFV1 (lossless)";
+    case VideoCodec::Mpeg4:
+        return "MPEG-4 Part 2";
+    case VideoCodec::H264:
+        return "H.264";
+    }
+    return "";
+}
+
+AviVideoFile::~AviVideoFile() {
+    release();
+}
+
+void AviVideoFile::release() {
+    if (m_encoder) avcodec_free_context(&m_encoder);
+    if (m_convert) sws_freeContext(m_convert);
+    m_convert = nullptr;
+    for (AVFrame*& f : m_frames)
+        av_frame_free(&f);
+    av_packet_free(&m_packet);
+    if (m_format) {
+        if (m_format->pb) avio_closep(&m_format->pb);
+        avformat_free_context(m_format);
+    }
+    m_format = nullptr;
+    m_stream = nullptr;
+    m_nextPts = 0;
+}
+
+AviOpenError AviVideoFile::create(const std::string& path) {
+    release();
+    m_error.clear();
+    m_path = path;
+    int result = avformat_alloc_output_context2(&m_format, nullptr, "avi", path.c_str());
+    if (result < 0 || !m_format) {
+        m_error = errorText(result);
+        m_format = nullptr;
+        return AviOpenError::Other;
+    }
+    result = avio_open(&m_format->pb, path.c_str(), AVIO_FLAG_WRITE);
+    if (result < 0) {
+        m_error = errorText(result);
+        release();
+        return AviOpenError::FileOpen;
+    }
+    m_stream = avformat_new_stream(m_format, nullptr);
+    if (!m_stream) {
+        abandon();
+        return AviOpenError::VideoStream;
+    }
+    return AviOpenError::None;
+}
+
+void AviVideoFile::abandon() {
+    const bool created = m_format && m_format->pb;
+    release();
+    if (created) std::remove(m_path.c_str());
+}
+
+AviOpenError AviVideoFile::startVideo(int width, int height, int fps,
+                                      const CompressionChoice& choice) {
+    m_width = width;
+    m_height = height;
+    m_fps = fps;
+    AVCodecParameters* par = m_stream->codecpar;
+    m_stream->time_base = AVRational{1, fps};
+    m_stream->avg_frame_rate = m_stream->r_frame_rate = AVRational{fps, 1};
+    AVDictionary* options = nullptr;
+    if (choice.codec == VideoCodec::Raw) {
+        par->codec_type = AVMEDIA_TYPE_VIDEO;
+        par->codec_id = AV_CODEC_ID_RAWVIDEO;
+        par->codec_tag = 0;
+        par->format = AV_PIX_FMT_BGR24;
+        par->width = width;
+        par->height = height;
+        par->bits_per_coded_sample = 24;
+        // The frames are stored as the buffers hold them, bottom row first.
+        av_dict_set(&options, "flipped_raw_rgb", "1", 0);
+    } else {
+        const AVCodec* codec = findEncoder(choice.codec);
+        m_encoder = codec ? avcodec_alloc_context3(codec) : nullptr;
+        if (!m_encoder) return AviOpenError::Encoder;
+        m_encoder->width = width;
+        m_encoder->height = height;
+        m_encoder->time_base = AVRational{1, fps};
+        m_encoder->framerate = AVRational{fps, 1};
+        m_encoder->pix_fmt = encoderFormat(choice.codec);
+        const bool fullRange = choice.codec == VideoCodec::Mjpeg;
+        if (fullRange) m_encoder->color_range = AVCOL_RANGE_JPEG;
+        m_encoder->max_b_frames = 0; // AVI has no reordering
+        m_encoder->thread_count = choice.threads;
+        if (choice.keyFrameEvery > 0) m_encoder->gop_size = choice.keyFrameEvery;
+        applyRate(m_encoder, choice.codec, choice);
+        // x264 prints a summary of every file; the studio's console stays quiet.
+        if (choice.codec == VideoCodec::H264 && m_encoder->priv_data)
+            av_opt_set(m_encoder->priv_data, "x264-params", "log=-1", 0);
+        if (avcodec_open2(m_encoder, codec, nullptr) < 0 ||
+            avcodec_parameters_from_context(par, m_encoder) < 0)
+            return AviOpenError::Encoder;
+        m_convert = sws_getContext(width, height, AV_PIX_FMT_BGR24, width, height,
+                                   m_encoder->pix_fmt, SWS_BICUBIC, nullptr, nullptr, nullptr);
+        if (!m_convert) return AviOpenError::Encoder;
+        if (fullRange) {
+            const int* coefficients = sws_getCoefficients(SWS_CS_DEFAULT);
+            sws_setColorspaceDetails(m_convert, coefficients, 1, coefficients, 1, 0, 1 << 16,
+                                     1 << 16);
+        }
+        // Frames the encoder may still hold are not overwritten: a few in
+        // turn, allocated here so that no frame allocates.
+        for (AVFrame*& f : m_frames) {
+            f = av_frame_alloc();
+            if (!f) return AviOpenError::Encoder;
+            f->format = m_encoder->pix_fmt;
+            f->width = width;
+            f->height = height;
+            if (av_frame_get_buffer(f, 0) < 0) return AviOpenError::Encoder;
+        }
+    }
+    m_packet = av_packet_alloc();
+    const int result = avformat_write_header(m_format, &options);
+    av_dict_free(&options);
+    if (result < 0 || !m_packet) {
+        m_error = errorText(result);
+        return AviOpenError::Format;
+    }
+    return AviOpenError::None;
+}
+
+bool AviVideoFile::writeFrame(const uint8_t* bottomUpBgr, bool key) {
+    // key matters to encoders only: every uncompressed frame stands alone.
+    if (!m_format || !m_packet) return false;
+    const int rowBytes = m_width * 3;
+    int result = 0;
+    if (!m_encoder) {
+        // The muxer writes straight from the frame buffer.
+        m_packet->data = const_cast<uint8_t*>(bottomUpBgr);
+        m_packet->size = rowBytes * m_height;
+        m_packet->stream_index = m_stream->index;
+        m_packet->pts = m_packet->dts =
+            av_rescale_q(m_nextPts++, AVRational{1, m_fps}, m_stream->time_base);
+        m_packet->duration = 1;
+        m_packet->flags = AV_PKT_FLAG_KEY;
+        result = av_write_frame(m_format, m_packet);
+        m_packet->data = nullptr;
+        m_packet->size = 0;
+        if (result < 0) m_error = errorText(result);
+        return result >= 0;
+    }
+
+    AVFrame* frame = nullptr;
+    for (AVFrame* f : m_frames)
+        if (av_frame_is_writable(f)) {
+            frame = f;
+            break;
+        }
+    if (!frame) {
+        frame = m_frames[m_nextPts % FRAME_POOL];
+        if (av_frame_make_writable(frame) < 0) return false;
+    }
+    // A negative stride reads the bottom-up rows top row first.
+    const uint8_t* source[1] = {bottomUpBgr + static_cast<ptrdiff_t>(m_height - 1) * rowBytes};
+    const int sourceStride[1] = {-rowBytes};
+    sws_scale(m_convert, source, sourceStride, 0, m_height, frame->data, frame->linesize);
+    frame->pts = m_nextPts++;
+    frame->pict_type = key ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+    result = avcodec_send_frame(m_encoder, frame);
+    if (result < 0) {
+        m_error = errorText(result);
+        return false;
+    }
+    return drain();
+}
+
+bool AviVideoFile::drain() {
+    for (;;) {
+        int result = avcodec_receive_packet(m_encoder, m_packet);
+        if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) return true;
+        if (result < 0) {
+            m_error = errorText(result);
+            return false;
+        }
+        av_packet_rescale_ts(m_packet, m_encoder->time_base, m_stream->time_base);
+        m_packet->stream_index = m_stream->index;
+        result = av_write_frame(m_format, m_packet);
+        av_packet_unref(m_packet);
+        if (result < 0) {
+            m_error = errorText(result);
+            return false;
+        }
+    }
+}
+
+bool AviVideoFile::close() {
+    if (!m_format) return true;
+    bool ok = true;
+    if (m_encoder && m_packet) {
+        avcodec_send_frame(m_encoder, nullptr);
+        ok = drain();
+    }
+    if (m_packet) {
+        const int result = av_write_trailer(m_format);
+        if (result < 0) {
+            ok = false;
+            m_error = errorText(result);
+        }
+    }
+    if (m_format->pb) {
+        avio_flush(m_format->pb);
+        if (m_format->pb->error < 0) {
+            if (ok) m_error = errorText(m_format->pb->error);
+            ok = false;
+        }
+    }
+    release();
+    return ok;
+}
+
+AudioTrackError addPcmTrack(const std::string& path, const WavSound& sound, std::string& error) {
+    const AVCodecID pcm = pcmCodec(sound.bitsPerSample);
+    if (pcm == AV_CODEC_ID_NONE || sound.data.size() > static_cast<size_t>(INT32_MAX / 2)) {
+        error = "the sound format cannot be stored";
+        return AudioTrackError::Format;
+    }
+    AVFormatContext* rawIn = nullptr;
+    if (avformat_open_input(&rawIn, path.c_str(), nullptr, nullptr) < 0) {
+        error = "the video file could not be read back";
+        return AudioTrackError::Stream;
+    }
+    FormatPtr in(rawIn);
+    const int videoIndex = av_find_best_stream(in.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    if (videoIndex < 0) return AudioTrackError::Stream;
+    AVStream* videoIn = in->streams[videoIndex];
+
+    const std::string partPath = path + ".part";
+    AVFormatContext* rawOut = nullptr;
+    if (avformat_alloc_output_context2(&rawOut, nullptr, "avi", partPath.c_str()) < 0)
+        return AudioTrackError::Stream;
+    FormatPtr out(rawOut);
+    AVStream* video = avformat_new_stream(out.get(), nullptr);
+    AVStream* audio = video ? avformat_new_stream(out.get(), nullptr) : nullptr;
+    if (!audio || avcodec_parameters_copy(video->codecpar, videoIn->codecpar) < 0)
+        return AudioTrackError::Stream;
+    AVDictionary* options = nullptr;
+    if (video->codecpar->codec_id == AV_CODEC_ID_RAWVIDEO) {
+        // The reader marks bottom-up frames in the extra data; the writer's
+        // own option says it without adding bytes to the format.
+        av_freep(&video->codecpar->extradata);
+        video->codecpar->extradata_size = 0;
+        av_dict_set(&options, "flipped_raw_rgb", "1", 0);
+    }
+    video->time_base = videoIn->time_base;
+    video->avg_frame_rate = videoIn->avg_frame_rate;
+    video->r_frame_rate = videoIn->r_frame_rate;
+
+    AVCodecParameters* a = audio->codecpar;
+    a->codec_type = AVMEDIA_TYPE_AUDIO;
+    a->codec_id = pcm;
+    a->sample_rate = static_cast<int>(std::min<uint32_t>(sound.sampleRate, INT32_MAX));
+    av_channel_layout_default(&a->ch_layout, sound.channels);
+    a->block_align = sound.blockAlign;
+    a->bits_per_coded_sample = sound.bitsPerSample;
+    a->bit_rate = int64_t{sound.sampleRate} * sound.blockAlign * 8;
+    audio->time_base = AVRational{1, a->sample_rate > 0 ? a->sample_rate : 1};
+
+    if (avio_open(&out->pb, partPath.c_str(), AVIO_FLAG_WRITE) < 0) {
+        av_dict_free(&options);
+        error = "the file could not be rewritten";
+        return AudioTrackError::Write;
+    }
+    auto fail = [&](AudioTrackError kind, int code) {
+        error = errorText(code);
+        avio_closep(&out->pb);
+        std::remove(partPath.c_str());
+        return kind;
+    };
+    int result = avformat_write_header(out.get(), &options);
+    av_dict_free(&options);
+    if (result < 0) return fail(AudioTrackError::Format, result);
+
+    std::unique_ptr<AVPacket, PacketDeleter> packet(av_packet_alloc());
+    if (!packet) return fail(AudioTrackError::Write, AVERROR(ENOMEM));
+    // All the sound in one write, at the start of the file.
+    packet->data = const_cast<uint8_t*>(sound.data.data());
+    packet->size = static_cast<int>(sound.data.size());
+    packet->stream_index = audio->index;
+    packet->pts = packet->dts = 0;
+    packet->duration = static_cast<int64_t>(sound.data.size() / sound.blockAlign);
+    packet->flags = AV_PKT_FLAG_KEY;
+    av_packet_rescale_ts(packet.get(), AVRational{1, a->sample_rate}, audio->time_base);
+    if (packet->size > 0 && (result = av_write_frame(out.get(), packet.get())) < 0)
+        return fail(AudioTrackError::Write, result);
+    packet->data = nullptr;
+    packet->size = 0;
+
+    while ((result = av_read_frame(in.get(), packet.get())) >= 0) {
+        if (packet->stream_index == videoIndex) {
+            av_packet_rescale_ts(packet.get(), videoIn->time_base, video->time_base);
+            packet->stream_index = video->index;
+            packet->pos = -1;
+            result = av_write_frame(out.get(), packet.get());
+        }
+        av_packet_unref(packet.get());
+        if (result < 0) return fail(AudioTrackError::Write, result);
+    }
+    if (result != AVERROR_EOF) return fail(AudioTrackError::Write, result);
+    result = av_write_trailer(out.get());
+    avio_flush(out->pb);
+    if (result >= 0 && out->pb->error < 0) result = out->pb->error;
+    if (result < 0) return fail(AudioTrackError::Write, result);
+    avio_closep(&out->pb);
+    in.reset();
+    if (std::rename(partPath.c_str(), path.c_str()) != 0) {
+        std::remove(partPath.c_str());
+        error = "the file could not be replaced";
+        return AudioTrackError::Write;
+    }
+    return AudioTrackError::None;
+}
+
+} // namespace vortigo
