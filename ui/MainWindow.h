@@ -14,6 +14,7 @@ class QPlainTextEdit;
 
 namespace vortigo {
 
+class EditorControl;
 class TraceWindow;
 
 class MainWindow : public QMainWindow {
@@ -23,7 +24,7 @@ class MainWindow : public QMainWindow {
     // Runs once when the window closes: the studio's exit path.
     void setExitPath(std::function<void()> exitPath) { m_exitPath = std::move(exitPath); }
 
-    QPlainTextEdit* editor() const { return m_editor; }
+    EditorControl* editor() const { return m_editor; }
 
     void onCommand(int id);
     // F1 to F12 as virtual-key codes 112 to 123, from whichever window had
@@ -69,8 +70,9 @@ class MainWindow : public QMainWindow {
     void openFind();
     void deleteLayer();
     void showLineTitle();
+    void giveKeysToTrace();
 
-    QPlainTextEdit* m_editor = nullptr;
+    EditorControl* m_editor = nullptr;
     TraceWindow* m_trace = nullptr;
     std::map<int, QAction*> m_actions;
     QActionGroup* m_layerGroup = nullptr;
