@@ -12,9 +12,6 @@
 #include "ui/TraceWindow.h"
 
 #include <QApplication>
-#include <QKeyEvent>
-#include <QPlainTextEdit>
-#include <QTextBlock>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>

@@ -4,6 +4,8 @@
 // number. User-interface thread only.
 #pragma once
 
+#include "ui/EditorControl.h"
+
 #include <QMainWindow>
 #include <functional>
 #include <map>
@@ -14,7 +16,6 @@ class QPlainTextEdit;
 
 namespace vortigo {
 
-class EditorControl;
 class TraceWindow;
 
 class MainWindow : public QMainWindow {

@@ -222,7 +222,8 @@ void ParametersDialog::applyAndClose() {
     }
 
     reloadBackgrounds();
-    platform().sendMessage(WindowMessage{WindowId::Trace, MSG_ADVANCE, 0, 0}, [] { return true; });
+    // The Trace window takes it from the queue like every other advance.
+    platform().postMessage(WindowMessage{WindowId::Trace, MSG_ADVANCE, 0, 0});
     done(IDC_PARAM_OK);
 }
 

@@ -143,7 +143,8 @@ void SlidersDialog::scroll(int barId, ScrollRequest request, int thumb) {
     static_cast<QLineEdit*>(control(barId + 1))
         ->setText(QString::fromStdString(formatC("%.4f", state().udef[k])));
     bar->setValue(position);
-    platform().sendMessage(WindowMessage{WindowId::Trace, MSG_ADVANCE, 0, 0}, [] { return true; });
+    // The Trace window takes it from the queue like every other advance.
+    platform().postMessage(WindowMessage{WindowId::Trace, MSG_ADVANCE, 0, 0});
 }
 
 void SlidersDialog::insert() {

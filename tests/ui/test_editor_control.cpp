@@ -4,6 +4,7 @@
 // with modal dialogs, and the Trace window cannot be closed away.
 #include "core/ProjectState.h"
 #include "persist/TextFile.h"
+#include "resources/Resources.h"
 #include "script/ScriptFixture.h"
 #include "ui/EditorControl.h"
 #include "ui/FindDialog.h"
@@ -190,8 +191,8 @@ TEST_F(EditorControlTest, FunctionKeysInsideAModalDialogAreTheDialogsOwn) {
     watchdog.start();
     QTimer::singleShot(0, [&] {
         first = QApplication::activeModalWidget();
-        ASSERT_NE(qobject_cast<FindDialog*>(first), nullptr);
-        QWidget* field = qobject_cast<FindDialog*>(first)->control(FIND_TEXT_ID);
+        ASSERT_NE(dynamic_cast<FindDialog*>(first), nullptr);
+        QWidget* field = dynamic_cast<FindDialog*>(first)->control(FIND_TEXT_ID);
         for (Qt::Key key : {Qt::Key_F3, Qt::Key_F5, Qt::Key_F4}) {
             QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
             QApplication::sendEvent(field, &press);

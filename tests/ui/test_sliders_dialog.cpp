@@ -1,6 +1,7 @@
 // The Sliders dialog driven by control identifier: the scroll mapping, the
 // requests a scroll bar sends, Insert, and one dialog at a time.
 #include "core/ProjectState.h"
+#include "resources/Resources.h"
 #include "script/ScriptFixture.h"
 #include "ui/EditorText.h"
 #include "ui/MainWindow.h"
