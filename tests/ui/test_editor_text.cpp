@@ -54,7 +54,8 @@ TEST(EditorEncoding, UTF8WhenValidElseEveryByteAsLatin1) {
     EXPECT_EQ(encodeText(shown, TextEncoding::Latin1), every);
     EXPECT_EQ(encodedSize(shown, TextEncoding::Latin1), 255u);
 
-    const std::string utf8 = "\xEF\xBB\xBF" "a\xF0\x9F\x98\x80\xE2\x82\xAC"; // BOM, emoji, euro
+    const std::string utf8 = "\xEF\xBB\xBF"
+                             "a\xF0\x9F\x98\x80\xE2\x82\xAC"; // BOM, emoji, euro
     const QString decoded = decodeText(utf8, TextEncoding::Utf8);
     EXPECT_EQ(decoded.size(), 5); // the BOM stays a character
     EXPECT_EQ(encodeText(decoded, TextEncoding::Utf8), utf8);
