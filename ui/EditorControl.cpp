@@ -1,7 +1,6 @@
 #include "ui/EditorControl.h"
 
 #include "platform/Platform.h"
-#include "resources/Resources.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -117,7 +116,7 @@ void EditorControl::insertFromMimeData(const QMimeData* source) {
         ensureCursorVisible();
     }
     if (fits < text.size())
-        platform().messageBox(WindowId::Main, TEXT_TOO_LONG, APP_TITLE, MsgButtons::Ok,
+        platform().messageBox(WindowId::Main, TEXT_TOO_LONG, TEXT_TOO_LONG_CAPTION, MsgButtons::Ok,
                               MsgIcon::Warning);
 }
 

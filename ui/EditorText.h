@@ -3,6 +3,8 @@
 // and back, and the replace-first rule of the Sliders dialog's Insert.
 #pragma once
 
+#include "persist/TextFile.h"
+
 #include <QString>
 #include <QStringView>
 #include <string>
@@ -13,8 +15,6 @@ namespace vortigo {
 
 // The most bytes a text buffer holds (the NUL not counted).
 constexpr size_t TEXT_LIMIT = 65535;
-constexpr const char* TEXT_TOO_LONG =
-    "The text is longer than 65535 characters; the rest was not taken.";
 
 // Byte position of the next occurrence of `needle` that starts after
 // `selectionStart` (at selectionStart + 1 or later), or npos. Letter case
