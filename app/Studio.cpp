@@ -9,14 +9,12 @@
 #include "resources/Resources.h"
 #include "ui/AboutDialog.h"
 #include "ui/CompressionDialog.h"
+#include "ui/KeyRouter.h"
 #include "ui/MainWindow.h"
 #include "ui/QtPlatform.h"
 #include "ui/TraceWindow.h"
 
 #include <QApplication>
-#include <QKeyEvent>
-#include <QPlainTextEdit>
-#include <QTextBlock>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
@@ -30,49 +28,6 @@ namespace {
 MainWindow* g_main = nullptr;
 TraceWindow* g_trace = nullptr;
 bool g_workersLeftRunning = false;
-
-// What the message loop does with a message before it is dispatched:
-// function keys go to the main window from any window, Enter in the editor
-// marks the text edited and carries the line's leading tabs to the new line,
-// and Alt+? or Alt+/ opens the About box.
-class KeyRouter : public QObject {
-  protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() != QEvent::KeyPress || !g_main) return false;
-        auto* key = static_cast<QKeyEvent*>(event);
-        if (key->key() >= Qt::Key_F1 && key->key() <= Qt::Key_F12) {
-            g_main->onFunctionKey(VK_F1 + (key->key() - Qt::Key_F1));
-            return true;
-        }
-        if ((key->modifiers() & Qt::AltModifier) &&
-            (key->key() == Qt::Key_Question || key->key() == Qt::Key_Slash)) {
-            g_main->onCommand(CMD_ABOUT);
-            return true;
-        }
-        QPlainTextEdit* editor = g_main->editor();
-        if (watched == editor && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
-            !key->isAutoRepeat()) {
-            g_main->markShownTextEdited();
-            repeatLeadingTabs(editor);
-        }
-        return false;
-    }
-
-  private:
-    // The posted tabs arrive after the Enter has made the new line.
-    static void repeatLeadingTabs(QPlainTextEdit* editor) {
-        const QString line = editor->textCursor().block().text().left(255);
-        int tabs = 0;
-        while (tabs < line.size() && line[tabs] == QLatin1Char('\t'))
-            ++tabs;
-        for (int i = 0; i < tabs; ++i) {
-            QCoreApplication::postEvent(
-                editor, new QKeyEvent(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier, "\t"));
-            QCoreApplication::postEvent(
-                editor, new QKeyEvent(QEvent::KeyRelease, Qt::Key_Tab, Qt::NoModifier, "\t"));
-        }
-    }
-};
 
 // Qt ends the process when the display it is given cannot be opened, so the
 // studio tries the connection itself first, through the same client
@@ -226,7 +181,7 @@ int runStudio(int argc, char** argv) {
     state().compileRequest.set();
     state().resizeRequest.set();
 
-    KeyRouter router;
+    KeyRouter router(mainWindow);
     application.installEventFilter(&router);
 
     const int code = application.exec();

@@ -179,6 +179,7 @@ struct ProjectState {
     int scriptTopLine = 0, debugTopLine = 0;
     char scratchLine[DEBUG_LINE_SIZE]{};
     char findText[PATH_SIZE]{};
+    uint8_t slidersOpen = 0; // the Sliders dialog exists
     DisplayHeader displayHeader{};
 
     // ---- Render thread ---------------------------------------------------

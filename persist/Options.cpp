@@ -129,8 +129,9 @@ void readOptions(ProjectState& s, const std::string& path) {
     s.maxUdef = r.integer("MaxUdef", 32);
 
     // Frame buffers, the GL window and the udef array are sized from these;
-    // a size of zero or below cannot be allocated, a rate of zero cannot time
-    // a capture, and the sliders and the script need at least MIN_UDEF udefs.
+    // a size of zero or below cannot be allocated, and the sliders and the
+    // script need at least MIN_UDEF udefs. AviFPS stays as written: the
+    // capture writer refuses a rate of zero or below when a capture starts.
     if (s.imageWidth <= 0 || s.imageHeight <= 0) {
         s.imageWidth = DEFAULT_WIDTH;
         s.imageHeight = DEFAULT_HEIGHT;
@@ -139,7 +140,6 @@ void readOptions(ProjectState& s, const std::string& path) {
         s.maxWidth = DEFAULT_MAX_WIDTH;
         s.maxHeight = DEFAULT_MAX_HEIGHT;
     }
-    if (s.aviFps <= 0) s.aviFps = DEFAULT_FPS;
     s.maxUdef = std::clamp(s.maxUdef, MIN_UDEF, MAX_UDEF_LIMIT);
 }
 

@@ -175,13 +175,19 @@ bool replaceFileContents(const std::string& path, const char* data, std::size_t 
 bool loadText(WindowId owner, const std::string& path, char* buffer, int capacity) {
     std::string bytes;
     const bool usable = buffer != nullptr && capacity > 0;
-    if (!usable || readFilePrefix(path, static_cast<size_t>(capacity) - 1, bytes) != 0) {
+    // One byte more than fits tells a file that is too long.
+    if (!usable || readFilePrefix(path, static_cast<size_t>(capacity), bytes) != 0) {
         platform().messageBox(owner, "There has been an error opening the text file: " + path,
                               "File Error", MsgButtons::Ok, MsgIcon::Error);
         return false;
     }
+    const bool cut = bytes.size() > static_cast<size_t>(capacity) - 1;
+    if (cut) bytes.resize(static_cast<size_t>(capacity) - 1);
     std::memcpy(buffer, bytes.data(), bytes.size());
     buffer[bytes.size()] = '\0';
+    if (cut)
+        platform().messageBox(owner, TEXT_TOO_LONG, TEXT_TOO_LONG_CAPTION, MsgButtons::Ok,
+                              MsgIcon::Warning);
     return true;
 }
 

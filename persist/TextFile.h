@@ -14,9 +14,16 @@
 
 namespace vortigo {
 
+// What the user is told when a text does not fit its buffer and only its
+// beginning was taken (a load here, a paste in the editor).
+constexpr const char* TEXT_TOO_LONG =
+    "The text is longer than 65535 characters; the rest was not taken.";
+constexpr const char* TEXT_TOO_LONG_CAPTION = "Text Too Long";
+
 // Reads at most capacity - 1 bytes of the file at `path` into `buffer` and
-// puts a zero after them. The file is opened for reading only. On failure
-// the user is told which file could not be opened and `buffer` is unchanged.
+// puts a zero after them; a longer file loads its beginning and the user is
+// told (TEXT_TOO_LONG). The file is opened for reading only. On failure the
+// user is told which file could not be opened and `buffer` is unchanged.
 bool loadText(WindowId owner, const std::string& path, char* buffer, int capacity);
 
 // Writes `text` up to its terminating zero to `path`. The old file is

@@ -15,7 +15,7 @@ packages=(
     libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
     googletest libgtest-dev libgmock-dev libbenchmark-dev clang-format
     zlib1g-dev
-    xvfb xdotool xclip x11-utils imagemagick locales
+    xvfb xdotool xclip x11-utils imagemagick locales python3
     desktop-file-utils dpkg-dev file parallel
 )
 

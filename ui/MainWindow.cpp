@@ -6,8 +6,11 @@
 #include "render/Workers.h"
 #include "resources/Resources.h"
 #include "ui/AboutDialog.h"
+#include "ui/EditorControl.h"
 #include "ui/EditorText.h"
 #include "ui/FindDialog.h"
+#include "ui/ParametersDialog.h"
+#include "ui/SlidersDialog.h"
 #include "ui/StillCommands.h"
 #include "ui/TraceWindow.h"
 #include "ui/WatchDialog.h"
@@ -37,7 +40,7 @@ MainWindow::MainWindow() {
     ProjectState& s = state();
     setWindowTitle(QString::fromLatin1(APP_TITLE));
 
-    m_editor = new QPlainTextEdit(this);
+    m_editor = new EditorControl(this);
     m_editor->setObjectName(QStringLiteral("editor%1").arg(EDITOR_CONTROL_ID));
     m_editor->setLineWrapMode(QPlainTextEdit::NoWrap);
     m_editor->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -119,8 +122,8 @@ void MainWindow::buildMenus() {
     addCommand(view, tr("&Debug Output\tF9"), CMD_SHOW_DEBUG, true);
     view->addSeparator();
     addCommand(view, tr("&Watch"), CMD_WATCH, true);
-    addCommand(view, tr("&Parameters\tF4"), CMD_PARAMETERS, false);
-    addCommand(view, tr("&Sliders"), CMD_SLIDERS, false);
+    addCommand(view, tr("&Parameters\tF4"), CMD_PARAMETERS, true);
+    addCommand(view, tr("&Sliders"), CMD_SLIDERS, true);
     addCommand(view, tr("&Output"), CMD_OUTPUT, false);
 
     QMenu* layer = menuBar()->addMenu(tr("&Layer"));
@@ -147,6 +150,10 @@ void MainWindow::buildMenus() {
     addCommand(replay, tr("Record &Data"), CMD_RECORD_DATA, true)->setCheckable(true);
     addCommand(replay, tr("Smo&oth"), CMD_SMOOTH, true);
     addCommand(replay, tr("&Clear"), CMD_CLEAR_FLIGHT, true);
+    // T in the Trace window, a project and the reset switch recording too:
+    // the check mark is read from the state whenever the menu opens.
+    connect(replay, &QMenu::aboutToShow, this,
+            [this] { m_actions[CMD_RECORD_DATA]->setChecked(state().timeRunning != 0); });
 
     QMenu* help = menuBar()->addMenu(tr("&Help"));
     addCommand(help, tr("&About ..."), CMD_ABOUT, true);
@@ -156,6 +163,10 @@ void MainWindow::onCommand(int id) {
     auto it = m_actions.find(id);
     if (it == m_actions.end() || !it->second->isEnabled()) return;
     ProjectState& s = state();
+    // The Replay menu's items name keys of the Trace window (Q, E, S): the
+    // keyboard goes there, as after Run.
+    if ((id >= CMD_REWIND && id <= CMD_CLEAR_FLIGHT) || id == CMD_SMOOTH || id == CMD_STOP)
+        giveKeysToTrace();
     switch (id) {
     case CMD_COMPILE:
         compile(false);
@@ -204,6 +215,12 @@ void MainWindow::onCommand(int id) {
         break;
     case CMD_ABOUT:
         AboutDialog(this).exec();
+        break;
+    case CMD_PARAMETERS:
+        runParametersDialog(this);
+        break;
+    case CMD_SLIDERS:
+        openSlidersDialog(this);
         break;
     case CMD_FIND:
         openFind();
@@ -330,8 +347,7 @@ void MainWindow::storeShownText() {
     char* buffer = textOfKind(s.currentKind);
     if (!buffer) return;
     topLineOfKind(s.currentKind) = firstVisibleLine();
-    const std::string text =
-        textFromEditor(m_editor->toPlainText().toStdString(), usesCrLf(buffer));
+    const std::string text = m_editor->storedBytes();
     const size_t n = std::min<size_t>(text.size(), TEXT_SIZE - 1);
     std::memcpy(buffer, text.data(), n);
     buffer[n] = 0;
@@ -341,7 +357,7 @@ void MainWindow::showCurrentText() {
     ProjectState& s = state();
     const char* buffer = textOfKind(s.currentKind);
     m_settingText = true;
-    m_editor->setPlainText(QString::fromStdString(textForEditor(buffer)));
+    m_editor->showBytes(buffer ? buffer : "");
     m_settingText = false;
     setWindowTitle(QString::fromStdString(titleOfKind(s.currentKind)).left(TITLE_LIMIT));
     scrollToLine(topLineOfKind(s.currentKind));
@@ -386,22 +402,20 @@ void MainWindow::findNext() {
     ProjectState& s = state();
     if (!s.findText[0]) return;
     char* buffer = textOfKind(s.currentKind);
-    const std::string text = m_editor->toPlainText().toStdString();
+    const std::string text = m_editor->storedBytes();
     if (buffer) {
-        const std::string stored = textFromEditor(text, usesCrLf(buffer));
-        const size_t n = std::min<size_t>(stored.size(), TEXT_SIZE - 1);
-        std::memcpy(buffer, stored.data(), n);
+        const size_t n = std::min<size_t>(text.size(), TEXT_SIZE - 1);
+        std::memcpy(buffer, text.data(), n);
         buffer[n] = 0;
     }
-    // Positions in the control count characters; the search counts bytes.
-    const QString shown = QString::fromStdString(text);
-    const int selectionStart = m_editor->textCursor().selectionStart();
-    const size_t startByte = static_cast<size_t>(shown.left(selectionStart).toUtf8().size());
-    const size_t match = findNextMatch(text, startByte, s.findText);
+    // Positions in the control count characters; the search counts bytes of
+    // the text's own encoding.
+    const std::string needle = encodeText(QString::fromUtf8(s.findText), m_editor->encoding());
+    const size_t startByte = m_editor->byteOffsetOf(m_editor->textCursor().selectionStart());
+    const size_t match = findNextMatch(text, startByte, needle);
     if (match == std::string::npos) return;
-    const int first =
-        static_cast<int>(QString::fromUtf8(text.data(), static_cast<qsizetype>(match)).size());
-    const int length = static_cast<int>(QString::fromUtf8(s.findText).size());
+    const int first = m_editor->positionOfByte(match);
+    const int length = m_editor->positionOfByte(match + needle.size()) - first;
     QTextCursor cursor(m_editor->document());
     cursor.setPosition(first);
     cursor.setPosition(first + length, QTextCursor::KeepAnchor);
@@ -470,10 +484,19 @@ void MainWindow::compile(bool run) {
     else
         s.runAfterCompile.clear();
     s.compileRequest.set();
-    if (run && m_trace) {
-        m_trace->activateWindow();
-        m_trace->setFocus();
-    }
+    if (run) giveKeysToTrace();
+}
+
+void MainWindow::giveKeysToTrace() {
+    if (!m_trace) return;
+    // A Trace window the user has minimised or hidden comes back.
+    if (m_trace->isMinimized())
+        m_trace->showNormal();
+    else
+        m_trace->show();
+    m_trace->raise();
+    m_trace->activateWindow();
+    m_trace->setFocus();
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

@@ -4,6 +4,8 @@
 // number. User-interface thread only.
 #pragma once
 
+#include "ui/EditorControl.h"
+
 #include <QMainWindow>
 #include <functional>
 #include <map>
@@ -23,7 +25,7 @@ class MainWindow : public QMainWindow {
     // Runs once when the window closes: the studio's exit path.
     void setExitPath(std::function<void()> exitPath) { m_exitPath = std::move(exitPath); }
 
-    QPlainTextEdit* editor() const { return m_editor; }
+    EditorControl* editor() const { return m_editor; }
 
     void onCommand(int id);
     // F1 to F12 as virtual-key codes 112 to 123, from whichever window had
@@ -69,8 +71,9 @@ class MainWindow : public QMainWindow {
     void openFind();
     void deleteLayer();
     void showLineTitle();
+    void giveKeysToTrace();
 
-    QPlainTextEdit* m_editor = nullptr;
+    EditorControl* m_editor = nullptr;
     TraceWindow* m_trace = nullptr;
     std::map<int, QAction*> m_actions;
     QActionGroup* m_layerGroup = nullptr;

@@ -1,12 +1,13 @@
 #include "ui/QtPlatform.h"
 
+#include "core/ProjectState.h"
 #include "platform/Waits.h"
+#include "ui/EditorControl.h"
 #include "ui/QtKeys.h"
 
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMessageBox>
-#include <QPlainTextEdit>
 #include <QThread>
 #include <cstdio>
 #include <memory>
@@ -95,7 +96,7 @@ void QtPlatform::registerWindow(WindowId window, QWidget* widget) {
     widget->installEventFilter(this);
 }
 
-void QtPlatform::registerEditor(QPlainTextEdit* editor) {
+void QtPlatform::registerEditor(EditorControl* editor) {
     std::lock_guard lock(m_mutex);
     m_editor = editor;
 }
@@ -214,16 +215,18 @@ void QtPlatform::invalidate(WindowId window) {
 }
 
 void QtPlatform::setEditorText(const std::string& text) {
-    const QString value = QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
     QMetaObject::invokeMethod(
         this,
-        [this, value] {
-            QPointer<QPlainTextEdit> editor;
+        [this, text] {
+            // The user may have switched to another text since the frame
+            // queued this: the debug output must never land in it.
+            if (state().currentKind != KIND_DEBUG) return;
+            QPointer<EditorControl> editor;
             {
                 std::lock_guard lock(m_mutex);
                 editor = m_editor;
             }
-            if (editor) editor->setPlainText(value);
+            if (editor) editor->showBytes(text);
         },
         Qt::QueuedConnection);
 }

@@ -12,9 +12,9 @@
 #include <map>
 #include <mutex>
 
-class QPlainTextEdit;
-
 namespace vortigo {
+
+class EditorControl;
 
 class QtPlatform : public QObject, public Platform {
   public:
@@ -23,7 +23,7 @@ class QtPlatform : public QObject, public Platform {
 
     // GUI thread: tells the platform which widget stands for a window.
     void registerWindow(WindowId window, QWidget* widget);
-    void registerEditor(QPlainTextEdit* editor);
+    void registerEditor(EditorControl* editor);
 
     MsgAnswer messageBox(WindowId owner, const std::string& text, const std::string& caption,
                          MsgButtons buttons, MsgIcon icon) override;
@@ -49,7 +49,7 @@ class QtPlatform : public QObject, public Platform {
     mutable std::mutex m_mutex; // guards the maps, never held across a call out
     std::map<WindowId, QPointer<QWidget>> m_windows;
     std::map<WindowId, MessageHandler> m_handlers;
-    QPointer<QPlainTextEdit> m_editor;
+    QPointer<EditorControl> m_editor;
     std::atomic<bool> m_cancelled{false};
 };
 

@@ -6,6 +6,7 @@
 #include "render/Workers.h"
 #include "ui/QtKeys.h"
 
+#include <QCloseEvent>
 #include <QCursor>
 #include <QImage>
 #include <QKeyEvent>
@@ -108,6 +109,10 @@ void TraceWindow::keyReleaseEvent(QKeyEvent* event) {
 
 void TraceWindow::wheelEvent(QWheelEvent* event) {
     traceWheel(event->angleDelta().y());
+}
+
+void TraceWindow::closeEvent(QCloseEvent* event) {
+    event->ignore();
 }
 
 void TraceWindow::mousePressEvent(QMouseEvent* event) {

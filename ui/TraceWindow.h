@@ -20,6 +20,9 @@ class TraceWindow : public QWidget {
     void keyReleaseEvent(QKeyEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    // The window has no close box: a close asked for by the window manager
+    // is refused, so the window cannot be lost while the studio runs.
+    void closeEvent(QCloseEvent* event) override;
     // Tab and Shift+Tab are keys here, not focus moves.
     bool focusNextPrevChild(bool) override { return false; }
 

@@ -158,16 +158,17 @@ TEST_F(OptionsTest, TextsAreCutToTheirBuffers) {
     EXPECT_EQ(s.dofOffset, 0.0f);      // 32 characters: the 7 is cut off
 }
 
-TEST_F(OptionsTest, UnusableSizesAndCountsAreMended) {
+TEST_F(OptionsTest, UnusableSizesAndCountsAreMendedButTheRateIsKeptAsWritten) {
     writeFile("[VORT]\nWidth=0\nHeight=600\nAviFPS=0\nMaxWidth=-1\nMaxHeight=2000\nMaxUdef=3\n");
     ProjectState& s = read();
-    EXPECT_EQ(std::tuple(s.imageWidth, s.imageHeight, s.aviFps), std::tuple(640, 480, 25));
+    // A rate of 0 stays: the capture writer refuses to start with it.
+    EXPECT_EQ(std::tuple(s.imageWidth, s.imageHeight, s.aviFps), std::tuple(640, 480, 0));
     EXPECT_EQ(std::tuple(s.maxWidth, s.maxHeight, s.maxUdef), std::tuple(1920, 1080, MIN_UDEF));
 
     // A width beyond MaxWidth is usable and taken as it stands.
     writeFile("[VORT]\nWidth=5000\nHeight=1\nAviFPS=-3\nMaxUdef=2000000000\n");
     read();
-    EXPECT_EQ(std::tuple(s.imageWidth, s.imageHeight, s.aviFps), std::tuple(5000, 1, 25));
+    EXPECT_EQ(std::tuple(s.imageWidth, s.imageHeight, s.aviFps), std::tuple(5000, 1, -3));
     EXPECT_EQ(s.maxUdef, MAX_UDEF_LIMIT);
 
     writeFile("[VORT]\nMaxUdef=16\n");

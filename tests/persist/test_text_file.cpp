@@ -64,7 +64,7 @@ class TextFileTest : public ::testing::Test {
     std::unique_ptr<char[]> m_buffer;
 };
 
-TEST_F(TextFileTest, LoadCutsLongFilesToTheBuffer) {
+TEST_F(TextFileTest, LoadCutsLongFilesToTheBufferAndSaysSo) {
     std::string bytes(TEXT_SIZE + 100, 'a');
     bytes[TEXT_SIZE - 2] = 'z'; // the last byte that fits
     bytes[TEXT_SIZE - 1] = 'Q'; // the first byte that does not
@@ -74,10 +74,18 @@ TEST_F(TextFileTest, LoadCutsLongFilesToTheBuffer) {
     EXPECT_EQ(m_buffer[TEXT_SIZE - 1], '\0');
     EXPECT_EQ(std::strlen(m_buffer.get()), size_t(TEXT_SIZE - 1));
 
+    ASSERT_EQ(m_headless.messageBoxes().size(), 1u);
+    EXPECT_EQ(m_headless.messageBoxes()[0].text, TEXT_TOO_LONG);
+
     char small[4];
     ASSERT_TRUE(loadText(WindowId::Main, m_path, small, sizeof small));
     EXPECT_STREQ(small, "aaa");
-    EXPECT_TRUE(m_headless.messageBoxes().empty());
+    EXPECT_EQ(m_headless.messageBoxes().size(), 2u);
+
+    // A file that fits exactly is no news.
+    writeFile(m_path, "abc");
+    ASSERT_TRUE(loadText(WindowId::Main, m_path, small, sizeof small));
+    EXPECT_EQ(m_headless.messageBoxes().size(), 2u);
 }
 
 TEST_F(TextFileTest, LoadKeepsBytesAsTheyStand) {

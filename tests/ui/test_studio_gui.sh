@@ -2,7 +2,8 @@
 # Starts the real studio under Xvfb and drives it with xdotool as a user
 # would: both windows open, F5 from the Trace window runs the script and a
 # frame arrives, C / fly / X leaves an AVI file, Copy Image fills the
-# clipboard, Alt+/ opens About, File > Exit ends the process with 0.
+# clipboard, a window manager's close of the Trace window leaves it there
+# and drawing, Alt+/ opens About, File > Exit ends the process with 0.
 # Then a missing default shader gives exactly one "File Error" naming it,
 # and a start without any display says what is wrong and fails.
 set -u
@@ -61,6 +62,39 @@ wait_exit() {
     return 1
 }
 
+# Asks window $1 to close as a window manager does (WM_DELETE_WINDOW); the
+# virtual desktop has no window manager of its own.
+wm_close() {
+    python3 - "$1" <<'PY'
+import ctypes, sys
+x = ctypes.cdll.LoadLibrary("libX11.so.6")
+x.XOpenDisplay.restype = ctypes.c_void_p
+x.XOpenDisplay.argtypes = [ctypes.c_char_p]
+x.XInternAtom.restype = ctypes.c_ulong
+x.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+x.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long, ctypes.c_void_p]
+x.XFlush.argtypes = [ctypes.c_void_p]
+x.XCloseDisplay.argtypes = [ctypes.c_void_p]
+class ClientMessage(ctypes.Structure):
+    _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
+                ("display", ctypes.c_void_p), ("window", ctypes.c_ulong),
+                ("message_type", ctypes.c_ulong), ("format", ctypes.c_int),
+                ("data", ctypes.c_long * 5), ("pad", ctypes.c_long * 12)]
+d = x.XOpenDisplay(None)
+if not d:
+    sys.exit(1)
+ev = ClientMessage()
+ev.type = 33  # ClientMessage
+ev.window = int(sys.argv[1])
+ev.message_type = x.XInternAtom(d, b"WM_PROTOCOLS", 0)
+ev.format = 32
+ev.data[0] = x.XInternAtom(d, b"WM_DELETE_WINDOW", 0)
+x.XSendEvent(d, ev.window, 0, 0, ctypes.byref(ev))
+x.XFlush(d)
+x.XCloseDisplay(d)
+PY
+}
+
 install_copy() {
     rm -rf "$work/app"
     mkdir -p "$work/app"
@@ -116,7 +150,10 @@ if [ -n "${trace_id:-}" ]; then
     [ "$geometry" = "640x480" ] && pass "Trace client area 640x480" ||
         fail "Trace client area is $geometry"
     # F5 pressed in the Trace window runs the script; the handled advance
-    # puts the status line into the Trace window's title.
+    # puts the status line into the Trace window's title. The start-up
+    # compile and the frame buffers come first: an F5 that joins the
+    # start-up compile finds no frame buffers yet and advances nothing.
+    sleep 2
     xdotool windowfocus --sync "$trace_id" 2>/dev/null
     xdotool key F5
     status='^xc:0\.000e\+00 yc:1\.000e-04 zc:-3\.000e\+00 time:0\.0000 cap:off, mspf:[0-9]+$'
@@ -167,6 +204,36 @@ if [ -n "${trace_id:-}" ]; then
         fi
     else
         fail "C did not ask for the compression"
+    fi
+
+    # The window manager's close box must not lose the Trace window: it
+    # stays, and F5 from the editor still draws into it.
+    if wm_close "$trace_id"; then
+        sleep 1
+        xdotool search --onlyvisible --name '^(Trace|xc:.*)$' 2>/dev/null | grep -qx "$trace_id" &&
+            pass "a window manager's close leaves the Trace window open" ||
+            fail "the Trace window went away on a window manager's close"
+        before=$(xdotool getwindowname "$trace_id")
+        xdotool windowfocus --sync "$main_id" 2>/dev/null
+        xdotool key F5
+        sleep 1
+        xdotool key Up
+        changed=""
+        for _ in $(seq 100); do
+            now=$(xdotool getwindowname "$trace_id" 2>/dev/null)
+            [[ "$now" =~ ^xc: ]] && [ "$now" != "$before" ] && { changed=1; break; }
+            sleep 0.2
+        done
+        if [ -n "$changed" ]; then
+            colours=$(import -window "$trace_id" png:- 2>/dev/null | convert png:- -format %k info: 2>/dev/null)
+            [ "${colours:-0}" -gt 200 ] && pass "after the close F5 still draws ($colours colours)" ||
+                fail "after the close the Trace window shows ${colours:-no} colours"
+        else
+            fail "no new frame after the close and F5 (title: $(xdotool getwindowname "$trace_id"))"
+        fi
+        xdotool key s
+    else
+        fail "could not send a close request to the Trace window"
     fi
 fi
 

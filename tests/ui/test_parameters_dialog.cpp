@@ -1,0 +1,158 @@
+// The Parameters dialog driven by control identifier: what OK applies, the
+// angle tolerance, Zero, Cancel and the frame counters.
+#include "core/ProjectState.h"
+#include "flight/QuatMath.h"
+#include "script/ScriptFixture.h"
+#include "ui/ParametersDialog.h"
+
+#include <QAbstractButton>
+#include <QLineEdit>
+#include <cmath>
+#include <memory>
+#include <vector>
+
+namespace vortigo {
+namespace {
+
+struct LoadCall {
+    int layer;
+    std::string path;
+    int32_t* counter;
+};
+
+class ParametersDialogTest : public test::ScriptFixture {
+  protected:
+    void SetUp() override {
+        test::ScriptFixture::SetUp();
+        ParametersDialog::setBackgroundLoader([this](int layer, const char* path, int32_t* c) {
+            m_loads.push_back({layer, path, c});
+            return uint8_t{1};
+        });
+    }
+    void TearDown() override {
+        m_dialog.reset();
+        ParametersDialog::setBackgroundLoader(nullptr);
+        test::ScriptFixture::TearDown();
+    }
+    ParametersDialog& open() {
+        m_dialog = std::make_unique<ParametersDialog>(nullptr);
+        return *m_dialog;
+    }
+    QLineEdit* edit(int id) const { return qobject_cast<QLineEdit*>(m_dialog->control(id)); }
+    void type(int id, const char* text) const { edit(id)->setText(QString::fromLatin1(text)); }
+    void click(int id) const { qobject_cast<QAbstractButton*>(m_dialog->control(id))->click(); }
+    size_t advances() const { return posted(MSG_ADVANCE).size(); }
+
+    std::unique_ptr<ParametersDialog> m_dialog;
+    std::vector<LoadCall> m_loads;
+};
+
+TEST_F(ParametersDialogTest, OkWithoutEditsKeepsTheOrientationButReloadsTheBackgrounds) {
+    ProjectState& s = state();
+    // A turn whose "%.4f" angles would rebuild a slightly different one.
+    const Axis axis = {0.6, 0.0, 0.8};
+    setCameraQuat(axisAngleQuat(axis, 0.123456789));
+    s.flightRoll = 0.5f;
+    const std::array<float, 4> quat = {s.cameraQuat[0], s.cameraQuat[1], s.cameraQuat[2],
+                                       s.cameraQuat[3]};
+    std::strcpy(s.layers[0].backgroundFile, "a"); // too short to be a file
+    std::strcpy(s.layers[1].backgroundFile, "bg.jpg");
+    s.layers[0].backgroundChanged = 1;
+    *s.layers[1].videoFrameCounter = 17;
+
+    open();
+    EXPECT_EQ(edit(IDC_PARAM_TEXTURE[1])->text(), "bg.jpg");
+    EXPECT_EQ(edit(IDC_PARAM_FRAME[1])->text(), "17");
+    click(IDC_PARAM_OK);
+
+    EXPECT_EQ(m_dialog->result(), 1);
+    EXPECT_EQ(
+        (std::array<float, 4>{s.cameraQuat[0], s.cameraQuat[1], s.cameraQuat[2], s.cameraQuat[3]}),
+        quat);
+    EXPECT_EQ(s.flightRoll, 0.5f);
+    ASSERT_EQ(m_loads.size(), 1u);
+    EXPECT_EQ(m_loads[0].layer, 1);
+    EXPECT_EQ(m_loads[0].path, "bg.jpg");
+    EXPECT_EQ(m_loads[0].counter, s.layers[1].videoFrameCounter);
+    EXPECT_EQ(*s.layers[1].videoFrameCounter, 17);
+    EXPECT_EQ(s.layers[0].backgroundChanged, 0);
+    EXPECT_EQ(s.layers[1].backgroundChanged, 1);
+    EXPECT_EQ(advances(), 1u);
+}
+
+TEST_F(ParametersDialogTest, ATypedRotationIsAPureTurnAndClearsTheRoll) {
+    ProjectState& s = state();
+    s.flightRoll = 0.7f;
+    open();
+    type(IDC_PARAM_ROTATION[0], "0.3");
+    type(IDC_PARAM_ROTATION[1], "0");
+    type(IDC_PARAM_ROTATION[2], "0");
+    click(IDC_PARAM_OK);
+    EXPECT_FLOAT_EQ(s.cameraRotation[0], 0.3f);
+    EXPECT_EQ(s.flightRoll, 0.0f);
+    // The first axis stays put; the other two turn by 0.3 radians.
+    EXPECT_NEAR(s.cameraMatrix[0][0], 1.0, 1e-6);
+    EXPECT_NEAR(s.cameraMatrix[1][1], std::cos(0.3), 1e-6);
+    EXPECT_NEAR(std::fabs(s.cameraMatrix[1][2]), std::sin(0.3), 1e-6);
+    EXPECT_NEAR(std::fabs(s.cameraMatrix[0][1]) + std::fabs(s.cameraMatrix[0][2]), 0.0, 1e-6);
+}
+
+TEST_F(ParametersDialogTest, ZeroFillsTheDefaultsWhichOnlyOkApplies) {
+    ProjectState& s = state();
+    s.cameraRotation[0] = 0.5f;
+    anglesToOrientation();
+    s.xCenter = 4.0f;
+    s.udef[2] = 9.0f;
+    std::strcpy(s.layers[2].backgroundFile, "keep.tga");
+    open();
+    click(IDC_PARAM_ZERO);
+    EXPECT_EQ(m_dialog->result(), 0); // still open
+    EXPECT_EQ(s.xCenter, 4.0f);
+    EXPECT_EQ(edit(IDC_PARAM_EYE[2])->text(), "-3.00");
+    EXPECT_EQ(edit(IDC_PARAM_TEXTURE[2])->text(), "keep.tga");
+    click(IDC_PARAM_OK);
+    EXPECT_EQ(std::tuple(s.xCenter, s.yCenter, s.zLens), std::tuple(0.0f, 0.0001f, -3.0f));
+    EXPECT_EQ(std::tuple(s.animTime, s.animationSpeed), std::tuple(0.0f, 0.01f));
+    EXPECT_EQ(std::tuple(s.udef[0], s.udef[1], s.udef[2], s.udef[3]),
+              std::tuple(0.0f, 0.0f, 0.0f, 0.0f));
+    EXPECT_EQ(
+        (std::array<float, 4>{s.cameraQuat[0], s.cameraQuat[1], s.cameraQuat[2], s.cameraQuat[3]}),
+        (std::array<float, 4>{0, 0, 0, 1}));
+    EXPECT_STREQ(s.layers[2].backgroundFile, "keep.tga");
+}
+
+TEST_F(ParametersDialogTest, CancelAppliesNothingAndCountersReadAsUnsignedNumbers) {
+    ProjectState& s = state();
+    s.xCenter = 1.5f;
+    std::strcpy(s.layers[0].backgroundFile, "old.jpg");
+    open();
+    type(IDC_PARAM_EYE[0], "7");
+    type(IDC_PARAM_TEXTURE[0], "new.jpg");
+    click(IDC_PARAM_CANCEL);
+    EXPECT_EQ(m_dialog->result(), 2);
+    EXPECT_EQ(s.xCenter, 1.5f);
+    EXPECT_STREQ(s.layers[0].backgroundFile, "old.jpg");
+    EXPECT_TRUE(m_loads.empty());
+    EXPECT_EQ(advances(), 0u);
+
+    open();
+    type(IDC_PARAM_EYE[0], "seven"); // not a number: 0
+    type(IDC_PARAM_FRAME[0], "abc");
+    type(IDC_PARAM_FRAME[1], "  12x");
+    type(IDC_PARAM_FRAME[2], "-5");
+    type(IDC_PARAM_FRAME[3], "99999999999");
+    click(IDC_PARAM_OK);
+    EXPECT_EQ(s.xCenter, 0.0f);
+    EXPECT_EQ(std::tuple(*s.layers[0].videoFrameCounter, *s.layers[1].videoFrameCounter,
+                         *s.layers[2].videoFrameCounter, *s.layers[3].videoFrameCounter),
+              std::tuple(0, 12, 0, 0));
+}
+
+TEST(ParametersBrowse, StartsInTheFolderOfTheTypedName) {
+    EXPECT_EQ(initialFolderOf("/data/img/a.jpg"), "/data/img/");
+    EXPECT_EQ(initialFolderOf("C:\\pics\\b.avi"), "C:\\pics\\");
+    EXPECT_EQ(initialFolderOf("plain.jpg"), "");
+}
+
+} // namespace
+} // namespace vortigo
