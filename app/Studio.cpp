@@ -6,11 +6,13 @@
 #include "render/Workers.h"
 #include "resources/Resources.h"
 #include "ui/AboutDialog.h"
+#include "ui/FileFlows.h"
 #include "ui/MainWindow.h"
 #include "ui/QtPlatform.h"
 #include "ui/TraceWindow.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QPlainTextEdit>
 #include <QTextBlock>
@@ -137,6 +139,13 @@ int runStudio(int argc, char** argv) {
 
     mainWindow->show();
     trace->show();
+
+    // A file named on the command line (a desktop entry, "Open with") opens
+    // as File > Open would open it; the workers are not running yet, so the
+    // render thread is at rest.
+    const QStringList arguments = QCoreApplication::arguments();
+    if (arguments.size() > 1 && !arguments[1].isEmpty())
+        openFileAsked(*mainWindow, QFileInfo(arguments[1]).absoluteFilePath().toStdString());
 
     startWorkers();
     state().compileRequest.set();
