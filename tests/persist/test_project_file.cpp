@@ -177,7 +177,7 @@ TEST_F(ProjectFileTest, EveryFieldSurvivesASaveAndALoad) {
 
 TEST_F(ProjectFileTest, EntriesAreWrittenInTheTableOrderAndOptionalOnesOnlyWhenSet) {
     ProjectState& s = state();
-    storePath(s.flightFile, "x"); // one character: no file anyone chose
+    storePath(s.flightFile, "x");      // one character: no file anyone chose
     s.layers[0].backgroundFile[0] = 0; // a reset keeps layer 1's background
     s.audioFile[0] = 0;
     s.outputFile[0] = 0;
