@@ -427,7 +427,8 @@ std::string describeProject() {
             text += std::to_string(*field.integer);
             break;
         case Form::Real:
-            text += formatC("%.9g", static_cast<double>(*field.real));
+            // + 0.0 shows a negative zero as 0: the same angle either way.
+            text += formatC("%.9g", static_cast<double>(*field.real) + 0.0);
             break;
         case Form::Name:
             text += field.name;
@@ -437,7 +438,7 @@ std::string describeProject() {
     }
     const ProjectState& s = state();
     for (int i = 0; s.udef && i < STORED_UDEFS; ++i)
-        text += formatC("UDEF%d=%.9g\n", i, static_cast<double>(s.udef[i]));
+        text += formatC("UDEF%d=%.9g\n", i, static_cast<double>(s.udef[i]) + 0.0);
     text += "FLIGHTRECORDS=" + std::to_string(flightRecordCount()) + "\n";
     return text;
 }

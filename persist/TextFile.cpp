@@ -138,7 +138,11 @@ int readFilePrefix(const std::string& path, std::size_t maxBytes, std::string& o
     constexpr size_t chunk = 1 << 16;
     size_t used = 0;
     while (used < maxBytes) {
-        const size_t want = std::min(chunk, maxBytes - used);
+        size_t want = std::min(chunk, maxBytes - used);
+        // Up to the size the file had, and one byte more to see its end: a
+        // small file needs no chunk-sized buffer.
+        const size_t known = info.st_size > 0 ? static_cast<size_t>(info.st_size) : 0;
+        if (used <= known) want = std::min(want, known - used + 1);
         out.resize(used + want);
         const ssize_t got = ::read(file.get(), out.data() + used, want);
         if (got < 0) {

@@ -483,12 +483,14 @@ TEST_F(ProjectFileTest, ReadOnlyFilesAreRefusedAndUnwritableFoldersAreWrittenInP
 TEST_F(ProjectFileTest, DescribeListsEveryFieldWithNineDigitReals) {
     state().udef[15] = 0.1f;
     ASSERT_TRUE(loadText(minimalProject("DOF_SCALE=0.3\nBGIMAGE1=6\n/x.jpg\n")));
+    state().cameraRotation[1] = -0.0f; // what an upright camera's angles give
     const std::string described = describeProject();
     for (const std::string& line : std::vector<std::string>{
              "WIDTH=640\n", "DOF_SCALE=0.300000012\n", "VIDFRAME1=0\n",
              "BGIMAGE1=" + m_dir.file("my project/x.jpg") + "\n", "2ND_VSFILE=\n", "UDEF0=0\n",
              "UDEF15=0.100000001\n", "FLIGHTRECORDS=1\n",
-             "VSFILE=" + m_dir.file("my project/a.vert") + "\n", "CAMERAQUATW=1\n"})
+             "VSFILE=" + m_dir.file("my project/a.vert") + "\n", "CAMERAQUATW=1\n",
+             "CAMERAROTATIONY=0\n"})
         EXPECT_NE(described.find(line), std::string::npos) << line;
     EXPECT_EQ(std::count(described.begin(), described.end(), '\n'), 60);
 }

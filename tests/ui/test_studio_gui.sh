@@ -75,7 +75,7 @@ close_main_window() {
     sleep 0.5
     xdotool key x
     local question
-    if question=$(wait_window "Exit without saving the following files?" 3); then
+    if question=$(wait_window "Exit without saving the following files[?]" 10); then
         xdotool windowfocus --sync "$question" 2>/dev/null
         xdotool key Return
     fi
@@ -151,7 +151,7 @@ if [ -n "${trace_id:-}" ]; then
     xdotool windowfocus --sync "$trace_id" 2>/dev/null
     xdotool key F5
     status='^xc:0\.000e\+00 yc:1\.000e-04 zc:-3\.000e\+00 time:0\.0000 cap:off, mspf:[0-9]+$'
-    if wait_title "$trace_id" "$status" 20; then
+    if wait_title "$trace_id" "$status" 60; then
         pass "F5 from the Trace window runs and a frame is handed over"
     else
         fail "no status line after F5 (title: $(xdotool getwindowname "$trace_id"))"
@@ -288,18 +288,25 @@ name_entry() { printf '%s=%d\r\n%s\r\n' "$1" "${#2}" "$2"; }
 app_pid=$!
 main_id=$(wait_window "Fragment Shader Layer 1" 20) && pass "vortigo PROJECT.vort opens the project" ||
     fail "no main window for the project"
-trace_id=$(wait_window "Trace" 20) || fail "no Trace window for the project"
+# Opening the project puts its camera into the Trace window's status line.
+trace_id=$(wait_window 'xc:5\.000e-01 yc:1\.000e-04 .*' 20) ||
+    fail "no Trace window with the project's camera"
 if [ -n "${main_id:-}" ] && [ -n "${trace_id:-}" ]; then
     xdotool windowfocus --sync "$trace_id" 2>/dev/null
     xdotool key F5
-    wait_title "$trace_id" '^xc:5\.000e-01 yc:1\.000e-04 ' 20 &&
-        pass "F5 draws the project from its camera" ||
-        fail "no frame of the project (title: $(xdotool getwindowname "$trace_id"))"
+    colours=0
+    for _ in $(seq 60); do
+        colours=$(import -window "$trace_id" png:- 2>/dev/null | convert png:- -format %k info: 2>/dev/null)
+        [ "${colours:-0}" -gt 200 ] && break
+        sleep 1
+    done
+    [ "${colours:-0}" -gt 200 ] && pass "F5 draws the project ($colours colours)" ||
+        fail "no frame of the project ($colours colours)"
     xdotool windowfocus --sync "$main_id" 2>/dev/null
     xdotool key ctrl+End
     xdotool type --delay 5 "// edited"
     close_box "$main_id"
-    if question=$(wait_window "Exit without saving the following files?" 10); then
+    if question=$(wait_window "Exit without saving the following files[?]" 10); then
         pass "closing the window with an edit asks first"
         xdotool windowfocus --sync "$question" 2>/dev/null
         xdotool key Escape
