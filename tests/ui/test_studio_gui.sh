@@ -146,6 +146,13 @@ if [ -n "${trace_id:-}" ]; then
     geometry=$(xdotool getwindowgeometry "$trace_id" | grep Geometry | awk '{print $2}')
     [ "$geometry" = "640x480" ] && pass "Trace client area 640x480" ||
         fail "Trace client area is $geometry"
+    # The start-up frame first: an F5 that arrives before the buffers exist
+    # compiles again, but nothing asks for the advance that titles the window.
+    for _ in $(seq 60); do
+        c=$(import -window "$trace_id" png:- 2>/dev/null | convert png:- -format %k info: 2>/dev/null)
+        [ "${c:-0}" -gt 200 ] && break
+        sleep 1
+    done
     # F5 pressed in the Trace window runs the script; the handled advance
     # puts the status line into the Trace window's title.
     xdotool windowfocus --sync "$trace_id" 2>/dev/null
