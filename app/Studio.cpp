@@ -10,11 +10,13 @@
 #include "ui/AboutDialog.h"
 #include "ui/CompressionDialog.h"
 #include "ui/KeyRouter.h"
+#include "ui/FileFlows.h"
 #include "ui/MainWindow.h"
 #include "ui/QtPlatform.h"
 #include "ui/TraceWindow.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
@@ -176,6 +178,13 @@ int runStudio(int argc, char** argv) {
 
     mainWindow->show();
     trace->show();
+
+    // A file named on the command line (a desktop entry, "Open with") opens
+    // as File > Open would open it; the workers are not running yet, so the
+    // render thread is at rest.
+    const QStringList arguments = QCoreApplication::arguments();
+    if (arguments.size() > 1 && !arguments[1].isEmpty())
+        openFileAsked(*mainWindow, QFileInfo(arguments[1]).absoluteFilePath().toStdString());
 
     startWorkers();
     state().compileRequest.set();

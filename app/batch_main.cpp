@@ -7,6 +7,10 @@
 #include "media/PngWriter.h"
 #include "media/PpmWriter.h"
 #include "media/Stills.h"
+#include "persist/FlightFile.h"
+#include "persist/ProjectDefaults.h"
+#include "persist/ProjectFile.h"
+#include "platform/HeadlessPlatform.h"
 #include "render/HeadlessSession.h"
 
 #include <atomic>
@@ -14,6 +18,7 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <unistd.h>
@@ -27,6 +32,8 @@ constexpr const char* USAGE = R"(Usage: vortigo-render [PROJECT.vort] [options]
 Renders the animation of a project (the default project without one) through
 the studio's own renderer, without any window.
 
+  --describe          print the project's fields, one KEY=value a line, and exit
+                      (exit code 1 when the project cannot be loaded)
 Frames
   --size WxH          frame size (default: the options file's Width and Height)
   --frames N          render frames 0 to N-1 (default 1)
@@ -35,6 +42,7 @@ Frames
                       needed when the script keeps state from frame to frame
   --fps N             frames per second of the animation and of the video
 Camera
+  --flight FILE.vorn  the flight recording to replay (else the project's)
   --replay MODE       step: one flight record a frame (the E key);
                       time: the time-based replay (Ctrl+E);
                       none: the script's own animation, camera standing (default)
@@ -64,7 +72,9 @@ enum class Replay { None, Step, Time };
 enum class OutputKind { Nothing, Picture, Raw, Capture };
 
 struct Options {
-    std::string project;
+    std::string project; // absolute, so the files stored beside it are found
+    bool describe = false;
+    std::string flight;
     int width = 0, height = 0; // 0: the options file's size
     int first = 0, last = 0;   // absolute frame indices
     bool rangeGiven = false, framesGiven = false;
@@ -174,6 +184,10 @@ Options parseOptions(int argc, char** argv) {
             o.motionBlur = true;
         else if (arg == "--quiet")
             o.quiet = true;
+        else if (arg == "--describe")
+            o.describe = true;
+        else if (arg == "--flight")
+            o.flight = std::filesystem::absolute(value()).lexically_normal().string();
         else if (arg == "--quality")
             o.compression.quality = std::min(100, parseCount(arg, value(), 1));
         else if (arg == "--max-frames")
@@ -197,7 +211,7 @@ Options parseOptions(int argc, char** argv) {
         } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
             throw UsageError{"unknown option " + arg};
         } else if (o.project.empty()) {
-            o.project = arg;
+            o.project = std::filesystem::absolute(arg).lexically_normal().string();
         } else {
             throw UsageError{"more than one project named (" + o.project + ", " + arg + ")"};
         }
@@ -217,7 +231,7 @@ Options parseOptions(int argc, char** argv) {
         o.last = frames.value_or(1) - 1;
     }
     o.framesGiven = frames.has_value() || o.rangeGiven;
-    if (!o.project.empty()) throw UsageError{"rendering a named project is not available yet"};
+    if (o.describe && o.project.empty()) throw UsageError{"--describe needs a PROJECT.vort"};
     if (o.warmUp && !o.rangeGiven) throw UsageError{"--warm-up needs --from and --to"};
 
     if (o.out == "-") {
@@ -365,6 +379,20 @@ class FrameWriter {
     std::string m_error;
 };
 
+// Loads the project on the headless platform and prints what it holds; the
+// messages of the load go to standard error. 1 when it cannot be loaded.
+int describe(const Options& o) {
+    HeadlessPlatform headless;
+    ScopedPlatform installed(&headless);
+    if (!initialiseProjectState()) return 1;
+    headless.clearRecords();
+    const bool loaded = loadProject(o.project);
+    for (const auto& box : headless.messageBoxes())
+        std::fprintf(stderr, "vortigo-render: %s: %s\n", box.caption.c_str(), box.text.c_str());
+    if (loaded) std::fputs(describeProject().c_str(), stdout);
+    return loaded ? 0 : 1;
+}
+
 int render(const Options& o) {
     const int wanted = o.last - o.first + 1;
     const int skipped = o.warmUp ? o.first : 0; // drawn, not written
@@ -388,6 +416,10 @@ int render(const Options& o) {
         s.despeckle = o.despeckle;
         s.dofEnabled = o.dof;
         s.useMotionBlur = o.motionBlur;
+        // A project or flight that cannot be loaded shows its message, which
+        // ends the run with it.
+        if (!o.project.empty() && !loadProject(o.project)) return;
+        if (!o.flight.empty() && !loadFlightData(o.flight)) return;
         setUpFlight(o);
         if (!o.warmUp)
             for (int k = 0; k < o.first && s.flightMode != FLIGHT_STOPPED; ++k)
@@ -452,7 +484,7 @@ int main(int argc, char** argv) {
     }
     try {
         const Options options = parseOptions(argc, argv);
-        return render(options);
+        return options.describe ? describe(options) : render(options);
     } catch (const UsageError& error) {
         std::fprintf(stderr, "vortigo-render: %s (see vortigo-render --help)\n",
                      error.text.c_str());

@@ -69,7 +69,11 @@ double parseReal(const char* text) {
 
 float parseFloat(const char* text) {
     const double value = parseReal(text);
-    if (std::fabs(value) > static_cast<double>(FLT_MAX)) return 0.0f;
+    // Values up to half a step above FLT_MAX still round to it (a float
+    // written with 15 digits may land there); from there on they would
+    // round to infinity.
+    constexpr double roundsToInfinity = 0x1.ffffffp127;
+    if (std::fabs(value) >= roundsToInfinity) return 0.0f;
     return static_cast<float>(value);
 }
 

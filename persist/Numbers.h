@@ -17,8 +17,9 @@ namespace vortigo {
 // ever reach a setting.
 double parseReal(const char* text);
 
-// parseReal for float fields: a value outside float's finite range reads 0
-// too, because narrowing it would give an infinity.
+// parseReal for float fields: a value that would round to a float infinity
+// reads 0 too; one that rounds to FLT_MAX (such as FLT_MAX written with 15
+// digits) is FLT_MAX.
 float parseFloat(const char* text);
 
 // A decimal whole number after leading white space, with an optional sign; the

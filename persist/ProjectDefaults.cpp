@@ -66,7 +66,12 @@ void resetToDefaults() {
     s.ctrlDown = s.shiftDown = 0;
     s.timeRunning = 0;
 
+    // udef was allocated for maxUdef entries once, and the renderer and the
+    // shaders size their use of it from maxUdef: a new MaxUdef in the
+    // options file waits for the next start.
+    const int allocatedUdefs = s.maxUdef;
     readOptions();
+    if (s.udef) s.maxUdef = allocatedUdefs;
 
     s.flightRoll = 0;
     s.animTime = 0;

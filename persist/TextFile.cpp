@@ -104,6 +104,18 @@ bool writeAll(int fd, const char* data, size_t size) {
     return true;
 }
 
+// Where no file can be made beside the target, the target itself is the
+// only way to keep the user's work; a failure half-way leaves it cut short.
+bool writeInPlace(const std::string& target, const char* data, size_t size) {
+    Fd file(::open(target.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (file.get() < 0) return false;
+    // Truncating only after the new bytes are written keeps as much of the
+    // old file as possible when the write stops early.
+    return writeAll(file.get(), data, size) &&
+           ::ftruncate(file.get(), static_cast<off_t>(size)) == 0 && ::fsync(file.get()) == 0 &&
+           file.close();
+}
+
 // Makes the rename itself durable; a failure here cannot undo the save and
 // is not worth reporting.
 void syncFolder(const std::string& folder) {
@@ -126,7 +138,11 @@ int readFilePrefix(const std::string& path, std::size_t maxBytes, std::string& o
     constexpr size_t chunk = 1 << 16;
     size_t used = 0;
     while (used < maxBytes) {
-        const size_t want = std::min(chunk, maxBytes - used);
+        size_t want = std::min(chunk, maxBytes - used);
+        // Up to the size the file had, and one byte more to see its end: a
+        // small file needs no chunk-sized buffer.
+        const size_t known = info.st_size > 0 ? static_cast<size_t>(info.st_size) : 0;
+        if (used <= known) want = std::min(want, known - used + 1);
         out.resize(used + want);
         const ssize_t got = ::read(file.get(), out.data() + used, want);
         if (got < 0) {
@@ -152,10 +168,18 @@ bool replaceFileContents(const std::string& path, const char* data, std::size_t 
     if (!hadOld && errno != ENOENT) return false;
     if (hadOld && !S_ISREG(old.st_mode)) return false;
 
+    // A file the user may not write is never replaced, even where the folder
+    // would allow it; without any write bit it counts as read-only for
+    // everyone, as it does on the desktop.
+    if (hadOld && ((old.st_mode & 0222) == 0 || ::access(target.c_str(), W_OK) != 0)) return false;
+
     const std::string folder = folderOf(target);
     TempFile temp;
     Fd file(createTempIn(folder, temp.path));
-    if (file.get() < 0) return false;
+    if (file.get() < 0) {
+        const bool folderRefused = errno == EACCES || errno == EPERM || errno == EROFS;
+        return hadOld && folderRefused && writeInPlace(target, data, size);
+    }
     if (hadOld) {
         // chown may clear set-id bits, so the mode goes on afterwards.
         if (::fchown(file.get(), old.st_uid, old.st_gid) != 0) {

@@ -40,7 +40,10 @@ int readFilePrefix(const std::string& path, std::size_t maxBytes, std::string& o
 // Replaces the file at `path`, or the file a chain of symbolic links at
 // `path` ends in, with exactly `size` bytes of `data`: a temporary file in the
 // same folder is written, flushed to disk and renamed over the old one, so a
-// failure at any step leaves the old file as it was. Returns success.
+// failure at any step leaves the old file as it was. An existing file that
+// may not be written (or has no write permission bit at all) is refused and
+// left as it is. Where the folder refuses new files but the file may be
+// written, the file is rewritten in place. Returns success.
 bool replaceFileContents(const std::string& path, const char* data, std::size_t size);
 
 } // namespace vortigo

@@ -92,10 +92,15 @@ void compileCase() {
         s.keyDown[k] = 0;
     s.compileRequest.clear();
     const bool ready = compileAll();
-    if (ready)
+    if (ready) {
         s.scriptReady.set();
-    else
+    } else {
         s.scriptReady.clear();
+        // Nothing will be drawn until the next compile: the thread is parked,
+        // and New, Open and the Output dialog may go ahead (the worker start
+        // released renderHold for a first frame that will not come).
+        s.renderHold.set();
+    }
     if (s.scriptReady && s.runAfterCompile && s.buffersReady) sendAdvance();
 }
 
@@ -103,10 +108,12 @@ void allocationCase() {
     ProjectState& s = state();
     s.resizeRequest.clear();
     const bool ready = allocateFrameBuffers();
-    if (ready)
+    if (ready) {
         s.buffersReady.set();
-    else
+    } else {
         s.buffersReady.clear();
+        s.renderHold.set(); // parked, as after a failed compile
+    }
 }
 
 void renderMain() {

@@ -30,6 +30,12 @@ if [ ${#missing[@]} -gt 0 ]; then
     apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
+# A locale with a decimal comma, so the tests can show that files and
+# numbers never depend on the desktop's locale.
+if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
+    localedef -i de_DE -f UTF-8 de_DE.UTF-8 || echo "note: no de_DE.UTF-8 locale; locale tests will skip"
+fi
+
 werror=${VORTIGO_WERROR:-OFF}
 if [ ! -f build/build.ninja ] ||
     ! grep -q "^VORTIGO_WERROR:BOOL=$werror\$" build/CMakeCache.txt; then

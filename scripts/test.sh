@@ -10,11 +10,6 @@ VORTIGO_WERROR=ON bash scripts/setup.sh
 find app bench core flight media persist platform render resources script tests ui \
     -name '*.cpp' -o -name '*.h' | xargs clang-format --dry-run --Werror
 
-# One test checks that numbers ignore a German desktop locale.
-if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
-    localedef -i de_DE -f UTF-8 de_DE.UTF-8 >/dev/null 2>&1 || true
-fi
-
 # The core tests once more under AddressSanitizer and UndefinedBehaviorSanitizer:
 # the script faults and the thread handshake must hold there too. (The
 # software GL driver keeps some allocations to the end, so leaks are not

@@ -8,10 +8,12 @@
 #include "ui/AboutDialog.h"
 #include "ui/EditorControl.h"
 #include "ui/EditorText.h"
+#include "ui/FileFlows.h"
 #include "ui/FindDialog.h"
 #include "ui/ParametersDialog.h"
 #include "ui/SlidersDialog.h"
 #include "ui/StillCommands.h"
+#include "ui/OutputDialog.h"
 #include "ui/TraceWindow.h"
 #include "ui/WatchDialog.h"
 
@@ -95,11 +97,11 @@ void MainWindow::buildMenus() {
     // Commands whose work the studio does not have yet stay visible but
     // disabled.
     QMenu* file = menuBar()->addMenu(tr("&File"));
-    addCommand(file, tr("&New"), CMD_NEW, false);
-    addCommand(file, tr("&Open..."), CMD_OPEN, false);
-    addCommand(file, tr("&Save"), CMD_SAVE, false);
-    addCommand(file, tr("&Save as..."), CMD_SAVE_AS, false);
-    addCommand(file, tr("Save &All..."), CMD_SAVE_ALL, false);
+    addCommand(file, tr("&New"), CMD_NEW, true);
+    addCommand(file, tr("&Open..."), CMD_OPEN, true);
+    addCommand(file, tr("&Save"), CMD_SAVE, true);
+    addCommand(file, tr("&Save as..."), CMD_SAVE_AS, true);
+    addCommand(file, tr("Save &All..."), CMD_SAVE_ALL, true);
     file->addSeparator();
     addCommand(file, tr("&Compile"), CMD_COMPILE, true);
     addCommand(file, tr("&Run\tF5"), CMD_RUN, true);
@@ -124,7 +126,7 @@ void MainWindow::buildMenus() {
     addCommand(view, tr("&Watch"), CMD_WATCH, true);
     addCommand(view, tr("&Parameters\tF4"), CMD_PARAMETERS, true);
     addCommand(view, tr("&Sliders"), CMD_SLIDERS, true);
-    addCommand(view, tr("&Output"), CMD_OUTPUT, false);
+    addCommand(view, tr("&Output"), CMD_OUTPUT, true);
 
     QMenu* layer = menuBar()->addMenu(tr("&Layer"));
     m_layerGroup = new QActionGroup(this);
@@ -174,7 +176,27 @@ void MainWindow::onCommand(int id) {
     case CMD_RUN:
         compile(true);
         break;
+    case CMD_NEW:
+        if (ringIsIdle(id)) newProjectCommand(*this);
+        break;
+    case CMD_OPEN:
+        if (ringIsIdle(id)) openCommand(*this);
+        break;
+    case CMD_SAVE:
+        saveCommand(*this);
+        break;
+    case CMD_SAVE_AS:
+        saveAsCommand(*this);
+        break;
+    case CMD_SAVE_ALL:
+        saveAllCommand(*this);
+        break;
+    case CMD_OUTPUT:
+        runOutputDialog(this);
+        break;
     case CMD_EXIT:
+        if (!mayDiscardEditedTexts(EXIT_QUESTION)) break;
+        m_exitAnswered = true;
         close();
         break;
     case CMD_UNDO:
@@ -276,8 +298,8 @@ void MainWindow::onCommand(int id) {
     }
 }
 
-// The flight ring's marks are shared with the render thread (the script sees
-// them): they change only while it rests, else the command comes back later.
+// The flight ring's marks, the texts and the sizes are shared with the render
+// thread: they change only while it rests, else the command comes back later.
 bool MainWindow::ringIsIdle(int id) {
     if (idleTest()) return true;
     QMetaObject::invokeMethod(
@@ -500,6 +522,11 @@ void MainWindow::giveKeysToTrace() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+    // The close box asks like Exit: closing must not drop edited texts.
+    if (!m_closing && !m_exitAnswered && !mayDiscardEditedTexts(EXIT_QUESTION)) {
+        event->ignore();
+        return;
+    }
     if (!m_closing) {
         m_closing = true;
         if (m_exitPath) m_exitPath();

@@ -78,6 +78,7 @@ class MainWindow : public QMainWindow {
     std::map<int, QAction*> m_actions;
     QActionGroup* m_layerGroup = nullptr;
     bool m_closing = false;
+    bool m_exitAnswered = false; // Exit has asked about the edited texts
     std::function<void()> m_exitPath;
     bool m_settingText = false; // the control changes because a text is shown, not edited
 };

@@ -151,5 +151,15 @@ TEST_F(ProjectStateTest, FieldsSharedWithTheScriptLiveInItsBlocks) {
     EXPECT_EQ(s.flightHead, 24);
 }
 
+// udef is allocated once; a reset reading a larger MaxUdef must not make the
+// renderer read past the allocation.
+TEST_F(ProjectStateTest, ResetKeepsTheAllocatedUdefCount) {
+    ASSERT_TRUE(initialiseProjectState());
+    m_dir.write("VORTOptions.ini", "[VORT]\nMaxUdef=4096\nWidth=800\n");
+    resetToDefaults();
+    EXPECT_EQ(state().maxUdef, 32);
+    EXPECT_EQ(state().imageWidth, 800);
+}
+
 } // namespace
 } // namespace vortigo

@@ -52,6 +52,9 @@ TEST(ParseReal, OutOfRangeMagnitudesReadZeroNotInfinity) {
     EXPECT_EQ(parseFloat("1e39"), 0.0f);
     EXPECT_EQ(parseFloat("-1e39"), 0.0f);
     EXPECT_FLOAT_EQ(parseFloat("3e38"), 3e38f);
+    // FLT_MAX with 15 digits lies just above it and still rounds to it.
+    EXPECT_EQ(parseFloat("3.40282346638529e+038"), FLT_MAX);
+    EXPECT_EQ(parseFloat("-3.4028236e38"), 0.0f);
 }
 
 TEST(ParseInt, ReadsLeadingDecimalWholeNumbers) {

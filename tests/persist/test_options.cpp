@@ -1,5 +1,6 @@
 #include "persist/Options.h"
 
+#include "FuzzSeeds.h"
 #include "core/ProjectState.h"
 
 #include "TempDir.h"
@@ -44,6 +45,7 @@ class OptionsTest : public ::testing::Test {
     }
 
     void writeFile(const std::string& bytes) const {
+        test::keepAsFuzzSeed("options", std::to_string(std::hash<std::string>{}(bytes)), bytes);
         std::ofstream(m_path, std::ios::binary) << bytes;
     }
     std::string readFile() const {

@@ -1,5 +1,6 @@
 #include "persist/TextFile.h"
 
+#include "FuzzSeeds.h"
 #include "core/ProjectState.h"
 #include "platform/HeadlessPlatform.h"
 
@@ -34,6 +35,8 @@ class TextFileTest : public ::testing::Test {
     }
 
     static void writeFile(const std::string& path, const std::string& bytes) {
+        if (bytes.size() < 4096)
+            test::keepAsFuzzSeed("text", std::to_string(std::hash<std::string>{}(bytes)), bytes);
         std::ofstream(path, std::ios::binary) << bytes;
     }
     static std::string readFile(const std::string& path) {

@@ -174,6 +174,22 @@ TEST_F(WorkersTest, AScriptThatFailsToCompileDrawsNothing) {
     EXPECT_EQ(frameCount(), 1u);
 }
 
+// The worker start releases renderHold for the first frame; when the script
+// fails that frame never comes, and the idle test must still see the
+// render thread parked, or New and Open would wait for ever.
+TEST_F(WorkersTest, AFailedStartUpCompileLeavesTheRenderThreadParked) {
+    std::strcpy(state().scriptText.get(), "this is not C");
+    startWorkers();
+    state().compileRequest.set();
+    state().resizeRequest.set();
+    ASSERT_TRUE(pumpUntil([this] {
+        const ProjectState& s = state();
+        return !m_platform.messageBoxes().empty() && !s.compileRequest && s.buffersReady;
+    }));
+    EXPECT_TRUE(idleTest());
+    EXPECT_EQ(frameCount(), 0u);
+}
+
 TEST_F(WorkersTest, AResizeWhileFramesFlowGivesFramesOfTheNewSize) {
     startStudio();
     ProjectState& s = state();
