@@ -5,16 +5,12 @@
 #include "media/ImageDecoders.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <new>
 #include <strings.h>
 
 namespace vortigo {
 namespace {
-
-constexpr int SIZE_CEILING = 16384;
-std::atomic<int> g_maxSize{SIZE_CEILING};
 
 enum class Kind { None, Jpeg, Tga, Bmp, Video };
 
@@ -30,19 +26,6 @@ Kind kindOf(const char* path) {
 }
 
 } // namespace
-
-void setMaxBackgroundSize(int size) {
-    g_maxSize.store(std::clamp(size, 1, SIZE_CEILING));
-}
-
-int maxBackgroundSize() {
-    return g_maxSize.load();
-}
-
-bool backgroundSizeAllowed(long long width, long long height) {
-    const int limit = maxBackgroundSize();
-    return width > 0 && height > 0 && width <= limit && height <= limit;
-}
 
 uint8_t loadBackground(int layer, const char* path, int32_t* counter) {
     if (layer < 0 || layer >= LAYER_COUNT) return 0;

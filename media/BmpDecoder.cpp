@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QImageReader>
 #include <QString>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -17,8 +18,9 @@ namespace {
 bool decodeFrom(QIODevice* device, DecodedImage& image) {
     QImageReader reader(device, "bmp");
     reader.setDecideFormatFromContent(false);
+    // A top-down bitmap reports a negative height here.
     const QSize size = reader.size();
-    if (!size.isValid() || !backgroundSizeAllowed(size.width(), size.height())) return false;
+    if (!backgroundSizeAllowed(size.width(), std::abs(size.height()))) return false;
     QImage decoded = reader.read();
     if (decoded.isNull() || !backgroundSizeAllowed(decoded.width(), decoded.height())) return false;
     // 0xffRRGGBB words: blue, green, red, 255 in memory, top row first.

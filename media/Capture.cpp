@@ -4,6 +4,8 @@
 
 namespace vortigo {
 
-void finishCapture() { state().capturing = 0; }
+void finishCapture() {
+    state().capturing = 0;
+}
 
 } // namespace vortigo

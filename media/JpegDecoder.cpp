@@ -19,6 +19,7 @@ struct ErrorManager {
 
 [[noreturn]] void errorExit(j_common_ptr info) {
     ErrorManager* errors = reinterpret_cast<ErrorManager*>(info->err);
+    (*info->err->output_message)(info);
     std::longjmp(errors->escape, 1);
 }
 
