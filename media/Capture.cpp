@@ -4,8 +4,6 @@
 
 namespace vortigo {
 
-void finishCapture() {
-    state().capturing = 0;
-}
+void finishCapture() { state().capturing = 0; }
 
 } // namespace vortigo
