@@ -21,6 +21,7 @@ struct AVIGrab::Media {
     AVFormatContext* format = nullptr;
     AVCodecContext* codec = nullptr;
     SwsContext* scaler = nullptr;
+    int scaledWidth = 0, scaledHeight = 0, scaledFormat = -1; // what `scaler` was made for
     AVPacket* packet = nullptr;
     AVFrame* frame = nullptr;
     // Index of the frame `frame` holds, or -1; the next request for it or
@@ -242,14 +243,56 @@ void AVIGrab::convert() {
         close();
         return;
     }
-    // Point sampling: the frame normally has the stream's size already, and
-    // the unscaled paths do not look at the filter.
-    m.scaler =
-        sws_getCachedContext(m.scaler, f->width, f->height, static_cast<AVPixelFormat>(f->format),
-                             width, height, AV_PIX_FMT_BGRA, SWS_POINT, nullptr, nullptr, nullptr);
-    if (!m.scaler) {
-        close();
-        return;
+    // One scaler for as long as the frames keep their size and format.
+    // Full-range ("J") formats are handed over as their plain kin with the
+    // range said separately, the way the scaler wants them.
+    AVPixelFormat format = static_cast<AVPixelFormat>(f->format);
+    bool fullRange = f->color_range == AVCOL_RANGE_JPEG;
+    switch (format) {
+    case AV_PIX_FMT_YUVJ420P:
+        format = AV_PIX_FMT_YUV420P;
+        fullRange = true;
+        break;
+    case AV_PIX_FMT_YUVJ422P:
+        format = AV_PIX_FMT_YUV422P;
+        fullRange = true;
+        break;
+    case AV_PIX_FMT_YUVJ444P:
+        format = AV_PIX_FMT_YUV444P;
+        fullRange = true;
+        break;
+    case AV_PIX_FMT_YUVJ440P:
+        format = AV_PIX_FMT_YUV440P;
+        fullRange = true;
+        break;
+    case AV_PIX_FMT_YUVJ411P:
+        format = AV_PIX_FMT_YUV411P;
+        fullRange = true;
+        break;
+    default:
+        break;
+    }
+    if (!m.scaler || m.scaledWidth != f->width || m.scaledHeight != f->height ||
+        m.scaledFormat != f->format) {
+        sws_freeContext(m.scaler);
+        // Point sampling: the frame normally has the stream's size already,
+        // and the unscaled paths do not look at the filter.
+        m.scaler = sws_getContext(f->width, f->height, format, width, height, AV_PIX_FMT_BGRA,
+                                  SWS_POINT, nullptr, nullptr, nullptr);
+        if (!m.scaler) {
+            close();
+            return;
+        }
+        m.scaledWidth = f->width;
+        m.scaledHeight = f->height;
+        m.scaledFormat = f->format;
+        int* inverse = nullptr;
+        int* table = nullptr;
+        int sourceRange = 0, targetRange = 0, brightness = 0, contrast = 0, saturation = 0;
+        if (sws_getColorspaceDetails(m.scaler, &inverse, &sourceRange, &table, &targetRange,
+                                     &brightness, &contrast, &saturation) >= 0)
+            sws_setColorspaceDetails(m.scaler, inverse, fullRange ? 1 : 0, table, 1, brightness,
+                                     contrast, saturation);
     }
     // Written bottom row first, as the 24-bit video frames are stored.
     const int stride = width * 4;
