@@ -110,7 +110,8 @@ bool AVIGrab::openInput(WindowId owner, const char* path, AVIOContext* io) {
         AVStream* stream = media->format->streams[i];
         const AVCodecParameters* par = stream->codecpar;
         if (par->codec_type != AVMEDIA_TYPE_VIDEO) continue;
-        videoFps = stream->time_base.num > 0 ? stream->time_base.den / stream->time_base.num : 0;
+        const int fps =
+            stream->time_base.num > 0 ? stream->time_base.den / stream->time_base.num : 0;
 
         // A stream whose pictures nothing here can decode into a background.
         const AVCodec* decoder = avcodec_find_decoder(par->codec_id);
@@ -134,6 +135,8 @@ bool AVIGrab::openInput(WindowId owner, const char* path, AVIOContext* io) {
         // last one examined is the one shown.
         avcodec_free_context(&media->codec);
         media->codec = codec;
+        // The rate of the stream shown, not of a later one that was skipped.
+        videoFps = fps;
         endFrame = static_cast<int>(end);
         streamIndex = i;
         frameFormat.width = par->width;

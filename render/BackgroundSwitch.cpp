@@ -5,6 +5,7 @@
 #include "script/DebugLog.h"
 #include "script/FaultGuard.h"
 
+#include <EGL/egl.h>
 #include <cstring>
 
 namespace vortigo {
@@ -27,6 +28,10 @@ void loadGuarded(void* context) {
 
 int switchBackground(const char* fileName, int layer) {
     if (!fileName || layer < 0 || layer >= LAYER_COUNT) return -1;
+    // Only the render thread (the one with the context) may replace a
+    // layer's pixels: udPostFrame runs on another thread while frames are
+    // drawn from them.
+    if (eglGetCurrentContext() == EGL_NO_CONTEXT) return -1;
     // A name that does not fit the field is refused rather than cut: a cut
     // name would load some other file.
     const size_t length = strnlen(fileName, PATH_SIZE);

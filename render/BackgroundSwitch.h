@@ -10,8 +10,8 @@ namespace vortigo {
 // Copies `fileName` into layer `layer`'s backgroundFile and loads it under
 // the fault guard; the result becomes the layer's backgroundChanged, so the
 // new picture is uploaded when the layer is next drawn. -1 for a null name,
-// a name of 260 bytes or more, or a layer outside 0 to 3; otherwise 0,
-// whether the file loaded or not.
+// a name of 260 bytes or more, a layer outside 0 to 3, or a thread without
+// the GL context (udPostFrame); otherwise 0, whether the file loaded or not.
 int switchBackground(const char* fileName, int layer);
 
 } // namespace vortigo

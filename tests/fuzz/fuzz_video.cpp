@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     av_log_set_level(AV_LOG_QUIET);
     static vortigo::HeadlessPlatform headless;
     vortigo::setPlatform(&headless);
-    vortigo::setMaxBackgroundSize(1024);
+    vortigo::setMaxBackgroundSize(256);
     return 0;
 }
 

@@ -52,6 +52,18 @@ void udPre(unsigned char *background, float *flight)
                                R"(", 1));
     fclose(out);
 }
+/* The post-processing thread has no GL context: refused. */
+void udPostFrame(unsigned char *pixels)
+{
+    static int done;
+    FILE *out;
+    if (done++) return;
+    out = fopen(")" + dir.file("post.txt") +
+                               R"(", "w");
+    fprintf(out, "%d\n", SwitchBackground(")" +
+                               dir.file("green.tga") + R"(", 2));
+    fclose(out);
+}
 )";
 
     std::vector<std::vector<uint8_t>> centres;
@@ -81,6 +93,10 @@ void udPre(unsigned char *background, float *flight)
     // Loaded; bad layer; no name; a name too long for the field; a file
     // that does not exist still returns 0.
     EXPECT_EQ(text.str(), "0 -1 -1 -1 0\n");
+    std::ifstream post(dir.file("post.txt"));
+    std::string postResult;
+    post >> postResult;
+    EXPECT_EQ(postResult, "-1");
 
     // The switch happens inside udPre, after layer 0's texture was bound for
     // frame 0; the upload comes with the next draw.
