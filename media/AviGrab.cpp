@@ -126,6 +126,10 @@ bool AVIGrab::openInput(WindowId owner, const char* path, AVIOContext* io) {
         AVCodecContext* codec = avcodec_alloc_context3(decoder);
         if (!codec) continue;
         codec->thread_count = 1;
+        // Frames may not claim more than a background may hold, whatever
+        // the stream's header said.
+        const int64_t limit = maxBackgroundSize();
+        codec->max_pixels = limit * limit;
         if (avcodec_parameters_to_context(codec, par) < 0 ||
             avcodec_open2(codec, decoder, nullptr) < 0) {
             avcodec_free_context(&codec);
