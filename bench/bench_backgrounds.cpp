@@ -21,6 +21,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <jpeglib.h>
+#include <memory>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -88,7 +89,7 @@ bool run(const std::string& command) {
 
 // The plainest libjpeg-turbo decode to BGRX. Like any decode that hands out
 // a new picture, it allocates the block it returns.
-bool bareDecode(const char* path, std::vector<uint8_t>& out) {
+bool bareDecode(const char* path, std::unique_ptr<uint8_t[]>& out) {
     std::FILE* file = std::fopen(path, "rb");
     if (!file) return false;
     jpeg_decompress_struct info{};
@@ -100,9 +101,9 @@ bool bareDecode(const char* path, std::vector<uint8_t>& out) {
     info.out_color_space = JCS_EXT_BGRX;
     jpeg_start_decompress(&info);
     const size_t rowBytes = static_cast<size_t>(info.output_width) * 4;
-    out = std::vector<uint8_t>(rowBytes * info.output_height);
+    out.reset(new uint8_t[rowBytes * info.output_height]);
     while (info.output_scanline < info.output_height) {
-        JSAMPROW row = out.data() + info.output_scanline * rowBytes;
+        JSAMPROW row = out.get() + info.output_scanline * rowBytes;
         jpeg_read_scanlines(&info, &row, 1);
     }
     jpeg_finish_decompress(&info);
@@ -148,7 +149,7 @@ int main(int argc, char** argv) {
     }
 
     // JPEG, alternating the two so both see the same machine state.
-    std::vector<uint8_t> bare;
+    std::unique_ptr<uint8_t[]> bare;
     std::vector<double> oursMs, bareMs;
     for (int i = 0; i < repetitions; ++i) {
         double start = nowMs();

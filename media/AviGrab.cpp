@@ -22,6 +22,8 @@ struct AVIGrab::Media {
     AVCodecContext* codec = nullptr;
     SwsContext* scaler = nullptr;
     int scaledWidth = 0, scaledHeight = 0, scaledFormat = -1; // what `scaler` was made for
+    uint8_t* rows = nullptr; // the scaler's output, rowStride bytes a row, allocated at open
+    int rowStride = 0;
     AVPacket* packet = nullptr;
     AVFrame* frame = nullptr;
     // Index of the frame `frame` holds, or -1; the next request for it or
@@ -35,6 +37,7 @@ struct AVIGrab::Media {
     Media& operator=(const Media&) = delete;
     ~Media() {
         sws_freeContext(scaler);
+        av_free(rows);
         av_frame_free(&frame);
         av_packet_free(&packet);
         avcodec_free_context(&codec);
@@ -157,7 +160,10 @@ bool AVIGrab::openInput(WindowId owner, const char* path, AVIOContext* io) {
             static_cast<int>(i) == streamIndex ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
     media->packet = av_packet_alloc();
     media->frame = av_frame_alloc();
-    if (!media->packet || !media->frame) return false;
+    media->rowStride = (frameFormat.width * 4 + 63) & ~63;
+    media->rows = static_cast<uint8_t*>(
+        av_malloc(static_cast<size_t>(media->rowStride) * (frameFormat.height + 1)));
+    if (!media->packet || !media->frame || !media->rows) return false;
 
     m_media = std::move(media);
     isOpen = true;
@@ -301,12 +307,16 @@ void AVIGrab::convert() {
             sws_setColorspaceDetails(m.scaler, inverse, fullRange ? 1 : 0, table, 1, brightness,
                                      contrast, saturation);
     }
-    // Written bottom row first, as the 24-bit video frames are stored.
-    const int stride = width * 4;
-    uint8_t* planes[4] = {targetPixels + static_cast<size_t>(height - 1) * stride, nullptr, nullptr,
-                          nullptr};
-    const int strides[4] = {-stride, 0, 0, 0};
+    // The scaler may write past the end of a row, so it writes into the
+    // reader's own padded rows; they are copied into the layer's block
+    // bottom row first, as the 24-bit video frames are stored.
+    uint8_t* planes[4] = {m.rows, nullptr, nullptr, nullptr};
+    const int strides[4] = {m.rowStride, 0, 0, 0};
     sws_scale(m.scaler, f->data, f->linesize, 0, f->height, planes, strides);
+    const size_t rowBytes = static_cast<size_t>(width) * 4;
+    for (int y = 0; y < height; ++y)
+        std::memcpy(targetPixels + (height - 1 - y) * rowBytes,
+                    m.rows + static_cast<size_t>(y) * m.rowStride, rowBytes);
 
     // The fourth byte is always 255, also when the video carries alpha.
     const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(f->format));

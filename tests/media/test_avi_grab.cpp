@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -191,6 +192,29 @@ TEST_F(AviGrabTest, FilesThatDoNotOpenAreReportedAndDamagedFramesCloseTheReader)
     m_counter = 2;
     EXPECT_FALSE(m_reader.nextFrame());
     EXPECT_FALSE(m_reader.isOpen);
+}
+
+// A file the fuzzer found: its frames claim another size than the stream,
+// and the scaler once wrote past the end of the layer's block.
+TEST_F(AviGrabTest, FramesNeverWritePastTheLayersBlock) {
+    for (const std::string& path :
+         {std::string(VORTIGO_MEDIA_DATA_DIR) + "/fuzz_video_heap_overwrite.avi",
+          s_dir->file("odd.avi"), s_dir->file("mjpeg.avi")}) {
+        SCOPED_TRACE(path);
+        if (!m_reader.open(WindowId::None, path.c_str())) continue;
+        const size_t bytes =
+            static_cast<size_t>(m_reader.frameFormat.width) * m_reader.frameFormat.height * 4;
+        std::vector<uint8_t> block(bytes + 4096, 0xa5);
+        m_reader.targetPixels = block.data();
+        m_reader.frameCounter = &m_counter;
+        for (int32_t counter : {0, 1, 2, 40, 0, 1})
+            if (m_reader.isOpen) {
+                m_counter = counter;
+                m_reader.nextFrame();
+            }
+        EXPECT_EQ(std::count(block.begin() + static_cast<std::ptrdiff_t>(bytes), block.end(), 0xa5),
+                  4096);
+    }
 }
 
 TEST_F(AviGrabTest, LoadBackgroundSetsUpTheLayersVideo) {
