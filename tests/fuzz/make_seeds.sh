@@ -39,4 +39,9 @@ ff -f lavfi -i "$src" -frames:v 3 -c:v rawvideo -pix_fmt bgr24 "$out/video/raw.a
 ff -f lavfi -i "$src" -frames:v 3 -c:v mjpeg "$out/video/mjpeg.avi"
 ff -f lavfi -i "$src" -frames:v 6 -c:v ffv1 -g 2 "$out/video/ffv1.avi"
 ff -f lavfi -i "$src" -frames:v 6 -c:v mpeg4 -g 3 -bf 1 "$out/video/mpeg4.avi"
-ff -f lavfi -i sine=d=0.1 -f lavfi -i "$src" -frames:v 2 -map 0:a -map 1:v -c:a pcm_s16le -c:v rawvideo -pix_fmt bgr24 "$out/video/audio_first.avi"
+# Both sources finite: with two inputs an endless one never lets ffmpeg end.
+ff -f lavfi -i sine=d=0.1 -f lavfi -i "nullsrc=s=16x8:r=10:d=0.15,format=gbrp,geq=r='80*N':g='10*X':b='20*Y'" -map 0:a -map 1:v -c:a pcm_s16le -c:v rawvideo -pix_fmt bgr24 "$out/video/audio_first.avi"
+# Running (from the build folder, seeds in fuzz_seeds, each target built with
+# the command at the top of its file):
+#   ASAN_OPTIONS=quarantine_size_mb=32 ./fuzz_tga -runs=1000000 -rss_limit_mb=256 -malloc_limit_mb=256 CORPUS fuzz_seeds/tga
+#   (fuzz_jpeg also with -close_fd_mask=2; fuzz_video with -runs=100000)
