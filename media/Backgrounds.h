@@ -15,4 +15,10 @@ namespace vortigo {
 // stores the result in the layer's backgroundChanged.
 uint8_t loadBackground(int layer, const char* path, int32_t* counter);
 
+// The largest background width and height: the GL's largest texture, never
+// above 16384 (the default). The render thread sets it when it creates its
+// context; any thread may read it.
+void setMaxBackgroundSize(int size);
+int maxBackgroundSize();
+
 } // namespace vortigo

@@ -1,6 +1,7 @@
 #include "render/FrameRenderer.h"
 
 #include "core/ProjectState.h"
+#include "media/AviGrab.h"
 #include "render/GlContext.h"
 #include "render/LayerPrograms.h"
 #include "render/ScriptTextures.h"
@@ -94,6 +95,7 @@ void carryOutRequests(GlState& gls, int layerIndex) {
     if (f.dataTex && gls.gl.glActiveTexture) setupDataTex(f.dataTex, f.dataTexWidth, 0, 3, 0, 2);
     if (f.volTex && gls.gl.glActiveTexture)
         setupVolTex(f.volTex, f.volTexWidth, f.volTexHeight, f.volTexDepth, 3, 0, 1);
+    if (slot.backgroundIsVideo && f.videoHold > 0) videoReader(layerIndex).divisor = f.videoHold;
     if (f.layerFlags & LAYER_FLAG_NO_1D) glDisable(GL_TEXTURE_1D);
     if (f.layerFlags & LAYER_FLAG_NO_3D) glDisable(GL_TEXTURE_3D);
     if ((f.layerFlags & LAYER_FLAG_OFFSCREEN) && gls.framebufferSupported) {

@@ -1,5 +1,6 @@
 #include "render/GlContext.h"
 
+#include "media/Backgrounds.h"
 #include "render/LayerPrograms.h"
 #include "render/ScriptTextures.h"
 
@@ -271,6 +272,10 @@ bool createGlContext(GlState& state, int width, int height, WindowId owner) {
     }
 
     glGenTextures(4, state.layerTexture);
+    // Backgrounds larger than this context's textures are refused when loaded.
+    GLint maxTexture = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxTexture);
+    if (maxTexture > 0) setMaxBackgroundSize(maxTexture);
     if (!loadEntryPoints(state, owner, [](const char* name) {
             return reinterpret_cast<void*>(eglGetProcAddress(name));
         })) {

@@ -1,5 +1,6 @@
 #include "render/ScriptTextures.h"
 
+#include "render/BackgroundSwitch.h"
 #include "render/GlContext.h"
 #include "script/HostFunctions.h"
 
@@ -193,7 +194,8 @@ void uploadBackground(int layer, int width, int height, const uint8_t* pixels, i
 }
 
 void installTextureHostFunctions() {
-    setTextureHostFunctions(TextureHostFunctions{&setActiveTex, &setupDataTex, &setupVolTex});
+    setTextureHostFunctions(
+        TextureHostFunctions{&setActiveTex, &setupDataTex, &setupVolTex, &switchBackground});
 }
 
 } // namespace vortigo

@@ -1,6 +1,7 @@
 #include "render/Workers.h"
 
 #include "core/ProjectState.h"
+#include "media/AviGrab.h"
 #include "media/Capture.h"
 #include "render/FramePipeline.h"
 #include "render/FrameRenderer.h"
@@ -55,12 +56,29 @@ bool compileAll() {
     return compileScript(state().scriptText.get()) && buildLayerPrograms(glState(), WindowId::Main);
 }
 
+// Each video background gets the frame due now; a reader that fails is
+// closed and its layer keeps the last frame it showed.
+void pullVideoFrames() {
+    ProjectState& s = state();
+    for (int i = 0; i < LAYER_COUNT; ++i) {
+        LayerSlot& slot = s.layers[i];
+        if (!slot.backgroundIsVideo) continue;
+        AVIGrab& reader = videoReader(i);
+        if (reader.isOpen && slot.backgroundPixels) {
+            reader.targetPixels = slot.backgroundPixels.get();
+            if (!reader.nextFrame()) reader.close();
+        }
+        slot.backgroundChanged = 1;
+    }
+}
+
 void drawingCase() {
     ProjectState& s = state();
     const int64_t now = tickCountMs();
     const int64_t elapsed = now - s.lastFrameTick;
     s.frameMs = static_cast<int>(std::min<int64_t>(elapsed, 1 << 30));
     s.lastFrameTick = now;
+    pullVideoFrames();
 
     uint8_t* target = s.renderTarget;
     if (target) drawFrame(0, target);

@@ -17,13 +17,14 @@ struct TextureHostFunctions {
                         int filter);
     int (*setupVolTex)(const void* data, int width, int height, int depth, int components,
                        int isFloat, int filter);
+    int (*switchBackground)(const char* fileName, int layer);
 };
 
-// Any thread, before a compile: the functions SetActiveTex, SetupDataTex and
-// SetupVolTex call.
+// Any thread, before a compile: the functions SetActiveTex, SetupDataTex,
+// SetupVolTex and SwitchBackground call.
 void setTextureHostFunctions(const TextureHostFunctions& functions);
 
-// Adds SetActiveTex, SetupDataTex and SetupVolTex, and puts guarded
+// Adds SetActiveTex, SetupDataTex, SetupVolTex and SwitchBackground, and puts guarded
 // replacements in place of exit, _exit, _Exit, quick_exit and abort so a
 // script can never end the studio.
 void registerHostFunctions(TCCState* compiler);

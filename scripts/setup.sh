@@ -12,7 +12,7 @@ packages=(
     libgl-dev libegl-dev libegl-mesa0 libgl1-mesa-dri
     libtcc-dev tcc
     libjpeg62-turbo-dev
-    libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
+    libavformat-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg
     googletest libgtest-dev libgmock-dev libbenchmark-dev clang-format
     zlib1g-dev
     xvfb xdotool xclip x11-utils imagemagick locales python3

@@ -37,6 +37,10 @@ int SetupDataTex(const void* data, int width, int height, int components, int is
 /* Volume texture on unit 2. */
 int SetupVolTex(const void* data, int width, int height, int depth, int components, int isFloat,
                 int filter);
+/* Loads a new background (JPG, TGA, BMP or AVI) for layer 0 to 3; shown
+   when the layer is next drawn. -1 for a null or over-long name or a bad
+   layer, else 0 (also when the file does not load). */
+int SwitchBackground(const char* fileName, int layer);
 
 /* ---- FrameInfo: int words, frameInfo[FI_...] ------------------------------ */
 
