@@ -96,6 +96,16 @@ TEST_F(HeadlessSessionTest, OddSizedFramesFlowEndToEnd) {
     EXPECT_GT(colours.size(), 20u); // a picture, not a cleared frame
 }
 
+TEST_F(HeadlessSessionTest, AFrameWiderThanTheDriverCanDrawIsRefused) {
+    // Mesa's largest viewport is 16384 wide: the surface would take the
+    // size, but the frame would come back partly black.
+    const HeadlessResult result = render(16385, 2, 1, FLIGHT_FREE);
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.error,
+              "Memory Error.: The frame of 16385 x 2 pixels is larger than the graphics driver "
+              "can draw.");
+}
+
 TEST_F(HeadlessSessionTest, SuperSamplingAndDespeckleRunInThePipeline) {
     const HeadlessResult result = render(97, 61, 3, FLIGHT_FREE, [] {
         state().superSample = 1;
