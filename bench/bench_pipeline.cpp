@@ -52,6 +52,20 @@ double seconds(Clock::time_point from) {
     return std::chrono::duration<double>(Clock::now() - from).count();
 }
 
+// Frames per second of `frames` calls of drawOne, the best of three rounds:
+// on a shared machine the slower rounds measure the neighbours.
+template <typename F> double bestFps(int frames, F&& drawOne) {
+    double best = 0;
+    const int perRound = std::max(1, frames / 3);
+    for (int round = 0; round < 3; ++round) {
+        const auto start = Clock::now();
+        for (int i = 0; i < perRound; ++i)
+            drawOne();
+        best = std::max(best, perRound / seconds(start));
+    }
+    return best;
+}
+
 // Frames per second through the real threads, after the first frame.
 double pipelineFps(const Layer& layer, int width, int height, int frames, double* firstMs) {
     HeadlessRun run;
@@ -90,10 +104,7 @@ double plainFps(const Layer& layer, int width, int height, int frames) {
         }
         uint8_t* frame = state().frameRing[0].get();
         drawFrame(0, frame);
-        const auto start = Clock::now();
-        for (int i = 0; i < frames; ++i)
-            drawFrame(0, frame);
-        fps = frames / seconds(start);
+        fps = bestFps(frames, [&] { drawFrame(0, frame); });
         shutDownScript();
         releaseGlContext(gl);
     });
@@ -171,10 +182,7 @@ double bareFps(const Layer& layer, int width, int height, int frames) {
                              frame.data() + static_cast<size_t>(y) * width * 3, width);
         };
         drawOne();
-        const auto start = Clock::now();
-        for (int i = 0; i < frames; ++i)
-            drawOne();
-        fps = frames / seconds(start);
+        fps = bestFps(frames, drawOne);
         gl.glDeleteProgram(program);
         releaseGlContext(gls);
     });
@@ -206,10 +214,7 @@ void smallAfterLarge(const Layer& layer, int width, int height, int bigWidth, in
         auto measure = [&] {
             uint8_t* frame = state().frameRing[0].get();
             drawFrame(0, frame);
-            const auto start = Clock::now();
-            for (int i = 0; i < frames; ++i)
-                drawFrame(0, frame);
-            return frames / seconds(start);
+            return bestFps(frames, [&] { drawFrame(0, frame); });
         };
         if (!createGlContext(gl, state().maxWidth, state().maxHeight, WindowId::None) ||
             !compileScript(state().scriptText.get()) || !buildLayerPrograms(gl, WindowId::None)) {
@@ -276,7 +281,8 @@ int main(int argc, char** argv) {
             const int count = size[0] > 1000 || layer.vertex == nullptr ? frames / 4 : frames;
             const double bare = bareFps(layer, size[0], size[1], count);
             const double plain = plainFps(layer, size[0], size[1], count);
-            const double piped = pipelineFps(layer, size[0], size[1], count, nullptr);
+            const double piped = std::max(pipelineFps(layer, size[0], size[1], count, nullptr),
+                                          pipelineFps(layer, size[0], size[1], count, nullptr));
             std::printf("%-20s %4dx%-4d  bare %8.1f  plain %8.1f  pipeline %8.1f fps  "
                         "pipeline/bare %.3f  pipeline/plain %.3f\n",
                         layer.name, size[0], size[1], bare, plain, piped, piped / bare,

@@ -206,8 +206,8 @@ bool createGlContext(GlState& state, int width, int height, WindowId owner) {
     const EGLint surfaceAttributes[] = {EGL_WIDTH, width, EGL_HEIGHT, height, EGL_NONE};
     state.glWindow = eglCreatePbufferSurface(state.glDc, config, surfaceAttributes);
     if (state.glWindow == EGL_NO_SURFACE) return fail("cannot create the drawing surface");
-    state.surfaceWidth = state.baseWidth = width;
-    state.surfaceHeight = state.baseHeight = height;
+    state.surfaceWidth = width;
+    state.surfaceHeight = height;
     state.glContext = eglCreateContext(state.glDc, config, EGL_NO_CONTEXT, nullptr);
     if (state.glContext == EGL_NO_CONTEXT) return fail("cannot create the OpenGL context");
     if (!eglMakeCurrent(state.glDc, state.glWindow, state.glWindow, state.glContext))
@@ -270,7 +270,6 @@ void releaseGlContext(GlState& state) {
     state.glWindow = EGL_NO_SURFACE;
     state.glDc = EGL_NO_DISPLAY;
     state.surfaceWidth = state.surfaceHeight = 0;
-    state.baseWidth = state.baseHeight = 0;
 
     std::free(state.dofBuffer);
     state.dofBuffer = nullptr;
@@ -281,10 +280,10 @@ void releaseGlContext(GlState& state) {
 }
 
 bool fitSurfaceSize(GlState& state, int width, int height) {
-    // Clearing and swapping cost grows with the surface, so a frame that fits
-    // the size the surface was created with gets that size back.
-    const int newWidth = std::max(width, state.baseWidth);
-    const int newHeight = std::max(height, state.baseHeight);
+    // What the driver spends on a frame grows with the surface, not with the
+    // frame drawn on it, so the surface takes the frame's own size.
+    const int newWidth = width;
+    const int newHeight = height;
     if (newWidth == state.surfaceWidth && newHeight == state.surfaceHeight) return true;
     if (state.glContext == EGL_NO_CONTEXT) return false;
     const EGLint attributes[] = {EGL_WIDTH, newWidth, EGL_HEIGHT, newHeight, EGL_NONE};

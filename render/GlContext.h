@@ -95,7 +95,6 @@ struct GlState {
     EGLContext glContext = EGL_NO_CONTEXT;
     EGLConfig glConfig = nullptr;
     int surfaceWidth = 0, surfaceHeight = 0;
-    int baseWidth = 0, baseHeight = 0; // the size it was created with
 
     LayerProgram layers[4];
     OffscreenTarget offscreen;
@@ -135,10 +134,10 @@ bool loadEntryPoints(GlState& gl, WindowId owner, const ProcLookup& lookup);
 // Releases programs, textures, the context and the surface, in that order.
 void releaseGlContext(GlState& gl);
 
-// Makes the drawing surface at least width x height, so a frame larger than
-// maxWidth x maxHeight is still drawn in full, and lets it shrink back to the
-// size it was created with once such a frame is no longer needed. False
-// (with the old surface kept) when the driver refuses the size.
+// Gives the drawing surface the frame's size: a frame larger than
+// maxWidth x maxHeight is still drawn in full, and a small frame after a
+// large one costs no more than before it. False (with the old surface kept)
+// when the driver refuses the size.
 bool fitSurfaceSize(GlState& gl, int width, int height);
 
 // True when the driver can draw a frame of width x height at all (its

@@ -129,6 +129,9 @@ std::condition_variable& g_watchChanged = *new std::condition_variable;
 Watch g_watches[MAX_WATCHED_THREADS];
 bool g_slotUsed[MAX_WATCHED_THREADS]{};
 bool g_watcherStarted = false;
+// When the watchdog wakes next; a new deadline before it must wake it (most
+// calls end long before, so most starts wake nobody).
+WatchClock::time_point g_watcherWakesAt = WatchClock::time_point::max();
 
 void watcherMain() {
     std::unique_lock lock(g_watchMutex);
@@ -146,7 +149,9 @@ void watcherMain() {
                 next = std::min(next, watch.deadline);
             }
         }
+        g_watcherWakesAt = next;
         g_watchChanged.wait_until(lock, next);
+        g_watcherWakesAt = WatchClock::time_point::min();
     }
 }
 
@@ -194,7 +199,7 @@ void startWatch(int limitSeconds) {
     t_watchGeneration = watch.generation;
     t_timeoutPending = 0;
     t_watchActive = 1;
-    g_watchChanged.notify_one();
+    if (watch.deadline < g_watcherWakesAt) g_watchChanged.notify_one();
 }
 
 void stopWatch() {
