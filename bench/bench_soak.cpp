@@ -2,7 +2,7 @@
 // threads for many frames, with a script that allocates and frees in every
 // udPre, faults in every 1000th udPostFrame and is compiled again after each
 // fault and every 5000th frame. Prints resident memory after the warm-up and
-// at the end, and whether every drawn frame reached post-processing.
+// at the end, and whether every frame reached post-processing in time.
 //
 // Not a test: run from the build folder, bin/bench_soak [frames] [width] [height]
 #include "core/ProjectState.h"
@@ -103,21 +103,21 @@ int main(int argc, char** argv) {
     const auto start = Clock::now();
     waitUntil([&] { return delivered >= frames || renderContextFailed(); }, 24 * 3600 * 1000);
     waitUntil([&] { return idleTest(); }, 10000);
-    // An advance handled just before the flight stopped still brings a frame.
-    waitUntil([&] { return delivered.load() >= advances.load() + 1; }, 2000);
-    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     std::printf("%ld frames of %dx%d in %.1f s (%.0f fps), %ld compiles\n", delivered.load(), width,
                 height, seconds, delivered / seconds, compiles.load() + 1);
     std::printf("resident memory after %d frames %ld kB, then between %ld and %ld kB, at the end "
                 "%ld kB: growth %+ld kB\n",
                 warmUp, warmKb.load(), lowKb.load(), highKb.load(), residentKb(),
                 highKb.load() - warmKb.load());
-    // The worker start releases the first frame without an advance.
-    const long asked = advances.load() + 1;
-    std::printf("frames asked for %ld, frames finished %ld: %s\n", asked, delivered.load(),
-                asked == delivered.load() ? "none lost" : "FRAMES LOST");
+    // A frame that never reached post-processing would have held the render
+    // thread at its hand-over until the time-out beep.
+    const size_t timeOuts = headless.beeps().size();
+    std::printf("frames finished %ld of %d wanted, advances handled %ld (one that meets a pending "
+                "compile draws nothing), hand-over time-outs %zu: %s\n",
+                delivered.load(), frames, advances.load(), timeOuts,
+                delivered >= frames && timeOuts == 0 ? "no frame lost" : "FRAMES LOST");
     runExitPath();
     setFrameSink(nullptr);
     setPlatform(nullptr);
-    return asked == delivered.load() && highKb - warmKb < 5 * 1024 ? 0 : 1;
+    return delivered >= frames && timeOuts == 0 && highKb - warmKb < 5 * 1024 ? 0 : 1;
 }
