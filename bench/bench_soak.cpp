@@ -103,6 +103,7 @@ int main(int argc, char** argv) {
     const auto start = Clock::now();
     waitUntil([&] { return delivered >= frames || renderContextFailed(); }, 24 * 3600 * 1000);
     waitUntil([&] { return idleTest(); }, 10000);
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     std::printf("%ld frames of %dx%d in %.1f s (%.0f fps), %ld compiles\n", delivered.load(), width,
                 height, seconds, delivered / seconds, compiles.load() + 1);
     std::printf("resident memory after %d frames %ld kB, then between %ld and %ld kB, at the end "
