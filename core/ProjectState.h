@@ -96,9 +96,11 @@ struct ProjectState {
     // ---- Shared with the script ------------------------------------------
     // The script reads and writes these words in place from whichever thread
     // runs it; the fields below that are references live in them, so a
-    // script's write is the field's new value.
-    FrameInfo frameInfo{};
-    AnimInfo animInfo{};
+    // script's write is the field's new value. Each block ends where an
+    // inaccessible page begins, so a script that writes past one faults
+    // inside its guard instead of changing the host's data.
+    FrameInfo& frameInfo;
+    AnimInfo& animInfo;
 
     // ---- User-interface thread, while the render thread rests ------------
     // (the idle test passed, or renderHold set and no frame in flight). The
@@ -127,6 +129,7 @@ struct ProjectState {
     int maxWidth = 1920;
     int maxHeight = 1080;
     int maxUdef = 32;
+    int scriptTimeoutSeconds = 5; // an entry point running longer is interrupted; 0: never
     Path libraries{};
     Path includePath{};
 
@@ -177,7 +180,7 @@ struct ProjectState {
     int currentKind = KIND_FRAGMENT;
     uint8_t scriptDirty = 0;
     int scriptTopLine = 0, debugTopLine = 0;
-    char scratchLine[DEBUG_LINE_SIZE]{};
+    char (&scratchLine)[DEBUG_LINE_SIZE]; // the script's debug line, guarded like the blocks
     char findText[PATH_SIZE]{};
     uint8_t slidersOpen = 0; // the Sliders dialog exists
     DisplayHeader displayHeader{};

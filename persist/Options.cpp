@@ -127,6 +127,7 @@ void readOptions(ProjectState& s, const std::string& path) {
     s.maxWidth = r.integer("MaxWidth", DEFAULT_MAX_WIDTH);
     s.maxHeight = r.integer("MaxHeight", DEFAULT_MAX_HEIGHT);
     s.maxUdef = r.integer("MaxUdef", 32);
+    s.scriptTimeoutSeconds = std::max(0, r.integer("ScriptTimeout", 5));
 
     // Frame buffers, the GL window and the udef array are sized from these;
     // a size of zero or below cannot be allocated, and the sliders and the

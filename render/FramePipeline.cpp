@@ -6,9 +6,12 @@
 #include "render/FrameRenderer.h"
 #include "render/GlContext.h"
 #include "render/Workers.h"
+#include "script/DebugLog.h"
 #include "script/ScriptCalls.h"
+#include "script/ScriptHost.h"
 #include "script/WatchRows.h"
 
+#include <cstring>
 #include <memory>
 #include <new>
 #include <vector>
@@ -27,6 +30,24 @@ std::vector<ByteBuffer> g_abandonedFrames;
 
 ByteBuffer allocateFrame(size_t bytes) {
     return ByteBuffer(new (std::nothrow) uint8_t[bytes]());
+}
+
+// What the Trace window paints: a copy of the last finished frame. The ring
+// entries and extraFrame are rewritten while later frames are made (the
+// render thread draws the next frames into them, the post-processing thread
+// merges and despeckles in place), so only a copy taken when a frame is done
+// never shows a half-made one. Under g_frameBufferMutex.
+ByteBuffer g_displayFrame;
+size_t g_displayBytes = 0;
+int g_displayWidth = 0, g_displayHeight = 0;
+
+void publishFrame(const uint8_t* frame, int width, int height) {
+    std::lock_guard lock(g_frameBufferMutex);
+    const size_t bytes = static_cast<size_t>(width) * height * 3;
+    if (!g_displayFrame || bytes != g_displayBytes) return;
+    std::memcpy(g_displayFrame.get(), frame, bytes);
+    g_displayWidth = width;
+    g_displayHeight = height;
 }
 
 } // namespace
@@ -54,6 +75,9 @@ bool allocateFrameBuffers() {
         s.frameBytes = 0;
         replacePostProcessingThread();
     }
+    // The workers are stopping while the post-processing thread still
+    // finishes a frame: its buffers must outlive it, so nothing is touched.
+    if (s.frameReady) return false;
 
     const int width = s.imageWidth;
     const int height = s.imageHeight;
@@ -75,11 +99,14 @@ bool allocateFrameBuffers() {
         s.frameRing[1].reset();
         s.zBuffer.reset();
         s.extraFrame.reset();
+        g_displayFrame.reset();
+        g_displayBytes = 0;
+        g_displayWidth = g_displayHeight = 0;
     }
 
     // A frame larger than the drawing surface gets a larger surface, so it
     // is drawn in full; a size the driver refuses is said plainly.
-    if (sizeOk && !ensureSurfaceSize(glState(), width, height)) {
+    if (sizeOk && (!fitsViewport(width, height) || !fitSurfaceSize(glState(), width, height))) {
         platform().messageBox(
             WindowId::Main,
             formatC("The frame of %i x %i pixels is larger than the graphics driver can draw.",
@@ -98,6 +125,12 @@ bool allocateFrameBuffers() {
     if (!depth)
         platform().messageBox(WindowId::Main, "Out of memory. Could not create z-buffer.",
                               "Memory Error.", MsgButtons::Ok, MsgIcon::Error);
+    ByteBuffer display = allocateFrame(bytes);
+    if (!display) {
+        platform().messageBox(WindowId::Main, "Out of memory. Choose a smaller size.",
+                              "Memory Error.", MsgButtons::Ok, MsgIcon::Error);
+        return false;
+    }
     ByteBuffer extra = allocateFrame(bytes);
     if (!extra)
         platform().messageBox(WindowId::Main, "Out of memory. Could not create despeckle buffer.",
@@ -115,6 +148,8 @@ bool allocateFrameBuffers() {
         s.frameBytes = static_cast<int>(bytes);
         s.frameWidth = width;
         s.frameHeight = height;
+        g_displayFrame = std::move(display);
+        g_displayBytes = bytes;
     }
 
     prepareReadBack(width, height);
@@ -128,8 +163,11 @@ void finishFrame() {
     uint8_t* frame = s.shownFrame.load(std::memory_order_acquire);
     if (!frame) return;
     const int width = s.frameWidth, height = s.frameHeight;
-    if (s.scriptReady) callUdPostFrame(frame);
-    if (s.scriptReady && s.watchOpen) refreshWatch();
+    if (enterScriptFromPostThread()) {
+        if (s.scriptReady) callUdPostFrame(frame);
+        if (s.scriptReady && s.watchOpen) refreshWatch();
+        leaveScriptFromPostThread();
+    }
     uint8_t* extra = s.extraFrame.get();
     if (s.superSample && extra) superSampleMerge(frame, extra, width, height);
     if (s.despeckle && extra) {
@@ -146,14 +184,14 @@ void finishFrame() {
         }
         if (sink) (*sink)(FrameView{frame, width, height});
     }
+    publishFrame(frame, width, height);
     if (s.renderRun) platform().invalidate(WindowId::Trace);
-    if (s.currentKind == KIND_DEBUG && s.debugText) platform().setEditorText(s.debugText.get());
+    if (s.currentKind == KIND_DEBUG && s.debugText) platform().setEditorText(debugTextCopy());
 }
 
 FrameView shownFrameView() {
-    ProjectState& s = state();
-    if (s.frameBytes == 0) return {};
-    return FrameView{s.shownFrame.load(std::memory_order_acquire), s.frameWidth, s.frameHeight};
+    if (!g_displayFrame || g_displayWidth == 0) return {};
+    return FrameView{g_displayFrame.get(), g_displayWidth, g_displayHeight};
 }
 
 } // namespace vortigo

@@ -37,8 +37,9 @@ void setFrameSink(FrameSink sink);
 // Trace window copies shownFrame for painting; never across GL or script calls.
 std::mutex& frameBufferMutex();
 
-// User-interface thread (under frameBufferMutex): the frame to paint, empty
-// when no allocation has succeeded.
+// User-interface thread (under frameBufferMutex): the frame to paint, a copy
+// of the last finished frame; empty until a frame was finished after the
+// last allocation.
 FrameView shownFrameView();
 
 } // namespace vortigo

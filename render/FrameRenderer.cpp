@@ -4,6 +4,7 @@
 #include "media/AviGrab.h"
 #include "render/GlContext.h"
 #include "render/LayerPrograms.h"
+#include "render/PixelStore.h"
 #include "render/ScriptTextures.h"
 #include "script/DebugLog.h"
 #include "script/FaultGuard.h"
@@ -84,6 +85,15 @@ void setLayerUniforms(const GlState& gls, const LayerProgram& layer, int pass) {
     gl.glUniform1iv(u[U_VOLTEX], 1, &units[2]);
 }
 
+// The data and volume textures udPre asked for. They read the script's
+// memory, so they run under a guard (the uploads copy it before the GL sees
+// it, so a fault never leaves the driver half-way).
+void uploadRequestedTextures(void*) {
+    const FrameInfo& f = state().frameInfo;
+    if (f.dataTex) setupDataTex(f.dataTex, f.dataTexWidth, 0, 3, 0, 2);
+    if (f.volTex) setupVolTex(f.volTex, f.volTexWidth, f.volTexHeight, f.volTexDepth, 3, 0, 1);
+}
+
 // What udPre asked for, in the order the requests are carried out.
 void carryOutRequests(GlState& gls, int layerIndex) {
     ProjectState& s = state();
@@ -92,9 +102,12 @@ void carryOutRequests(GlState& gls, int layerIndex) {
     if (f.bgUpdate && slot.backgroundPixels)
         uploadBackground(layerIndex, slot.backgroundWidth, slot.backgroundHeight,
                          slot.backgroundPixels.get(), f.bgUpdate);
-    if (f.dataTex && gls.gl.glActiveTexture) setupDataTex(f.dataTex, f.dataTexWidth, 0, 3, 0, 2);
-    if (f.volTex && gls.gl.glActiveTexture)
-        setupVolTex(f.volTex, f.volTexWidth, f.volTexHeight, f.volTexDepth, 3, 0, 1);
+    if ((f.dataTex || f.volTex) && gls.gl.glActiveTexture) {
+        if (const int fault = runGuarded(uploadRequestedTextures, nullptr)) {
+            reactToRequestFault(fault);
+            flushDebugLine();
+        }
+    }
     if (slot.backgroundIsVideo && f.videoHold > 0) videoReader(layerIndex).divisor = f.videoHold;
     if (f.layerFlags & LAYER_FLAG_NO_1D) glDisable(GL_TEXTURE_1D);
     if (f.layerFlags & LAYER_FLAG_NO_3D) glDisable(GL_TEXTURE_3D);
@@ -152,8 +165,7 @@ void depthOfFieldPass(GlState& gls, int width, int height) {
     ProjectState& s = state();
     const GlEntryPoints& gl = gls.gl;
     const size_t pixels = static_cast<size_t>(width) * static_cast<size_t>(height);
-    glPixelStorei(GL_PACK_ALIGNMENT, 4);
-    glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+    tightPack(gl);
     glReadPixels(0, 0, width, height, GL_RGBA, GL_FLOAT, gls.dofBuffer);
     glReadPixels(0, 0, width, height, GL_DEPTH_COMPONENT, GL_FLOAT, s.zBuffer.get());
     float* rgba = gls.dofBuffer;
@@ -164,9 +176,10 @@ void depthOfFieldPass(GlState& gls, int width, int height) {
     if (!gls.dofTexture) glGenTextures(1, &gls.dofTexture);
     selectUnit(gl, GL_TEXTURE0);
     glBindTexture(GL_TEXTURE_2D, gls.dofTexture);
-    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
-    glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, width, height, 0, GL_RGBA, GL_FLOAT, rgba);
+    {
+        TightUnpack unpack(gl);
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, width, height, 0, GL_RGBA, GL_FLOAT, rgba);
+    }
     gl.glGenerateMipmap(GL_TEXTURE_2D);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
@@ -264,8 +277,7 @@ void readBackFrame(uint8_t* destination, int width, int height) {
     if (readWidth < width || readHeight < height)
         std::memset(destination, 0, rowBytes * static_cast<size_t>(height));
     if (readWidth <= 0 || readHeight <= 0) return;
-    glPixelStorei(GL_PACK_ROW_LENGTH, 0);
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    tightPack(gls.gl);
     const size_t stagingBytes = static_cast<size_t>(readWidth) * readHeight * 4;
     if (g_staging.size() < stagingBytes) {
         // No staging buffer of this size (a caller that did not prepare):
@@ -292,6 +304,10 @@ void drawFrame(int pass, uint8_t* destination) {
 
     if (s.dofEnabled && !prepareDepthOfField(gls, width, height)) s.dofEnabled = 0;
 
+    // Only the frame's own rectangle is cleared and drawn: the surface may be
+    // much larger than the frame.
+    glScissor(0, 0, width, height);
+    glEnable(GL_SCISSOR_TEST);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     glDepthFunc(GL_LESS);
     glMatrixMode(GL_PROJECTION);

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 namespace vortigo {
 namespace {
@@ -15,39 +16,11 @@ namespace {
 thread_local std::string t_lastError;
 
 const GlEntryName kEntryNames[] = {
-    {"glActiveTexture", false},
-    {"glTexImage3DEXT", false},
-    {"glDeleteShader", true},
-    {"glDeleteProgram", true},
-    {"glCreateShader", true},
-    {"glShaderSource", true},
-    {"glCompileShader", true},
-    {"glCreateProgram", true},
-    {"glAttachShader", true},
-    {"glLinkProgram", true},
-    {"glUseProgram", true},
-    {"glDetachShader", true},
-    {"glGetShaderiv", true},
-    {"glGetProgramiv", true},
-    {"glGetProgramInfoLog", true},
-    {"glGetShaderInfoLog", true},
-    {"glGetUniformLocation", true},
-    {"glUniform1fv", true},
-    {"glUniform1iv", true},
-    {"glUniform2fv", false},
-    {"glUniform2iv", true},
-    {"glUniform3fv", true},
-    {"glUniform4fv", true},
-    {"glUniformMatrix3fv", false},
-    {"glGenerateMipmap", false},
-    {"glDeleteFramebuffers", false},
-    {"glGenFramebuffers", false},
-    {"glBindFramebuffer", false},
-    {"glFramebufferTexture2D", false},
-    {"glCheckFramebufferStatus", false},
+#define VORTIGO_GL_NAME(name, type, required) {#name, required},
+    VORTIGO_GL_ENTRY_POINTS(VORTIGO_GL_NAME)
+#undef VORTIGO_GL_NAME
 };
 constexpr int kEntryCount = sizeof kEntryNames / sizeof kEntryNames[0];
-static_assert(kEntryCount == 30);
 
 const char* eglErrorText(EGLint error) {
     switch (error) {
@@ -132,6 +105,18 @@ EGLDisplay openDisplay() {
     return EGL_NO_DISPLAY;
 }
 
+// Runs its function when the scope ends, however it ends.
+template <typename F> class ScopeExit {
+  public:
+    explicit ScopeExit(F f) : m_f(std::move(f)) {}
+    ~ScopeExit() { m_f(); }
+    ScopeExit(const ScopeExit&) = delete;
+    ScopeExit& operator=(const ScopeExit&) = delete;
+
+  private:
+    F m_f;
+};
+
 template <typename T> void assign(T& slot, void* address) {
     slot = reinterpret_cast<T>(address);
 }
@@ -159,43 +144,14 @@ bool loadEntryPoints(GlState& state, WindowId owner, const ProcLookup& lookup) {
 
     GlEntryPoints& gl = state.gl;
     void** p = found;
-    assign(gl.glActiveTexture, *p++);
-    assign(gl.glTexImage3DEXT, *p++);
-    assign(gl.glDeleteShader, *p++);
-    assign(gl.glDeleteProgram, *p++);
-    assign(gl.glCreateShader, *p++);
-    assign(gl.glShaderSource, *p++);
-    assign(gl.glCompileShader, *p++);
-    assign(gl.glCreateProgram, *p++);
-    assign(gl.glAttachShader, *p++);
-    assign(gl.glLinkProgram, *p++);
-    assign(gl.glUseProgram, *p++);
-    assign(gl.glDetachShader, *p++);
-    assign(gl.glGetShaderiv, *p++);
-    assign(gl.glGetProgramiv, *p++);
-    assign(gl.glGetProgramInfoLog, *p++);
-    assign(gl.glGetShaderInfoLog, *p++);
-    assign(gl.glGetUniformLocation, *p++);
-    assign(gl.glUniform1fv, *p++);
-    assign(gl.glUniform1iv, *p++);
-    assign(gl.glUniform2fv, *p++);
-    assign(gl.glUniform2iv, *p++);
-    assign(gl.glUniform3fv, *p++);
-    assign(gl.glUniform4fv, *p++);
-    assign(gl.glUniformMatrix3fv, *p++);
-    assign(gl.glGenerateMipmap, *p++);
-    assign(gl.glDeleteFramebuffers, *p++);
-    assign(gl.glGenFramebuffers, *p++);
-    assign(gl.glBindFramebuffer, *p++);
-    assign(gl.glFramebufferTexture2D, *p++);
-    assign(gl.glCheckFramebufferStatus, *p++);
+#define VORTIGO_GL_ASSIGN(name, type, required) assign(gl.name, *p++);
+    VORTIGO_GL_ENTRY_POINTS(VORTIGO_GL_ASSIGN)
+#undef VORTIGO_GL_ASSIGN
 
     state.framebufferSupported = gl.glDeleteFramebuffers && gl.glGenFramebuffers &&
                                  gl.glBindFramebuffer && gl.glFramebufferTexture2D &&
                                  gl.glCheckFramebufferStatus;
 
-    // The uniform and release entries are called without a test, so they
-    // count as required too.
     for (int i = 0; i < kEntryCount; ++i) {
         if (kEntryNames[i].required && !found[i]) {
             t_lastError = std::string("missing OpenGL entry point ") + kEntryNames[i].name;
@@ -221,11 +177,13 @@ bool createGlContext(GlState& state, int width, int height, WindowId owner) {
 
     state.glDc = openDisplay();
     if (state.glDc == EGL_NO_DISPLAY) return fail("no EGL display");
-    if (!eglBindAPI(EGL_OPENGL_API)) {
-        fail("desktop OpenGL is not available through EGL");
-        releaseGlContext(state);
-        return false;
-    }
+    // Every failure below leaves nothing behind.
+    bool created = false;
+    ScopeExit releaseUnlessCreated([&] {
+        if (!created) releaseGlContext(state);
+    });
+
+    if (!eglBindAPI(EGL_OPENGL_API)) return fail("desktop OpenGL is not available through EGL");
     const EGLint configAttributes[] = {EGL_SURFACE_TYPE,
                                        EGL_PBUFFER_BIT,
                                        EGL_RENDERABLE_TYPE,
@@ -243,33 +201,18 @@ bool createGlContext(GlState& state, int width, int height, WindowId owner) {
                                        EGL_NONE};
     EGLConfig config = nullptr;
     EGLint configCount = 0;
-    if (!eglChooseConfig(state.glDc, configAttributes, &config, 1, &configCount) ||
-        configCount < 1) {
-        fail("no RGBA 8/8/8/8 configuration with 16 depth bits");
-        releaseGlContext(state);
-        return false;
-    }
+    if (!eglChooseConfig(state.glDc, configAttributes, &config, 1, &configCount) || configCount < 1)
+        return fail("no RGBA 8/8/8/8 configuration with 16 depth bits");
     state.glConfig = config;
     const EGLint surfaceAttributes[] = {EGL_WIDTH, width, EGL_HEIGHT, height, EGL_NONE};
     state.glWindow = eglCreatePbufferSurface(state.glDc, config, surfaceAttributes);
-    if (state.glWindow == EGL_NO_SURFACE) {
-        fail("cannot create the drawing surface");
-        releaseGlContext(state);
-        return false;
-    }
+    if (state.glWindow == EGL_NO_SURFACE) return fail("cannot create the drawing surface");
     state.surfaceWidth = width;
     state.surfaceHeight = height;
     state.glContext = eglCreateContext(state.glDc, config, EGL_NO_CONTEXT, nullptr);
-    if (state.glContext == EGL_NO_CONTEXT) {
-        fail("cannot create the OpenGL context");
-        releaseGlContext(state);
-        return false;
-    }
-    if (!eglMakeCurrent(state.glDc, state.glWindow, state.glWindow, state.glContext)) {
-        fail("cannot make the OpenGL context current");
-        releaseGlContext(state);
-        return false;
-    }
+    if (state.glContext == EGL_NO_CONTEXT) return fail("cannot create the OpenGL context");
+    if (!eglMakeCurrent(state.glDc, state.glWindow, state.glWindow, state.glContext))
+        return fail("cannot make the OpenGL context current");
 
     glGenTextures(4, state.layerTexture);
     // Backgrounds larger than this context's textures are refused when loaded.
@@ -278,11 +221,10 @@ bool createGlContext(GlState& state, int width, int height, WindowId owner) {
     if (maxTexture > 0) setMaxBackgroundSize(maxTexture);
     if (!loadEntryPoints(state, owner, [](const char* name) {
             return reinterpret_cast<void*>(eglGetProcAddress(name));
-        })) {
-        releaseGlContext(state);
+        }))
         return false;
-    }
     if (state.framebufferSupported) state.gl.glGenFramebuffers(1, &state.framebufferObject);
+    created = true;
     return true;
 }
 
@@ -342,24 +284,32 @@ void releaseGlContext(GlState& state) {
     resetScriptTextureState();
 }
 
-bool ensureSurfaceSize(GlState& state, int width, int height) {
-    if (width <= state.surfaceWidth && height <= state.surfaceHeight) return true;
+bool fitSurfaceSize(GlState& state, int width, int height) {
+    // What the driver spends on a frame grows with the surface, not with the
+    // frame drawn on it, so the surface takes the frame's own size.
+    const int newWidth = width;
+    const int newHeight = height;
+    if (newWidth == state.surfaceWidth && newHeight == state.surfaceHeight) return true;
     if (state.glContext == EGL_NO_CONTEXT) return false;
-    const int newWidth = std::max(width, state.surfaceWidth);
-    const int newHeight = std::max(height, state.surfaceHeight);
     const EGLint attributes[] = {EGL_WIDTH, newWidth, EGL_HEIGHT, newHeight, EGL_NONE};
     EGLSurface surface = eglCreatePbufferSurface(state.glDc, state.glConfig, attributes);
-    if (surface == EGL_NO_SURFACE) return fail("cannot enlarge the drawing surface");
+    if (surface == EGL_NO_SURFACE) return fail("cannot resize the drawing surface");
     if (!eglMakeCurrent(state.glDc, surface, surface, state.glContext)) {
         eglDestroySurface(state.glDc, surface);
         eglMakeCurrent(state.glDc, state.glWindow, state.glWindow, state.glContext);
-        return fail("cannot draw on the enlarged surface");
+        return fail("cannot draw on the resized surface");
     }
     eglDestroySurface(state.glDc, state.glWindow);
     state.glWindow = surface;
     state.surfaceWidth = newWidth;
     state.surfaceHeight = newHeight;
     return true;
+}
+
+bool fitsViewport(int width, int height) {
+    GLint largest[2] = {0, 0};
+    glGetIntegerv(GL_MAX_VIEWPORT_DIMS, largest);
+    return width <= largest[0] && height <= largest[1];
 }
 
 bool resetGlState(int width, int height) {

@@ -17,37 +17,46 @@
 
 namespace vortigo {
 
+// Every entry point looked up by name, in lookup order: name, type, and
+// whether a context without it is refused. The uniform and release entries
+// are called without a test, so they count as required too.
+#define VORTIGO_GL_ENTRY_POINTS(X)                                                                 \
+    X(glActiveTexture, PFNGLACTIVETEXTUREPROC, false)                                              \
+    X(glTexImage3DEXT, PFNGLTEXIMAGE3DEXTPROC, false)                                              \
+    X(glDeleteShader, PFNGLDELETESHADERPROC, true)                                                 \
+    X(glDeleteProgram, PFNGLDELETEPROGRAMPROC, true)                                               \
+    X(glCreateShader, PFNGLCREATESHADERPROC, true)                                                 \
+    X(glShaderSource, PFNGLSHADERSOURCEPROC, true)                                                 \
+    X(glCompileShader, PFNGLCOMPILESHADERPROC, true)                                               \
+    X(glCreateProgram, PFNGLCREATEPROGRAMPROC, true)                                               \
+    X(glAttachShader, PFNGLATTACHSHADERPROC, true)                                                 \
+    X(glLinkProgram, PFNGLLINKPROGRAMPROC, true)                                                   \
+    X(glUseProgram, PFNGLUSEPROGRAMPROC, true)                                                     \
+    X(glDetachShader, PFNGLDETACHSHADERPROC, true)                                                 \
+    X(glGetShaderiv, PFNGLGETSHADERIVPROC, true)                                                   \
+    X(glGetProgramiv, PFNGLGETPROGRAMIVPROC, true)                                                 \
+    X(glGetProgramInfoLog, PFNGLGETPROGRAMINFOLOGPROC, true)                                       \
+    X(glGetShaderInfoLog, PFNGLGETSHADERINFOLOGPROC, true)                                         \
+    X(glGetUniformLocation, PFNGLGETUNIFORMLOCATIONPROC, true)                                     \
+    X(glUniform1fv, PFNGLUNIFORM1FVPROC, true)                                                     \
+    X(glUniform1iv, PFNGLUNIFORM1IVPROC, true)                                                     \
+    X(glUniform2fv, PFNGLUNIFORM2FVPROC, false)                                                    \
+    X(glUniform2iv, PFNGLUNIFORM2IVPROC, true)                                                     \
+    X(glUniform3fv, PFNGLUNIFORM3FVPROC, true)                                                     \
+    X(glUniform4fv, PFNGLUNIFORM4FVPROC, true)                                                     \
+    X(glUniformMatrix3fv, PFNGLUNIFORMMATRIX3FVPROC, false)                                        \
+    X(glGenerateMipmap, PFNGLGENERATEMIPMAPPROC, false)                                            \
+    X(glDeleteFramebuffers, PFNGLDELETEFRAMEBUFFERSPROC, false)                                    \
+    X(glGenFramebuffers, PFNGLGENFRAMEBUFFERSPROC, false)                                          \
+    X(glBindFramebuffer, PFNGLBINDFRAMEBUFFERPROC, false)                                          \
+    X(glFramebufferTexture2D, PFNGLFRAMEBUFFERTEXTURE2DPROC, false)                                \
+    X(glCheckFramebufferStatus, PFNGLCHECKFRAMEBUFFERSTATUSPROC, false)                            \
+    X(glBindBuffer, PFNGLBINDBUFFERPROC, false)
+
 struct GlEntryPoints {
-    PFNGLACTIVETEXTUREPROC glActiveTexture = nullptr;
-    PFNGLTEXIMAGE3DEXTPROC glTexImage3DEXT = nullptr;
-    PFNGLDELETESHADERPROC glDeleteShader = nullptr;
-    PFNGLDELETEPROGRAMPROC glDeleteProgram = nullptr;
-    PFNGLCREATESHADERPROC glCreateShader = nullptr;
-    PFNGLSHADERSOURCEPROC glShaderSource = nullptr;
-    PFNGLCOMPILESHADERPROC glCompileShader = nullptr;
-    PFNGLCREATEPROGRAMPROC glCreateProgram = nullptr;
-    PFNGLATTACHSHADERPROC glAttachShader = nullptr;
-    PFNGLLINKPROGRAMPROC glLinkProgram = nullptr;
-    PFNGLUSEPROGRAMPROC glUseProgram = nullptr;
-    PFNGLDETACHSHADERPROC glDetachShader = nullptr;
-    PFNGLGETSHADERIVPROC glGetShaderiv = nullptr;
-    PFNGLGETPROGRAMIVPROC glGetProgramiv = nullptr;
-    PFNGLGETPROGRAMINFOLOGPROC glGetProgramInfoLog = nullptr;
-    PFNGLGETSHADERINFOLOGPROC glGetShaderInfoLog = nullptr;
-    PFNGLGETUNIFORMLOCATIONPROC glGetUniformLocation = nullptr;
-    PFNGLUNIFORM1FVPROC glUniform1fv = nullptr;
-    PFNGLUNIFORM1IVPROC glUniform1iv = nullptr;
-    PFNGLUNIFORM2FVPROC glUniform2fv = nullptr;
-    PFNGLUNIFORM2IVPROC glUniform2iv = nullptr;
-    PFNGLUNIFORM3FVPROC glUniform3fv = nullptr;
-    PFNGLUNIFORM4FVPROC glUniform4fv = nullptr;
-    PFNGLUNIFORMMATRIX3FVPROC glUniformMatrix3fv = nullptr;
-    PFNGLGENERATEMIPMAPPROC glGenerateMipmap = nullptr;
-    PFNGLDELETEFRAMEBUFFERSPROC glDeleteFramebuffers = nullptr;
-    PFNGLGENFRAMEBUFFERSPROC glGenFramebuffers = nullptr;
-    PFNGLBINDFRAMEBUFFERPROC glBindFramebuffer = nullptr;
-    PFNGLFRAMEBUFFERTEXTURE2DPROC glFramebufferTexture2D = nullptr;
-    PFNGLCHECKFRAMEBUFFERSTATUSPROC glCheckFramebufferStatus = nullptr;
+#define VORTIGO_GL_FIELD(name, type, required) type name = nullptr;
+    VORTIGO_GL_ENTRY_POINTS(VORTIGO_GL_FIELD)
+#undef VORTIGO_GL_FIELD
 };
 
 // Uniforms every layer program may declare, in lookup order.
@@ -110,7 +119,7 @@ struct GlEntryName {
     const char* name;
     bool required;
 };
-// The thirty entry points in lookup order.
+// The entry points in lookup order.
 const GlEntryName* glEntryNames(int* count);
 
 // Creates the pbuffer, the context (current on the calling thread), the layer
@@ -118,17 +127,22 @@ const GlEntryName* glEntryNames(int* count);
 // is left behind and the reason is in lastGlContextError().
 bool createGlContext(GlState& gl, int width, int height, WindowId owner);
 
-// Looks up the thirty entry points in their order; reports missing required
+// Looks up the entry points in their order; reports missing required
 // ones with the "Shader Error" message to `owner`.
 bool loadEntryPoints(GlState& gl, WindowId owner, const ProcLookup& lookup);
 
 // Releases programs, textures, the context and the surface, in that order.
 void releaseGlContext(GlState& gl);
 
-// Makes the drawing surface at least width x height, so a frame larger than
-// maxWidth x maxHeight is still drawn in full. False (with the old surface
-// kept) when the driver refuses the size.
-bool ensureSurfaceSize(GlState& gl, int width, int height);
+// Gives the drawing surface the frame's size: a frame larger than
+// maxWidth x maxHeight is still drawn in full, and a small frame after a
+// large one costs no more than before it. False (with the old surface kept)
+// when the driver refuses the size.
+bool fitSurfaceSize(GlState& gl, int width, int height);
+
+// True when the driver can draw a frame of width x height at all (its
+// largest viewport); needs the context current.
+bool fitsViewport(int width, int height);
 
 // Sets the fixed state every frame relies on; true when GL reports no error.
 bool resetGlState(int width, int height);

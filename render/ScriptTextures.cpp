@@ -4,8 +4,13 @@
 #include "render/GlContext.h"
 #include "script/HostFunctions.h"
 
+#include "render/PixelStore.h"
+
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <new>
+#include <vector>
 
 namespace vortigo {
 namespace {
@@ -59,32 +64,26 @@ bool byteCountFits(int width, int height, int depth, size_t bytesPerTexel) {
            n <= static_cast<size_t>(PTRDIFF_MAX);
 }
 
-// Scripts hand over tightly packed rows, so the GL must read them that way
-// whatever alignment or row length was left set; the previous unpack state is
-// put back afterwards so other uploads see what they set.
-class TightUnpack {
-  public:
-    TightUnpack() {
-        for (int i = 0; i < kCount; ++i) {
-            glGetIntegerv(kNames[i], &saved_[i]);
-            glPixelStorei(kNames[i], kTight[i]);
-        }
-    }
-    ~TightUnpack() {
-        for (int i = 0; i < kCount; ++i)
-            glPixelStorei(kNames[i], saved_[i]);
-    }
-    TightUnpack(const TightUnpack&) = delete;
-    TightUnpack& operator=(const TightUnpack&) = delete;
+// Script memory is copied into this host buffer before the GL sees it: a
+// short buffer or a bad pointer then faults here, inside the script's guard,
+// and never inside the driver (where the guard would leave its locks held).
+// Grown only, so the copy itself holds nothing a fault could leak.
+std::vector<uint8_t> s_scriptBytes;
 
-  private:
-    static constexpr int kCount = 7;
-    static constexpr GLenum kNames[kCount] = {
-        GL_UNPACK_ALIGNMENT,    GL_UNPACK_ROW_LENGTH,  GL_UNPACK_SKIP_ROWS, GL_UNPACK_SKIP_PIXELS,
-        GL_UNPACK_IMAGE_HEIGHT, GL_UNPACK_SKIP_IMAGES, GL_UNPACK_SWAP_BYTES};
-    static constexpr GLint kTight[kCount] = {1, 0, 0, 0, 0, 0, GL_FALSE};
-    GLint saved_[kCount]{};
-};
+const void* copyScriptBytes(const void* data, size_t bytes) {
+    try {
+        if (s_scriptBytes.size() < bytes) s_scriptBytes.resize(bytes);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+    std::memcpy(s_scriptBytes.data(), data, bytes);
+    return s_scriptBytes.data();
+}
+
+size_t byteCount(int width, int height, int depth, size_t bytesPerTexel) {
+    return bytesPerTexel * static_cast<size_t>(width) * static_cast<size_t>(height) *
+           static_cast<size_t>(depth);
+}
 
 void setFilters(GLenum target, GLint filter) {
     glTexParameteri(target, GL_TEXTURE_MIN_FILTER, filter);
@@ -114,7 +113,10 @@ int setupDataTex(const void* data, int width, int height, int components, int is
 
     const int dims = height <= 1 ? 1 : 2;
     const Encoding enc = encodingFor(components, isFloat);
-    if (!byteCountFits(width, dims == 1 ? 1 : height, 1, enc.bytesPerTexel)) return -1;
+    const int rows = dims == 1 ? 1 : height;
+    if (!byteCountFits(width, rows, 1, enc.bytesPerTexel)) return -1;
+    const void* texels = copyScriptBytes(data, byteCount(width, rows, 1, enc.bytesPerTexel));
+    if (!texels) return -1;
 
     // A texture name keeps the target it was first bound to, so a change of
     // dimensionality needs a new name.
@@ -130,13 +132,13 @@ int setupDataTex(const void* data, int width, int height, int components, int is
     if (dims == 1) glEnable(GL_TEXTURE_1D);
     glBindTexture(target, state.dataTexture);
     {
-        TightUnpack unpack;
+        TightUnpack unpack(state.gl);
         if (dims == 1)
             glTexImage1D(GL_TEXTURE_1D, 0, static_cast<GLint>(enc.internalFormat), width, 0,
-                         enc.sourceFormat, enc.type, data);
+                         enc.sourceFormat, enc.type, texels);
         else
             glTexImage2D(GL_TEXTURE_2D, 0, static_cast<GLint>(enc.internalFormat), width, height, 0,
-                         enc.sourceFormat, enc.type, data);
+                         enc.sourceFormat, enc.type, texels);
     }
     setFilters(target, scriptFilter(filter));
     glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
@@ -151,14 +153,16 @@ int setupVolTex(const void* data, int width, int height, int depth, int componen
     if (width <= 0 || height <= 0 || depth <= 0) return -1;
     const Encoding enc = encodingFor(components, isFloat);
     if (!byteCountFits(width, height, depth, enc.bytesPerTexel)) return -1;
+    const void* texels = copyScriptBytes(data, byteCount(width, height, depth, enc.bytesPerTexel));
+    if (!texels) return -1;
 
     state.gl.glActiveTexture(GL_TEXTURE2);
     glEnable(GL_TEXTURE_3D);
     glBindTexture(GL_TEXTURE_3D, state.volumeTexture);
     {
-        TightUnpack unpack;
+        TightUnpack unpack(state.gl);
         state.gl.glTexImage3DEXT(GL_TEXTURE_3D, 0, enc.internalFormat, width, height, depth, 0,
-                                 enc.sourceFormat, enc.type, data);
+                                 enc.sourceFormat, enc.type, texels);
     }
     setFilters(GL_TEXTURE_3D, scriptFilter(filter));
     glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
@@ -173,7 +177,7 @@ void uploadBackground(int layer, int width, int height, const uint8_t* pixels, i
     if (state.gl.glActiveTexture) state.gl.glActiveTexture(GL_TEXTURE0);
     glBindTexture(GL_TEXTURE_2D, state.layerTexture[layer]);
     {
-        TightUnpack unpack;
+        TightUnpack unpack(state.gl);
         glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB, width, height, 0, GL_BGRA, GL_UNSIGNED_BYTE, pixels);
     }
     if (mode < 2) {

@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include <thread>
+#include <utility>
 
 namespace vortigo {
 namespace {
@@ -28,6 +29,10 @@ std::atomic<bool> g_postRunning{false};
 // A replaced post-processing thread sees a newer generation and ends
 // without touching the flags.
 std::atomic<int> g_postGeneration{0};
+
+// A Run whose compile finished before the frame buffers existed (F5 during
+// start-up) still gets its advance once they do. Render thread only.
+bool g_advanceOwed = false;
 
 void postProcessingMain(int generation) {
     ProjectState& s = state();
@@ -100,7 +105,8 @@ void drawingCase() {
     }
     s.renderHold.set();
 
-    if (s.flightMode != FLIGHT_STOPPED && s.renderRun && s.scriptReady && s.buffersReady)
+    const bool owed = std::exchange(g_advanceOwed, false);
+    if ((s.flightMode != FLIGHT_STOPPED || owed) && s.renderRun && s.scriptReady && s.buffersReady)
         sendAdvance();
 }
 
@@ -119,7 +125,12 @@ void compileCase() {
         // released renderHold for a first frame that will not come).
         s.renderHold.set();
     }
-    if (s.scriptReady && s.runAfterCompile && s.buffersReady) sendAdvance();
+    if (s.scriptReady && s.runAfterCompile) {
+        if (s.buffersReady)
+            sendAdvance();
+        else
+            g_advanceOwed = true;
+    }
 }
 
 void allocationCase() {
@@ -128,6 +139,12 @@ void allocationCase() {
     const bool ready = allocateFrameBuffers();
     if (ready) {
         s.buffersReady.set();
+        // Parked: the owed advance releases the first frame. Otherwise the
+        // frame about to be drawn pays it (see the drawing case).
+        if (g_advanceOwed && s.scriptReady && s.renderHold) {
+            g_advanceOwed = false;
+            sendAdvance();
+        }
     } else {
         s.buffersReady.clear();
         s.renderHold.set(); // parked, as after a failed compile

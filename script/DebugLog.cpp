@@ -42,6 +42,12 @@ void flushDebugLine() {
     s.scratchLine[0] = 0;
 }
 
+std::string debugTextCopy() {
+    ProjectState& s = state();
+    std::lock_guard lock(g_flushMutex);
+    return s.debugText ? std::string(s.debugText.get()) : std::string();
+}
+
 void appendDebugText(const char* text) {
     ProjectState& s = state();
     std::lock_guard lock(g_flushMutex);

@@ -5,6 +5,8 @@
 // interleave inside debugText.
 #pragma once
 
+#include <string>
+
 namespace vortigo {
 
 // Appends `text` to the NUL-terminated `log` of `capacity` bytes. When the
@@ -18,6 +20,9 @@ void flushDebugLine();
 
 // Empties the debug line before a call into the script.
 void clearDebugLine();
+
+// debugText as it stands, read under the lock the appends take.
+std::string debugTextCopy();
 
 // Appends a note of the host's own to debugText at once.
 void appendDebugText(const char* text);

@@ -1,6 +1,7 @@
 #include "script/HostFunctions.h"
 
 #include "script/FaultGuard.h"
+#include "script/ScriptHeap.h"
 
 #include <atomic>
 #include <csignal>
@@ -15,26 +16,40 @@ std::atomic<int (*)(const void*, int, int, int, int, int)> g_setupDataTex{nullpt
 std::atomic<int (*)(const void*, int, int, int, int, int, int)> g_setupVolTex{nullptr};
 std::atomic<int (*)(const char*, int)> g_switchBackground{nullptr};
 
+// The watchdog waits until these are back in the script: interrupting the
+// driver would leave its locks held.
 int hostSetActiveTex(int textureUnit) {
+    enterHostCode();
     auto call = g_setActiveTex.load();
-    return call ? call(textureUnit) : -1;
+    const int result = call ? call(textureUnit) : -1;
+    leaveHostCode();
+    return result;
 }
 
 int hostSetupDataTex(const void* data, int width, int height, int components, int isFloat,
                      int filter) {
+    enterHostCode();
     auto call = g_setupDataTex.load();
-    return call ? call(data, width, height, components, isFloat, filter) : -1;
+    const int result = call ? call(data, width, height, components, isFloat, filter) : -1;
+    leaveHostCode();
+    return result;
 }
 
 int hostSetupVolTex(const void* data, int width, int height, int depth, int components, int isFloat,
                     int filter) {
+    enterHostCode();
     auto call = g_setupVolTex.load();
-    return call ? call(data, width, height, depth, components, isFloat, filter) : -1;
+    const int result = call ? call(data, width, height, depth, components, isFloat, filter) : -1;
+    leaveHostCode();
+    return result;
 }
 
 int hostSwitchBackground(const char* fileName, int layer) {
+    enterHostCode(); // the decoders take library and heap locks
     auto call = g_switchBackground.load();
-    return call ? call(fileName, layer) : -1;
+    const int result = call ? call(fileName, layer) : -1;
+    leaveHostCode();
+    return result;
 }
 
 // A script that asks to end the process has failed its entry point.
@@ -42,6 +57,10 @@ int hostSwitchBackground(const char* fileName, int layer) {
     raiseScriptFault(SIGABRT);
 }
 [[noreturn]] void hostAbort() {
+    raiseScriptFault(SIGABRT);
+}
+// Ending the thread would silently take the render thread with it.
+[[noreturn]] void hostThreadExit(void*) {
     raiseScriptFault(SIGABRT);
 }
 
@@ -63,6 +82,8 @@ void registerHostFunctions(TCCState* compiler) {
     for (const char* name : {"exit", "_exit", "_Exit", "quick_exit"})
         tcc_add_symbol(compiler, name, reinterpret_cast<const void*>(&hostExit));
     tcc_add_symbol(compiler, "abort", reinterpret_cast<const void*>(&hostAbort));
+    tcc_add_symbol(compiler, "pthread_exit", reinterpret_cast<const void*>(&hostThreadExit));
+    registerScriptHeapFunctions(compiler);
 }
 
 } // namespace vortigo

@@ -24,9 +24,10 @@ struct TextureHostFunctions {
 // SetupVolTex and SwitchBackground call.
 void setTextureHostFunctions(const TextureHostFunctions& functions);
 
-// Adds SetActiveTex, SetupDataTex, SetupVolTex and SwitchBackground, and puts guarded
-// replacements in place of exit, _exit, _Exit, quick_exit and abort so a
-// script can never end the studio.
+// Adds SetActiveTex, SetupDataTex, SetupVolTex and SwitchBackground, puts
+// guarded replacements in place of exit, _exit, _Exit, quick_exit, abort and
+// pthread_exit so a script can never end the studio or its thread, and
+// gives the script its own heap (ScriptHeap.h).
 void registerHostFunctions(TCCState* compiler);
 
 } // namespace vortigo

@@ -5,6 +5,7 @@
 #include "script/FaultGuard.h"
 #include "script/ScriptHost.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <tuple>
@@ -26,17 +27,21 @@ template <typename... Args> void runCall(void* context) {
     std::apply(call->fn, call->args);
 }
 
-// Empties the debug line, calls the entry point under the guard and
-// reports whether it faulted. The caller flushes after its reaction.
-template <typename... Args> bool guardedCall(void* address, Args... args) {
+// Empties the debug line, calls the entry point under the guard (and the
+// watchdog) and returns 0, the fault's signal or GUARD_TIMED_OUT. The
+// caller flushes after its reaction.
+template <typename... Args> int guardedCall(void* address, Args... args) {
     clearDebugLine();
     Call<Args...> call{reinterpret_cast<void (*)(Args...)>(address), {args...}};
-    return runGuarded(&runCall<Args...>, &call) == 0;
+    return runGuarded(&runCall<Args...>, &call, std::max(0, state().scriptTimeoutSeconds));
 }
 
-void reportFault(WindowId owner, const char* entryName) {
-    platform().messageBox(owner, std::string(entryName) + " caused an exception.", FAULT_CAPTION,
-                          MsgButtons::Ok, MsgIcon::Error);
+void reportFault(WindowId owner, const char* entryName, int fault) {
+    const std::string text = fault == GUARD_TIMED_OUT
+                                 ? formatC("%s did not return within %d seconds.", entryName,
+                                           state().scriptTimeoutSeconds)
+                                 : std::string(entryName) + " caused an exception.";
+    platform().messageBox(owner, text, FAULT_CAPTION, MsgButtons::Ok, MsgIcon::Error);
 }
 
 void dropPerFrameEntries() {
@@ -47,10 +52,10 @@ void dropPerFrameEntries() {
 
 // A fault while drawing: stop the flight and any capture through the Trace
 // window's X key, then tell the user.
-void reactToDrawingFault(const char* entryName) {
+void reactToDrawingFault(const char* entryName, int fault) {
     dropPerFrameEntries();
     platform().postMessage(WindowMessage{WindowId::Trace, MSG_KEYDOWN, 'X', 0});
-    reportFault(WindowId::None, entryName);
+    reportFault(WindowId::None, entryName, fault);
 }
 
 char g_traceToken;
@@ -65,20 +70,20 @@ bool callUdSetup() {
     ProjectState& s = state();
     void* fn = entryPoint(UD_SETUP);
     if (!fn) return true;
-    const bool ok = guardedCall<void*, float*, void*, void*, char*>(
+    const int fault = guardedCall<void*, float*, void*, void*, char*>(
         fn, traceWindowHandle(), s.udef.get(), &s.animInfo, &s.frameInfo, s.scratchLine);
-    if (!ok) reportFault(WindowId::Main, "udSetup");
+    if (fault) reportFault(WindowId::Main, "udSetup", fault);
     flushDebugLine();
-    return ok;
+    return fault == 0;
 }
 
 void callUdShutdown(ShutdownReason reason) {
     void* fn = entryPoint(UD_SHUTDOWN);
     if (!fn) return;
-    const bool ok = guardedCall<>(fn);
-    if (!ok) {
+    const int fault = guardedCall<>(fn);
+    if (fault) {
         if (reason == ShutdownReason::Compile)
-            reportFault(WindowId::Main, "udShutdown");
+            reportFault(WindowId::Main, "udShutdown", fault);
         else // the windows are going away: say it where it can still be read
             std::fprintf(stderr, "vortigo: udShutdown caused an exception.\n");
     }
@@ -109,13 +114,13 @@ void callUdPre(int layerIndex, int pass) {
     s.frameInfo.layer = layerIndex + 1;
     s.frameInfo.pass = pass;
 
-    const bool ok =
+    const int fault =
         guardedCall<uint8_t*, float*>(fn, layer.backgroundPixels.get(), s.flightBuffer.get());
     s.xCenter = anim.cameraPosition[0];
     s.yCenter = anim.cameraPosition[1];
     s.zLens = anim.cameraPosition[2];
     std::memcpy(s.cameraQuat, anim.cameraOrientation, sizeof s.cameraQuat);
-    if (!ok) reactToDrawingFault("udPre");
+    if (fault) reactToDrawingFault("udPre", fault);
     flushDebugLine();
 }
 
@@ -123,16 +128,16 @@ void callUdPost(int layerIndex) {
     void* fn = entryPoint(UD_POST);
     if (!fn) return;
     state().frameInfo.layer = layerIndex + 1;
-    if (!guardedCall<>(fn)) reactToDrawingFault("udPost");
+    if (const int fault = guardedCall<>(fn)) reactToDrawingFault("udPost", fault);
     flushDebugLine();
 }
 
 void callUdPostFrame(uint8_t* frame) {
     void* fn = entryPoint(UD_POST_FRAME);
     if (!fn) return;
-    if (!guardedCall<uint8_t*>(fn, frame)) {
+    if (const int fault = guardedCall<uint8_t*>(fn, frame)) {
         dropPerFrameEntries();
-        reportFault(WindowId::Main, "udPostFrame");
+        reportFault(WindowId::Main, "udPostFrame", fault);
     }
     flushDebugLine();
 }
@@ -140,12 +145,16 @@ void callUdPostFrame(uint8_t* frame) {
 void callUdResize() {
     void* fn = entryPoint(UD_RESIZE);
     if (!fn) return;
-    if (!guardedCall<>(fn)) {
+    if (const int fault = guardedCall<>(fn)) {
         dropPerFrameEntries();
         clearEntryPoint(UD_RESIZE);
-        reportFault(WindowId::None, "udResize");
+        reportFault(WindowId::None, "udResize", fault);
     }
     flushDebugLine();
+}
+
+void reactToRequestFault(int fault) {
+    reactToDrawingFault("udPre", fault);
 }
 
 int nextLayerIndex(int layerIndex, int32_t layerSkip) {

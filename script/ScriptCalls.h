@@ -27,6 +27,10 @@ void callUdPost(int layerIndex);
 void callUdPostFrame(uint8_t* frame);
 void callUdResize();
 
+// A request udPre left (dataTex, volTex) pointed at memory the host could not
+// read: udPre's fault reaction.
+void reactToRequestFault(int fault);
+
 // Clears the per-layer requests (FrameInfo words 8 to 19).
 void clearLayerRequests();
 

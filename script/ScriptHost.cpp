@@ -5,6 +5,7 @@
 #include "script/DebugLog.h"
 #include "script/HostFunctions.h"
 #include "script/ScriptCalls.h"
+#include "script/ScriptHeap.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -27,26 +28,58 @@ TCCState* g_compiler = nullptr;
 bool g_scriptOk = false; // result of the compile in progress (render thread only)
 
 // The relocated code and data, page aligned so making it executable never
-// touches other memory.
+// touches other memory, and the script's heap, which goes with it.
 void* g_codeBlock = nullptr;
 size_t g_codeBytes = 0;
+ScriptHeap* g_heap = nullptr;
 
 void freeCodeBlock() {
     if (g_codeBlock) munmap(g_codeBlock, g_codeBytes);
     g_codeBlock = nullptr;
     g_codeBytes = 0;
+    releaseScriptHeap(g_heap);
+    g_heap = nullptr;
 }
 
 bool allocateCodeBlock(size_t bytes) {
     const size_t page = 4096;
     const size_t rounded = (bytes + page - 1) / page * page;
+    ScriptHeap* heap = createScriptHeap();
+    if (!heap) return false;
     void* block = mmap(nullptr, rounded ? rounded : page, PROT_READ | PROT_WRITE,
                        MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (block == MAP_FAILED) return false;
+    if (block == MAP_FAILED) {
+        releaseScriptHeap(heap);
+        return false;
+    }
     g_codeBlock = block;
     g_codeBytes = rounded ? rounded : page;
+    g_heap = heap;
+    setCurrentScriptHeap(heap);
     return true;
 }
+
+// The handshake with the post-processing thread: it counts itself in before
+// it calls into the script (udPostFrame, the Watch refresh) and out after;
+// a compile closes the door and waits until nobody is inside before it
+// calls udShutdown or releases anything of the old script.
+std::atomic<int> g_postThreadInside{0};
+std::atomic<bool> g_replacingScript{false};
+
+// False when the workers are stopping while the post-processing thread is
+// still inside: the compile is then abandoned and the old script left as is.
+bool waitUntilPostThreadLeft() {
+    g_replacingScript.store(true);
+    while (g_postThreadInside.load() != 0) {
+        if (!state().renderRun) return false;
+        waitUntil([] { return g_postThreadInside.load() == 0 || !state().renderRun; }, 100);
+    }
+    return true;
+}
+
+struct ReopenAfterCompile {
+    ~ReopenAfterCompile() { g_replacingScript.store(false); }
+};
 
 void onDiagnostic(void*, const char* message) {
     scanErrorLines(WindowId::Main, KIND_SCRIPT, message, ':', ':');
@@ -114,8 +147,22 @@ void* findGlobal(const char* name) {
     return tcc_get_symbol(g_compiler, name);
 }
 
+bool enterScriptFromPostThread() {
+    g_postThreadInside.fetch_add(1);
+    if (!g_replacingScript.load()) return true;
+    leaveScriptFromPostThread();
+    return false;
+}
+
+void leaveScriptFromPostThread() {
+    g_postThreadInside.fetch_sub(1);
+    notifyFlagChange();
+}
+
 bool compileScript(const char* text) {
     ProjectState& s = state();
+    ReopenAfterCompile reopen;
+    if (!waitUntilPostThreadLeft()) return false;
     if (entryPoint(UD_SHUTDOWN)) callUdShutdown(ShutdownReason::Compile);
     unloadScript();
     g_scriptOk = true;

@@ -31,6 +31,12 @@ void clearEntryPoint(EntryPoint which);
 // loaded; diagnostics were shown and posted as go-to-line requests.
 bool compileScript(const char* text);
 
+// Post-processing thread, around its calls into the script (udPostFrame,
+// the Watch refresh): false while a compile replaces the script, which then
+// must not be called. Every true is followed by one leave.
+bool enterScriptFromPostThread();
+void leaveScriptFromPostThread();
+
 // Nulls the entry points and deletes the compiler state; the code block
 // stays until the next successful link or the exit.
 void unloadScript();

@@ -97,6 +97,16 @@ TEST_F(HeadlessSessionTest, OddSizedFramesFlowEndToEnd) {
     EXPECT_GT(colours.size(), 20u); // a picture, not a cleared frame
 }
 
+TEST_F(HeadlessSessionTest, AFrameWiderThanTheDriverCanDrawIsRefused) {
+    // Mesa's largest viewport is 16384 wide: the surface would take the
+    // size, but the frame would come back partly black.
+    const HeadlessResult result = render(16385, 2, 1, FLIGHT_FREE);
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.error,
+              "Memory Error.: The frame of 16385 x 2 pixels is larger than the graphics driver "
+              "can draw.");
+}
+
 // The default project ignores the pass, so the super-sample pass draws the
 // same picture as pass 0; a still frame is then the plain frame merged with
 // itself and despeckled.

@@ -9,7 +9,9 @@
 #include "platform/ProgramDir.h"
 #include "render/FramePipeline.h"
 #include "render/Workers.h"
+#include "script/ScriptHost.h"
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <future>
@@ -301,6 +303,103 @@ TEST_F(WorkersTest, AFailedAllocationLeavesNoBufferToPaint) {
     EXPECT_EQ(s.shownFrame.load(), nullptr);
     std::lock_guard lock(frameBufferMutex());
     EXPECT_EQ(shownFrameView().pixels, nullptr);
+}
+
+// udef[2] is set while the script's udPostFrame is inside, and it stays
+// there until the test sets udef[3]; udef[4] switches that on.
+const char* const LINGERING_POST_FRAME = R"(
+#include <unistd.h>
+static float *u;
+void udSetup(void *w, float *udef, float *a, int *f, char *l) { u = udef; }
+void udPre(unsigned char *b, float *f) {}
+void udPostFrame(unsigned char *p) {
+    if (u[4] == 0) return;
+    u[2] = 1;
+    while (u[3] == 0) usleep(1000);
+    p[0] = 1;
+}
+)";
+
+TEST_F(WorkersTest, ACompileWaitsUntilThePostProcessingThreadHasLeftTheScript) {
+    ProjectState& s = state();
+    std::strcpy(s.scriptText.get(), LINGERING_POST_FRAME);
+    startStudio();
+    s.udef[4] = 1;
+    m_platform.postMessage(WindowMessage{WindowId::Trace, MSG_ADVANCE, 0, 0});
+    ASSERT_TRUE(pumpUntil([&] { return s.udef[2] == 1; }));
+
+    std::strcpy(s.scriptText.get(), "void udPre(unsigned char *b, float *f) {}\n"
+                                    "void udPost(void) {}\n");
+    run();
+    pumpUntil([] { return false; }, 300);
+    EXPECT_FALSE(s.scriptReady); // the compile waits for the old udPostFrame
+    s.udef[3] = 1;
+    ASSERT_TRUE(pumpUntil([&] { return s.scriptReady && frameCount() >= 3 && parked(); }));
+    EXPECT_TRUE(m_platform.messageBoxes().empty());
+    EXPECT_NE(entryPoint(UD_PRE), nullptr);
+    EXPECT_NE(entryPoint(UD_POST), nullptr);
+}
+
+TEST_F(WorkersTest, AResizePendingAtExitLeavesTheFrameBeingFinishedAlone) {
+    ProjectState& s = state();
+    std::strcpy(s.scriptText.get(), LINGERING_POST_FRAME);
+    startStudio();
+    s.udef[4] = 1;
+    m_platform.postMessage(WindowMessage{WindowId::Trace, MSG_ADVANCE, 0, 0});
+    ASSERT_TRUE(pumpUntil([&] { return s.udef[2] == 1; }));
+    uint8_t* const inUse = s.shownFrame.load();
+
+    // The allocation waits for the frame; then the exit path stops the workers.
+    s.resizeRequest.set();
+    ASSERT_TRUE(pumpUntil([&] { return !s.resizeRequest; }));
+    pumpUntil([] { return false; }, 100);
+    s.renderRun.clear();
+    ASSERT_TRUE(waitUntil([] { return !renderThreadRunning(); }, 5000));
+    // Still allocated and still holding the picture (a new buffer is zeroed).
+    ASSERT_TRUE(s.frameRing[0].get() == inUse || s.frameRing[1].get() == inUse);
+    EXPECT_TRUE(std::any_of(inUse, inUse + 63 * 37 * 3, [](uint8_t b) { return b != 0; }));
+    s.udef[3] = 1;
+    EXPECT_TRUE(waitUntil([&] { return !s.frameReady; }, 5000));
+}
+
+TEST_F(WorkersTest, ThePictureOnlyEverShowsFinishedFrames) {
+    ProjectState& s = state();
+    // Pass 0 red, pass 1 blue: every finished frame is their merge.
+    std::strcpy(s.layers[0].vertexText.get(), "void main() { gl_Position = gl_Vertex; }\n");
+    std::strcpy(s.layers[0].fragmentText.get(),
+                "uniform int superSample;\n"
+                "void main() { gl_FragColor = superSample == 1 ? vec4(0.0, 0.0, 1.0, 1.0)\n"
+                "                                              : vec4(1.0, 0.0, 0.0, 1.0); }\n");
+    // The debug output page is shown while the script writes to it.
+    std::strcpy(s.scriptText.get(), "static char *line;\n"
+                                    "void udSetup(void *w, float *u, float *a, int *f, char *l)"
+                                    " { line = l; }\n"
+                                    "void udPre(unsigned char *b, float *f)"
+                                    " { line[0] = 'x'; line[1] = 0; }\n");
+    s.currentKind = KIND_DEBUG;
+    s.superSample = 1;
+    s.despeckle = 1;
+    startStudio();
+    s.flightMode = FLIGHT_FREE;
+    m_platform.postMessage(WindowMessage{WindowId::Trace, MSG_ADVANCE, 0, 0});
+    int painted = 0, halfMade = 0;
+    const size_t centre = (18 * 63 + 31) * 3;
+    pumpUntil(
+        [&] {
+            std::lock_guard lock(frameBufferMutex());
+            const FrameView view = shownFrameView();
+            if (view.pixels) {
+                ++painted;
+                const uint8_t* p = view.pixels + centre;
+                if (p[0] != 127 || p[1] != 0 || p[2] != 127) ++halfMade;
+            }
+            return frameCount() >= 150;
+        },
+        60000);
+    s.flightMode = FLIGHT_STOPPED;
+    EXPECT_GT(painted, 0);
+    EXPECT_EQ(halfMade, 0);
+    EXPECT_GE(frameCount(), 150u);
 }
 
 } // namespace
