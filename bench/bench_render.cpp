@@ -2,12 +2,16 @@
 // project flying forward, frames per second after the first frame, rendered
 // in this process through the headless session and by the vortigo-render
 // program (which reports the same measure), alternately, medians of three.
+// Then the in-process capture writer against the same frames piped into the
+// ffmpeg tool: wall-clock time of each whole command, Motion JPEG at the
+// same quality.
 //
 // Run from the build folder: bin/bench_render [frames]
 #include "core/ProjectState.h"
 #include "render/HeadlessSession.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -51,6 +55,15 @@ double programFps(const std::string& command) {
     return fps;
 }
 
+double commandSeconds(const std::string& command) {
+    const auto start = std::chrono::steady_clock::now();
+    if (std::system((command + " >/dev/null 2>&1").c_str()) != 0) {
+        std::fprintf(stderr, "bench_render: %s failed\n", command.c_str());
+        std::exit(1);
+    }
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
 double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];
@@ -74,5 +87,29 @@ int main(int argc, char** argv) {
         const double p = median(pipeline), c = median(cli);
         std::printf("%4dx%-5d %12.1f %14.1f %8.3f\n", w, h, p, c, c / p);
     }
+
+    std::printf("\n%-10s %14s %14s %8s\n", "size", "in-process s", "piped s", "ratio");
+    for (const auto& [w, h] : {std::pair{640, 480}, std::pair{1920, 1080}}) {
+        const std::string size = std::to_string(w) + "x" + std::to_string(h);
+        const std::string base = program + " --quiet --fly --fps 25 --size " + size + " --frames " +
+                                 std::to_string(frames);
+        const std::string inProcess =
+            base + " --codec mjpeg --quality 90 --out /tmp/bench_render.avi";
+        // Quality 90 is the capture writer's q:v 4 for Motion JPEG.
+        const std::string piped = base +
+                                  " --out - | ffmpeg -loglevel error -y -f rawvideo "
+                                  "-pix_fmt bgr24 -s " +
+                                  size + " -r 25 -i - -c:v mjpeg -q:v 4 /tmp/bench_render_pipe.avi";
+        std::vector<double> a, b;
+        for (int round = 0; round < 3; ++round) {
+            a.push_back(commandSeconds(inProcess));
+            b.push_back(commandSeconds(piped));
+        }
+        const double x = median(a), y = median(b);
+        std::printf("%-10s %14.2f %14.2f %8.3f\n", size.c_str(), x, y, y / x);
+    }
+    std::remove("/tmp/bench_render.avi");
+    std::remove("/tmp/bench_render.AVI");
+    std::remove("/tmp/bench_render_pipe.avi");
     return 0;
 }
