@@ -1,5 +1,6 @@
 #include "ui/AboutDialog.h"
 
+#include "resources/IconPixels.h"
 #include "resources/Resources.h"
 
 #include <QDialogButtonBox>
@@ -9,7 +10,6 @@
 #include <QLabel>
 #include <QPixmap>
 #include <QVBoxLayout>
-#include <cmath>
 
 namespace vortigo {
 
@@ -19,19 +19,8 @@ QIcon programIcon() {
         QImage image(size, size, QImage::Format_ARGB32);
         for (int y = 0; y < size; ++y) {
             for (int x = 0; x < size; ++x) {
-                const double cr = -2.1 + 2.8 * x / size, ci = -1.4 + 2.8 * y / size;
-                double zr = 0, zi = 0;
-                int i = 0;
-                for (; i < 48 && zr * zr + zi * zi < 16; ++i) {
-                    const double t = zr * zr - zi * zi + cr;
-                    zi = 2 * zr * zi + ci;
-                    zr = t;
-                }
-                const double t = i / 48.0;
-                image.setPixel(
-                    x, y,
-                    i == 48 ? qRgb(8, 8, 24)
-                            : qRgb(int(255 * std::sqrt(t)), int(200 * t), int(90 + 120 * t)));
+                const IconColour c = iconColour(x, y, size);
+                image.setPixel(x, y, qRgb(int(c.red), int(c.green), int(c.blue)));
             }
         }
         return QIcon(QPixmap::fromImage(image));

@@ -1,13 +1,17 @@
 // Renders the program icon (the Mandelbrot set in the studio's colours) as
 // PNG files for the desktop's icon theme: make_icons OUTDIR SIZE...
 // writes OUTDIR/SIZExSIZE/apps/vortigo.png for each size.
+#include "resources/IconPixels.h"
+
 #include <QDir>
 #include <QImage>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
 namespace {
+
+using vortigo::IconColour;
+using vortigo::iconColour;
 
 QImage renderIcon(int size) {
     QImage image(size, size, QImage::Format_ARGB32);
@@ -17,21 +21,9 @@ QImage renderIcon(int size) {
             double r = 0, g = 0, b = 0;
             for (int sy = 0; sy < samples; ++sy) {
                 for (int sx = 0; sx < samples; ++sx) {
-                    const double cr = -2.1 + 2.8 * (x + (sx + 0.5) / samples) / size;
-                    const double ci = -1.4 + 2.8 * (y + (sy + 0.5) / samples) / size;
-                    double zr = 0, zi = 0;
-                    int i = 0;
-                    for (; i < 64 && zr * zr + zi * zi < 16; ++i) {
-                        const double t = zr * zr - zi * zi + cr;
-                        zi = 2 * zr * zi + ci;
-                        zr = t;
-                    }
-                    const double t = i / 64.0;
-                    if (i == 64) {
-                        r += 8, g += 8, b += 24;
-                    } else {
-                        r += 255 * std::sqrt(t), g += 200 * t, b += 90 + 120 * t;
-                    }
+                    const IconColour c =
+                        iconColour(x + (sx + 0.5) / samples, y + (sy + 0.5) / samples, size);
+                    r += c.red, g += c.green, b += c.blue;
                 }
             }
             const double n = samples * samples;
