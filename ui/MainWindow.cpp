@@ -10,10 +10,10 @@
 #include "ui/EditorText.h"
 #include "ui/FileFlows.h"
 #include "ui/FindDialog.h"
+#include "ui/OutputDialog.h"
 #include "ui/ParametersDialog.h"
 #include "ui/SlidersDialog.h"
 #include "ui/StillCommands.h"
-#include "ui/OutputDialog.h"
 #include "ui/TraceWindow.h"
 #include "ui/WatchDialog.h"
 
