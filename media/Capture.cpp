@@ -107,7 +107,7 @@ void Capture::start(WindowId ownerWindow, const char* outputName, int frameWidth
     const char* dot = std::strrchr(baseName, '.');
     isAvi = dot && strcasecmp(dot + 1, "AVI") == 0;
     if (isAvi) baseName[std::strlen(baseName) - 4] = 0;
-    audioName = audio;
+    audioName = audio ? audio : "";
 
     if (width <= 0 || height <= 0) {
         message(owner, formatC("A frame of %i x %i pixels cannot be captured.", width, height),
@@ -250,7 +250,7 @@ void Capture::finish() {
     if (isActive() && isAvi) {
         const std::string path = aviFileName();
         const bool completed = releaseStreams();
-        if (audioName && audioName[0]) {
+        if (!audioName.empty()) {
             if (completed)
                 addSoundTrack(path);
             else
@@ -264,7 +264,7 @@ void Capture::finish() {
 
 void Capture::addSoundTrack(const std::string& aviPath) {
     WavSound sound;
-    const WavResult read = readWavFile(audioName, sound);
+    const WavResult read = readWavFile(audioName.c_str(), sound);
     switch (read.status) {
     case WavStatus::Ok:
         break;

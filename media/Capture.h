@@ -75,7 +75,7 @@ class Capture {
     const uint8_t* frame = nullptr;
     std::unique_ptr<uint8_t[]> blurBuffer;
     char baseName[PATH_SIZE]{};
-    const char* audioName = nullptr;
+    std::string audioName; // a copy: the caller's name may not outlive the capture
     WindowId owner = WindowId::None;
     std::atomic<uint8_t> active{0};
     uint8_t isAvi = 0;
