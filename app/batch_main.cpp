@@ -77,7 +77,7 @@ struct Options {
     std::string flight;
     int width = 0, height = 0; // 0: the options file's size
     int first = 0, last = 0;   // absolute frame indices
-    bool rangeGiven = false, framesGiven = false;
+    bool rangeGiven = false;
     bool warmUp = false;
     int fps = 0; // 0: the options file's rate
     Replay replay = Replay::None;
@@ -230,7 +230,6 @@ Options parseOptions(int argc, char** argv) {
         o.first = 0;
         o.last = frames.value_or(1) - 1;
     }
-    o.framesGiven = frames.has_value() || o.rangeGiven;
     if (o.describe && o.project.empty()) throw UsageError{"--describe needs a PROJECT.vort"};
     if (o.warmUp && !o.rangeGiven) throw UsageError{"--warm-up needs --from and --to"};
 
