@@ -191,7 +191,10 @@ struct ProjectState {
     // allocation (render thread, post-processing idle, under
     // frameBufferMutex) allocates or frees them. renderTarget and ringIndex
     // belong to the render thread; the frame behind shownFrame belongs to
-    // whichever side frameReady says.
+    // whichever side frameReady says. Before it lets a frame go, the
+    // post-processing thread trades that frame's buffer (a ring entry or
+    // extraFrame) for the Trace window's display buffer, under
+    // frameBufferMutex.
     ByteBuffer frameRing[2];
     int ringIndex = 0;
     uint8_t* renderTarget = nullptr;

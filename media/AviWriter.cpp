@@ -1,5 +1,7 @@
 #include "media/AviWriter.h"
 
+#include "platform/ThreadPriority.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -208,8 +210,12 @@ AviOpenError AviVideoFile::startVideo(int width, int height, int fps,
         // x264 prints a summary of every file; the studio's console stays quiet.
         if (choice.codec == VideoCodec::H264 && m_encoder->priv_data)
             av_opt_set(m_encoder->priv_data, "x264-params", "log=-1", 0);
-        if (avcodec_open2(m_encoder, codec, nullptr) < 0 ||
-            avcodec_parameters_from_context(par, m_encoder) < 0)
+        // The encoder's worker threads start here and keep the priority of
+        // the thread that starts them: the lowered one of the frames' other
+        // background work, even when the user starts capturing.
+        int opened = -1;
+        runAtLowerPriority([&] { opened = avcodec_open2(m_encoder, codec, nullptr); });
+        if (opened < 0 || avcodec_parameters_from_context(par, m_encoder) < 0)
             return AviOpenError::Encoder;
         m_convert = sws_getContext(width, height, AV_PIX_FMT_BGR24, width, height,
                                    m_encoder->pix_fmt, SWS_BICUBIC, nullptr, nullptr, nullptr);

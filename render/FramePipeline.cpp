@@ -32,20 +32,31 @@ ByteBuffer allocateFrame(size_t bytes) {
     return ByteBuffer(new (std::nothrow) uint8_t[bytes]());
 }
 
-// What the Trace window paints: a copy of the last finished frame. The ring
-// entries and extraFrame are rewritten while later frames are made (the
-// render thread draws the next frames into them, the post-processing thread
-// merges and despeckles in place), so only a copy taken when a frame is done
-// never shows a half-made one. Under g_frameBufferMutex.
+// What the Trace window paints: the last finished frame, in a buffer of its
+// own. The ring entries and extraFrame are rewritten while later frames are
+// made (the render thread draws the next frames into them, the
+// post-processing thread merges and despeckles in place), so a finished
+// frame trades places with the display buffer instead of being copied: the
+// display takes the frame's buffer and the ring slot (or extraFrame) takes
+// the display's old one, to be drawn over later. The render thread reads
+// those slots only after the post-processing thread is done with the frame.
+// Under g_frameBufferMutex.
 ByteBuffer g_displayFrame;
 size_t g_displayBytes = 0;
 int g_displayWidth = 0, g_displayHeight = 0;
 
 void publishFrame(const uint8_t* frame, int width, int height) {
+    ProjectState& s = state();
     std::lock_guard lock(g_frameBufferMutex);
     const size_t bytes = static_cast<size_t>(width) * height * 3;
     if (!g_displayFrame || bytes != g_displayBytes) return;
-    std::memcpy(g_displayFrame.get(), frame, bytes);
+    ByteBuffer* slot = s.extraFrame.get() == frame ? &s.extraFrame : nullptr;
+    for (ByteBuffer& entry : s.frameRing)
+        if (entry.get() == frame) slot = &entry;
+    // A frame of buffers already replaced (a post-processing thread given up
+    // on and come back) is no longer the newest: nothing to show.
+    if (!slot) return;
+    std::swap(*slot, g_displayFrame);
     g_displayWidth = width;
     g_displayHeight = height;
 }

@@ -8,6 +8,8 @@
 #include "render/Workers.h"
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 namespace vortigo {
@@ -31,6 +33,11 @@ HeadlessResult renderHeadless(const HeadlessRun& run) {
     ProjectState& s = state();
 
     std::atomic<int> delivered{0};
+    // This thread only waits for the end: it is woken by the last frame and
+    // looks at the rest every 20 ms, not at every flag change of the workers
+    // (several a frame), each of which would take a core from the drawing.
+    std::mutex endMutex;
+    std::condition_variable lastFrame;
     std::atomic<int64_t> firstFrameUs{0}, lastFrameUs{0};
     const auto start = Clock::now();
     auto sinceStartUs = [start] {
@@ -45,7 +52,10 @@ HeadlessResult renderHeadless(const HeadlessRun& run) {
         // Enough: the render thread parks after the frame in flight.
         if (index + 1 == run.frames) state().flightMode = FLIGHT_STOPPED;
         delivered = index + 1;
-        notifyFlagChange();
+        if (index + 1 == run.frames) {
+            std::lock_guard lock(endMutex);
+            lastFrame.notify_all();
+        }
     });
 
     if (run.flightMode >= 0) s.flightMode = run.flightMode;
@@ -67,12 +77,17 @@ HeadlessResult renderHeadless(const HeadlessRun& run) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         return parked() && delivered.load() == seen;
     };
-    const bool done = waitUntil(
-        [&] {
-            return delivered.load() >= run.frames || renderContextFailed() ||
-                   !headless.messageBoxes().empty() || flightOver();
-        },
-        run.timeoutMs);
+    auto finished = [&] {
+        return delivered.load() >= run.frames || renderContextFailed() ||
+               !headless.messageBoxes().empty() || flightOver();
+    };
+    const auto deadline = Clock::now() + std::chrono::milliseconds(run.timeoutMs);
+    bool done = false;
+    while (!(done = finished()) && Clock::now() < deadline) {
+        std::unique_lock lock(endMutex);
+        lastFrame.wait_for(lock, std::chrono::milliseconds(20),
+                           [&] { return delivered.load() >= run.frames; });
+    }
     result.flightEnded = delivered.load() < run.frames && flightOver();
     result.framesDelivered = delivered.load();
     result.firstFrameMs = firstFrameUs.load() / 1000.0;

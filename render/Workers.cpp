@@ -3,6 +3,7 @@
 #include "core/ProjectState.h"
 #include "media/AviGrab.h"
 #include "media/Capture.h"
+#include "platform/ThreadPriority.h"
 #include "render/FramePipeline.h"
 #include "render/FrameRenderer.h"
 #include "render/GlContext.h"
@@ -37,6 +38,9 @@ bool g_advanceOwed = false;
 void postProcessingMain(int generation) {
     ProjectState& s = state();
     auto current = [&] { return g_postGeneration.load() == generation; };
+    // Finishing and encoding frames overlaps the next frame's drawing: it
+    // must not take a core the drawing needs.
+    lowerThisThreadPriority();
     while (!s.postQuit && current()) {
         waitUntil([&] { return s.frameReady || s.postQuit || !current(); }, 100);
         if (s.postQuit || !current()) break;

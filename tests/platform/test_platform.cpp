@@ -1,8 +1,13 @@
 // Which platform receives the messages: the scoped installation and the stop
-// when a program path never installed one.
+// when a program path never installed one. Background priority.
 #include "platform/HeadlessPlatform.h"
+#include "platform/ThreadPriority.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <thread>
+#include <unistd.h>
 
 namespace vortigo {
 namespace {
@@ -32,6 +37,24 @@ TEST(PlatformInstallDeathTest, UsingNoPlatformStopsWithAMessage) {
             platform().beep(440, 1);
         },
         "platform\\(\\) called before setPlatform");
+}
+
+// The thread that asks (the user-interface thread, starting a capture) keeps
+// its priority, which it could never win back; what the lowered work starts
+// inherits the lowered one.
+TEST(ThreadPriority, OnlyTheLoweredWorkAndWhatItStartsRunBelowNormal) {
+    auto niceness = [] {
+        return getpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)));
+    };
+    const int own = niceness();
+    int lowered = own, started = own;
+    runAtLowerPriority([&] {
+        lowered = niceness();
+        std::thread([&] { started = niceness(); }).join();
+    });
+    EXPECT_EQ(niceness(), own);
+    EXPECT_EQ(lowered, std::min(own + BACKGROUND_NICENESS, 19));
+    EXPECT_EQ(started, lowered);
 }
 
 } // namespace

@@ -104,7 +104,8 @@ TEST_F(WorkersTest, StartUpCompilesAllocatesAndDrawsOneFrame) {
     EXPECT_EQ(s.displayHeader.width, 63);
     EXPECT_EQ(s.displayHeader.height, 37);
     EXPECT_EQ(s.displayHeader.sizeImage, 63u * 37u * 3u);
-    EXPECT_EQ(s.shownFrame.load(), s.frameRing[0].get());
+    // The finished frame became the display buffer without a copy.
+    EXPECT_EQ(s.shownFrame.load(), shownFrameView().pixels);
     EXPECT_EQ(s.renderTarget, s.frameRing[1].get());
     EXPECT_NE(s.extraFrame, nullptr);
     EXPECT_NE(s.zBuffer, nullptr);
@@ -124,7 +125,7 @@ TEST_F(WorkersTest, OneFramePerAdvanceWhenTheFlightIsStopped) {
         std::lock_guard lock(m_framesMutex);
         EXPECT_EQ(m_frames[0].width, 63);
         EXPECT_EQ(m_frames[0].height, 37);
-        EXPECT_EQ(m_frames[0].pixels, s.frameRing[0].get());
+        EXPECT_EQ(m_frames[0].pixels, shownFrameView().pixels);
     }
     // The ring flipped: the next frame is drawn into the other entry.
     EXPECT_EQ(s.renderTarget, s.frameRing[1].get());
@@ -140,8 +141,12 @@ TEST_F(WorkersTest, OneFramePerAdvanceWhenTheFlightIsStopped) {
     pumpUntil([] { return false; }, 200);
     EXPECT_EQ(frameCount(), 3u);
     std::lock_guard lock(m_framesMutex);
-    EXPECT_EQ(m_frames[1].pixels, s.frameRing[1].get());
-    EXPECT_EQ(m_frames[2].pixels, s.frameRing[0].get());
+    // Each frame is drawn into a buffer the window does not show, and the
+    // window shows the last one.
+    EXPECT_NE(m_frames[1].pixels, m_frames[0].pixels);
+    EXPECT_NE(m_frames[2].pixels, m_frames[1].pixels);
+    EXPECT_EQ(m_frames[2].pixels, shownFrameView().pixels);
+    EXPECT_NE(s.renderTarget, shownFrameView().pixels);
 }
 
 TEST_F(WorkersTest, AFlyingCameraKeepsFramesComingAndTheIdleTestStopsIt) {
