@@ -32,9 +32,11 @@ void HeadlessPlatform::postMessage(const WindowMessage& message) {
     bool immediate;
     {
         std::lock_guard lock(m_mutex);
-        m_posted.push_back(message);
         immediate = m_immediate;
-        if (!immediate) m_queue.push_back({message, nullptr});
+        if (!immediate) {
+            m_posted.push_back(message);
+            m_queue.push_back({message, nullptr});
+        }
     }
     if (immediate) {
         dispatch(message);
@@ -46,17 +48,20 @@ void HeadlessPlatform::postMessage(const WindowMessage& message) {
 
 bool HeadlessPlatform::sendMessage(const WindowMessage& message,
                                    const std::function<bool()>& keepWaiting) {
-    auto done = std::make_shared<std::atomic<bool>>(false);
     bool immediate;
     {
         std::lock_guard lock(m_mutex);
-        m_posted.push_back(message);
         immediate = m_immediate;
-        if (!immediate) m_queue.push_back({message, done});
     }
     if (immediate) {
         dispatch(message);
         return true;
+    }
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    {
+        std::lock_guard lock(m_mutex);
+        m_posted.push_back(message);
+        m_queue.push_back({message, done});
     }
     m_queued.notify_all();
     notifyFlagChange();

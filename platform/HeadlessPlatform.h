@@ -44,7 +44,8 @@ class HeadlessPlatform : public Platform {
     void setAnswer(MsgAnswer answer);
     void setResponder(std::function<MsgAnswer(const MessageBoxRecord&)> responder);
 
-    // In batch mode messages are handled on the sending thread at once.
+    // In batch mode messages are handled on the sending thread at once, and
+    // not recorded: a run of a million frames would keep a million records.
     void setImmediate(bool immediate);
 
     // Runs the queued messages on the calling thread; returns how many ran.
@@ -54,7 +55,7 @@ class HeadlessPlatform : public Platform {
 
     std::vector<MessageBoxRecord> messageBoxes() const;
     std::vector<BeepRecord> beeps() const;
-    std::vector<WindowMessage> postedMessages() const;
+    std::vector<WindowMessage> postedMessages() const; // queued ones only
     std::string title(WindowId window) const;
     int invalidations(WindowId window) const;
     std::string editorText() const;
