@@ -10,6 +10,7 @@
 #include "render/LayerPrograms.h"
 #include "script/ScriptHost.h"
 
+#include <condition_variable>
 #include <cstdio>
 #include <thread>
 #include <utility>
@@ -35,6 +36,18 @@ std::atomic<int> g_postGeneration{0};
 // start-up) still gets its advance once they do. Render thread only.
 bool g_advanceOwed = false;
 
+// The post-processing thread waits here, not in waitUntil(), which wakes at
+// every flag change (several a frame): each needless wake-up takes a core
+// from the drawing. Woken for a frame, for the exit and for its
+// replacement; a missed wake costs at most one 100 ms step.
+std::mutex g_postWakeMutex;
+std::condition_variable g_postWake;
+
+void wakePostThread() {
+    { std::lock_guard lock(g_postWakeMutex); }
+    g_postWake.notify_all();
+}
+
 void postProcessingMain(int generation) {
     ProjectState& s = state();
     auto current = [&] { return g_postGeneration.load() == generation; };
@@ -42,7 +55,11 @@ void postProcessingMain(int generation) {
     // must not take a core the drawing needs.
     lowerThisThreadPriority();
     while (!s.postQuit && current()) {
-        waitUntil([&] { return s.frameReady || s.postQuit || !current(); }, 100);
+        {
+            std::unique_lock lock(g_postWakeMutex);
+            g_postWake.wait_for(lock, std::chrono::milliseconds(100),
+                                [&] { return s.frameReady || s.postQuit || !current(); });
+        }
         if (s.postQuit || !current()) break;
         if (!s.frameReady) continue;
         finishFrame();
@@ -104,6 +121,7 @@ void drawingCase() {
         if (s.superSample && s.extraFrame) drawFrame(1, s.extraFrame.get());
         s.shownFrame.store(target, std::memory_order_release);
         s.frameReady.set();
+        wakePostThread();
         s.ringIndex = (s.ringIndex + 1) % 2;
         s.renderTarget = s.frameRing[s.ringIndex].get();
     }
@@ -235,12 +253,14 @@ void replacePostProcessingThread() {
     if (g_postThread.joinable()) g_postThread.detach();
     state().frameReady.clear();
     startPostThreadLocked();
+    wakePostThread(); // the old thread, should it be waiting, ends
 }
 
 bool runExitPath() {
     ProjectState& s = state();
     s.renderRun.clear();
     s.postQuit.set();
+    wakePostThread();
     platform().cancelWaits();
 
     const bool renderEnded = endWorker(g_renderThread, g_renderRunning);
