@@ -31,7 +31,7 @@ constexpr int DISTINCT_FRAMES = 10;
 constexpr int QUALITY = 90; // the writer's scale 4 in FFmpeg's -q:v
 constexpr int FFMPEG_Q = 4;
 constexpr int KEPT_FRAMES = 60;
-constexpr int ROUNDS = 3;
+constexpr int ROUNDS = 5;
 
 double seconds(Clock::time_point from) {
     return std::chrono::duration<double>(Clock::now() - from).count();

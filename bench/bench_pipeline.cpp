@@ -32,6 +32,7 @@ using namespace vortigo;
 namespace {
 
 using Clock = std::chrono::steady_clock;
+constexpr int ROUNDS = 5;
 
 const char* const CONSTANT_SHADER = "void main() { gl_FragColor = vec4(0.2, 0.4, 0.6, 1.0); }\n";
 const char* const PLAIN_VERTEX = "void main() { gl_Position = gl_Vertex; }\n";
@@ -284,7 +285,7 @@ int main(int argc, char** argv) {
             // rounds measure the neighbours, and one round of each in turn
             // keeps a passing load from falling on one side only.
             double bare = 0, plain = 0, piped = 0;
-            for (int round = 0; round < 3; ++round) {
+            for (int round = 0; round < ROUNDS; ++round) {
                 bare = std::max(bare, bareFps(layer, size[0], size[1], count));
                 plain = std::max(plain, plainFps(layer, size[0], size[1], count));
                 piped = std::max(piped, pipelineFps(layer, size[0], size[1], count, nullptr));
