@@ -13,9 +13,10 @@ namespace vortigo {
 // How far below normal: the nice value added.
 constexpr int BACKGROUND_NICENESS = 10;
 
-// Lowers the calling thread's priority for good: an ordinary process may
-// lower a thread's priority but never raise it again. Threads it starts
-// later inherit the lower priority.
+// Lowers the calling thread's priority for good, to BACKGROUND_NICENESS
+// below the main thread's: an ordinary process may lower a thread's
+// priority but never raise it again. Threads it starts later inherit the
+// lower priority; a thread already that low is left alone.
 void lowerThisThreadPriority();
 
 // Runs fn on a short-lived thread of lowered priority and waits for it, so

@@ -41,20 +41,22 @@ TEST(PlatformInstallDeathTest, UsingNoPlatformStopsWithAMessage) {
 
 // The thread that asks (the user-interface thread, starting a capture) keeps
 // its priority, which it could never win back; what the lowered work starts
-// inherits the lowered one.
+// inherits the lowered one, and lowering again from there goes no lower.
 TEST(ThreadPriority, OnlyTheLoweredWorkAndWhatItStartsRunBelowNormal) {
     auto niceness = [] {
         return getpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)));
     };
     const int own = niceness();
-    int lowered = own, started = own;
+    int lowered = own, started = own, again = own;
     runAtLowerPriority([&] {
         lowered = niceness();
         std::thread([&] { started = niceness(); }).join();
+        runAtLowerPriority([&] { again = niceness(); });
     });
     EXPECT_EQ(niceness(), own);
     EXPECT_EQ(lowered, std::min(own + BACKGROUND_NICENESS, 19));
     EXPECT_EQ(started, lowered);
+    EXPECT_EQ(again, lowered);
 }
 
 } // namespace
