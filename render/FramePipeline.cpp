@@ -11,7 +11,6 @@
 #include "script/ScriptHost.h"
 #include "script/WatchRows.h"
 
-#include <cstring>
 #include <memory>
 #include <new>
 #include <vector>
