@@ -6,6 +6,7 @@
 #include "render/LayerPrograms.h"
 #include "render/PixelStore.h"
 #include "render/ScriptTextures.h"
+#include "render/Workers.h"
 #include "script/DebugLog.h"
 #include "script/FaultGuard.h"
 #include "script/ScriptCalls.h"
@@ -329,6 +330,8 @@ void drawFrame(int pass, uint8_t* destination) {
     if (s.dofEnabled && gls.dofBuffer && gls.gl.glGenerateMipmap && gls.dofProgram && s.zBuffer)
         depthOfFieldPass(gls, width, height);
 
+    glFlush(); // the drawing starts before the previous frame is finished
+    frameDrawingStarted();
     readBackFrame(destination, width, height);
 
     if (gls.glWindow != EGL_NO_SURFACE && runGuarded(swapBuffers, &gls) != 0)

@@ -48,6 +48,17 @@ void wakePostThread() {
     g_postWake.notify_all();
 }
 
+// A frame handed over while the next one follows at once wakes the
+// post-processing thread only when that next frame's drawing is under way
+// (or shortly after, should it not come): woken earlier, the thread takes
+// the free core and the scheduler then stacks both rasteriser threads on
+// the other one.
+std::atomic<bool> g_postWakeOwed{false};
+
+void settlePostWake() {
+    if (g_postWakeOwed.exchange(false)) wakePostThread();
+}
+
 void postProcessingMain(int generation) {
     ProjectState& s = state();
     auto current = [&] { return g_postGeneration.load() == generation; };
@@ -108,6 +119,7 @@ void drawingCase() {
 
     uint8_t* target = s.renderTarget;
     if (target) drawFrame(0, target);
+    settlePostWake(); // owed still when nothing was drawn
 
     if (!waitForPostProcessing(timeouts().postProcessingWaitMs)) {
         platform().beep(1000, 250);
@@ -121,15 +133,17 @@ void drawingCase() {
         if (s.superSample && s.extraFrame) drawFrame(1, s.extraFrame.get());
         s.shownFrame.store(target, std::memory_order_release);
         s.frameReady.set();
-        wakePostThread();
+        g_postWakeOwed.store(true);
         s.ringIndex = (s.ringIndex + 1) % 2;
         s.renderTarget = s.frameRing[s.ringIndex].get();
     }
     s.renderHold.set();
 
     const bool owed = std::exchange(g_advanceOwed, false);
-    if ((s.flightMode != FLIGHT_STOPPED || owed) && s.renderRun && s.scriptReady && s.buffersReady)
-        sendAdvance();
+    const bool advancing =
+        (s.flightMode != FLIGHT_STOPPED || owed) && s.renderRun && s.scriptReady && s.buffersReady;
+    if (!advancing) settlePostWake();
+    if (advancing) sendAdvance();
 }
 
 void compileCase() {
@@ -183,22 +197,25 @@ void renderMain() {
         notifyFlagChange();
         return;
     }
+    auto drawingDue = [&] { return !s.renderHold && s.scriptReady && s.buffersReady; };
+    auto due = [&] { return !s.renderRun || s.compileRequest || s.resizeRequest || drawingDue(); };
     while (s.renderRun) {
-        if (!s.renderHold && s.scriptReady && s.buffersReady) {
+        if (drawingDue()) {
             drawingCase();
+        } else if (g_postWakeOwed.load()) {
+            // The advance normally releases the next frame within moments;
+            // only that frame's drawing may keep the wake-up owed.
+            waitUntil(due, 2);
+            if (!drawingDue()) settlePostWake();
         } else if (s.compileRequest) {
             compileCase();
         } else if (s.resizeRequest) {
             allocationCase();
         } else {
-            waitUntil(
-                [&] {
-                    return !s.renderRun || s.compileRequest || s.resizeRequest ||
-                           (!s.renderHold && s.scriptReady && s.buffersReady);
-                },
-                100);
+            waitUntil(due, 100);
         }
     }
+    settlePostWake();
     releaseGlContext(gl);
     g_renderRunning.store(false);
     notifyFlagChange();
@@ -217,6 +234,10 @@ bool endWorker(std::thread& thread, std::atomic<bool>& running) {
 }
 
 } // namespace
+
+void frameDrawingStarted() {
+    settlePostWake();
+}
 
 bool renderThreadRunning() {
     return g_renderRunning.load();

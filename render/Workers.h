@@ -21,6 +21,10 @@ void replacePostProcessingThread();
 // may still use them) and the process must end without running destructors.
 bool runExitPath();
 
+// Render thread, once a frame's drawing has gone to the driver: the frame
+// handed over before it may now be finished.
+void frameDrawingStarted();
+
 bool renderThreadRunning();
 bool postThreadRunning();
 
