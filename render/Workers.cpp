@@ -142,8 +142,10 @@ void drawingCase() {
     const bool owed = std::exchange(g_advanceOwed, false);
     const bool advancing =
         (s.flightMode != FLIGHT_STOPPED || owed) && s.renderRun && s.scriptReady && s.buffersReady;
-    if (!advancing) settlePostWake();
-    if (advancing) sendAdvance();
+    if (advancing)
+        sendAdvance();
+    else
+        settlePostWake(); // no frame follows to wake it
 }
 
 void compileCase() {
