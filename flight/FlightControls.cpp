@@ -7,6 +7,7 @@
 #include "flight/QuatMath.h"
 
 #include <atomic>
+#include <deque>
 #include <mutex>
 
 namespace vortigo {
@@ -277,9 +278,65 @@ int traceMouseButton(bool left) {
     return left ? VK_UP : VK_DOWN;
 }
 
+namespace {
+
+std::deque<RingEdit> g_pendingRingEdits; // user-interface thread only
+
+// No frame is being drawn: the render thread waits for the advance, is
+// parked, or is gone.
+bool betweenFrames() {
+    const ProjectState& s = state();
+    return !s.renderRun || s.renderHold;
+}
+
+void applyRingEdit(RingEdit edit) {
+    ProjectState& s = state();
+    switch (edit) {
+    case RingEdit::Rewind:
+        s.flightHead = flightIndexInRange(s.flightStart);
+        // A time-based replay would skip straight back to where it was:
+        // rewound, it replays from the first record's time.
+        if (s.flightMode == FLIGHT_TIMED_REPLAY && s.flightBuffer)
+            s.animTime = s.flightBuffer[static_cast<size_t>(s.flightHead) + 3];
+        break;
+    case RingEdit::JumpToEnd:
+        s.flightHead = flightIndexInRange(s.flightEnd);
+        break;
+    case RingEdit::MarkBeginning:
+        s.flightStart = flightIndexInRange(s.flightHead);
+        break;
+    case RingEdit::MarkEnd:
+        s.flightEnd = flightIndexInRange(s.flightHead);
+        break;
+    case RingEdit::Smooth:
+        smoothFlight();
+        break;
+    case RingEdit::Clear:
+        s.flightStart = s.flightHead = s.flightEnd = 0;
+        break;
+    }
+}
+
+} // namespace
+
+bool applyPendingRingEdits() {
+    if (!betweenFrames()) return g_pendingRingEdits.empty();
+    while (!g_pendingRingEdits.empty()) {
+        applyRingEdit(g_pendingRingEdits.front());
+        g_pendingRingEdits.pop_front();
+    }
+    return true;
+}
+
+bool requestRingEdit(RingEdit edit) {
+    g_pendingRingEdits.push_back(edit);
+    return applyPendingRingEdits();
+}
+
 void handleAdvanceMessage() {
     ProjectState& s = state();
     if (!(s.renderHold && s.renderRun && s.scriptReady && s.buffersReady)) return;
+    applyPendingRingEdits();
     motionStep();
     updateStatusLine(WindowId::Trace);
     s.renderHold.clear();

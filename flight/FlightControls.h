@@ -38,6 +38,18 @@ struct CaptureKeys {
 };
 void setCaptureKeys(CaptureKeys keys);
 
+// The Replay menu's edits of the recording's marks. They stop nothing: a
+// running flight or replay goes on from the changed marks.
+enum class RingEdit { Rewind, JumpToEnd, MarkBeginning, MarkEnd, Smooth, Clear };
+
+// Applies the edit now when the render thread is between two frames (the
+// script reads the same words while it draws), else keeps it for the next
+// advance or applyPendingRingEdits(). Returns whether nothing is left
+// waiting. User-interface thread.
+bool requestRingEdit(RingEdit edit);
+// The kept edits, in order, if the render thread is between frames now.
+bool applyPendingRingEdits();
+
 // One motion step for the current flightMode (no step in mode 0).
 void motionStep();
 

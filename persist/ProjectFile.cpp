@@ -190,8 +190,12 @@ void readName(const Field& field, std::string_view value, TokenReader& reader) {
         std::memcpy(field.name, name.data(), name.size());
         field.name[name.size()] = 0;
     }
-    // The capture target is where output goes, not a file that must exist.
-    if (std::strcmp(field.key, "OUTPUT") != 0) locateFile(field.name, state().projectFile);
+    // The capture target is where output goes, not a file that must exist. A
+    // flight name of one character means "no flight file": located beside
+    // the project it would grow into a name that is then loaded.
+    const bool noFlight = std::strcmp(field.key, "FLIGHTDATA") == 0 && std::strlen(field.name) <= 1;
+    if (std::strcmp(field.key, "OUTPUT") != 0 && !noFlight)
+        locateFile(field.name, state().projectFile);
 }
 
 } // namespace

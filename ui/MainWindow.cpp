@@ -25,6 +25,7 @@
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QTextBlock>
+#include <QTimer>
 #include <QWheelEvent>
 #include <algorithm>
 #include <cstring>
@@ -248,12 +249,10 @@ void MainWindow::onCommand(int id) {
         openFind();
         break;
     case CMD_REWIND:
-        if (!ringIsIdle(id)) break;
-        s.flightHead = flightIndexInRange(s.flightStart);
+        editRing(RingEdit::Rewind);
         break;
     case CMD_JUMP_TO_END:
-        if (!ringIsIdle(id)) break;
-        s.flightHead = flightIndexInRange(s.flightEnd);
+        editRing(RingEdit::JumpToEnd);
         break;
     case CMD_REPLAY_BACKWARD:
         s.flightMode = FLIGHT_STEP_BACKWARD;
@@ -271,24 +270,20 @@ void MainWindow::onCommand(int id) {
         if (m_trace) m_trace->keyDown('S');
         break;
     case CMD_MARK_BEGINNING:
-        if (!ringIsIdle(id)) break;
-        s.flightStart = flightIndexInRange(s.flightHead);
+        editRing(RingEdit::MarkBeginning);
         break;
     case CMD_MARK_END:
-        if (!ringIsIdle(id)) break;
-        s.flightEnd = flightIndexInRange(s.flightHead);
+        editRing(RingEdit::MarkEnd);
         break;
     case CMD_RECORD_DATA:
         s.timeRunning = !s.timeRunning;
         m_actions[CMD_RECORD_DATA]->setChecked(s.timeRunning);
         break;
     case CMD_SMOOTH:
-        if (!ringIsIdle(id)) break;
-        smoothFlight();
+        editRing(RingEdit::Smooth);
         break;
     case CMD_CLEAR_FLIGHT:
-        if (!ringIsIdle(id)) break;
-        s.flightStart = s.flightHead = s.flightEnd = 0;
+        editRing(RingEdit::Clear);
         break;
     case CMD_DELETE_LAYER:
         deleteLayer();
@@ -298,8 +293,20 @@ void MainWindow::onCommand(int id) {
     }
 }
 
-// The flight ring's marks, the texts and the sizes are shared with the render
-// thread: they change only while it rests, else the command comes back later.
+// A mark edit made while a frame is drawn waits for the frame's end: the
+// next advance applies it during a flight, this retry otherwise.
+void MainWindow::editRing(RingEdit edit) {
+    if (requestRingEdit(edit)) return;
+    QTimer::singleShot(10, this, [this] { editRingLater(); });
+}
+
+void MainWindow::editRingLater() {
+    if (applyPendingRingEdits()) return;
+    QTimer::singleShot(10, this, [this] { editRingLater(); });
+}
+
+// The texts and the sizes are shared with the render thread: they change
+// only while it rests, else the command comes back later.
 bool MainWindow::ringIsIdle(int id) {
     if (idleTest()) return true;
     QMetaObject::invokeMethod(

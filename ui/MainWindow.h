@@ -4,6 +4,7 @@
 // number. User-interface thread only.
 #pragma once
 
+#include "flight/FlightControls.h"
 #include "ui/EditorControl.h"
 
 #include <QMainWindow>
@@ -61,6 +62,8 @@ class MainWindow : public QMainWindow {
   private:
     void buildMenus();
     bool ringIsIdle(int id);
+    void editRing(RingEdit edit);
+    void editRingLater();
     QAction* addCommand(QMenu* menu, const QString& text, int id, bool enabled);
     void switchKind(int kind);
     void switchLayer(int layer);

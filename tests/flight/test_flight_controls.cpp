@@ -193,6 +193,44 @@ TEST_F(FlightTest, EqualTimesStopTheTimedReplay) {
     EXPECT_EQ(s.xCenter, 77.0f); // nothing was moved
 }
 
+TEST_F(FlightTest, MarkEditsKeepTheFlightGoingAndWaitForTheFrameInHand) {
+    ProjectState& s = state();
+    for (int i = 0; i < 4; ++i)
+        record(static_cast<float>(4 * i), static_cast<float>(i));
+    s.animationSpeed = 0.25f;
+    s.flightHead = s.flightStart;
+    startTimedReplay();
+    for (int i = 0; i < 9; ++i)
+        motionStep();
+    ASSERT_EQ(s.flightMode, FLIGHT_TIMED_REPLAY);
+    ASSERT_GT(s.xCenter, 8.0f);
+
+    // Rewound between two frames, the replay goes on from the start.
+    EXPECT_TRUE(requestRingEdit(RingEdit::Rewind));
+    motionStep();
+    EXPECT_EQ(s.flightMode, FLIGHT_TIMED_REPLAY);
+    EXPECT_EQ(s.xCenter, 1.0f);
+
+    // While a frame is drawn the edit waits for the next advance, which
+    // applies it before its motion step.
+    s.renderHold.clear();
+    const int32_t head = s.flightHead;
+    EXPECT_FALSE(requestRingEdit(RingEdit::MarkBeginning));
+    EXPECT_FALSE(requestRingEdit(RingEdit::Smooth));
+    EXPECT_EQ(s.flightStart, 0);
+    s.renderHold.set();
+    handleAdvanceMessage();
+    EXPECT_EQ(s.flightStart, head);
+    EXPECT_EQ(s.flightMode, FLIGHT_TIMED_REPLAY);
+
+    s.renderHold.set();
+    s.flightMode = FLIGHT_FREE;
+    for (RingEdit edit : {RingEdit::JumpToEnd, RingEdit::MarkEnd, RingEdit::Clear})
+        EXPECT_TRUE(requestRingEdit(edit));
+    EXPECT_EQ(s.flightEnd, 0);
+    EXPECT_EQ(s.flightMode, FLIGHT_FREE);
+}
+
 TEST_F(FlightTest, SmoothingMovesOnlyTheInnerRecords) {
     ProjectState& s = state();
     record(0, 0);

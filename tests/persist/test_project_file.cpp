@@ -411,6 +411,14 @@ TEST_F(ProjectFileTest, MissingEntriesKeepTheirFieldsAndOneCharacterFlightNamesA
     ASSERT_TRUE(loadText(minimalProject()));
     EXPECT_TRUE(m_platform.messageBoxes().empty());
     EXPECT_EQ(flightRecordCount(), 1);
+
+    // Stored in the file, the one-character name is not moved beside the
+    // project (which would make it a long name that is then loaded).
+    ASSERT_TRUE(loadText(minimalProject(nameEntry("FLIGHTDATA", "q"))));
+    EXPECT_TRUE(m_platform.messageBoxes().empty());
+    EXPECT_STREQ(s.flightFile, "q");
+    EXPECT_EQ(flightRecordCount(), 1);
+    EXPECT_EQ(projectFileText().find("FLIGHTDATA"), std::string::npos);
 }
 
 TEST_F(ProjectFileTest, AFailedSaveKeepsTheOldFileAndTheProjectName) {
