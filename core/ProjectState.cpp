@@ -62,6 +62,11 @@ ProjectState::ProjectState()
       animTime(animInfo.animTime), flightHead(frameInfo.flightHead), flightEnd(frameInfo.flightEnd),
       flightStart(frameInfo.flightStart), keyDown(frameInfo.keyDown),
       scratchLine(*sharedBlocks().debugLine), capturing(frameInfo.capturing) {
+    // The blocks outlive any one record (the script keeps their addresses):
+    // a new record starts from empty words, as the first one did.
+    frameInfo = FrameInfo{};
+    animInfo = AnimInfo{};
+    std::memset(scratchLine, 0, sizeof scratchLine);
     for (int i = 0; i < LAYER_COUNT; ++i)
         layers[i].videoFrameCounter = &frameInfo.videoFrameCounter[i];
 }

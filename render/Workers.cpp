@@ -24,6 +24,7 @@ namespace {
 std::thread g_renderThread;
 std::atomic<bool> g_renderRunning{false};
 std::atomic<bool> g_contextFailed{false};
+std::atomic<uint64_t> g_idlePasses{0};
 
 std::mutex g_postThreadMutex; // guards g_postThread between the two starters
 std::thread g_postThread;
@@ -215,6 +216,7 @@ void renderMain() {
             allocationCase();
         } else {
             waitUntil(due, 100);
+            g_idlePasses.fetch_add(1);
         }
     }
     settlePostWake();
@@ -249,6 +251,9 @@ bool postThreadRunning() {
 }
 bool renderContextFailed() {
     return g_contextFailed.load();
+}
+uint64_t renderIdlePasses() {
+    return g_idlePasses.load();
 }
 
 void startWorkers() {

@@ -2,6 +2,8 @@
 // replacement of a stuck post-processing thread, and the exit path.
 #pragma once
 
+#include <cstdint>
+
 #include "core/Handoff.h"
 
 namespace vortigo {
@@ -30,5 +32,9 @@ bool postThreadRunning();
 
 // The render thread's context could not be created (nothing will be drawn).
 bool renderContextFailed();
+
+// How often the render thread has gone round its loop finding nothing to do:
+// two more passes than now mean that whatever was due has been done.
+uint64_t renderIdlePasses();
 
 } // namespace vortigo

@@ -33,4 +33,9 @@ cmake --build build-tsan --target vortigo_core_tests
     ctest --output-on-failure -j2 --timeout 300 -R '^(WorkersTest|HeadlessSessionTest)\.')
 
 cd build
+# Each test binary once more as one process, in a random order: no test may
+# depend on what ran before it in the same process.
+LIBGL_ALWAYS_SOFTWARE=1 EGL_PLATFORM=surfaceless bin/vortigo_core_tests --gtest_shuffle --gtest_brief=1
+QT_QPA_PLATFORM=offscreen bin/vortigo_gui_tests --gtest_shuffle --gtest_brief=1
+
 ctest --output-on-failure -j2 --timeout 300

@@ -2,6 +2,7 @@
 // so a test starts from the same values whatever ran before it.
 #pragma once
 
+#include "core/Handoff.h"
 #include "core/ProjectState.h"
 
 #include <memory>
@@ -19,6 +20,13 @@ inline void resetProjectState() {
     new (&s) ProjectState();
     s.flightBuffer = std::make_unique<float[]>(FLIGHT_FLOATS);
     s.udef = std::make_unique<float[]>(static_cast<size_t>(s.maxUdef));
+}
+
+// Everything a test can leave behind in the process: the record, and the
+// timeouts a test may have shortened. No worker thread may be running.
+inline void resetProcessState() {
+    resetProjectState();
+    timeouts() = Timeouts{};
 }
 
 } // namespace vortigo::test

@@ -198,6 +198,7 @@ TEST_F(FlightTest, MarkEditsKeepTheFlightGoingAndWaitForTheFrameInHand) {
     for (int i = 0; i < 4; ++i)
         record(static_cast<float>(4 * i), static_cast<float>(i));
     s.animationSpeed = 0.25f;
+    s.animTime = 0;
     s.flightHead = s.flightStart;
     startTimedReplay();
     for (int i = 0; i < 9; ++i)
