@@ -225,6 +225,10 @@ TEST_F(EditorControlTest, TheTraceWindowSurvivesACloseAndReplayCommandsBringItBa
     m_window->onCommand(CMD_REPLAY_FORWARD);
     EXPECT_TRUE(trace.isVisible());
     EXPECT_EQ(s.flightMode, FLIGHT_STEP_FORWARD);
+    // Marking the recording stops nothing.
+    for (int id : {CMD_MARK_END, CMD_REWIND, CMD_MARK_BEGINNING, CMD_SMOOTH})
+        m_window->onCommand(id);
+    EXPECT_EQ(s.flightMode, FLIGHT_STEP_FORWARD);
 
     // The check mark follows recording however it was switched (T, a
     // project, the reset).
