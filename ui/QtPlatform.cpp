@@ -157,10 +157,13 @@ void QtPlatform::postMessage(const WindowMessage& message) {
     if (!target) return;
     if (message.type == MSG_KEYDOWN) {
         // A key-down arrives like the user's own key.
-        const int key = qtKeyFromVirtualKey(static_cast<int>(message.p1));
+        const int virtualKey = static_cast<int>(message.p1);
+        const int key = qtKeyFromVirtualKey(virtualKey);
         if (key)
-            QCoreApplication::postEvent(target,
-                                        new QKeyEvent(QEvent::KeyPress, key, Qt::NoModifier));
+            QCoreApplication::postEvent(target, new QKeyEvent(QEvent::KeyPress, key,
+                                                              isKeypadVirtualKey(virtualKey)
+                                                                  ? Qt::KeypadModifier
+                                                                  : Qt::NoModifier));
         return;
     }
     QCoreApplication::postEvent(target, new MessageEvent(message, nullptr));
