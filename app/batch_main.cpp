@@ -58,7 +58,7 @@ Output
 Capture (AVI and TGA)
   --codec NAME        raw, mjpeg (default), ffv1, mpeg4 or h264
   --quality N         1 (smallest) to 100 (best), default 90
-  --max-frames N      frames per file after the first (a new file follows)
+  --max-frames N      split the AVI: every file but the last holds N + 1 frames
   --sound FILE.wav    a PCM sound track, added to the last file
   --quiet             no progress line
   --help, --version

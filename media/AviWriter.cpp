@@ -14,6 +14,7 @@ extern "C" {
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 namespace vortigo {
@@ -44,15 +45,25 @@ const AVCodec* findEncoder(VideoCodec codec) {
     return nullptr;
 }
 
-AVPixelFormat encoderFormat(VideoCodec codec) {
+AVPixelFormat encoderFormat(VideoCodec codec, int width, int height) {
     switch (codec) {
     case VideoCodec::Mjpeg:
         return AV_PIX_FMT_YUV420P; // in full range, as JPEG has it
     case VideoCodec::Ffv1:
         return AV_PIX_FMT_BGR0; // lossless for 24-bit frames
+    case VideoCodec::H264:
+        // x264 takes 4:2:0 in even sizes only; an odd size keeps every
+        // chroma sample instead of being refused.
+        return width % 2 || height % 2 ? AV_PIX_FMT_YUV444P : AV_PIX_FMT_YUV420P;
     default:
         return AV_PIX_FMT_YUV420P;
     }
+}
+
+// Players guess BT.709 for HD sizes and BT.601 below; the tag says the same,
+// so a player that ignores it still shows the right colours.
+bool highDefinition(int width, int height) {
+    return width >= 1280 || height > 576;
 }
 
 // Quality 1..100 as the codec's own scale.
@@ -64,9 +75,11 @@ void applyRate(AVCodecContext* encoder, VideoCodec codec, const CompressionChoic
     const int quality = std::clamp(choice.quality, 1, 100);
     if (codec == VideoCodec::Mjpeg || codec == VideoCodec::Mpeg4) {
         encoder->flags |= AV_CODEC_FLAG_QSCALE;
-        encoder->global_quality = FF_QP2LAMBDA * (2 + (100 - quality) * 29 / 99);
+        const int scale =
+            codec == VideoCodec::Mpeg4 ? mpeg4Qscale(quality) : 2 + (100 - quality) * 29 / 99;
+        encoder->global_quality = FF_QP2LAMBDA * scale;
     } else if (codec == VideoCodec::H264 && encoder->priv_data) {
-        av_opt_set_int(encoder->priv_data, "crf", (100 - quality) * 51 / 99, 0);
+        av_opt_set_int(encoder->priv_data, "crf", h264Crf(quality), 0);
     }
 }
 
@@ -102,6 +115,14 @@ struct PacketDeleter {
 };
 
 } // namespace
+
+int h264Crf(int quality) {
+    return 51 - (std::clamp(quality, 1, 100) * 33 + 45) / 90;
+}
+
+int mpeg4Qscale(int quality) {
+    return std::max(2, 31 - (std::clamp(quality, 1, 100) * 28 + 45) / 90);
+}
 
 bool codecAvailable(VideoCodec codec) {
     return codec == VideoCodec::Raw || findEncoder(codec) != nullptr;
@@ -200,9 +221,17 @@ AviOpenError AviVideoFile::startVideo(int width, int height, int fps,
         m_encoder->height = height;
         m_encoder->time_base = AVRational{1, fps};
         m_encoder->framerate = AVRational{fps, 1};
-        m_encoder->pix_fmt = encoderFormat(choice.codec);
+        m_encoder->pix_fmt = encoderFormat(choice.codec, width, height);
         const bool fullRange = choice.codec == VideoCodec::Mjpeg;
         if (fullRange) m_encoder->color_range = AVCOL_RANGE_JPEG;
+        const bool tagged = choice.codec == VideoCodec::H264 || choice.codec == VideoCodec::Mpeg4;
+        const bool hd = highDefinition(width, height);
+        if (tagged) {
+            m_encoder->color_range = AVCOL_RANGE_MPEG;
+            m_encoder->color_primaries = hd ? AVCOL_PRI_BT709 : AVCOL_PRI_SMPTE170M;
+            m_encoder->color_trc = hd ? AVCOL_TRC_BT709 : AVCOL_TRC_SMPTE170M;
+            m_encoder->colorspace = hd ? AVCOL_SPC_BT709 : AVCOL_SPC_SMPTE170M;
+        }
         m_encoder->max_b_frames = 0; // AVI has no reordering
         m_encoder->thread_count = choice.threads;
         if (choice.keyFrameEvery > 0) m_encoder->gop_size = choice.keyFrameEvery;
@@ -223,6 +252,11 @@ AviOpenError AviVideoFile::startVideo(int width, int height, int fps,
         if (fullRange) {
             const int* coefficients = sws_getCoefficients(SWS_CS_DEFAULT);
             sws_setColorspaceDetails(m_convert, coefficients, 1, coefficients, 1, 0, 1 << 16,
+                                     1 << 16);
+        } else if (tagged) {
+            // The samples follow the matrix the stream is tagged with.
+            const int* coefficients = sws_getCoefficients(hd ? SWS_CS_ITU709 : SWS_CS_ITU601);
+            sws_setColorspaceDetails(m_convert, coefficients, 0, coefficients, 0, 0, 1 << 16,
                                      1 << 16);
         }
         // Frames the encoder may still hold are not overwritten: a few in
@@ -299,6 +333,11 @@ bool AviVideoFile::drain() {
             m_error = errorText(result);
             return false;
         }
+        if (m_encoder->codec_id == AV_CODEC_ID_MPEG4 && !tagMpeg4Colour()) {
+            av_packet_unref(m_packet);
+            m_error = errorText(AVERROR(ENOMEM));
+            return false;
+        }
         av_packet_rescale_ts(m_packet, m_encoder->time_base, m_stream->time_base);
         m_packet->stream_index = m_stream->index;
         result = av_write_frame(m_format, m_packet);
@@ -308,6 +347,39 @@ bool AviVideoFile::drain() {
             return false;
         }
     }
+}
+
+// FFmpeg's MPEG-4 encoder leaves the colour description out of the visual
+// object header, and AVI has no field for it, so players would have to
+// guess. Each key frame's header ("video object, no signal type", then
+// stuffing) gets the signal type with the encoder's colour tags instead.
+bool AviVideoFile::tagMpeg4Colour() {
+    constexpr uint8_t VISUAL_OBJECT[] = {0, 0, 1, 0xb5};
+    constexpr uint8_t VIDEO_NO_SIGNAL_TYPE = 0x13;
+    const int searched = std::min(m_packet->size, 64) - 6;
+    int at = 0;
+    while (at < searched && std::memcmp(m_packet->data + at, VISUAL_OBJECT, 4) != 0)
+        ++at;
+    // Only the header form the encoder writes: with a version identifier.
+    if (at >= searched || !(m_packet->data[at + 4] & 0x80) ||
+        m_packet->data[at + 5] != VIDEO_NO_SIGNAL_TYPE)
+        return true;
+    const int tail = m_packet->size - (at + 6);
+    if (av_grow_packet(m_packet, 4) < 0) return false;
+    uint8_t* p = m_packet->data + at + 5;
+    std::memmove(p + 5, p + 1, tail);
+    // Video object type 1, signal type present, format unspecified (5);
+    // limited range, colour description, primaries, transfer, matrix;
+    // stuffing to the byte boundary.
+    const uint32_t bits = 1u << 30 | uint32_t{uint8_t(m_encoder->color_primaries)} << 22 |
+                          uint32_t{uint8_t(m_encoder->color_trc)} << 14 |
+                          uint32_t{uint8_t(m_encoder->colorspace)} << 6 | 0x1f;
+    p[0] = 0x1d;
+    p[1] = static_cast<uint8_t>(bits >> 24);
+    p[2] = static_cast<uint8_t>(bits >> 16);
+    p[3] = static_cast<uint8_t>(bits >> 8);
+    p[4] = static_cast<uint8_t>(bits);
+    return true;
 }
 
 bool AviVideoFile::close() {

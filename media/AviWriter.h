@@ -33,6 +33,12 @@ struct CompressionChoice {
     int threads = 0;       // encoder threads; 0 lets FFmpeg choose
 };
 
+// Quality 1..100 on the codecs' own scales, best at 100: the H.264 constant
+// rate factor (51 down to 14; the default 90 gives 18, visually lossless)
+// and the MPEG-4 quantiser scale (31 down to 2; 90 gives 3).
+int h264Crf(int quality);
+int mpeg4Qscale(int quality);
+
 // Whether this FFmpeg build has an encoder for the codec.
 bool codecAvailable(VideoCodec codec);
 // A short name for menus and messages ("Motion JPEG", ...).
@@ -68,6 +74,7 @@ class AviVideoFile {
 
   private:
     bool drain();
+    bool tagMpeg4Colour();
     void release();
 
     static constexpr int FRAME_POOL = 4;

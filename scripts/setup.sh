@@ -13,6 +13,7 @@ packages=(
     libtcc-dev tcc
     libjpeg62-turbo-dev
     libavformat-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg
+    libpulse0
     googletest libgtest-dev libgmock-dev libbenchmark-dev clang-format
     zlib1g-dev
     xvfb xdotool xclip x11-utils imagemagick locales python3

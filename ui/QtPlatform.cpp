@@ -75,7 +75,12 @@ MsgAnswer cancelAnswer(MsgButtons buttons) {
 
 } // namespace
 
-QtPlatform::QtPlatform() = default;
+QtPlatform::QtPlatform()
+    : m_tones([this] {
+          // The desktop bell where no tone can be played; rung on the GUI thread.
+          QMetaObject::invokeMethod(
+              this, [] { QApplication::beep(); }, Qt::QueuedConnection);
+      }) {}
 QtPlatform::~QtPlatform() = default;
 
 bool QtPlatform::onGuiThread() const {
@@ -145,11 +150,8 @@ MsgAnswer QtPlatform::messageBox(WindowId owner, const std::string& text,
     return reply->done.load(std::memory_order_acquire) ? reply->answer : cancelAnswer(buttons);
 }
 
-void QtPlatform::beep(int, int) {
-    // Without a sound library of our own the desktop bell stands in for the
-    // tone; it never blocks.
-    QMetaObject::invokeMethod(
-        this, [] { QApplication::beep(); }, Qt::QueuedConnection);
+void QtPlatform::beep(int hz, int ms) {
+    m_tones.play(hz, ms);
 }
 
 void QtPlatform::postMessage(const WindowMessage& message) {
@@ -157,10 +159,13 @@ void QtPlatform::postMessage(const WindowMessage& message) {
     if (!target) return;
     if (message.type == MSG_KEYDOWN) {
         // A key-down arrives like the user's own key.
-        const int key = qtKeyFromVirtualKey(static_cast<int>(message.p1));
+        const int virtualKey = static_cast<int>(message.p1);
+        const int key = qtKeyFromVirtualKey(virtualKey);
         if (key)
-            QCoreApplication::postEvent(target,
-                                        new QKeyEvent(QEvent::KeyPress, key, Qt::NoModifier));
+            QCoreApplication::postEvent(target, new QKeyEvent(QEvent::KeyPress, key,
+                                                              isKeypadVirtualKey(virtualKey)
+                                                                  ? Qt::KeypadModifier
+                                                                  : Qt::NoModifier));
         return;
     }
     QCoreApplication::postEvent(target, new MessageEvent(message, nullptr));

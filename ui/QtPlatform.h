@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/Platform.h"
+#include "platform/TonePlayer.h"
 
 #include <QObject>
 #include <QPointer>
@@ -51,6 +52,7 @@ class QtPlatform : public QObject, public Platform {
     std::map<WindowId, MessageHandler> m_handlers;
     QPointer<EditorControl> m_editor;
     std::atomic<bool> m_cancelled{false};
+    TonePlayer m_tones; // last, so it stops first: no bell rings into a platform going away
 };
 
 } // namespace vortigo

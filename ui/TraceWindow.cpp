@@ -95,7 +95,8 @@ void TraceWindow::keyDown(int virtualKey) {
 }
 
 void TraceWindow::keyPressEvent(QKeyEvent* event) {
-    const int virtualKey = virtualKeyFromQt(event->key());
+    const int virtualKey = m_heldKeys.press(event->key(), event->modifiers() & Qt::KeypadModifier,
+                                            event->nativeScanCode(), event->isAutoRepeat());
     if (virtualKey) keyDown(virtualKey);
 }
 
@@ -103,7 +104,8 @@ void TraceWindow::keyReleaseEvent(QKeyEvent* event) {
     // The desktop repeats a held key as release and press pairs; the key is
     // still held until the real release.
     if (event->isAutoRepeat()) return;
-    const int virtualKey = virtualKeyFromQt(event->key());
+    const int virtualKey = m_heldKeys.release(event->key(), event->modifiers() & Qt::KeypadModifier,
+                                              event->nativeScanCode());
     if (virtualKey) traceKeyUp(virtualKey);
 }
 

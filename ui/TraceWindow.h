@@ -2,6 +2,8 @@
 // keyboard and mouse. User-interface thread only.
 #pragma once
 
+#include "ui/QtKeys.h"
+
 #include <QWidget>
 
 namespace vortigo {
@@ -28,6 +30,8 @@ class TraceWindow : public QWidget {
 
   private:
     void centrePointer();
+
+    HeldKeys m_heldKeys;
 };
 
 } // namespace vortigo

@@ -208,6 +208,65 @@ TEST_F(CaptureTest, EveryOfferedCodecWritesAFileFfprobeReads) {
     EXPECT_TRUE(messages().empty());
 }
 
+// H.264 and MPEG-4 say how their samples are meant (players guess otherwise,
+// and guess wrong at some sizes), the samples follow the tag, and the quality
+// scale keeps the default visually lossless without wasting space.
+TEST_F(CaptureTest, H264AndMpeg4AreTaggedWithTheMatrixTheirSamplesUse) {
+    for (int q = 2; q <= 100; ++q) {
+        EXPECT_LE(h264Crf(q), h264Crf(q - 1)) << q;
+        EXPECT_LE(mpeg4Qscale(q), mpeg4Qscale(q - 1)) << q;
+    }
+    EXPECT_EQ(h264Crf(90), 18);
+    EXPECT_EQ(h264Crf(1), 51);
+    EXPECT_GE(h264Crf(100), 10);
+    EXPECT_EQ(mpeg4Qscale(90), 3);
+    EXPECT_EQ(mpeg4Qscale(1), 31);
+    EXPECT_EQ(mpeg4Qscale(100), 2);
+
+    struct Case {
+        VideoCodec codec;
+        int width, height;
+        const char* expected; // pix_fmt, range, matrix, transfer, primaries
+    };
+    const Case cases[] = {
+        {VideoCodec::H264, 32, 24, "yuv420p,tv,smpte170m,smpte170m,smpte170m"},
+        {VideoCodec::H264, 1280, 720, "yuv420p,tv,bt709,bt709,bt709"},
+        {VideoCodec::H264, 33, 25, "yuv444p,tv,smpte170m,smpte170m,smpte170m"},
+        {VideoCodec::Mpeg4, 32, 24, "yuv420p,tv,smpte170m,smpte170m,smpte170m"},
+        {VideoCodec::Mpeg4, 1280, 720, "yuv420p,tv,bt709,bt709,bt709"},
+    };
+    for (const Case& c : cases) {
+        if (!codecAvailable(c.codec)) continue;
+        const std::string name =
+            m_dir.file(formatC("tag%i_%ix%i.avi", static_cast<int>(c.codec), c.width, c.height));
+        SCOPED_TRACE(name);
+        m_choice.codec = c.codec;
+        // An orange that BT.601 and BT.709 turn into clearly different samples.
+        std::vector<uint8_t> frame(static_cast<size_t>(c.width) * c.height * 3);
+        for (size_t i = 0; i < frame.size(); i += 3) {
+            frame[i] = 40;
+            frame[i + 1] = 120;
+            frame[i + 2] = 230;
+        }
+        start(name, 10, 0, "", c.width, c.height);
+        captureAll({frame, frame});
+        const std::string avi = name.substr(0, name.size() - 4) + ".AVI";
+        std::string tags = test::runTool(
+            "ffprobe -v error -select_streams v:0 -show_entries "
+            "stream=pix_fmt,color_range,color_space,color_transfer,color_primaries -of csv=p=0 '" +
+            avi + "'");
+        while (!tags.empty() && tags.back() == '\n')
+            tags.pop_back();
+        EXPECT_EQ(tags, c.expected);
+        const std::vector<uint8_t> decoded = decodeBgr(avi);
+        ASSERT_EQ(decoded.size(), frame.size() * 2);
+        const size_t middle = (static_cast<size_t>(c.height / 2) * c.width + c.width / 2) * 3;
+        for (int k = 0; k < 3; ++k)
+            EXPECT_NEAR(decoded[middle + k], frame[k], 4) << "channel " << k;
+    }
+    EXPECT_TRUE(messages().empty());
+}
+
 TEST_F(CaptureTest, MotionBlurBlendsWrittenFramesAndRestartsWithEachFile) {
     state().useMotionBlur = 1;
     start(m_dir.file("blur.tga"));
