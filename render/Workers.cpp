@@ -90,6 +90,7 @@ void startPostThreadLocked() {
 
 // Compiles the script and then the programs of all active layers.
 bool compileAll() {
+    publishLayerTextures(glState()); // udSetup may read them
     return compileScript(state().scriptText.get()) && buildLayerPrograms(glState(), WindowId::Main);
 }
 
