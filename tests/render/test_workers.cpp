@@ -185,18 +185,28 @@ TEST_F(WorkersTest, AScriptThatFailsToCompileDrawsNothing) {
 
 // The worker start releases renderHold for the first frame; when the script
 // fails that frame never comes, and the idle test must still see the
-// render thread parked, or New and Open would wait for ever.
-TEST_F(WorkersTest, AFailedStartUpCompileLeavesTheRenderThreadParked) {
-    std::strcpy(state().scriptText.get(), "this is not C");
+// render thread parked, or New and Open would wait for ever. The frame is
+// still owed: a later Compile that succeeds draws it.
+TEST_F(WorkersTest, AFailedStartUpCompileLeavesTheRenderThreadParkedUntilACompileSucceeds) {
+    ProjectState& s = state();
+    const std::string script = s.scriptText.get();
+    std::strcpy(s.scriptText.get(), "this is not C");
     startWorkers();
-    state().compileRequest.set();
-    state().resizeRequest.set();
-    ASSERT_TRUE(pumpUntil([this] {
-        const ProjectState& s = state();
+    s.compileRequest.set();
+    s.resizeRequest.set();
+    ASSERT_TRUE(pumpUntil([this, &s] {
         return !m_platform.messageBoxes().empty() && !s.compileRequest && s.buffersReady;
     }));
     EXPECT_TRUE(idleTest());
     EXPECT_EQ(frameCount(), 0u);
+
+    std::strcpy(s.scriptText.get(), script.c_str());
+    s.scriptReady.clear();
+    s.runAfterCompile.clear(); // Compile, not Run
+    s.compileRequest.set();
+    ASSERT_TRUE(pumpUntil([this] { return frameCount() == 1 && parked(); }));
+    EXPECT_TRUE(s.scriptReady);
+    EXPECT_EQ(m_platform.messageBoxes().size(), 1u);
 }
 
 TEST_F(WorkersTest, AResizeWhileFramesFlowGivesFramesOfTheNewSize) {
