@@ -323,9 +323,17 @@ bool runExitPath() {
         post = std::move(g_postThread);
     }
     const bool postEnded = endWorker(post, g_postRunning);
-    // A worker left running may still be inside the script or the buffers.
-    if (!renderEnded || !postEnded) return false;
+    // A stuck post-processing thread may be inside the capture writer: the
+    // file and the script are left as they are.
+    if (!postEnded) return false;
+    // The render thread never touches the writer, so a render thread stuck
+    // in the script still leaves a complete file, and the script its
+    // udShutdown; but the code it runs and the buffers it draws into stay.
     finishCapture();
+    if (!renderEnded) {
+        shutDownScriptInUse();
+        return false;
+    }
     shutDownScript();
     releaseProjectBuffers();
     return true;
