@@ -302,6 +302,9 @@ void drawFrame(int pass, uint8_t* destination) {
     GlState& gls = glState();
     const int width = s.frameWidth;
     const int height = s.frameHeight;
+    // The script's udPre reads them; a reset of the shared words or a stray
+    // write of the script must not leave it a wrong name.
+    publishLayerTextures(gls);
 
     if (s.dofEnabled && !prepareDepthOfField(gls, width, height)) s.dofEnabled = 0;
 

@@ -1,5 +1,6 @@
 #include "render/GlContext.h"
 
+#include "core/ProjectState.h"
 #include "media/Backgrounds.h"
 #include "render/LayerPrograms.h"
 #include "render/ScriptTextures.h"
@@ -215,6 +216,7 @@ bool createGlContext(GlState& state, int width, int height, WindowId owner) {
         return fail("cannot make the OpenGL context current");
 
     glGenTextures(4, state.layerTexture);
+    if (&state == &glState()) publishLayerTextures(state);
     // Backgrounds larger than this context's textures are refused when loaded.
     GLint maxTexture = 0;
     glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxTexture);
@@ -259,6 +261,7 @@ void releaseGlContext(GlState& state) {
     state.volumeTexture = state.dataTexture = state.dofTexture = 0;
     for (GLuint& t : state.layerTexture)
         t = 0;
+    if (&state == &glState()) publishLayerTextures(state);
     state.framebufferObject = 0;
     state.offscreen = OffscreenTarget{};
     for (LayerProgram& layer : state.layers)
@@ -282,6 +285,12 @@ void releaseGlContext(GlState& state) {
     state.framebufferSupported = false;
     state.gl = GlEntryPoints{};
     resetScriptTextureState();
+}
+
+void publishLayerTextures(const GlState& gl) {
+    uint32_t* words = state().frameInfo.layerTexture;
+    for (int i = 0; i < 4; ++i)
+        words[i] = gl.layerTexture[i];
 }
 
 bool fitSurfaceSize(GlState& state, int width, int height) {

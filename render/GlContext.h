@@ -134,6 +134,11 @@ bool loadEntryPoints(GlState& gl, WindowId owner, const ProcLookup& lookup);
 // Releases programs, textures, the context and the surface, in that order.
 void releaseGlContext(GlState& gl);
 
+// Puts the names of the layers' background textures (0 without a context)
+// into FrameInfo words 24 to 27, where the script reads them. Creating and
+// releasing the render thread's context does this itself.
+void publishLayerTextures(const GlState& gl);
+
 // Gives the drawing surface the frame's size: a frame larger than
 // maxWidth x maxHeight is still drawn in full, and a small frame after a
 // large one costs no more than before it. False (with the old surface kept)

@@ -37,6 +37,26 @@ std::atomic<int> g_postGeneration{0};
 // start-up) still gets its advance once they do. Render thread only.
 bool g_advanceOwed = false;
 
+// renderHold was clear and a failed compile or allocation set it, only so
+// that the idle test passes while nothing can be drawn. The next success
+// that makes drawing possible again releases it, so the frame the user was
+// owed still comes. Render thread only.
+bool g_parkedByFailure = false;
+
+void parkAfterFailure() {
+    ProjectState& s = state();
+    if (!s.renderHold) g_parkedByFailure = true;
+    s.renderHold.set();
+}
+
+// After a successful compile or allocation that no advance follows.
+void releaseFailureHold() {
+    ProjectState& s = state();
+    if (!g_parkedByFailure || !s.scriptReady || !s.buffersReady) return;
+    g_parkedByFailure = false;
+    s.renderHold.clear();
+}
+
 // The post-processing thread waits here, not in waitUntil(), which wakes at
 // every flag change (several a frame): each needless wake-up takes a core
 // from the drawing. Woken for a frame, for the exit and for its
@@ -91,6 +111,7 @@ void startPostThreadLocked() {
 
 // Compiles the script and then the programs of all active layers.
 bool compileAll() {
+    publishLayerTextures(glState()); // udSetup may read them
     return compileScript(state().scriptText.get()) && buildLayerPrograms(glState(), WindowId::Main);
 }
 
@@ -130,6 +151,7 @@ void drawingCase() {
             waitUntil([&] { return !(s.frameReady && s.renderRun); }, 60000);
     }
 
+    g_parkedByFailure = false;
     if (s.renderRun && s.buffersReady && target) {
         if (s.superSample && s.extraFrame) drawFrame(1, s.extraFrame.get());
         s.shownFrame.store(target, std::memory_order_release);
@@ -160,15 +182,19 @@ void compileCase() {
     } else {
         s.scriptReady.clear();
         // Nothing will be drawn until the next compile: the thread is parked,
-        // and New, Open and the Output dialog may go ahead (the worker start
-        // released renderHold for a first frame that will not come).
-        s.renderHold.set();
+        // and New, Open and the Output dialog may go ahead.
+        parkAfterFailure();
     }
     if (s.scriptReady && s.runAfterCompile) {
-        if (s.buffersReady)
+        // The advance releases renderHold with a motion step.
+        if (s.buffersReady) {
+            g_parkedByFailure = false;
             sendAdvance();
-        else
+        } else {
             g_advanceOwed = true;
+        }
+    } else if (ready) {
+        releaseFailureHold();
     }
 }
 
@@ -182,11 +208,14 @@ void allocationCase() {
         // frame about to be drawn pays it (see the drawing case).
         if (g_advanceOwed && s.scriptReady && s.renderHold) {
             g_advanceOwed = false;
+            g_parkedByFailure = false;
             sendAdvance();
+        } else {
+            releaseFailureHold();
         }
     } else {
         s.buffersReady.clear();
-        s.renderHold.set(); // parked, as after a failed compile
+        parkAfterFailure();
     }
 }
 
@@ -200,6 +229,7 @@ void renderMain() {
         notifyFlagChange();
         return;
     }
+    g_parkedByFailure = false;
     auto drawingDue = [&] { return !s.renderHold && s.scriptReady && s.buffersReady; };
     auto due = [&] { return !s.renderRun || s.compileRequest || s.resizeRequest || drawingDue(); };
     while (s.renderRun) {
@@ -298,9 +328,17 @@ bool runExitPath() {
         post = std::move(g_postThread);
     }
     const bool postEnded = endWorker(post, g_postRunning);
-    // A worker left running may still be inside the script or the buffers.
-    if (!renderEnded || !postEnded) return false;
+    // A stuck post-processing thread may be inside the capture writer: the
+    // file and the script are left as they are.
+    if (!postEnded) return false;
+    // The render thread never touches the writer, so a render thread stuck
+    // in the script still leaves a complete file, and the script its
+    // udShutdown; but the code it runs and the buffers it draws into stay.
     finishCapture();
+    if (!renderEnded) {
+        shutDownScriptInUse();
+        return false;
+    }
     shutDownScript();
     releaseProjectBuffers();
     return true;

@@ -21,6 +21,8 @@ void replacePostProcessingThread();
 // workers, waiting at most workerExitMs for each. Returns false when a
 // worker had to be left running; then the buffers stay allocated (the worker
 // may still use them) and the process must end without running destructors.
+// A capture is completed and udShutdown called unless the post-processing
+// thread is the one left running.
 bool runExitPath();
 
 // Render thread, once a frame's drawing has gone to the driver: the frame

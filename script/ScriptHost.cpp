@@ -213,6 +213,12 @@ void shutDownScript() {
     freeCodeBlock();
 }
 
+void shutDownScriptInUse() {
+    if (entryPoint(UD_SHUTDOWN)) callUdShutdown(ShutdownReason::Exit);
+    for (auto& entry : g_entries)
+        entry.store(nullptr, std::memory_order_release);
+}
+
 void scanErrorLines(WindowId owner, int page, const char* text, char open, char close) {
     if (!text) return;
     const size_t n = std::strlen(text);

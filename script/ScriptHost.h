@@ -3,7 +3,8 @@
 // code in a block of our own and looks up its six optional entry points.
 //
 // Threads: compileScript and unloadScript run on the render thread only
-// (the exit path calls shutDownScript after the workers have stopped). The
+// (the exit path calls shutDownScript after the workers have stopped, or
+// shutDownScriptInUse when the render thread would not stop). The
 // entry points are read by the render and post-processing threads; a fault
 // on either thread may null some of them, so each is read once per call.
 #pragma once
@@ -51,6 +52,11 @@ bool insideScriptMemory(uintptr_t address, size_t bytes);
 // Exit path: the loaded script's udShutdown under the guard, then the code
 // block is freed.
 void shutDownScript();
+
+// Exit path while a thread that could not be ended may still run inside the
+// script: its udShutdown under the guard, then no entry point is called
+// again, but the code, the heap and the compiler state stay.
+void shutDownScriptInUse();
 
 // Posts one go-to-line request for every `open` character of `text`: the
 // number after it (read like atoi, up to `close`, at most 9 characters) is

@@ -10,6 +10,7 @@
 #include "ui/EditorText.h"
 #include "ui/FileFlows.h"
 #include "ui/FindDialog.h"
+#include "ui/IdleRetry.h"
 #include "ui/OutputDialog.h"
 #include "ui/ParametersDialog.h"
 #include "ui/SlidersDialog.h"
@@ -309,8 +310,7 @@ void MainWindow::editRingLater() {
 // only while it rests, else the command comes back later.
 bool MainWindow::ringIsIdle(int id) {
     if (idleTest()) return true;
-    QMetaObject::invokeMethod(
-        this, [this, id] { onCommand(id); }, Qt::QueuedConnection);
+    retryWhenIdle(this, [this, id] { onCommand(id); });
     return false;
 }
 

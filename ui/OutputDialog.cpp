@@ -8,6 +8,7 @@
 #include "persist/Options.h"
 #include "persist/ProjectFile.h"
 #include "ui/FileFlows.h"
+#include "ui/IdleRetry.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
@@ -199,8 +200,7 @@ void OutputDialog::onCommand(int id) {
 void OutputDialog::apply() {
     // Sizes and buffers change under the render thread only while it rests.
     if (!idleTest()) {
-        QMetaObject::invokeMethod(
-            this, [this] { onCommand(IDC_OUTPUT_OK); }, Qt::QueuedConnection);
+        retryWhenIdle(this, [this] { onCommand(IDC_OUTPUT_OK); });
         return;
     }
     ProjectState& s = state();

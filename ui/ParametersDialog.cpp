@@ -5,6 +5,7 @@
 #include "media/Backgrounds.h"
 #include "persist/Numbers.h"
 #include "ui/EditorText.h"
+#include "ui/IdleRetry.h"
 
 #include <QCoreApplication>
 #include <QFileDialog>
@@ -52,8 +53,7 @@ void storePath(const QString& text, const char* original, char* field) {
 void reloadBackgrounds() {
     ProjectState& s = state();
     if (s.renderRun && !s.renderHold) {
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(), [] { reloadBackgrounds(); }, Qt::QueuedConnection);
+        retryWhenIdle(QCoreApplication::instance(), [] { reloadBackgrounds(); });
         return;
     }
     for (int i = 0; i < LAYER_COUNT; ++i) {

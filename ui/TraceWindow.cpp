@@ -4,6 +4,7 @@
 #include "flight/FlightControls.h"
 #include "render/FramePipeline.h"
 #include "render/Workers.h"
+#include "ui/IdleRetry.h"
 #include "ui/QtKeys.h"
 
 #include <QCloseEvent>
@@ -89,7 +90,9 @@ void TraceWindow::keyDown(int virtualKey) {
     }
     case KeyAction::RepostKey:
         // Tried again from the queue until the system is idle.
-        platform().postMessage(WindowMessage{WindowId::Trace, MSG_KEYDOWN, virtualKey, 0});
+        retryWhenIdle(this, [virtualKey] {
+            platform().postMessage(WindowMessage{WindowId::Trace, MSG_KEYDOWN, virtualKey, 0});
+        });
         break;
     }
 }

@@ -28,18 +28,34 @@ void udResize(void);
 
 /* ---- Functions the studio lends the script ---------------------------- */
 
-/* Selects a texture unit: 0x84C0 + n for unit n. -1 without the GL entry. */
+/* Each returns 0 when it did its work and -1 when it did nothing. All four
+   need the studio's OpenGL context, which only the drawing thread has: they
+   return -1 when called from udPostFrame, or from udShutdown when the studio
+   ends (udShutdown before a new compile has the context). A pointer they
+   take is read as it stands: a bad one, or a buffer shorter than the sizes
+   given, is a fault of the entry point that called them, not a -1. */
+
+/* Selects a texture unit: 0x84C0 + n for unit n. The unit is passed to
+   OpenGL unchecked. -1 without the context or when the driver has no
+   glActiveTexture. */
 int SetActiveTex(int textureUnit);
 /* Data texture on unit 1: one-dimensional when height is 1 or less.
    components 3 RGB, 4 RGBA, else red only; isFloat picks floats over bytes;
-   filter 2 nearest, else linear. */
+   filter 2 nearest, else linear. -1 without the context, when data is null,
+   width is 0 or less, the driver has no glActiveTexture, or the texels
+   (width x height x bytes per texel) do not fit in memory. */
 int SetupDataTex(const void* data, int width, int height, int components, int isFloat, int filter);
-/* Volume texture on unit 2. */
+/* Volume texture on unit 2. -1 without the context, when data is null,
+   width, height or depth is 0 or less, the driver has no glActiveTexture or
+   glTexImage3DEXT, or the texels do not fit in memory. */
 int SetupVolTex(const void* data, int width, int height, int depth, int components, int isFloat,
                 int filter);
 /* Loads a new background (JPG, TGA, BMP or AVI) for layer 0 to 3; shown
-   when the layer is next drawn. -1 for a null or over-long name or a bad
-   layer, else 0 (also when the file does not load). */
+   when the layer is next drawn. -1 without the context, when fileName is
+   null or 260 bytes or longer (nothing is cut), or when layer is not 0 to 3.
+   Otherwise 0, also when the file does not load; a fault inside the loader
+   writes "SwitchBackground caused an exception." to the debug output and
+   also returns 0. */
 int SwitchBackground(const char* fileName, int layer);
 
 /* ---- FrameInfo: int words, frameInfo[FI_...] ------------------------------ */

@@ -139,6 +139,40 @@ void udPost(void) { int program = 0; glGetIntegerv(0x8B8D, &program); udef[9] = 
     EXPECT_NE(glState().layers[0].program, 0u);
 }
 
+// A script that binds a layer's background itself finds the texture names
+// in FrameInfo from udSetup on; they go with the context and come back with
+// the next one.
+TEST_F(FrameRendererTest, TheScriptReadsTheNamesOfTheLayersBackgroundTextures) {
+    openFrame(8, 8);
+    setLayer(0, PASS_VERTEX, "void main() { gl_FragColor = vec4(1.0); }");
+    ASSERT_TRUE(compileAndDraw(R"(
+#include <vortigo.h>
+static int *frame; static float *udef;
+void udSetup(void *w, float *u, float *a, int *f, char *l) {
+    int n; frame = f; udef = u;
+    for (n = 0; n < 4; ++n) udef[n] = frame[FI_LAYER_TEXTURE(n)];
+}
+void udPre(unsigned char *b, float *fl) {
+    int n; for (n = 0; n < 4; ++n) udef[4 + n] = frame[FI_LAYER_TEXTURE(n)];
+}
+)"));
+    ProjectState& s = state();
+    for (int n = 0; n < LAYER_COUNT; ++n) {
+        const GLuint name = glState().layerTexture[n];
+        EXPECT_NE(name, 0u);
+        EXPECT_EQ(s.udef[n], static_cast<float>(name)) << n;
+        EXPECT_EQ(s.udef[4 + n], static_cast<float>(name)) << n;
+    }
+    onGl([] { releaseGlContext(glState()); });
+    for (int n = 0; n < LAYER_COUNT; ++n)
+        EXPECT_EQ(s.frameInfo.layerTexture[n], 0u) << n;
+    openFrame(8, 8);
+    for (int n = 0; n < LAYER_COUNT; ++n) {
+        EXPECT_NE(s.frameInfo.layerTexture[n], 0u) << n;
+        EXPECT_EQ(s.frameInfo.layerTexture[n], glState().layerTexture[n]) << n;
+    }
+}
+
 TEST_F(FrameRendererTest, UdPreFaultingOnTheFirstFrameIsReportedOnce) {
     openFrame(16, 16);
     setLayer(0, PASS_VERTEX, "void main() { gl_FragColor = vec4(0.0, 0.0, 1.0, 1.0); }");

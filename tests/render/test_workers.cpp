@@ -4,6 +4,8 @@
 #include "TempDir.h"
 #include "core/ProjectState.h"
 #include "flight/FlightControls.h"
+#include "media/Capture.h"
+#include "media/MediaTools.h"
 #include "persist/ProjectDefaults.h"
 #include "platform/HeadlessPlatform.h"
 #include "platform/ProgramDir.h"
@@ -192,18 +194,28 @@ TEST_F(WorkersTest, AScriptThatFailsToCompileDrawsNothing) {
 
 // The worker start releases renderHold for the first frame; when the script
 // fails that frame never comes, and the idle test must still see the
-// render thread parked, or New and Open would wait for ever.
-TEST_F(WorkersTest, AFailedStartUpCompileLeavesTheRenderThreadParked) {
-    std::strcpy(state().scriptText.get(), "this is not C");
+// render thread parked, or New and Open would wait for ever. The frame is
+// still owed: a later Compile that succeeds draws it.
+TEST_F(WorkersTest, AFailedStartUpCompileLeavesTheRenderThreadParkedUntilACompileSucceeds) {
+    ProjectState& s = state();
+    const std::string script = s.scriptText.get();
+    std::strcpy(s.scriptText.get(), "this is not C");
     startWorkers();
-    state().compileRequest.set();
-    state().resizeRequest.set();
-    ASSERT_TRUE(pumpUntil([this] {
-        const ProjectState& s = state();
+    s.compileRequest.set();
+    s.resizeRequest.set();
+    ASSERT_TRUE(pumpUntil([this, &s] {
         return !m_platform.messageBoxes().empty() && !s.compileRequest && s.buffersReady;
     }));
     EXPECT_TRUE(idleTest());
     EXPECT_EQ(frameCount(), 0u);
+
+    std::strcpy(s.scriptText.get(), script.c_str());
+    s.scriptReady.clear();
+    s.runAfterCompile.clear(); // Compile, not Run
+    s.compileRequest.set();
+    ASSERT_TRUE(pumpUntil([this] { return frameCount() == 1 && parked(); }));
+    EXPECT_TRUE(s.scriptReady);
+    EXPECT_EQ(m_platform.messageBoxes().size(), 1u);
 }
 
 TEST_F(WorkersTest, AResizeWhileFramesFlowGivesFramesOfTheNewSize) {
@@ -302,6 +314,51 @@ TEST_F(WorkersTest, ExitCompletesWithTheRenderThreadStuckInAMessageBox) {
     release.set_value();
     EXPECT_TRUE(waitUntil([] { return !renderThreadRunning(); }, 5000));
     m_platform.setResponder(nullptr);
+}
+
+// udPre loops until udef[4] is 0 again, with the watchdog off.
+TEST_F(WorkersTest, ExitWithTheRenderThreadStuckInTheScriptStillCompletesTheCapture) {
+    ProjectState& s = state();
+    const std::string marker = m_dir.file("shut-down");
+    const std::string script = "#include <stdio.h>\n"
+                               "static volatile float *u;\n"
+                               "void udSetup(void *w, float *udef, float *a, int *f, char *l)"
+                               " { u = udef; }\n"
+                               "void udPre(unsigned char *b, float *f)"
+                               " { while (u[4] != 0) u[2] = 1; }\n"
+                               "void udShutdown(void) { fclose(fopen(\"" +
+                               marker + "\", \"w\")); }\n";
+    std::strcpy(s.scriptText.get(), script.c_str());
+    s.scriptTimeoutSeconds = 0;
+    s.useMotionBlur = 0;
+    setCompressionChooser([](CompressionChoice& choice) {
+        choice = CompressionChoice{VideoCodec::Raw};
+        return true;
+    });
+    startStudio();
+    const std::string avi = m_dir.file("stuck.AVI");
+    theCapture().start(WindowId::Trace, avi.c_str(), s.imageWidth, s.imageHeight, 25, 0, "");
+    ASSERT_TRUE(theCapture().isActive());
+    std::atomic_ref<int32_t>(s.capturing).store(1);
+    s.flightMode = FLIGHT_FREE;
+    m_platform.postMessage(WindowMessage{WindowId::Trace, MSG_ADVANCE, 0, 0});
+    ASSERT_TRUE(pumpUntil([&] { return frameCount() >= 4; }));
+    s.udef[4] = 1;
+    ASSERT_TRUE(pumpUntil([&] { return s.udef[2] == 1 && !s.frameReady; }));
+    const size_t captured = frameCount() - 1; // the first frame came before the capture
+
+    EXPECT_FALSE(runExitPath());
+    EXPECT_TRUE(renderThreadRunning());
+    EXPECT_TRUE(std::filesystem::exists(marker));
+    EXPECT_FALSE(theCapture().isActive());
+    EXPECT_EQ(test::probeVideo(avi), "rawvideo,63,37,25/1," + std::to_string(captured));
+    // The buffers stay: the stuck thread draws into them.
+    EXPECT_NE(s.frameRing[0], nullptr);
+
+    s.udef[4] = 0;
+    EXPECT_TRUE(waitUntil([] { return !renderThreadRunning(); }, 5000));
+    setCompressionChooser(nullptr);
+    s.scriptTimeoutSeconds = 5;
 }
 
 TEST_F(WorkersTest, AFailedAllocationLeavesNoBufferToPaint) {

@@ -1,0 +1,74 @@
+// Commands that wait for the render thread to rest try again from the event
+// loop; a render thread that stays busy (waiting for a message box, say)
+// must not make the user-interface thread spin.
+#include "core/ProjectState.h"
+#include "ui/QtPlatform.h"
+#include "ui/TraceWindow.h"
+
+#include <QEventLoop>
+#include <QKeyEvent>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+namespace vortigo {
+namespace {
+
+// Counts the presses of one key that reach a widget.
+class KeyCounter : public QObject {
+  public:
+    explicit KeyCounter(int key) : m_key(key) {}
+    int presses = 0;
+
+  protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == m_key)
+            ++presses;
+        return false;
+    }
+
+  private:
+    int m_key;
+};
+
+void runEventLoopFor(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+TEST(IdleRetry, TheXKeyIsTriedAgainAfterAPauseUntilTheRenderThreadRests) {
+    ProjectState& s = state();
+    QtPlatform qt;
+    ScopedPlatform installed(&qt);
+    TraceWindow trace;
+    qt.registerWindow(WindowId::Trace, &trace);
+    KeyCounter counter(Qt::Key_X);
+    trace.installEventFilter(&counter);
+
+    // A frame in flight: the idle test fails for as long as this lasts.
+    s.renderRun.set();
+    s.scriptReady.set();
+    s.buffersReady.set();
+    s.renderHold.clear();
+    s.frameReady.set();
+    qt.postMessage(WindowMessage{WindowId::Trace, MSG_KEYDOWN, 'X', 0});
+    runEventLoopFor(400);
+    // Without a pause between tries the key comes back thousands of times.
+    EXPECT_GE(counter.presses, 2);
+    EXPECT_LE(counter.presses, 400 / 10);
+
+    s.frameReady.clear();
+    s.renderHold.set();
+    runEventLoopFor(100);
+    const int handled = counter.presses;
+    runEventLoopFor(100);
+    EXPECT_EQ(counter.presses, handled); // taken once the render thread rests
+
+    s.renderRun.clear();
+    s.scriptReady.clear();
+    s.buffersReady.clear();
+    trace.removeEventFilter(&counter);
+}
+
+} // namespace
+} // namespace vortigo
