@@ -9,6 +9,11 @@ Timeouts& timeouts() {
     return limits;
 }
 
+std::atomic<bool>& heldByFailure() {
+    static std::atomic<bool> held{false};
+    return held;
+}
+
 bool idleTest() {
     ProjectState& s = state();
     s.flightMode = FLIGHT_STOPPED;

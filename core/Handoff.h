@@ -3,6 +3,8 @@
 // The threads themselves are started and stopped by the renderer.
 #pragma once
 
+#include <atomic>
+
 namespace vortigo {
 
 struct Timeouts {
@@ -19,6 +21,11 @@ bool idleTest();
 // While frameReady and renderRun are both set, waits up to `limitMs`; true
 // when the wait ended within the limit.
 bool waitForPostProcessing(int limitMs);
+
+// Set by the render thread when only a failed compile or allocation holds it
+// (renderHold was clear before): the next success releases that hold. The
+// reset to defaults clears it, since its own hold must stay.
+std::atomic<bool>& heldByFailure();
 
 // The render thread's request for the next frame; waits until the Trace
 // window has handled it or renderRun clears.

@@ -1,5 +1,6 @@
 #include "persist/ProjectDefaults.h"
 
+#include "core/Handoff.h"
 #include "core/ProjectState.h"
 #include "flight/FlightRecord.h"
 #include "persist/Options.h"
@@ -131,6 +132,7 @@ void resetToDefaults() {
             s.cameraMatrix[r][c] = r == c ? 1.0 : 0.0;
 
     s.renderHold.set();
+    heldByFailure() = false; // this hold is the reset's own
 }
 
 } // namespace vortigo

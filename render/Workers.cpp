@@ -1,5 +1,6 @@
 #include "render/Workers.h"
 
+#include "core/Handoff.h"
 #include "core/ProjectState.h"
 #include "media/AviGrab.h"
 #include "media/Capture.h"
@@ -40,8 +41,8 @@ bool g_advanceOwed = false;
 // renderHold was clear and a failed compile or allocation set it, only so
 // that the idle test passes while nothing can be drawn. The next success
 // that makes drawing possible again releases it, so the frame the user was
-// owed still comes. Render thread only.
-bool g_parkedByFailure = false;
+// owed still comes.
+std::atomic<bool>& g_parkedByFailure = heldByFailure();
 
 void parkAfterFailure() {
     ProjectState& s = state();

@@ -27,6 +27,7 @@ inline void resetProjectState() {
 inline void resetProcessState() {
     resetProjectState();
     timeouts() = Timeouts{};
+    heldByFailure() = false;
 }
 
 } // namespace vortigo::test

@@ -216,6 +216,24 @@ TEST_F(WorkersTest, AFailedStartUpCompileLeavesTheRenderThreadParkedUntilACompil
     ASSERT_TRUE(pumpUntil([this] { return frameCount() == 1 && parked(); }));
     EXPECT_TRUE(s.scriptReady);
     EXPECT_EQ(m_platform.messageBoxes().size(), 1u);
+
+    // New after a failed start-up compile keeps the reset's own hold: its
+    // compile draws nothing until Run.
+    ASSERT_TRUE(runExitPath());
+    ASSERT_TRUE(initialiseProjectState());
+    std::strcpy(s.scriptText.get(), "this is not C");
+    startWorkers();
+    s.compileRequest.set();
+    s.resizeRequest.set();
+    ASSERT_TRUE(pumpUntil(
+        [&] { return m_platform.messageBoxes().size() == 2 && s.buffersReady && parked(); }));
+    ASSERT_TRUE(idleTest());
+    resetToDefaults();
+    s.compileRequest.set();
+    s.resizeRequest.set();
+    ASSERT_TRUE(pumpUntil([&] { return s.scriptReady && s.buffersReady && !s.resizeRequest; }));
+    settle();
+    EXPECT_EQ(frameCount(), 1u);
 }
 
 TEST_F(WorkersTest, AResizeWhileFramesFlowGivesFramesOfTheNewSize) {
