@@ -5,6 +5,7 @@
 #include "core/Handoff.h"
 #include "core/ProjectState.h"
 
+#include <gtest/gtest.h>
 #include <memory>
 #include <new>
 
@@ -28,6 +29,15 @@ inline void resetProcessState() {
     resetProjectState();
     timeouts() = Timeouts{};
     heldByFailure() = false;
+}
+
+// Every test of the binary starts from resetProcessState(), so the tests
+// pass together in one process, in any order. Call once from main().
+inline void startEachTestFresh() {
+    class FreshState : public ::testing::EmptyTestEventListener {
+        void OnTestStart(const ::testing::TestInfo&) override { resetProcessState(); }
+    };
+    ::testing::UnitTest::GetInstance()->listeners().Append(new FreshState);
 }
 
 } // namespace vortigo::test

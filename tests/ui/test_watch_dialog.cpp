@@ -1,5 +1,6 @@
 // The Watch dialog driven by control identifier, with a real compiled script
 // and the dialog's message boxes recorded instead of shown.
+#include "ResetProjectState.h"
 #include "core/ProjectState.h"
 #include "script/ScriptFixture.h"
 #include "ui/WatchDialog.h"
@@ -261,5 +262,6 @@ int main(int argc, char** argv) {
     // Fixtures install their own recording platform; this one catches the rest.
     static vortigo::HeadlessPlatform headless;
     vortigo::setPlatform(&headless);
+    vortigo::test::startEachTestFresh();
     return RUN_ALL_TESTS();
 }
