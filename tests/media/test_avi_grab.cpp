@@ -49,7 +49,7 @@ class AviGrabTest : public ::testing::Test {
     static void TearDownTestSuite() { s_dir.reset(); }
 
     void SetUp() override {
-        setPlatform(&m_platform);
+        m_previousPlatform = setPlatform(&m_platform);
         m_platform.clearRecords();
     }
     void TearDown() override {
@@ -58,7 +58,7 @@ class AviGrabTest : public ::testing::Test {
             state().layers[i].backgroundPixels.reset();
             state().layers[i].backgroundIsVideo = 0;
         }
-        setPlatform(nullptr);
+        setPlatform(m_previousPlatform); // as found: the tests share one process
     }
 
     // Opens `name` on a reader of this test with a pixel block of its size.
@@ -86,6 +86,7 @@ class AviGrabTest : public ::testing::Test {
 
     static std::unique_ptr<test::TempDir> s_dir;
     HeadlessPlatform m_platform;
+    Platform* m_previousPlatform = nullptr;
     AVIGrab m_reader;
     std::vector<uint8_t> m_pixels;
     int32_t m_counter = 0;

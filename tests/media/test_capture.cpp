@@ -71,7 +71,7 @@ AudioHeader audioHeader(const std::vector<uint8_t>& avi) {
 class CaptureTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        setPlatform(&m_platform);
+        m_previousPlatform = setPlatform(&m_platform);
         state().useMotionBlur = 0;
         setCompressionChooser([this](CompressionChoice& choice) {
             ++m_asked;
@@ -83,7 +83,7 @@ class CaptureTest : public ::testing::Test {
         theCapture().finish();
         setCompressionChooser(nullptr);
         state().useMotionBlur = 0;
-        setPlatform(nullptr);
+        setPlatform(m_previousPlatform); // as found: the tests share one process
     }
 
     void start(const std::string& name, int fps = 25, int maxFrames = 0, const char* audio = "",
@@ -104,6 +104,8 @@ class CaptureTest : public ::testing::Test {
     }
 
     HeadlessPlatform m_platform;
+
+    Platform* m_previousPlatform = nullptr;
     test::TempDir m_dir;
     CompressionChoice m_choice{VideoCodec::Raw};
     bool m_cancel = false;
