@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QTimer>
@@ -286,7 +287,10 @@ TEST_F(FileFlowsTest, TheOpenDialogTakesANameWithoutExtensionAsItIs) {
             dialog->reject();
             return;
         }
-        dialog->selectFile(QString::fromStdString(notes));
+        // Typed, as a user would: selectFile() leaves a focused field alone.
+        auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        ASSERT_NE(name, nullptr);
+        name->setText(QStringLiteral("notes"));
         // Queued: a refusal's message box must not block this timer.
         QTimer::singleShot(0, dialog, [dialog] { static_cast<QDialog*>(dialog)->accept(); });
     });
