@@ -35,9 +35,10 @@ Renders the animation of a project (the default project without one) through
 the studio's own renderer, without any window.
 
   --describe          print the project's fields, one KEY=value a line, and exit
-                      (exit code 1 when the project cannot be loaded)
+                      (exit code 1 when it or a file it names cannot be loaded)
 Frames
-  --size WxH          frame size (default: the options file's Width and Height)
+  --size WxH          frame size (default: the project's, else the options
+                      file's Width and Height)
   --frames N          render frames 0 to N-1 (default 1); the script runs for
                       exactly these frames
   --from K --to M     render frames K to M only (a range of a longer run)
@@ -143,8 +144,9 @@ std::string folderOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// A series name holds one %d, or %0Nd (or %Nd) for a fixed width, and no
-// other conversion but %%: a safe format for one int.
+// A picture name holds at most one %d, or %0Nd for a zero-padded width, and
+// no other conversion but %%: a safe format for one int. With one, every
+// frame is written.
 bool isSeriesName(const std::string& name) {
     int numbers = 0;
     for (size_t i = 0; i < name.size(); ++i) {
@@ -154,11 +156,12 @@ bool isSeriesName(const std::string& name) {
             i = j;
             continue;
         }
-        if (j < name.size() && name[j] == '0') ++j;
-        const size_t digits = j;
-        while (j < name.size() && j - digits < 2 &&
-               std::isdigit(static_cast<unsigned char>(name[j])))
-            ++j;
+        // %0N: one or two digits of width after the zero.
+        if (j + 1 < name.size() && name[j] == '0' &&
+            std::isdigit(static_cast<unsigned char>(name[j + 1]))) {
+            j += 2;
+            if (j < name.size() && std::isdigit(static_cast<unsigned char>(name[j]))) ++j;
+        }
         if (j >= name.size() || name[j] != 'd')
             throw UsageError{"--out: \"" + name + "\" holds a % that is not %d, %04d or %%"};
         ++numbers;
@@ -401,7 +404,7 @@ std::string checkSound(const Options& o) {
             why = "it holds no sound";
         else if (sound.bitsPerSample != 8 && sound.bitsPerSample != 16 &&
                  sound.bitsPerSample != 24 && sound.bitsPerSample != 32)
-            why = formatC("it has %d-bit samples, a sound track 8, 16, 24 or 32",
+            why = formatC("it has %d-bit samples; a sound track takes 8, 16, 24 or 32",
                           sound.bitsPerSample);
         break;
     case WavStatus::CannotOpen:
@@ -529,17 +532,16 @@ class FrameWriter {
             writeCapture(frame, absoluteIndex);
             break;
         case OutputKind::Picture:
-            if (m_options.series)
-                writePicture(frame, seriesName(absoluteIndex));
-            else if (absoluteIndex == m_options.last)
-                writePicture(frame, m_options.out);
+            if (m_options.series || absoluteIndex == m_options.last)
+                writePicture(frame, pictureName(absoluteIndex));
             break;
         }
     }
     const std::string& error() const { return m_error; }
 
   private:
-    std::string seriesName(int index) const {
+    // The name is a format for the index either way (%% is a percent sign).
+    std::string pictureName(int index) const {
         char name[4096];
         std::snprintf(name, sizeof name, m_options.out.c_str(), index);
         return name;
