@@ -7,12 +7,14 @@
 #include "media/PngWriter.h"
 #include "media/PpmWriter.h"
 #include "media/Stills.h"
+#include "media/Wav.h"
 #include "persist/FlightFile.h"
 #include "persist/ProjectDefaults.h"
 #include "persist/ProjectFile.h"
 #include "platform/HeadlessPlatform.h"
 #include "render/HeadlessSession.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <charconv>
@@ -33,14 +35,18 @@ Renders the animation of a project (the default project without one) through
 the studio's own renderer, without any window.
 
   --describe          print the project's fields, one KEY=value a line, and exit
-                      (exit code 1 when the project cannot be loaded)
+                      (exit code 1 when it or a file it names cannot be loaded)
 Frames
-  --size WxH          frame size (default: the options file's Width and Height)
-  --frames N          render frames 0 to N-1 (default 1)
+  --size WxH          frame size (default: the project's, else the options
+                      file's Width and Height)
+  --frames N          render frames 0 to N-1 (default 1); the script runs for
+                      exactly these frames
   --from K --to M     render frames K to M only (a range of a longer run)
   --warm-up           draw the frames before --from too, without writing them:
                       needed when the script keeps state from frame to frame
   --fps N             frames per second of the animation and of the video
+  The options above and below that name a project field (--size, --fps,
+  --flight and the post-processing switches) replace the project's value.
 Camera
   --flight FILE.vorn  the flight recording to replay (else the project's)
   --replay MODE       step: one flight record a frame (the E key);
@@ -53,33 +59,40 @@ Output
   --out FILE          FILE.avi: a video through the capture writer;
                       FILE.tga: numbered TGA stills through the capture writer;
                       FILE.ppm, FILE.png or FILE.bmp: the last frame, or every
-                      frame when FILE holds %d (numbered by frame index);
+                      frame when FILE holds %d or %04d (numbered by frame
+                      index; %% is a percent sign);
                       -: raw frames (bgr24, top row first) on standard output
 Capture (AVI and TGA)
   --codec NAME        raw, mjpeg (default), ffv1, mpeg4 or h264
   --quality N         1 (smallest) to 100 (best), default 90
   --max-frames N      split the AVI: every file but the last holds N + 1 frames
-  --sound FILE.wav    a PCM sound track, added to the last file
+  --sound FILE.wav    a PCM sound track, added to the last AVI file
   --quiet             no progress line
   --help, --version
 
+File names are at most 259 bytes long. Every input (project, flight, sound
+track, backgrounds, the range of a replay, the codec's frame size) is checked
+before the first frame: a problem ends the run with exit code 1.
+
 Raw frames feed other tools, for example:
   vortigo-render --size 640x480 --frames 250 --fly --out - |
-    ffmpeg -f rawvideo -pix_fmt bgr24 -s 640x480 -r 25 -i - out.mp4
+    ffmpeg -f rawvideo -pix_fmt bgr24 -s 640x480 -r 25 -i - -pix_fmt yuv420p out.mp4
 )";
 
 enum class Replay { None, Step, Time };
 enum class OutputKind { Nothing, Picture, Raw, Capture };
 
 struct Options {
-    std::string project; // absolute, so the files stored beside it are found
+    std::string project;     // absolute, so the files stored beside it are found
+    std::string projectName; // as given, for messages
     bool describe = false;
     std::string flight;
-    int width = 0, height = 0; // 0: the options file's size
+    std::string flightName;
+    int width = 0, height = 0; // 0: the project's or the options file's size
     int first = 0, last = 0;   // absolute frame indices
     bool rangeGiven = false;
     bool warmUp = false;
-    int fps = 0; // 0: the options file's rate
+    int fps = 0; // 0: the project's or the options file's rate
     Replay replay = Replay::None;
     bool fly = false;
     bool superSample = false, despeckle = false, dof = false, motionBlur = false;
@@ -131,13 +144,40 @@ std::string folderOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// Exactly one %d and no other conversion, so the name is a safe format.
+// A picture name holds at most one %d, or %0Nd for a zero-padded width, and
+// no other conversion but %%: a safe format for one int. With one, every
+// frame is written.
 bool isSeriesName(const std::string& name) {
-    const auto d = name.find("%d");
-    if (d == std::string::npos) return false;
-    for (size_t i = 0; i < name.size(); ++i)
-        if (name[i] == '%' && i != d) throw UsageError{"--out may hold one %d and no other %"};
-    return true;
+    int numbers = 0;
+    for (size_t i = 0; i < name.size(); ++i) {
+        if (name[i] != '%') continue;
+        size_t j = i + 1;
+        if (j < name.size() && name[j] == '%') {
+            i = j;
+            continue;
+        }
+        // %0N: one or two digits of width after the zero.
+        if (j + 1 < name.size() && name[j] == '0' &&
+            std::isdigit(static_cast<unsigned char>(name[j + 1]))) {
+            j += 2;
+            if (j < name.size() && std::isdigit(static_cast<unsigned char>(name[j]))) ++j;
+        }
+        if (j >= name.size() || name[j] != 'd')
+            throw UsageError{"--out: \"" + name + "\" holds a % that is not %d, %04d or %%"};
+        ++numbers;
+        i = j;
+    }
+    if (numbers > 1) throw UsageError{"--out: \"" + name + "\" holds more than one %d"};
+    return numbers == 1;
+}
+
+// A name the studio could not keep whole would be cut and change meaning.
+std::string checkedName(const std::string& option, const std::string& name) {
+    if (name.size() >= static_cast<size_t>(PATH_SIZE))
+        throw UsageError{option + ": \"" + name + "\" is " + std::to_string(name.size()) +
+                         " bytes long, names of at most " + std::to_string(PATH_SIZE - 1) +
+                         " bytes work"};
+    return name;
 }
 
 VideoCodec parseCodec(const std::string& name) {
@@ -186,18 +226,19 @@ Options parseOptions(int argc, char** argv) {
             o.quiet = true;
         else if (arg == "--describe")
             o.describe = true;
-        else if (arg == "--flight")
-            o.flight = std::filesystem::absolute(value()).lexically_normal().string();
-        else if (arg == "--quality")
+        else if (arg == "--flight") {
+            o.flightName = checkedName(arg, value());
+            o.flight = checkedName(arg, std::filesystem::absolute(o.flightName).lexically_normal());
+        } else if (arg == "--quality")
             o.compression.quality = std::min(100, parseCount(arg, value(), 1));
         else if (arg == "--max-frames")
             o.maxFrames = parseCount(arg, value(), 0);
         else if (arg == "--sound")
-            o.sound = value();
+            o.sound = checkedName(arg, value());
         else if (arg == "--codec")
             o.compression.codec = parseCodec(value());
         else if (arg == "--out")
-            o.out = value();
+            o.out = checkedName(arg, value());
         else if (arg == "--replay") {
             const std::string mode = value();
             if (mode == "step")
@@ -211,7 +252,9 @@ Options parseOptions(int argc, char** argv) {
         } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
             throw UsageError{"unknown option " + arg};
         } else if (o.project.empty()) {
-            o.project = std::filesystem::absolute(arg).lexically_normal().string();
+            o.projectName = checkedName("the project", arg);
+            o.project =
+                checkedName("the project", std::filesystem::absolute(arg).lexically_normal());
         } else {
             throw UsageError{"more than one project named (" + o.project + ", " + arg + ")"};
         }
@@ -233,7 +276,9 @@ Options parseOptions(int argc, char** argv) {
     if (o.describe && o.project.empty()) throw UsageError{"--describe needs a PROJECT.vort"};
     if (o.warmUp && !o.rangeGiven) throw UsageError{"--warm-up needs --from and --to"};
 
+    if (!o.sound.empty() && o.out.empty()) throw UsageError{"--sound needs --out FILE.avi"};
     if (o.out == "-") {
+        if (!o.sound.empty()) throw UsageError{"--sound needs --out FILE.avi"};
         o.output = OutputKind::Raw;
     } else if (!o.out.empty()) {
         const std::string ext = extensionOf(o.out);
@@ -245,6 +290,7 @@ Options parseOptions(int argc, char** argv) {
         } else {
             throw UsageError{"--out: unknown picture or video type \"" + o.out + "\""};
         }
+        if (!o.sound.empty() && ext != "avi") throw UsageError{"--sound needs --out FILE.avi"};
         if (access(folderOf(o.out).c_str(), W_OK) != 0)
             throw UsageError{"--out: cannot write into " + folderOf(o.out) + ": " +
                              std::strerror(errno)};
@@ -276,6 +322,176 @@ void setUpFlight(const Options& o) {
         if (o.fly) s.flightVelocity[2] = s.flightAcceleration;
         break;
     }
+}
+
+// The project fields the options name replace the loaded project's values;
+// a switch not given keeps the project's (or the options file's) setting.
+void applyOverrides(const Options& o) {
+    ProjectState& s = state();
+    if (o.width > 0) {
+        s.imageWidth = o.width;
+        s.imageHeight = o.height;
+    }
+    if (o.fps > 0) s.aviFps = o.fps;
+    if (o.superSample) s.superSample = 1;
+    if (o.despeckle) s.despeckle = 1;
+    if (o.dof) s.dofEnabled = 1;
+    if (o.motionBlur) s.useMotionBlur = 1;
+}
+
+// Why a file that exists by name could not be used: the system's reason
+// when it cannot be opened, else `otherwise`.
+std::string whyUnusable(const std::string& path, const std::string& otherwise) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) return std::strerror(errno);
+    std::fclose(file);
+    return otherwise;
+}
+
+// The studio's messages leave out the file, which a box beside the window
+// makes plain; a line in a render log must name it.
+std::string namedMessage(const HeadlessPlatform::MessageBoxRecord& box, const std::string& project,
+                         const std::string& projectPath, const std::string& flight) {
+    if (box.text == "Could not open file.")
+        return "Could not open file: " + project + ": " +
+               whyUnusable(projectPath, "it cannot be read");
+    if (box.text == "Not a proper .vort file:") return "Not a proper .vort file: " + project;
+    if (box.text == "Could not read from file")
+        return "Could not read from file: " + flight + ": " +
+               whyUnusable(flight, "it is not a flight recording");
+    return box.caption + ": " + box.text;
+}
+
+// Loads the project and the flight the options name and applies the options
+// over them: "" or the first problem, naming its file. The studio shows a
+// background that cannot be loaded as none; a render would silently differ.
+std::string loadInputs(const Options& o, HeadlessPlatform& headless) {
+    ProjectState& s = state();
+    const size_t before = headless.messageBoxes().size();
+    const bool loaded = o.project.empty() || loadProject(o.project);
+    for (int i = 0; loaded && !o.project.empty() && i < LAYER_COUNT; ++i) {
+        const LayerSlot& layer = s.layers[i];
+        if (!layer.backgroundFile[0] || layer.backgroundPixels) continue;
+        const std::string ext = extensionOf(layer.backgroundFile);
+        const bool known = ext == "jpg" || ext == "tga" || ext == "bmp" || ext == "avi";
+        return formatC("Could not load the background of layer %d: %s: %s", i + 1,
+                       layer.backgroundFile,
+                       whyUnusable(layer.backgroundFile,
+                                   known ? "it is no " + ext + " file that can be read"
+                                         : "backgrounds are .jpg, .tga, .bmp or .avi files")
+                           .c_str());
+    }
+    const auto boxes = headless.messageBoxes();
+    if (boxes.size() > before)
+        return namedMessage(boxes[before], o.projectName, o.project, s.flightFile);
+    if (!o.flight.empty() && !loadFlightData(o.flight))
+        return "Could not read from file: " + o.flightName + ": " +
+               whyUnusable(o.flight, "it is not a flight recording");
+    applyOverrides(o);
+    return {};
+}
+
+// The sound track is added when the last file is complete: a track that
+// cannot be used must not wait for the whole render to say so.
+std::string checkSound(const Options& o) {
+    if (o.sound.empty()) return {};
+    WavSound sound;
+    const WavResult read = readWavFile(o.sound.c_str(), sound);
+    std::string why;
+    switch (read.status) {
+    case WavStatus::Ok:
+        if (sound.data.empty())
+            why = "it holds no sound";
+        else if (sound.bitsPerSample != 8 && sound.bitsPerSample != 16 &&
+                 sound.bitsPerSample != 24 && sound.bitsPerSample != 32)
+            why = formatC("it has %d-bit samples; a sound track takes 8, 16, 24 or 32",
+                          sound.bitsPerSample);
+        break;
+    case WavStatus::CannotOpen:
+        why = whyUnusable(o.sound, "it cannot be read");
+        break;
+    case WavStatus::NotRiff:
+        why = "it is not a RIFF file";
+        break;
+    case WavStatus::NotWave:
+        why = "it is not a WAVE file";
+        break;
+    case WavStatus::NoFmt:
+        why = "its fmt chunk is missing";
+        break;
+    case WavStatus::NotPcm:
+        why = "only PCM wave files can be used";
+        break;
+    case WavStatus::Unreadable:
+        why = read.reason;
+        break;
+    }
+    return why.empty() ? std::string() : "The sound track cannot be used: " + o.sound + ": " + why;
+}
+
+// A range must begin within the replay: one that ends before frame --from
+// would draw nothing of the range. The replay is tried on the camera and
+// put back, so that a warm-up draws it from the start.
+std::string checkRange(const Options& o) {
+    if (o.replay == Replay::None || o.first == 0) return {};
+    ProjectState& s = state();
+    const float position[3] = {s.xCenter, s.yCenter, s.zLens};
+    const float animTime = s.animTime;
+    float quat[4], udef[4];
+    double matrix[3][3];
+    std::memcpy(quat, s.cameraQuat, sizeof quat);
+    std::memcpy(matrix, s.cameraMatrix, sizeof matrix);
+    std::memcpy(udef, s.udef.get(), sizeof udef);
+    const int32_t head = s.flightHead;
+
+    setUpFlight(o);
+    int steps = 0;
+    while (steps < o.first && s.flightMode != FLIGHT_STOPPED) {
+        motionStep();
+        ++steps;
+    }
+    const bool beyond = s.flightMode == FLIGHT_STOPPED && steps < o.first;
+
+    s.xCenter = position[0];
+    s.yCenter = position[1];
+    s.zLens = position[2];
+    s.animTime = animTime;
+    std::memcpy(s.cameraQuat, quat, sizeof quat);
+    std::memcpy(s.cameraMatrix, matrix, sizeof matrix);
+    std::memcpy(s.udef.get(), udef, sizeof udef);
+    s.flightHead = head;
+    s.flightMode = FLIGHT_STOPPED;
+    if (!beyond) return {};
+    const std::string recording = s.flightFile[0] ? std::string(s.flightFile) : "the project";
+    return formatC("--from %d is beyond the end of the recording in %s: its replay ends with "
+                   "frame %d",
+                   o.first, recording.c_str(), steps);
+}
+
+// The encoder is tried on the frame size before the first frame, in a file
+// of its own, so that a size it cannot take ends the run before it starts.
+std::string checkCodec(const Options& o) {
+    if (o.output != OutputKind::Capture || extensionOf(o.out) != "avi" ||
+        o.compression.codec == VideoCodec::Raw)
+        return {};
+    const ProjectState& s = state();
+    const std::string probePath = (std::filesystem::temp_directory_path() /
+                                   ("vortigo-render-" + std::to_string(getpid()) + "-probe.avi"))
+                                      .string();
+    AviVideoFile probe;
+    if (probe.create(probePath) != AviOpenError::None) return {}; // the capture says why
+    const AviOpenError started =
+        probe.startVideo(s.imageWidth, s.imageHeight, std::max(s.aviFps, 1), o.compression);
+    probe.abandon();
+    if (started == AviOpenError::None) return {};
+    const VideoCodec codec = o.compression.codec;
+    const bool odd = s.imageWidth % 2 != 0 || s.imageHeight % 2 != 0;
+    if (odd && (codec == VideoCodec::H264 || codec == VideoCodec::Mpeg4))
+        return formatC("Could not start %s: %s needs an even frame width and height, not "
+                       "%d x %d",
+                       o.out.c_str(), codecTitle(codec), s.imageWidth, s.imageHeight);
+    return formatC("Could not start %s: the %s encoder cannot take a frame of %d x %d pixels",
+                   o.out.c_str(), codecTitle(codec), s.imageWidth, s.imageHeight);
 }
 
 class Progress {
@@ -316,17 +532,16 @@ class FrameWriter {
             writeCapture(frame, absoluteIndex);
             break;
         case OutputKind::Picture:
-            if (m_options.series)
-                writePicture(frame, seriesName(absoluteIndex));
-            else if (absoluteIndex == m_options.last)
-                writePicture(frame, m_options.out);
+            if (m_options.series || absoluteIndex == m_options.last)
+                writePicture(frame, pictureName(absoluteIndex));
             break;
         }
     }
     const std::string& error() const { return m_error; }
 
   private:
-    std::string seriesName(int index) const {
+    // The name is a format for the index either way (%% is a percent sign).
+    std::string pictureName(int index) const {
         char name[4096];
         std::snprintf(name, sizeof name, m_options.out.c_str(), index);
         return name;
@@ -378,18 +593,20 @@ class FrameWriter {
     std::string m_error;
 };
 
-// Loads the project on the headless platform and prints what it holds; the
-// messages of the load go to standard error. 1 when it cannot be loaded.
+// Loads the project on the headless platform with the options applied and
+// prints what it holds; 1 when it or a file it names cannot be loaded.
 int describe(const Options& o) {
     HeadlessPlatform headless;
     ScopedPlatform installed(&headless);
     if (!initialiseProjectState()) return 1;
     headless.clearRecords();
-    const bool loaded = loadProject(o.project);
-    for (const auto& box : headless.messageBoxes())
-        std::fprintf(stderr, "vortigo-render: %s: %s\n", box.caption.c_str(), box.text.c_str());
-    if (loaded) std::fputs(describeProject().c_str(), stdout);
-    return loaded ? 0 : 1;
+    const std::string problem = loadInputs(o, headless);
+    if (!problem.empty()) {
+        std::fprintf(stderr, "vortigo-render: %s\n", problem.c_str());
+        return 1;
+    }
+    std::fputs(describeProject().c_str(), stdout);
+    return 0;
 }
 
 int render(const Options& o) {
@@ -405,25 +622,17 @@ int render(const Options& o) {
     run.timeoutMs = 600000;
     std::string setupError;
     run.configure = [&] {
-        ProjectState& s = state();
-        if (o.width > 0) {
-            s.imageWidth = o.width;
-            s.imageHeight = o.height;
-        }
-        if (o.fps > 0) s.aviFps = o.fps;
-        s.superSample = o.superSample;
-        s.despeckle = o.despeckle;
-        s.dofEnabled = o.dof;
-        s.useMotionBlur = o.motionBlur;
-        // A project or flight that cannot be loaded shows its message, which
-        // ends the run with it.
-        if (!o.project.empty() && !loadProject(o.project)) return;
-        if (!o.flight.empty() && !loadFlightData(o.flight)) return;
+        setupError = loadInputs(o, dynamic_cast<HeadlessPlatform&>(platform()));
+        if (setupError.empty()) setupError = checkSound(o);
+        if (setupError.empty()) setupError = checkRange(o);
+        if (setupError.empty()) setupError = checkCodec(o);
+        if (!setupError.empty()) return;
         setUpFlight(o);
         if (!o.warmUp)
-            for (int k = 0; k < o.first && s.flightMode != FLIGHT_STOPPED; ++k)
+            for (int k = 0; k < o.first && state().flightMode != FLIGHT_STOPPED; ++k)
                 motionStep();
     };
+    run.check = [&] { return setupError; };
     run.flightMode = -1; // configure chooses it
     run.onFrame = [&](const FrameView& frame, int index) {
         if (index < skipped || writeFailed) return;

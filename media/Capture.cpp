@@ -95,6 +95,14 @@ void Capture::start(WindowId ownerWindow, const char* outputName, int frameWidth
                     int framesPerSecond, int frameLimit, const char* audio) {
     if (framesPerSecond <= 0) return;
     if (isActive()) finish();
+    // Cut short, the name would lose its extension and the frames would go
+    // elsewhere, in another format.
+    if (outputName && std::strlen(outputName) >= sizeof baseName) {
+        message(ownerWindow,
+                formatC("The output name is longer than %i bytes: %s", PATH_SIZE - 1, outputName),
+                "Error");
+        return;
+    }
     width = frameWidth;
     height = frameHeight;
     owner = ownerWindow;

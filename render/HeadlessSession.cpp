@@ -18,9 +18,19 @@ HeadlessResult renderHeadless(const HeadlessRun& run) {
     HeadlessResult result;
     HeadlessPlatform headless;
     // No window thread: the render thread handles its own advance messages.
+    // The worker start releases the first frame and each advance that finds
+    // the thread parked one more; the advance after the last wanted frame is
+    // dropped, so the script draws no frame beyond it (the frame sink sees a
+    // frame only once the next one is being drawn). So is one that finds an
+    // ended replay: it would draw the last frame again.
+    int released = 1; // render thread only
     headless.setImmediate(true);
-    headless.setHandler(WindowId::Trace, [](const WindowMessage& message) {
-        if (message.type == MSG_ADVANCE) handleAdvanceMessage();
+    headless.setHandler(WindowId::Trace, [&released, &run](const WindowMessage& message) {
+        if (message.type != MSG_ADVANCE || released >= run.frames) return;
+        if (run.endWithTheFlight && state().flightMode == FLIGHT_STOPPED) return;
+        const bool parked = state().renderHold;
+        handleAdvanceMessage();
+        if (parked && !state().renderHold) ++released;
     });
     ScopedPlatform installed(&headless);
     if (!run.programDirectory.empty()) setProgramDirectory(run.programDirectory);
@@ -31,6 +41,15 @@ HeadlessResult renderHeadless(const HeadlessRun& run) {
     }
     if (run.configure) run.configure();
     ProjectState& s = state();
+    if (run.check) result.error = run.check();
+    if (result.error.empty() && !headless.messageBoxes().empty()) {
+        const auto box = headless.messageBoxes().front();
+        result.error = box.caption + ": " + box.text;
+    }
+    if (!result.error.empty()) {
+        releaseProjectBuffers();
+        return result;
+    }
 
     std::atomic<int> delivered{0};
     // This thread only waits for the end: it is woken by the last frame and

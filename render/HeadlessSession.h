@@ -19,6 +19,11 @@ struct HeadlessRun {
     std::string programDirectory;
     // Applied after the state is loaded and before anything is compiled.
     std::function<void()> configure;
+    // Called after `configure`: a text it returns, else the first message
+    // shown since the start, ends the run there as its error, before
+    // anything is compiled or drawn.
+    std::function<std::string()> check;
+    // The script runs for exactly this many frames.
     int frames = 1;
     int flightMode = 1; // below 0: the one `configure` set stays
     // Each finished frame, on the post-processing thread; index from 0.

@@ -175,7 +175,10 @@ std::string runQtDialog(QWidget* owner, const FileDialogRequest& request) {
     dialog.setFileMode(request.save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
     dialog.setNameFilter(
         QString::fromStdString(request.filterName + " (" + qtPatterns(request.patterns) + ")"));
-    dialog.setDefaultSuffix(QString::fromStdString(request.defaultExtension));
+    // Qt adds the suffix to any name without a dot, existing or not: an open
+    // dialog would then look for a file that is not there. Only a name to
+    // save under takes it.
+    if (request.save) dialog.setDefaultSuffix(QString::fromStdString(request.defaultExtension));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
     return dialog.selectedFiles().first().toStdString();
 }
@@ -208,6 +211,14 @@ std::string fileDialog(QWidget* owner, FileDialogRequest request, QLineEdit* edi
     if (edit) request.startPath = edit->text().left(PATH_SIZE - 1).toStdString();
     const std::string path = dialogHook() ? dialogHook()(request) : runQtDialog(owner, request);
     if (path.empty()) return {};
+    // The fields keep at most 259 bytes: a path cut to fit would name another file.
+    if (path.size() >= static_cast<size_t>(PATH_SIZE)) {
+        platform().messageBox(WindowId::Main,
+                              formatC("The path is %zu bytes long; at most %i bytes fit: %s",
+                                      path.size(), PATH_SIZE - 1, path.c_str()),
+                              "File Error", MsgButtons::Ok, MsgIcon::Error);
+        return {};
+    }
     if (edit && !request.save) edit->setText(QString::fromStdString(path));
     return path;
 }

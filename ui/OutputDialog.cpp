@@ -32,12 +32,10 @@ float realFrom(const QLineEdit* edit) {
     return parseFloat(edit->text().left(REAL_TEXT_LIMIT).toStdString().c_str());
 }
 
-// At most 259 bytes, cut at a character boundary.
+// Whole: a name cut to fit would name another file (OK refuses one that
+// does not fit).
 std::string pathFrom(const QLineEdit* edit) {
-    QString text = edit->text();
-    while (text.toUtf8().size() >= PATH_SIZE)
-        text.chop(1);
-    return text.toStdString();
+    return edit->text().toStdString();
 }
 
 } // namespace
@@ -80,9 +78,9 @@ OutputDialog::OutputDialog(QWidget* owner) : QDialog(owner) {
     edit(IDC_OUTPUT_DOF_SCALE, QString::fromStdString(formatC("%.4f", s.dofScale)), false);
     edit(IDC_OUTPUT_DOF_OFFSET, QString::fromStdString(formatC("%.4f", s.dofOffset)), false);
     edit(IDC_OUTPUT_MAX_DEPTH, QString::fromStdString(formatC("%.4f", s.maxDepth)), false);
-    edit(IDC_OUTPUT_FILE, QString::fromUtf8(s.outputFile), false)->setMaxLength(PATH_SIZE - 1);
+    edit(IDC_OUTPUT_FILE, QString::fromUtf8(s.outputFile), false);
     button(IDC_OUTPUT_FILE_BROWSE, QStringLiteral("..."));
-    edit(IDC_OUTPUT_AUDIO, QString::fromUtf8(s.audioFile), false)->setMaxLength(PATH_SIZE - 1);
+    edit(IDC_OUTPUT_AUDIO, QString::fromUtf8(s.audioFile), false);
     button(IDC_OUTPUT_AUDIO_BROWSE, QStringLiteral("..."));
     edit(IDC_OUTPUT_MAX_AVI_FRAMES, wholeText(s.maxAviFrames), true);
     // The acceleration is a fraction: a digits-only field could not take its
@@ -209,6 +207,16 @@ void OutputDialog::apply() {
     if (v.width <= 0 || v.height <= 0 || v.fps <= 0) {
         platform().messageBox(WindowId::Main, "No negative values please.", "Entry Error",
                               MsgButtons::Ok, MsgIcon::Warning);
+        return;
+    }
+    const std::pair<const char*, const std::string*> paths[] = {{"File", &v.outputFile},
+                                                                {"Audio", &v.audioFile}};
+    for (const auto& [field, path] : paths) {
+        if (path->size() < static_cast<size_t>(PATH_SIZE)) continue;
+        platform().messageBox(WindowId::Main,
+                              formatC("The %s name is %zu bytes long; at most %i bytes fit.", field,
+                                      path->size(), PATH_SIZE - 1),
+                              "Entry Error", MsgButtons::Ok, MsgIcon::Warning);
         return;
     }
     s.imageWidth = v.width;

@@ -40,9 +40,23 @@ QString pathForEdit(const char* path) {
     return decodeText(path, encodingOf(path));
 }
 
+constexpr size_t BACKGROUND_NAME_BYTES = 255;
+
+// A name cut to fit would load another file, or none.
+bool fitsAsBackground(const QString& text, const char* original) {
+    return prefixThatFits(text, encodingOf(original), 1, BACKGROUND_NAME_BYTES) == text.size();
+}
+
+void refuseLongName(const QString& text) {
+    platform().messageBox(WindowId::Main,
+                          formatC("The background name is longer than %zu bytes: %s",
+                                  BACKGROUND_NAME_BYTES, text.toUtf8().constData()),
+                          "Entry Error", MsgButtons::Ok, MsgIcon::Warning);
+}
+
 void storePath(const QString& text, const char* original, char* field) {
     const TextEncoding encoding = encodingOf(original);
-    const qsizetype fits = prefixThatFits(text, encoding, 1, 255);
+    const qsizetype fits = prefixThatFits(text, encoding, 1, BACKGROUND_NAME_BYTES);
     const std::string bytes = encodeText(QStringView(text).left(fits), encoding);
     std::memcpy(field, bytes.data(), bytes.size());
     field[bytes.size()] = 0;
@@ -193,6 +207,12 @@ void ParametersDialog::zero() {
 
 void ParametersDialog::applyAndClose() {
     ProjectState& s = state();
+    for (size_t i = 0; i < LAYER_COUNT; ++i) {
+        const QString text = edit(IDC_PARAM_TEXTURE[i])->text();
+        if (fitsAsBackground(text, s.layers[i].backgroundFile)) continue;
+        refuseLongName(text);
+        return;
+    }
     s.xCenter = static_cast<float>(number(IDC_PARAM_EYE[0]));
     s.yCenter = static_cast<float>(number(IDC_PARAM_EYE[1]));
     s.zLens = static_cast<float>(number(IDC_PARAM_EYE[2]));
@@ -234,9 +254,15 @@ void ParametersDialog::browse(int textureId) {
                        QStringLiteral("Image Files (*.jpg *.bmp *.tga *.avi)"));
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setDefaultSuffix(QStringLiteral("jpg"));
+    // No default suffix: Qt would add it to a name without a dot, existing
+    // or not, and then not find the file.
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
-    box->setText(dialog.selectedFiles().first().left(PATH_SIZE));
+    const QString chosen = dialog.selectedFiles().first();
+    if (!fitsAsBackground(chosen, "")) {
+        refuseLongName(chosen);
+        return;
+    }
+    box->setText(chosen);
 }
 
 void runParametersDialog(QWidget* owner) {

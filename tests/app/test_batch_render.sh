@@ -30,6 +30,13 @@ expect_code 2 --replay sideways
 expect_code 2 --out "$work/missing/folder/x.ppm"
 expect_code 2 --out picture.xyz
 [ -z "$(ls ./*.ppm 2>/dev/null)" ] || fail "an error run wrote a picture"
+# A name cut to fit would change meaning (clip.avi cut short becomes TGA
+# stills); a still name holds %d or %0Nd and no other conversion.
+deep=$(printf 'd%.0s' $(seq 200))
+mkdir "$deep"
+expect_code 2 --out "$deep/$(printf 'n%.0s' $(seq 60)).avi"
+[ -z "$(ls "$deep")" ] || fail "a name too long was cut into TGA stills"
+expect_code 2 --out 'bad%s.ppm'
 expect_code 0 --help
 grep -q -- '--from K --to M' out.txt || fail "--help does not list --from"
 expect_code 0 --version
@@ -41,6 +48,41 @@ grep -q '^vortigo-render [0-9]' out.txt || fail "--version"
 "$render" --size 64x48 --frames 6 --fly --out 'full%d.ppm'
 for i in 0 1 2 3 4 5; do [ -f "full$i.ppm" ] || fail "full$i.ppm missing"; done
 cmp -s full0.ppm full5.ppm && fail "flying forward did not move the camera"
+
+"$render" --size 8x8 --frames 2 --out 'pad%03d.ppm'
+[ -f pad000.ppm ] && [ -f pad001.ppm ] || fail "%03d did not number the stills"
+
+# The options that name project fields win over the loaded project.
+printf 'Cobblewick_Vortigo_File\nWIDTH=640\nHEIGHT=480\nSUPERSAMPLE=0\n' >scene.vort
+"$render" scene.vort --size 64x48 --super-sample --describe >described.txt
+grep -qx WIDTH=64 described.txt && grep -qx SUPERSAMPLE=1 described.txt ||
+    fail "--describe does not show the options over the project"
+"$render" scene.vort --size 64x48 --out scene.ppm
+[ "$(identify -format '%w %h' scene.ppm)" = "64 48" ] || fail "the project's size won over --size"
+
+# Every input is checked before the first frame, with the file named.
+expect_code 1 missing.vort --out x.ppm
+grep -q 'Could not open file: missing.vort' err.txt || fail "project not named: $(cat err.txt)"
+expect_code 1 scene.vort --flight missing.vorn --out x.ppm
+grep -q 'Could not read from file: missing.vorn' err.txt || fail "flight not named: $(cat err.txt)"
+printf 'Cobblewick_Vortigo_File\nBGIMAGE1=6\nbg.jpg\n' >bg.vort
+expect_code 1 bg.vort --out x.ppm
+grep -q 'bg.jpg: No such file' err.txt || fail "background not named: $(cat err.txt)"
+expect_code 1 --size 64x48 --frames 2 --out clip.avi --sound missing.wav
+grep -q 'missing.wav' err.txt && [ ! -e clip.AVI ] || fail "the sound was checked late: $(cat err.txt)"
+# The project's recording is one record: its step replay ends with frame 2.
+expect_code 1 --size 8x8 --replay step --from 5 --to 6 --out 'past%d.ppm'
+[ -z "$(ls past*.ppm 2>/dev/null)" ] || fail "a range past the recording wrote frames"
+# An odd width is encoded, or refused by rule before the first frame.
+if "$render" --size 63x48 --out odd.avi --codec h264 --quiet >out.txt 2>err.txt; then
+    [ "$(ffprobe -v error -select_streams v:0 -show_entries stream=width -of csv=p=0 odd.AVI)" = 63 ] ||
+        fail "odd H.264 file"
+    rm odd.AVI
+elif ! grep -q 'no h264 encoder' err.txt; then
+    grep -q 'even frame width' err.txt && [ ! -e odd.AVI ] || fail "odd H.264: $(cat err.txt)"
+fi
+[ -z "$(ls ./*.ppm ./*.AVI 2>/dev/null | grep -v -e full -e pad -e one -e scene)" ] ||
+    fail "a refused run wrote output"
 
 # PNG through FFmpeg's encoder: the same pixels as the PPM.
 "$render" --size 64x48 --fly --from 5 --to 5 --out 'five%d.png'

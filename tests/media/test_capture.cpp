@@ -369,12 +369,19 @@ TEST_F(CaptureTest, StartFailuresLeaveTheWriterIdleWithTheirMessage) {
     start(m_dir.file("huge.tga"), 25, 0, "", 70000, 1);
     EXPECT_FALSE(theCapture().isActive());
 
-    EXPECT_EQ(messages(), (std::vector<std::string>{
-                              "Could not obtain AVI options. | Error AVI.",
-                              "Error opening AVI file for write. Check path and permissions. | "
-                              "AVI Error",
-                              "A frame of 70000 x 1 pixels cannot be stored as TGA stills (at "
-                              "most 65535 x 65535). | Error"}));
+    // Cut to fit, the name would lose ".avi" and become TGA stills.
+    const std::string longName = m_dir.file(std::string(300 - m_dir.path().size(), 'l') + ".avi");
+    start(longName);
+    EXPECT_FALSE(theCapture().isActive());
+
+    EXPECT_EQ(messages(),
+              (std::vector<std::string>{
+                  "Could not obtain AVI options. | Error AVI.",
+                  "Error opening AVI file for write. Check path and permissions. | "
+                  "AVI Error",
+                  "A frame of 70000 x 1 pixels cannot be stored as TGA stills (at "
+                  "most 65535 x 65535). | Error",
+                  "The output name is longer than 259 bytes: " + longName + " | Error"}));
     EXPECT_FALSE(theCapture().captureFrame(frame.data()));
 }
 

@@ -97,6 +97,32 @@ TEST_F(HeadlessSessionTest, OddSizedFramesFlowEndToEnd) {
     EXPECT_GT(colours.size(), 20u); // a picture, not a cleared frame
 }
 
+// The frame sink sees a frame only once the next one is being drawn: the
+// run must not let the script draw that next frame when it is not wanted.
+TEST_F(HeadlessSessionTest, TheScriptDrawsExactlyTheWantedFrames) {
+    const std::string counted = m_dir.file("drawn.txt");
+    const std::string script = "#include <stdio.h>\n"
+                               "static int drawn;\n"
+                               "void udPost(void) { ++drawn; }\n"
+                               "void udShutdown(void) {\n"
+                               "    FILE *f = fopen(\"" +
+                               counted +
+                               "\", \"w\");\n"
+                               "    if (f) { fprintf(f, \"%d\", drawn); fclose(f); }\n"
+                               "}\n";
+    for (const int frames : {1, 3}) {
+        const HeadlessResult result = render(32, 24, frames, FLIGHT_FREE, [&] {
+            std::snprintf(state().scriptText.get(), TEXT_SIZE, "%s", script.c_str());
+        });
+        ASSERT_TRUE(result.ok) << result.error;
+        EXPECT_EQ(result.framesDelivered, frames);
+        std::ifstream in(counted);
+        int drawn = -1;
+        in >> drawn;
+        EXPECT_EQ(drawn, frames) << "frames drawn by the script for a run of " << frames;
+    }
+}
+
 TEST_F(HeadlessSessionTest, AFrameWiderThanTheDriverCanDrawIsRefused) {
     // Mesa's largest viewport is 16384 wide: the surface would take the
     // size, but the frame would come back partly black.

@@ -9,7 +9,11 @@
 #include "ui/MainWindow.h"
 
 #include <QApplication>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QTimer>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -262,6 +266,39 @@ TEST_F(FileFlowsTest, SaveAllListsAndWritesExactlyTheNamedFiles) {
     EXPECT_EQ(std::distance(fs::directory_iterator(m_dir.path()), {}), 4 + 4); // + defaults, lib
     EXPECT_EQ(std::tuple(s.scriptDirty, s.layers[0].vertexDirty, s.layers[1].vertexDirty),
               std::tuple(0, 0, 1));
+}
+
+// The real dialog: a name without an extension is opened as it is (and the
+// dispatch then does nothing with it), not looked for as name.txt.
+TEST_F(FileFlowsTest, TheOpenDialogTakesANameWithoutExtensionAsItIs) {
+    setFileDialogHook(nullptr);
+    const std::string notes = file("notes", "no extension");
+    int accepts = 0;
+    QTimer driver;
+    QObject::connect(&driver, &QTimer::timeout, [&] {
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible()) {
+                box->reject(); // Qt's own "file not found"
+                return;
+            }
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!dialog) return;
+        if (accepts++ > 0) {
+            dialog->reject();
+            return;
+        }
+        // Typed, as a user would: selectFile() leaves a focused field alone.
+        auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        ASSERT_NE(name, nullptr);
+        name->setText(QStringLiteral("notes"));
+        // Queued: a refusal's message box must not block this timer.
+        QTimer::singleShot(0, dialog, [dialog] { static_cast<QDialog*>(dialog)->accept(); });
+    });
+    driver.start(20);
+    FileDialogRequest request = openFileRequest();
+    request.startPath = notes;
+    EXPECT_EQ(fileDialog(m_window.get(), request), notes);
+    EXPECT_EQ(accepts, 1);
 }
 
 TEST_F(FileFlowsTest, DialogsStartInTheProjectsFolderWithTheirFilters) {

@@ -1,6 +1,7 @@
 // The Output dialog driven by control identifier on Qt's offscreen platform:
 // how it shows the fields, its refusals, OK and Save as Defaults.
 #include "persist/Options.h"
+#include "persist/ProjectFile.h"
 #include "script/ScriptFixture.h"
 #include "ui/FileFlows.h"
 #include "ui/OutputDialog.h"
@@ -64,6 +65,28 @@ TEST_F(OutputDialogTest, SizesAndRatesThatAreNotPositiveAreRefused) {
     m_dialog->onCommand(IDC_OUTPUT_CANCEL);
     EXPECT_EQ(m_dialog->result(), QDialog::Rejected);
     EXPECT_EQ(s.imageWidth, 640);
+}
+
+// A name cut to fit would name another file: a clip.avi cut short becomes
+// TGA stills. The field and the file dialog refuse it whole instead.
+TEST_F(OutputDialogTest, ANameThatDoesNotFitIsRefusedNotCut) {
+    ProjectState& s = state();
+    storePath(s.outputFile, "/clips/kept.avi");
+    const std::string tooLong = "/clips/" + std::string(260, 'n') + ".avi";
+    edit(IDC_OUTPUT_FILE)->setText(QString::fromStdString(tooLong));
+    m_dialog->onCommand(IDC_OUTPUT_OK);
+    EXPECT_EQ(boxTexts(),
+              std::vector<std::string>{"The File name is 271 bytes long; at most 259 bytes fit."});
+    EXPECT_NE(m_dialog->result(), QDialog::Accepted);
+    EXPECT_STREQ(s.outputFile, "/clips/kept.avi");
+
+    m_platform.clearRecords();
+    setFileDialogHook([&](const FileDialogRequest&) { return tooLong; });
+    edit(IDC_OUTPUT_AUDIO)->setText("/music/keep.wav");
+    m_dialog->onCommand(IDC_OUTPUT_AUDIO_BROWSE);
+    EXPECT_EQ(edit(IDC_OUTPUT_AUDIO)->text(), "/music/keep.wav");
+    ASSERT_EQ(m_platform.messageBoxes().size(), 1u);
+    EXPECT_EQ(m_platform.messageBoxes()[0].caption, "File Error");
 }
 
 TEST_F(OutputDialogTest, OkStoresEveryValueAndAsksForNewBuffers) {

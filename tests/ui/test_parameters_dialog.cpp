@@ -148,6 +148,22 @@ TEST_F(ParametersDialogTest, CancelAppliesNothingAndCountersReadAsUnsignedNumber
               std::tuple(0, 12, 0, 0));
 }
 
+TEST_F(ParametersDialogTest, ABackgroundNameThatDoesNotFitIsRefusedNotCut) {
+    ProjectState& s = state();
+    std::strcpy(s.layers[1].backgroundFile, "keep.jpg");
+    open();
+    const std::string tooLong = "/images/" + std::string(250, 'b') + ".jpg";
+    type(IDC_PARAM_TEXTURE[1], tooLong.c_str());
+    type(IDC_PARAM_EYE[0], "7");
+    click(IDC_PARAM_OK);
+    EXPECT_EQ(boxTexts(),
+              std::vector<std::string>{"The background name is longer than 255 bytes: " + tooLong});
+    EXPECT_NE(m_dialog->result(), IDC_PARAM_OK);
+    EXPECT_STREQ(s.layers[1].backgroundFile, "keep.jpg");
+    EXPECT_NE(s.xCenter, 7.0f);
+    EXPECT_TRUE(m_loads.empty());
+}
+
 TEST(ParametersBrowse, StartsInTheFolderOfTheTypedName) {
     EXPECT_EQ(initialFolderOf("/data/img/a.jpg"), "/data/img/");
     EXPECT_EQ(initialFolderOf("C:\\pics\\b.avi"), "C:\\pics\\");
