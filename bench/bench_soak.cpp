@@ -1,8 +1,11 @@
 // Soak: the default project through the real render and post-processing
-// threads for many frames, with a script that allocates and frees in every
-// udPre, faults in every 1000th udPostFrame and is compiled again after each
-// fault and every 5000th frame. Prints resident memory after the warm-up and
-// at the end, and whether every frame reached post-processing in time.
+// threads for many frames, with a hostile script: it allocates and frees and
+// asks for a data texture in every udPre, starts and joins a thread of its
+// own every 1000 frames, writes one element past udef every 5000th frame
+// (which stops that udPre), faults in every 1000th udPostFrame, and is
+// compiled again after each fault and every 5000th frame. Prints resident
+// memory after the warm-up and at the end, and whether every frame reached
+// post-processing in time.
 //
 // Not a test: run from the build folder, bin/bench_soak [frames] [width] [height]
 #include "core/ProjectState.h"
@@ -23,18 +26,48 @@ using namespace vortigo;
 
 namespace {
 
+// The frame count lives in the last udef entry (MaxUdef 32, the default), so
+// it survives the compiles; every other word the script keeps is its own.
 const char* const SOAK_SCRIPT = R"(
+#include <pthread.h>
 #include <stdlib.h>
 #include <string.h>
-static int frames;
+#include <vortigo.h>
+static float *u;
+static int *fi;
+static int lastThread = -1, lastOverrun = -1;
+static float texels[64 * 4];
+static void *work(void *arg) {
+    int i, sum = 0;
+    char *block = malloc(4096);
+    for (i = 0; i < 4096; i++) sum += block[i] = (char)i;
+    free(block);
+    return (void *)(long)sum;
+}
+void udSetup(void *trace, float *udef, float *anim, int *frame, char *line) {
+    u = udef;
+    fi = frame;
+}
 void udPre(unsigned char *b, float *f) {
-    int i;
+    int i, n = (int)u[31];
     char *p[16];
+    pthread_t thread;
     for (i = 0; i < 16; i++) { p[i] = malloc(64 << (i % 8)); memset(p[i], i, 64); }
     for (i = 0; i < 16; i++) free(p[i]);
+    SetupDataTex(texels, 64, 1, 4, 1, 2);
+    if (fi[5] != 0) return;
+    if (n % 1000 == 500 && n != lastThread) {
+        lastThread = n;
+        if (pthread_create(&thread, 0, work, 0) == 0) pthread_join(thread, 0);
+    }
+    if (n % 5000 == 2500 && n != lastOverrun) {
+        lastOverrun = n;
+        u[32] = 1;
+    }
 }
 void udPostFrame(unsigned char *pixels) {
-    if (++frames % 1000 == 0) { volatile int *nowhere = (int *)16; *nowhere = 1; }
+    int n = (int)++u[31];
+    if (n % 1000 == 0) { volatile int *nowhere = (int *)16; *nowhere = 1; }
 }
 )";
 
@@ -51,8 +84,8 @@ long residentKb() {
 
 int main(int argc, char** argv) {
     const int frames = argc > 1 ? std::max(1000, std::atoi(argv[1])) : 100000;
-    const int width = argc > 2 ? std::atoi(argv[2]) : 320;
-    const int height = argc > 3 ? std::atoi(argv[3]) : 240;
+    const int width = argc > 2 ? std::atoi(argv[2]) : 64;
+    const int height = argc > 3 ? std::atoi(argv[3]) : 48;
     const int warmUp = std::min(5000, frames / 4);
 
     HeadlessPlatform headless;
