@@ -112,6 +112,8 @@ uint8_t loadBackground(int layer, const char* path, int32_t* counter, std::strin
         slot.backgroundPixels.reset(new (std::nothrow) uint8_t[bytes]);
         if (slot.backgroundPixels) return 1;
     }
+    // A video refused for its size holds no decoder either.
+    if (slot.backgroundIsVideo && !image.refusal.empty()) videoReader(layer).close();
     slot.backgroundIsVideo = 0;
     if (!image.refusal.empty()) {
         const std::string text =
