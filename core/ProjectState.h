@@ -130,6 +130,10 @@ struct ProjectState {
     int maxHeight = 1080;
     int maxUdef = 32;
     int scriptTimeoutSeconds = 5; // an entry point running longer is interrupted; 0: never
+    // Decoded background pixels may take this much a layer, and all four
+    // layers together this much (MB); larger ones are refused when loaded.
+    int backgroundLimitMb = 256;
+    int backgroundTotalLimitMb = 512;
     Path libraries{};
     Path includePath{};
 

@@ -3,10 +3,12 @@
 #include "core/ProjectState.h"
 #include "media/AviGrab.h"
 #include "media/ImageDecoders.h"
+#include "platform/Platform.h"
 
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <string>
 #include <strings.h>
 
 namespace vortigo {
@@ -25,9 +27,40 @@ Kind kindOf(const char* path) {
     return Kind::None;
 }
 
+constexpr size_t MB = size_t{1} << 20;
+
+size_t heldBytes(const LayerSlot& slot) {
+    if (!slot.backgroundPixels) return 0;
+    return static_cast<size_t>(std::max(slot.backgroundWidth, 0)) *
+           static_cast<size_t>(std::max(slot.backgroundHeight, 0)) * 4;
+}
+
+// What layer `layer`'s pixels may take: its own budget, or what the other
+// layers leave of the budget for all four when that is less.
+void setBudget(int layer, DecodedImage& image) {
+    const ProjectState& s = state();
+    const size_t layerLimit = static_cast<size_t>(std::max(s.backgroundLimitMb, 1)) * MB;
+    const size_t totalLimit = static_cast<size_t>(std::max(s.backgroundTotalLimitMb, 1)) * MB;
+    size_t others = 0;
+    for (int i = 0; i < LAYER_COUNT; ++i)
+        if (i != layer) others += heldBytes(s.layers[i]);
+    const size_t left = others < totalLimit ? totalLimit - others : 0;
+    if (left < layerLimit) {
+        image.byteLimit = left;
+        image.byteLimitText =
+            formatC("the %zu MB the other layers leave of the %d MB all backgrounds may take "
+                    "(BackgroundTotalLimitMB)",
+                    left / MB, s.backgroundTotalLimitMb);
+    } else {
+        image.byteLimit = layerLimit;
+        image.byteLimitText =
+            formatC("the %d MB a background may take (BackgroundLimitMB)", s.backgroundLimitMb);
+    }
+}
+
 } // namespace
 
-uint8_t loadBackground(int layer, const char* path, int32_t* counter) {
+uint8_t loadBackground(int layer, const char* path, int32_t* counter, std::string* refusal) {
     if (layer < 0 || layer >= LAYER_COUNT) return 0;
     LayerSlot& slot = state().layers[layer];
     slot.backgroundPixels.reset();
@@ -35,6 +68,7 @@ uint8_t loadBackground(int layer, const char* path, int32_t* counter) {
     if (!path) return 0;
 
     DecodedImage image;
+    setBudget(layer, image);
     bool decoded = false;
     switch (kindOf(path)) {
     case Kind::Jpeg:
@@ -71,12 +105,23 @@ uint8_t loadBackground(int layer, const char* path, int32_t* counter) {
         slot.backgroundPixels = std::move(image.pixels);
         return 1;
     }
-    if (slot.backgroundIsVideo) {
+    if (slot.backgroundIsVideo &&
+        backgroundSizeAllowed(image, slot.backgroundWidth, slot.backgroundHeight)) {
         // Filled by the first frame the render thread pulls.
         const size_t bytes = static_cast<size_t>(slot.backgroundWidth) * slot.backgroundHeight * 4;
         slot.backgroundPixels.reset(new (std::nothrow) uint8_t[bytes]);
         if (slot.backgroundPixels) return 1;
-        slot.backgroundIsVideo = 0;
+    }
+    // A video refused for its size holds no decoder either.
+    if (slot.backgroundIsVideo && !image.refusal.empty()) videoReader(layer).close();
+    slot.backgroundIsVideo = 0;
+    if (!image.refusal.empty()) {
+        const std::string text =
+            "Could not load the background " + std::string(path) + ": " + image.refusal + ".";
+        if (refusal)
+            *refusal = text;
+        else
+            platform().messageBox(mainOwner(), text, "Error", MsgButtons::Ok, MsgIcon::Error);
     }
     return 0;
 }

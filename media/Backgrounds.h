@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace vortigo {
 
@@ -13,7 +14,19 @@ namespace vortigo {
 // the layer's video frame counter. 1 when the layer now has pixels to
 // upload, else 0 (the layer is then without a background). The caller
 // stores the result in the layer's backgroundChanged.
-uint8_t loadBackground(int layer, const char* path, int32_t* counter);
+//
+// A picture is refused from the size its header declares, before it is
+// decoded, when a side is beyond maxBackgroundSize() or its pixels (4 bytes
+// each) would take more than backgroundLimitMb, or more than the other
+// layers' pixels leave of backgroundTotalLimitMb. The refusal ("Could not
+// load the background PATH: it is W x H pixels ...") goes into `refusal`
+// when given, else into a message box ("Error") owned by the main window.
+// A caller that reloads several layers frees their pixels first, so that
+// the budget for all four does not count pictures about to be replaced.
+// Files that merely cannot be read show nothing (the video reader has its
+// own messages).
+uint8_t loadBackground(int layer, const char* path, int32_t* counter,
+                       std::string* refusal = nullptr);
 
 // The largest background width and height: the GL's largest texture, never
 // above 16384 (the default). The render thread sets it when it creates its

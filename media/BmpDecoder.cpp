@@ -6,6 +6,8 @@
 #include <QImage>
 #include <QImageReader>
 #include <QString>
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -20,9 +22,13 @@ bool decodeFrom(QIODevice* device, DecodedImage& image) {
     reader.setDecideFormatFromContent(false);
     // A top-down bitmap reports a negative height here.
     const QSize size = reader.size();
-    if (!backgroundSizeAllowed(size.width(), std::abs(size.height()))) return false;
+    if (!backgroundSizeAllowed(image, size.width(), std::abs(size.height()))) return false;
+    // Qt has a budget of its own (256 MB unless told): ours decides.
+    reader.setAllocationLimit(
+        static_cast<int>(std::min<size_t>(image.byteLimit / (size_t{1} << 20) + 1, INT32_MAX)));
     QImage decoded = reader.read();
-    if (decoded.isNull() || !backgroundSizeAllowed(decoded.width(), decoded.height())) return false;
+    if (decoded.isNull() || !backgroundSizeAllowed(image, decoded.width(), decoded.height()))
+        return false;
     // 0xffRRGGBB words: blue, green, red, 255 in memory, top row first.
     decoded = std::move(decoded).convertToFormat(QImage::Format_RGB32);
     if (decoded.isNull()) return false;

@@ -64,7 +64,7 @@ void cmykRow(const uint8_t* in, uint8_t* out, unsigned width, bool inverted) {
 }
 
 // The setjmp frame: only plain data may live here.
-bool run(Decode& d, const uint8_t* data, size_t size) {
+bool run(Decode& d, const uint8_t* data, size_t size, DecodedImage& image) {
     d.info.err = jpeg_std_error(&d.errors.base);
     d.errors.base.error_exit = errorExit;
     if (setjmp(d.errors.escape)) return false;
@@ -79,12 +79,12 @@ bool run(Decode& d, const uint8_t* data, size_t size) {
     const bool fourComponents =
         d.info.jpeg_color_space == JCS_CMYK || d.info.jpeg_color_space == JCS_YCCK;
     d.info.out_color_space = fourComponents ? JCS_CMYK : JCS_EXT_BGRX;
-    if (!backgroundSizeAllowed(d.info.image_width, d.info.image_height)) return false;
+    if (!backgroundSizeAllowed(image, d.info.image_width, d.info.image_height)) return false;
     jpeg_start_decompress(&d.info);
 
     const unsigned width = d.info.output_width;
     const unsigned height = d.info.output_height;
-    if (!backgroundSizeAllowed(width, height) || d.info.output_components != 4) return false;
+    if (!backgroundSizeAllowed(image, width, height) || d.info.output_components != 4) return false;
     const size_t rowBytes = static_cast<size_t>(width) * 4;
     d.pixels = new (std::nothrow) uint8_t[rowBytes * height];
     if (!d.pixels) return false;
@@ -118,14 +118,14 @@ bool decodeJpeg(const char* path, DecodedImage& image) {
     Decode d;
     d.file = std::fopen(path, "rb");
     if (!d.file) return false;
-    const bool ok = run(d, nullptr, 0);
+    const bool ok = run(d, nullptr, 0, image);
     return finish(d, ok, image);
 }
 
 bool decodeJpegMemory(const uint8_t* data, size_t size, DecodedImage& image) {
     if (!data || size == 0) return false;
     Decode d;
-    const bool ok = run(d, data, size);
+    const bool ok = run(d, data, size, image);
     return finish(d, ok, image);
 }
 

@@ -118,7 +118,7 @@ bool decodeTgaFile(std::FILE* file, DecodedImage& image) {
     } else if (h.depth != 16 && h.depth != 24 && h.depth != 32) {
         return false;
     }
-    if (!backgroundSizeAllowed(h.width, h.height)) return false;
+    if (!backgroundSizeAllowed(image, h.width, h.height)) return false;
 
     const size_t count = static_cast<size_t>(h.width) * h.height;
     ByteBuffer pixels(new (std::nothrow) uint8_t[count * 4]());

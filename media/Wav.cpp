@@ -1,6 +1,8 @@
 #include "media/Wav.h"
 
 #include <cstring>
+#include <string>
+#include <utility>
 
 namespace vortigo {
 namespace {
@@ -43,9 +45,14 @@ class ChunkReader {
     uint64_t m_left;
 };
 
-WavResult unreadable(const char* reason) {
-    return WavResult{WavStatus::Unreadable, reason};
+WavResult unreadable(std::string reason) {
+    return WavResult{WavStatus::Unreadable, std::move(reason)};
 }
+
+// What the sound track's stream and its consumers are made for; a header
+// beyond them is damage, not a sound anyone recorded.
+constexpr uint16_t MAX_CHANNELS = 8;
+constexpr uint32_t MAX_SAMPLE_RATE = 768000;
 
 } // namespace
 
@@ -67,6 +74,14 @@ WavResult readWav(std::FILE* file, uint64_t fileBytes, WavSound& sound) {
         return unreadable("the file ends inside its format chunk");
     if (formatBytes < 16) return unreadable("the format chunk is shorter than 16 bytes");
     if (sound.channels == 0) return unreadable("the format chunk gives 0 channels");
+    if (sound.channels > MAX_CHANNELS)
+        return unreadable("the format chunk gives " + std::to_string(sound.channels) +
+                          " channels, more than the " + std::to_string(MAX_CHANNELS) +
+                          " a sound track may have");
+    if (sound.sampleRate < 1 || sound.sampleRate > MAX_SAMPLE_RATE)
+        return unreadable("the format chunk gives a rate of " + std::to_string(sound.sampleRate) +
+                          " Hz, outside the 1 Hz to " + std::to_string(MAX_SAMPLE_RATE) +
+                          " Hz a sound track may have");
     if (sound.blockAlign == 0) return unreadable("the format chunk gives a block align of 0");
     sound.bitsPerSample = static_cast<uint16_t>(sound.blockAlign * 8 / sound.channels);
     if (!in.skip(formatBytes - 16))

@@ -20,6 +20,8 @@ namespace {
 constexpr int DEFAULT_WIDTH = 640, DEFAULT_HEIGHT = 480;
 constexpr int DEFAULT_MAX_WIDTH = 1920, DEFAULT_MAX_HEIGHT = 1080;
 constexpr int DEFAULT_FPS = 25;
+constexpr int DEFAULT_SCRIPT_TIMEOUT = 5;
+constexpr int DEFAULT_BACKGROUND_LIMIT_MB = 256, DEFAULT_BACKGROUND_TOTAL_LIMIT_MB = 512;
 constexpr size_t REAL_TEXT_LIMIT = 31; // reals travel through a 32-byte text buffer
 
 class OptionReader {
@@ -127,7 +129,10 @@ void readOptions(ProjectState& s, const std::string& path) {
     s.maxWidth = r.integer("MaxWidth", DEFAULT_MAX_WIDTH);
     s.maxHeight = r.integer("MaxHeight", DEFAULT_MAX_HEIGHT);
     s.maxUdef = r.integer("MaxUdef", 32);
-    s.scriptTimeoutSeconds = std::max(0, r.integer("ScriptTimeout", 5));
+    s.scriptTimeoutSeconds = r.integer("ScriptTimeout", DEFAULT_SCRIPT_TIMEOUT);
+    s.backgroundLimitMb = r.integer("BackgroundLimitMB", DEFAULT_BACKGROUND_LIMIT_MB);
+    s.backgroundTotalLimitMb =
+        r.integer("BackgroundTotalLimitMB", DEFAULT_BACKGROUND_TOTAL_LIMIT_MB);
 
     // Frame buffers, the GL window and the udef array are sized from these;
     // a size of zero or below cannot be allocated, and the sliders and the
@@ -142,6 +147,11 @@ void readOptions(ProjectState& s, const std::string& path) {
         s.maxHeight = DEFAULT_MAX_HEIGHT;
     }
     s.maxUdef = std::clamp(s.maxUdef, MIN_UDEF, MAX_UDEF_LIMIT);
+    // Only 0 switches the watchdog off: a stray minus sign must not.
+    if (s.scriptTimeoutSeconds < 0) s.scriptTimeoutSeconds = DEFAULT_SCRIPT_TIMEOUT;
+    // A budget of nothing would refuse every background.
+    if (s.backgroundLimitMb <= 0) s.backgroundLimitMb = DEFAULT_BACKGROUND_LIMIT_MB;
+    if (s.backgroundTotalLimitMb <= 0) s.backgroundTotalLimitMb = DEFAULT_BACKGROUND_TOTAL_LIMIT_MB;
 }
 
 void readOptions() {

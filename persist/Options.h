@@ -25,7 +25,9 @@ std::string optionsPath();
 // missing file or key gives the key's default. Values that would break the
 // studio are mended: MaxUdef is kept within [16, MAX_UDEF_LIMIT], a width or
 // height of 0 or below gives 640 x 480, a maximum width or height of 0 or
-// below gives 1920 x 1080, and a frame rate of 0 or below gives 25.
+// below gives 1920 x 1080, a negative ScriptTimeout gives 5 (only 0 is
+// "off"), and a background budget (BackgroundLimitMB, BackgroundTotalLimitMB)
+// of 0 or below gives its default of 256 or 512 MB.
 void readOptions(ProjectState& s, const std::string& path);
 void readOptions(); // state() from optionsPath()
 

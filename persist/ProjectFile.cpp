@@ -36,10 +36,11 @@ struct Field {
     float* real = nullptr;
     char* name = nullptr;
     int layer = 0;
+    int minimum = INT_MIN; // an int below it is refused when read
 };
 
-Field intField(const char* key, int& value) {
-    return {key, Form::Int, When::Always, &value};
+Field intField(const char* key, int& value, int minimum = INT_MIN) {
+    return {key, Form::Int, When::Always, &value, nullptr, nullptr, 0, minimum};
 }
 Field realField(const char* key, float& value) {
     return {key, Form::Real, When::Always, nullptr, &value};
@@ -53,8 +54,9 @@ Field nameField(const char* key, char* value, When when = When::Always) {
 std::vector<Field> projectFields() {
     ProjectState& s = state();
     std::vector<Field> f = {
-        intField("WIDTH", s.imageWidth),
-        intField("HEIGHT", s.imageHeight),
+        // No frame buffer or capture can be made from a size or rate below 1.
+        intField("WIDTH", s.imageWidth, 1),
+        intField("HEIGHT", s.imageHeight, 1),
         intField("USEMOTIONBLUR", s.useMotionBlur),
         intField("DESPECKLE", s.despeckle),
         intField("SUPERSAMPLE", s.superSample),
@@ -68,7 +70,7 @@ std::vector<Field> projectFields() {
         realField("ZLENS", s.zLens),
         realField("ANGLE", s.animTime),
         realField("ANIMSPEED", s.animationSpeed),
-        intField("FRAMESPERSEC", s.aviFps),
+        intField("FRAMESPERSEC", s.aviFps, 1),
     };
     static const char* const frameKeys[] = {"VIDFRAME1", "VIDFRAME2", "VIDFRAME3", "VIDFRAME4"};
     static const char* const backgroundKeys[] = {"BGIMAGE1", "2ND_BGIMAGE", "3RD_BGIMAGE",
@@ -316,7 +318,7 @@ bool hasProjectMagic(std::string_view bytes) {
     return reader.next(token) && token == PROJECT_MAGIC;
 }
 
-void readProjectEntries(std::string_view bytes) {
+std::string readProjectEntries(std::string_view bytes) {
     ProjectState& s = state();
     s.buffersReady.clear();
     s.scriptReady.clear();
@@ -331,9 +333,10 @@ void readProjectEntries(std::string_view bytes) {
     s.currentLayer = 0;
 
     const std::vector<Field> fields = projectFields();
+    std::string refused;
     TokenReader reader(bytes);
     std::string_view token;
-    if (!reader.next(token)) return; // the magic word
+    if (!reader.next(token)) return refused; // the magic word
     while (reader.next(token)) {
         // Longer tokens are no entry of ours; they are skipped whole.
         if (token.size() > static_cast<size_t>(PROJECT_TOKEN_LIMIT)) continue;
@@ -350,7 +353,13 @@ void readProjectEntries(std::string_view bytes) {
             int number = 0;
             switch (field.form) {
             case Form::Int:
-                if (parseIntLiteral(value, number)) *field.integer = number;
+                if (!parseIntLiteral(value, number)) break;
+                if (number >= field.minimum) {
+                    *field.integer = number;
+                    break;
+                }
+                refused += formatC("%s=%d cannot be used: it must be %d or more. %s stays %d.\n",
+                                   field.key, number, field.minimum, field.key, *field.integer);
                 break;
             case Form::Real:
                 *field.real = parseFloat(value.c_str());
@@ -362,10 +371,16 @@ void readProjectEntries(std::string_view bytes) {
             break;
         }
     }
+    if (!refused.empty()) refused.pop_back();
+    return refused;
 }
 
 void runAfterLoad() {
     ProjectState& s = state();
+    // Every named background is replaced below: none of the old pictures
+    // may count against the budget the new ones share.
+    for (LayerSlot& layer : s.layers)
+        if (layer.backgroundFile[0]) layer.backgroundPixels.reset();
     for (int i = 0; i < LAYER_COUNT; ++i) {
         LayerSlot& layer = s.layers[i];
         layer.backgroundChanged = layer.backgroundFile[0] ? loadBackground(i, layer.backgroundFile,
@@ -416,7 +431,8 @@ bool loadProject(const std::string& path) {
         return false;
     }
     storePath(state().projectFile, path);
-    readProjectEntries(bytes);
+    const std::string refused = readProjectEntries(bytes);
+    if (!refused.empty()) showError(refused.c_str());
     runAfterLoad();
     return true;
 }

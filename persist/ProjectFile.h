@@ -47,8 +47,11 @@ bool hasProjectMagic(std::string_view bytes);
 // Clears what a load replaces (the layers' names, texts, backgrounds and
 // frame counters, the edited flags, currentLayer) and reads every entry of
 // `bytes` after the magic word into the state; names are located beside
-// projectFile. Does not run the after-load sequence.
-void readProjectEntries(std::string_view bytes);
+// projectFile. Does not run the after-load sequence. An int that no frame
+// can be made from (WIDTH, HEIGHT or FRAMESPERSEC below 1) leaves its field
+// as it was; the result names each such entry and its value, one line each
+// (empty when every entry was usable).
+std::string readProjectEntries(std::string_view bytes);
 
 // Backgrounds, texts, one flight record, the flight file, the camera matrix,
 // then the compile and resize requests.
@@ -60,7 +63,8 @@ bool saveProject(const std::string& path);
 
 // Reads the project at `path` and brings it to life. A file that cannot be
 // read ("Could not open file.") or that is not a project ("Not a proper
-// .vort file:") changes nothing at all.
+// .vort file:") changes nothing at all. Entries that cannot be used are
+// shown in one message ("Error") and the rest of the project loads.
 bool loadProject(const std::string& path);
 
 // One "KEY=value" line per field the project file holds, with the file's key

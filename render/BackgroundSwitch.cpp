@@ -7,6 +7,7 @@
 
 #include <EGL/egl.h>
 #include <cstring>
+#include <string>
 
 namespace vortigo {
 namespace {
@@ -16,12 +17,14 @@ constexpr const char* FAULT_TEXT = "SwitchBackground caused an exception.\r\n";
 struct LoadCall {
     int layer;
     uint8_t loaded;
+    std::string refusal; // outlives the guard, so a fault skips no destructor of it
 };
 
 void loadGuarded(void* context) {
     LoadCall& call = *static_cast<LoadCall*>(context);
     LayerSlot& slot = state().layers[call.layer];
-    call.loaded = loadBackground(call.layer, slot.backgroundFile, slot.videoFrameCounter);
+    call.loaded =
+        loadBackground(call.layer, slot.backgroundFile, slot.videoFrameCounter, &call.refusal);
 }
 
 } // namespace
@@ -40,11 +43,14 @@ int switchBackground(const char* fileName, int layer) {
     LayerSlot& slot = s.layers[layer];
     std::memcpy(slot.backgroundFile, fileName, length + 1);
 
-    LoadCall call{layer, 0};
+    LoadCall call{layer, 0, {}};
     if (runGuarded(&loadGuarded, &call) != 0) {
         call.loaded = 0;
         std::strncpy(s.scratchLine, FAULT_TEXT, DEBUG_LINE_SIZE - 1);
         flushDebugLine();
+    } else if (!call.refusal.empty()) {
+        // The script's page, not a message box: a script may switch every frame.
+        appendDebugText(("SwitchBackground: " + call.refusal + "\r\n").c_str());
     }
     slot.backgroundChanged = call.loaded;
     return 0;

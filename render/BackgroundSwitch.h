@@ -12,6 +12,8 @@ namespace vortigo {
 // new picture is uploaded when the layer is next drawn. -1 for a null name,
 // a name of 260 bytes or more, a layer outside 0 to 3, or a thread without
 // the GL context (udPostFrame); otherwise 0, whether the file loaded or not.
+// A picture refused for its size is reported on the debug page
+// ("SwitchBackground: Could not load the background ...").
 int switchBackground(const char* fileName, int layer);
 
 } // namespace vortigo

@@ -6,11 +6,12 @@
 
 #include "render/PixelStore.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <new>
-#include <vector>
 
 namespace vortigo {
 namespace {
@@ -64,25 +65,63 @@ bool byteCountFits(int width, int height, int depth, size_t bytesPerTexel) {
            n <= static_cast<size_t>(PTRDIFF_MAX);
 }
 
-// Script memory is copied into this host buffer before the GL sees it: a
-// short buffer or a bad pointer then faults here, inside the script's guard,
-// and never inside the driver (where the guard would leave its locks held).
-// Grown only, so the copy itself holds nothing a fault could leak.
-std::vector<uint8_t> s_scriptBytes;
-
-const void* copyScriptBytes(const void* data, size_t bytes) {
-    try {
-        if (s_scriptBytes.size() < bytes) s_scriptBytes.resize(bytes);
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
-    std::memcpy(s_scriptBytes.data(), data, bytes);
-    return s_scriptBytes.data();
-}
-
 size_t byteCount(int width, int height, int depth, size_t bytesPerTexel) {
     return bytesPerTexel * static_cast<size_t>(width) * static_cast<size_t>(height) *
            static_cast<size_t>(depth);
+}
+
+GLint integerLimit(GLenum name) {
+    GLint value = 0;
+    glGetIntegerv(name, &value);
+    return value;
+}
+
+// True when every side is within the GL's largest texture of its kind and
+// the texels within the budget: checked before anything is allocated, as a
+// script's sizes may claim far more than its buffer holds.
+bool requestFits(GLenum limitName, int width, int height, int depth, size_t bytesPerTexel) {
+    if (!byteCountFits(width, height, depth, bytesPerTexel) ||
+        byteCount(width, height, depth, bytesPerTexel) > SCRIPT_TEXTURE_BYTE_LIMIT)
+        return false;
+    // A driver that does not say (0) is left to refuse the upload itself.
+    const GLint side = integerLimit(limitName);
+    return side <= 0 || (width <= side && height <= side && depth <= side);
+}
+
+// Script memory is copied into this host buffer before the GL sees it: a
+// short buffer or a bad pointer then faults here, inside the script's guard,
+// and never inside the driver (where the guard would leave its locks held).
+// The buffer is static, so a fault during the copy leaks nothing; it is not
+// cleared when allocated (the copy overwrites every byte it hands on), and
+// more than STAGING_KEPT is given back after the upload that needed it.
+constexpr size_t STAGING_KEPT = size_t{4} << 20;
+constexpr size_t COPY_CHUNK = size_t{1} << 20;
+std::unique_ptr<uint8_t[]> s_staging;
+size_t s_stagingBytes = 0;
+
+void releaseStaging() {
+    s_staging.reset();
+    s_stagingBytes = 0;
+}
+
+// The script's bytes are read a chunk at a time; nullptr when the staging
+// buffer cannot be had.
+const void* copyScriptBytes(const void* data, size_t bytes) {
+    if (s_stagingBytes < bytes) {
+        releaseStaging(); // the old buffer is not held next to the new one
+        s_staging.reset(new (std::nothrow) uint8_t[bytes]);
+        if (!s_staging) return nullptr;
+        s_stagingBytes = bytes;
+    }
+    const auto* from = static_cast<const uint8_t*>(data);
+    for (size_t done = 0; done < bytes; done += COPY_CHUNK)
+        std::memcpy(s_staging.get() + done, from + done, std::min(COPY_CHUNK, bytes - done));
+    return s_staging.get();
+}
+
+// After an upload: a large staging buffer is not kept for the frames after.
+void shrinkStaging() {
+    if (s_stagingBytes > STAGING_KEPT) releaseStaging();
 }
 
 void setFilters(GLenum target, GLint filter) {
@@ -98,6 +137,7 @@ GLint scriptFilter(int filter) {
 
 void resetScriptTextureState() {
     s_dataTextureDims = 0;
+    releaseStaging(); // also what a faulted copy left
 }
 
 int setActiveTex(int textureUnit) {
@@ -114,7 +154,7 @@ int setupDataTex(const void* data, int width, int height, int components, int is
     const int dims = height <= 1 ? 1 : 2;
     const Encoding enc = encodingFor(components, isFloat);
     const int rows = dims == 1 ? 1 : height;
-    if (!byteCountFits(width, rows, 1, enc.bytesPerTexel)) return -1;
+    if (!requestFits(GL_MAX_TEXTURE_SIZE, width, rows, 1, enc.bytesPerTexel)) return -1;
     const void* texels = copyScriptBytes(data, byteCount(width, rows, 1, enc.bytesPerTexel));
     if (!texels) return -1;
 
@@ -140,6 +180,7 @@ int setupDataTex(const void* data, int width, int height, int components, int is
             glTexImage2D(GL_TEXTURE_2D, 0, static_cast<GLint>(enc.internalFormat), width, height, 0,
                          enc.sourceFormat, enc.type, texels);
     }
+    shrinkStaging();
     setFilters(target, scriptFilter(filter));
     glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
     return 0;
@@ -152,7 +193,7 @@ int setupVolTex(const void* data, int width, int height, int depth, int componen
         return -1;
     if (width <= 0 || height <= 0 || depth <= 0) return -1;
     const Encoding enc = encodingFor(components, isFloat);
-    if (!byteCountFits(width, height, depth, enc.bytesPerTexel)) return -1;
+    if (!requestFits(GL_MAX_3D_TEXTURE_SIZE, width, height, depth, enc.bytesPerTexel)) return -1;
     const void* texels = copyScriptBytes(data, byteCount(width, height, depth, enc.bytesPerTexel));
     if (!texels) return -1;
 
@@ -164,6 +205,7 @@ int setupVolTex(const void* data, int width, int height, int depth, int componen
         state.gl.glTexImage3DEXT(GL_TEXTURE_3D, 0, enc.internalFormat, width, height, depth, 0,
                                  enc.sourceFormat, enc.type, texels);
     }
+    shrinkStaging();
     setFilters(GL_TEXTURE_3D, scriptFilter(filter));
     glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
     return 0;

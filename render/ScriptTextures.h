@@ -7,9 +7,14 @@
 // without one) is refused with -1, or ignored where nothing is returned.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace vortigo {
+
+// The most bytes the texels of one data or volume texture request may take;
+// a larger request is refused before anything is allocated.
+constexpr size_t SCRIPT_TEXTURE_BYTE_LIMIT = size_t{256} << 20;
 
 // Selects `textureUnit` (the GL enumerant, GL_TEXTURE0 + n); it stays
 // selected. -1 when glActiveTexture is missing or no context is current.
@@ -19,13 +24,15 @@ int setActiveTex(int textureUnit);
 // `height` <= 1, otherwise `width` x `height`. `components` 3 = RGB, 4 = RGBA,
 // anything else a single red channel; `isFloat` non-zero reads 32-bit floats,
 // zero bytes; `filter` 2 = nearest, anything else linear. Rows are read
-// tightly packed. -1 when refused (null data, width <= 0, a byte count that
-// does not fit memory, glActiveTexture missing, no context), else 0.
+// tightly packed. -1 when refused (null data, width <= 0, a side above
+// GL_MAX_TEXTURE_SIZE, texels above SCRIPT_TEXTURE_BYTE_LIMIT,
+// glActiveTexture missing, no context), else 0.
 int setupDataTex(const void* data, int width, int height, int components, int isFloat, int filter);
 
 // Uploads the volume texture (the default 3D texture of unit 2) with the
-// encoding of setupDataTex. -1 when refused (null data, a size <= 0 or too
-// large, glActiveTexture or glTexImage3DEXT missing, no context), else 0.
+// encoding of setupDataTex. -1 when refused (null data, a size <= 0, a side
+// above GL_MAX_3D_TEXTURE_SIZE, texels above SCRIPT_TEXTURE_BYTE_LIMIT,
+// glActiveTexture or glTexImage3DEXT missing, no context), else 0.
 int setupVolTex(const void* data, int width, int height, int depth, int components, int isFloat,
                 int filter);
 
@@ -40,8 +47,8 @@ void uploadBackground(int layer, int width, int height, const uint8_t* pixels, i
 // context creation does it, so every compile after it links the real ones.
 void installTextureHostFunctions();
 
-// Forgets the data texture's dimensionality; called when the context (and
-// with it the data texture) is released.
+// Forgets the data texture's dimensionality and frees the staging buffer;
+// called when the context (and with it the data texture) is released.
 void resetScriptTextureState();
 
 } // namespace vortigo

@@ -70,6 +70,10 @@ void reloadBackgrounds() {
         retryWhenIdle(QCoreApplication::instance(), [] { reloadBackgrounds(); });
         return;
     }
+    // The old pictures of the layers reloaded here must not count against
+    // the budget the new ones share.
+    for (LayerSlot& layer : s.layers)
+        if (std::strlen(layer.backgroundFile) >= 2) layer.backgroundPixels.reset();
     for (int i = 0; i < LAYER_COUNT; ++i) {
         LayerSlot& layer = s.layers[i];
         if (std::strlen(layer.backgroundFile) < 2)

@@ -42,12 +42,15 @@ int SetActiveTex(int textureUnit);
 /* Data texture on unit 1: one-dimensional when height is 1 or less.
    components 3 RGB, 4 RGBA, else red only; isFloat picks floats over bytes;
    filter 2 nearest, else linear. -1 without the context, when data is null,
-   width is 0 or less, the driver has no glActiveTexture, or the texels
-   (width x height x bytes per texel) do not fit in memory. */
+   width is 0 or less, the driver has no glActiveTexture, width or height is
+   larger than the driver's largest texture (GL_MAX_TEXTURE_SIZE), or the
+   texels (width x height x bytes per texel) take more than 256 MB. Nothing
+   is read from data then. */
 int SetupDataTex(const void* data, int width, int height, int components, int isFloat, int filter);
 /* Volume texture on unit 2. -1 without the context, when data is null,
    width, height or depth is 0 or less, the driver has no glActiveTexture or
-   glTexImage3DEXT, or the texels do not fit in memory. */
+   glTexImage3DEXT, a side is larger than the driver's largest volume
+   (GL_MAX_3D_TEXTURE_SIZE), or the texels take more than 256 MB. */
 int SetupVolTex(const void* data, int width, int height, int depth, int components, int isFloat,
                 int filter);
 /* Loads a new background (JPG, TGA, BMP or AVI) for layer 0 to 3; shown

@@ -2,6 +2,7 @@
 #include "TempDir.h"
 #include "media/Backgrounds.h"
 #include "media/ImageDecoders.h"
+#include "platform/HeadlessPlatform.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +10,7 @@
 #include <cstring>
 #include <jpeglib.h>
 #include <string>
+#include <sys/resource.h>
 #include <vector>
 
 namespace vortigo {
@@ -351,6 +353,83 @@ TEST_F(ImageDecoderTest, BmpRefusesOversizedHeadersAndSurvivesDamage) {
     rle += Bytes("\xff\x01\xff\x02\x00\x02\x7f\x7f\xff\x03", 10);
     decodeBmp(put("rle.bmp", rle).c_str(), image);
     EXPECT_TRUE(!image.pixels || (image.width == 3 && image.height == 2));
+}
+
+// ---- Budgets -----------------------------------------------------------------
+
+long peakResidentKb() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+// Tiny files whose headers claim huge pictures are refused from the header,
+// with the size in the message, before any pixel is allocated.
+TEST_F(ImageDecoderTest, BackgroundsBeyondTheBudgetsAreRefusedFromTheHeaderWithTheirSize) {
+    HeadlessPlatform platform;
+    ScopedPlatform installed(&platform);
+    ProjectState& s = state();
+    int32_t counter = 0;
+    auto boxes = [&] {
+        std::vector<std::string> texts;
+        for (const auto& box : platform.messageBoxes())
+            texts.push_back(box.caption + ": " + box.text);
+        platform.clearRecords();
+        return texts;
+    };
+
+    // A 16 x 16 JPEG whose frame header says 16384 x 16384: 1 GB decoded.
+    Bytes bomb = encodeJpeg(16, 16, 3, JCS_RGB, halves(3, {1, 2, 3}, {4, 5, 6}));
+    const size_t frame = bomb.find("\xff\xc0");
+    ASSERT_NE(frame, Bytes::npos);
+    bomb.replace(frame + 5, 4, Bytes("\x40\x00\x40\x00", 4));
+    const std::string jpg = put("bomb.jpg", bomb);
+    const long peakBefore = peakResidentKb();
+    for (int layer = 0; layer < LAYER_COUNT; ++layer)
+        ASSERT_EQ(loadBackground(layer, jpg.c_str(), &counter), 0);
+    EXPECT_LT(peakResidentKb() - peakBefore, 64 * 1024);
+    const std::string refused = "Error: Could not load the background " + jpg +
+                                ": it is 16384 x 16384 pixels (1024 MB), more than the 256 MB "
+                                "a background may take (BackgroundLimitMB).";
+    EXPECT_EQ(boxes(), std::vector<std::string>(LAYER_COUNT, refused));
+
+    // TGA and BMP headers alone: 10000 x 10000 is 382 MB; 65535 is beyond
+    // the GL's textures.
+    const std::string tga = put("big.tga", tgaHeader(2, 24, 10000, 10000, true));
+    EXPECT_EQ(loadBackground(0, tga.c_str(), &counter), 0);
+    Bytes bmp = makeBmp(24, false).substr(0, 54);
+    bmp.replace(18, 8, Bytes("\xff\xff\x00\x00\x01\x00\x00\x00", 8));
+    const std::string wide = put("wide.bmp", bmp);
+    EXPECT_EQ(loadBackground(1, wide.c_str(), &counter), 0);
+    EXPECT_EQ(boxes(), (std::vector<std::string>{
+                           "Error: Could not load the background " + tga +
+                               ": it is 10000 x 10000 pixels (382 MB), more than the 256 MB a "
+                               "background may take (BackgroundLimitMB).",
+                           "Error: Could not load the background " + wide +
+                               ": it is 65535 x 1 pixels, more than the 16384 x 16384 the "
+                               "graphics driver can show."}));
+    EXPECT_LT(peakResidentKb() - peakBefore, 64 * 1024);
+
+    // The budget for all four layers counts what the others hold; the
+    // options set both budgets.
+    s.backgroundLimitMb = 1;
+    s.backgroundTotalLimitMb = 2;
+    const std::string mb = put("mb.tga", tgaHeader(2, 24, 512, 512, true)); // 1 MB, black
+    EXPECT_EQ(loadBackground(0, mb.c_str(), &counter), 1);
+    EXPECT_EQ(loadBackground(1, mb.c_str(), &counter), 1);
+    EXPECT_EQ(loadBackground(2, mb.c_str(), &counter), 0);
+    EXPECT_EQ(loadBackground(1, mb.c_str(), &counter), 1); // its own old picture does not count
+    EXPECT_EQ(loadBackground(0, m_dir.file("gone.tga").c_str(), &counter), 0); // frees layer 0
+    const std::string two = put("two.tga", tgaHeader(2, 24, 1024, 512, true));
+    EXPECT_EQ(loadBackground(3, two.c_str(), &counter), 0);
+    EXPECT_EQ(boxes(), (std::vector<std::string>{
+                           "Error: Could not load the background " + mb +
+                               ": it is 512 x 512 pixels (1 MB), more than the 0 MB the other "
+                               "layers leave of the 2 MB all backgrounds may take "
+                               "(BackgroundTotalLimitMB).",
+                           "Error: Could not load the background " + two +
+                               ": it is 1024 x 512 pixels (2 MB), more than the 1 MB a "
+                               "background may take (BackgroundLimitMB)."}));
 }
 
 } // namespace

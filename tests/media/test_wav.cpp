@@ -92,6 +92,18 @@ TEST(Wav, RefusedFilesSayWhy) {
         {"not PCM", with([](WavSpec& w) { w.tag = 3; }), WavStatus::NotPcm, ""},
         {"0 channels", with([](WavSpec& w) { w.channels = 0; }), WavStatus::Unreadable,
          "the format chunk gives 0 channels"},
+        {"9 channels", with([](WavSpec& w) {
+             w.channels = 9;
+             w.align = 18;
+         }),
+         WavStatus::Unreadable,
+         "the format chunk gives 9 channels, more than the 8 a sound track may have"},
+        {"rate 0", with([](WavSpec& w) { w.rate = 0; }), WavStatus::Unreadable,
+         "the format chunk gives a rate of 0 Hz, outside the 1 Hz to 768000 Hz a sound track may "
+         "have"},
+        {"rate above 768 kHz", with([](WavSpec& w) { w.rate = 768001; }), WavStatus::Unreadable,
+         "the format chunk gives a rate of 768001 Hz, outside the 1 Hz to 768000 Hz a sound "
+         "track may have"},
         {"block align 0", with([](WavSpec& w) { w.align = 0; }), WavStatus::Unreadable,
          "the format chunk gives a block align of 0"},
         {"chunk past the end", with([](WavSpec& w) { w.between = "LIST" + le32(0xfffffff0u); }),

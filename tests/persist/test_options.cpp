@@ -175,6 +175,17 @@ TEST_F(OptionsTest, UnusableSizesAndCountsAreMendedButTheRateIsKeptAsWritten) {
 
     writeFile("[VORT]\nMaxUdef=16\n");
     EXPECT_EQ(read().maxUdef, 16);
+
+    // Only 0 switches the watchdog off; a negative time-out is a slip, and a
+    // background budget of nothing would refuse every background.
+    writeFile("[VORT]\nScriptTimeout=-1\nBackgroundLimitMB=0\nBackgroundTotalLimitMB=-5\n");
+    read();
+    EXPECT_EQ(std::tuple(s.scriptTimeoutSeconds, s.backgroundLimitMb, s.backgroundTotalLimitMb),
+              std::tuple(5, 256, 512));
+    writeFile("[VORT]\nScriptTimeout=0\nBackgroundLimitMB=64\nBackgroundTotalLimitMB=100\n");
+    read();
+    EXPECT_EQ(std::tuple(s.scriptTimeoutSeconds, s.backgroundLimitMb, s.backgroundTotalLimitMb),
+              std::tuple(0, 64, 100));
 }
 
 TEST_F(OptionsTest, WriteDefaultsWritesTheTwelveKeysInOrder) {

@@ -22,6 +22,7 @@
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 
 namespace vortigo {
@@ -277,6 +278,21 @@ TEST_F(ProjectFileTest, TheTokenRules) {
     EXPECT_EQ(s.udef[1], 1.0f);
     EXPECT_EQ(s.udef[2], 5.0f);
     EXPECT_EQ(s.despeckle, 0);
+}
+
+TEST_F(ProjectFileTest, SizesAndRatesBelowOneAreNamedWithTheirValueAndKept) {
+    ProjectState& s = state();
+    s.despeckle = 0;
+    ASSERT_TRUE(
+        loadText(minimalProject("WIDTH=0 HEIGHT=-1\nFRAMESPERSEC=0\nDESPECKLE=1\nHEIGHT=0x10\n")));
+    EXPECT_EQ(boxTexts(), std::vector<std::string>{
+                              "WIDTH=0 cannot be used: it must be 1 or more. WIDTH stays 640.\n"
+                              "HEIGHT=-1 cannot be used: it must be 1 or more. HEIGHT stays 480.\n"
+                              "FRAMESPERSEC=0 cannot be used: it must be 1 or more. FRAMESPERSEC "
+                              "stays 25."});
+    EXPECT_EQ(std::tuple(s.imageWidth, s.imageHeight, s.aviFps), std::tuple(640, 16, 25));
+    EXPECT_EQ(s.despeckle, 1); // the rest of the project loads
+    EXPECT_TRUE(s.compileRequest);
 }
 
 TEST_F(ProjectFileTest, ABadNameLengthLeavesTheFieldAndItsLineIsReadAsTokens) {

@@ -3,6 +3,7 @@
 #include "TempDir.h"
 #include "core/ProjectState.h"
 #include "render/HeadlessSession.h"
+#include "script/DebugLog.h"
 
 #include <gtest/gtest.h>
 
@@ -28,6 +29,8 @@ TEST(BackgroundSwitchTest, ScriptSwitchesOnTheRenderThreadAndTheNextFrameShowsIt
     for (int i = 0; i < 4; ++i)
         tga += "\x0a\xc8\x3c";
     dir.write("green.tga", tga);
+    // A header that claims 10000 x 10000 pixels: 382 MB, beyond the budget.
+    dir.write("big.tga", std::string("\0\0\2\0\0\0\0\0\0\0\0\0\x10\x27\x10\x27\x18\x20", 18));
 
     const std::string script = R"(#include <stdio.h>
 #include <string.h>
@@ -42,14 +45,14 @@ void udPre(unsigned char *background, float *flight)
     longName[299] = 0;
     out = fopen(")" + dir.file("result.txt") +
                                R"(", "w");
-    fprintf(out, "%d %d %d %d %d\n", SwitchBackground(")" +
+    fprintf(out, "%d %d %d %d %d %d\n", SwitchBackground(")" +
                                dir.file("green.tga") +
                                R"(", 0),
             SwitchBackground(")" +
                                dir.file("green.tga") + R"(", 4), SwitchBackground(0, 0),
             SwitchBackground(longName, 0), SwitchBackground(")" +
-                               dir.file("none.jpg") +
-                               R"(", 1));
+                               dir.file("none.jpg") + R"(", 1), SwitchBackground(")" +
+                               dir.file("big.tga") + R"(", 1));
     fclose(out);
 }
 /* The post-processing thread has no GL context: refused. */
@@ -79,9 +82,11 @@ void udPostFrame(unsigned char *pixels)
         s.layers[0].backgroundFile[0] = 0;
         s.layers[0].backgroundPixels.reset();
     };
-    run.onFrame = [&](const FrameView& frame, int) {
+    std::string debugPage; // the run's end frees it
+    run.onFrame = [&](const FrameView& frame, int index) {
         const uint8_t* p = frame.pixels + (12 * frame.width + 16) * 3;
         centres.push_back({p[0], p[1], p[2]});
+        if (index == 2) debugPage = debugTextCopy();
     };
     const HeadlessResult result = renderHeadless(run);
     ASSERT_TRUE(result.ok) << result.error;
@@ -91,8 +96,13 @@ void udPostFrame(unsigned char *pixels)
     std::stringstream text;
     text << in.rdbuf();
     // Loaded; bad layer; no name; a name too long for the field; a file
-    // that does not exist still returns 0.
-    EXPECT_EQ(text.str(), "0 -1 -1 -1 0\n");
+    // that does not exist and one too large still return 0. Only the large
+    // one is reported, on the script's page: the run goes on.
+    EXPECT_EQ(text.str(), "0 -1 -1 -1 0 0\n");
+    EXPECT_NE(debugPage.find("SwitchBackground: Could not load the background " +
+                             dir.file("big.tga") + ": it is 10000 x 10000 pixels (382 MB)"),
+              std::string::npos)
+        << debugPage;
     std::ifstream post(dir.file("post.txt"));
     std::string postResult;
     post >> postResult;

@@ -3,6 +3,7 @@
 
 #include <climits>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <thread>
 #include <vector>
 
@@ -201,6 +202,31 @@ TEST(ScriptTexVolume, RefusesMissingEntryPointsAndBadSizes) {
         // None of them reached the GL: unit 2's 3D texture is still empty.
         gl.gl.glActiveTexture(GL_TEXTURE2);
         EXPECT_EQ(levelParam(GL_TEXTURE_3D, 0, GL_TEXTURE_WIDTH), 0);
+        EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
+    });
+}
+
+long peakResidentKb() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+// A script's sizes may claim far more than its buffer holds: such requests
+// are refused from the sizes alone, before the host allocates or reads a byte.
+TEST(ScriptTexLimits, RequestsBeyondTheBudgetOrTheGlLimitsAreRefusedUpFront) {
+    withGl([](GlState& gl) {
+        const uint8_t texels[16] = {};
+        const long peakBefore = peakResidentKb();
+        EXPECT_EQ(setupDataTex(texels, 8192, 8192, 4, 1, 0), -1); // 1 GB of floats
+        EXPECT_EQ(setupDataTex(texels, integer(GL_MAX_TEXTURE_SIZE) + 1, 1, 1, 0, 0), -1);
+        EXPECT_EQ(setupDataTex(texels, 1, integer(GL_MAX_TEXTURE_SIZE) + 1, 1, 0, 0), -1);
+        if (gl.gl.glTexImage3DEXT) {
+            EXPECT_EQ(setupVolTex(texels, 2000, 2000, 2000, 3, 0, 1), -1); // 24 GB
+            EXPECT_EQ(setupVolTex(texels, 1, 1, integer(GL_MAX_3D_TEXTURE_SIZE) + 1, 1, 0, 0), -1);
+        }
+        EXPECT_LT(peakResidentKb() - peakBefore, 64 * 1024);
+        EXPECT_EQ(gl.dataTexture, 0u);
         EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
     });
 }
