@@ -73,7 +73,7 @@ struct LayerSlot {
     int vertexTopLine = 0;
     int fragmentTopLine = 0;
     Path backgroundFile{};
-    ByteBuffer backgroundPixels; // 4 bytes a pixel: blue, green, red, unused
+    GuardedBytes backgroundPixels; // 4 bytes a pixel: blue, green, red, unused; lent to udPre
     int backgroundWidth = 0;
     int backgroundHeight = 0;
     uint8_t backgroundIsVideo = 0;

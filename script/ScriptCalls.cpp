@@ -142,8 +142,9 @@ void callUdPre(int layerIndex, int pass) {
     s.frameInfo.layer = layerIndex + 1;
     s.frameInfo.pass = pass;
 
-    const int fault =
+    int fault =
         guardedCall<uint8_t*, float*>(fn, layer.backgroundPixels.get(), s.flightBuffer.get());
+    if (!layer.backgroundPixels.leadIntact() && !fault) fault = SIGSEGV;
     s.xCenter = anim.cameraPosition[0];
     s.yCenter = anim.cameraPosition[1];
     s.zLens = anim.cameraPosition[2];
