@@ -4,6 +4,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 #include <utility>
+#include <vector>
 
 namespace vortigo {
 namespace {
@@ -69,9 +70,9 @@ bool GuardedBlock::leadIntact() {
     if (!m_map) return true;
     uint8_t* first = m_map + pageBytes();
     const size_t lead = static_cast<size_t>(m_data - first);
-    bool intact = true;
-    for (size_t i = 0; i < lead; ++i)
-        intact &= first[i] == LEAD_PATTERN;
+    // Runs after every call into the script, on up to a page per block.
+    static const std::vector<uint8_t> pattern(pageBytes(), LEAD_PATTERN);
+    const bool intact = std::memcmp(first, pattern.data(), lead) == 0;
     // Written only when damaged, so two threads checking at once write
     // nothing in the normal case.
     if (!intact) std::memset(first, LEAD_PATTERN, lead);
