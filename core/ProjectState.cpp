@@ -4,64 +4,43 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
-#include <sys/mman.h>
-#include <unistd.h>
 
 namespace vortigo {
 namespace {
 
-// The blocks the script shares: each alone at the end of its own pages,
-// followed by one page nobody may touch. Mapped once, for the life of the
-// process (the script keeps their addresses).
+// The blocks the script shares for the life of the process (it keeps their
+// addresses), each between guard pages; never unmapped.
 struct SharedBlocks {
-    FrameInfo* frameInfo;
-    AnimInfo* animInfo;
-    char (*debugLine)[DEBUG_LINE_SIZE];
+    GuardedBlock& frameInfo = *new GuardedBlock(sizeof(FrameInfo));
+    GuardedBlock& animInfo = *new GuardedBlock(sizeof(AnimInfo));
+    GuardedBlock& debugLine = *new GuardedBlock(DEBUG_LINE_SIZE);
 };
 
-template <typename T> T* placeBeforeGuard(size_t bytesPerBlock, uint8_t*& cursor, size_t page) {
-    uint8_t* guard = cursor + bytesPerBlock;
-    if (mprotect(guard, page, PROT_NONE) != 0) std::abort();
-    uint8_t* place = guard - sizeof(T);
-    place -= reinterpret_cast<uintptr_t>(place) % alignof(T);
-    cursor = guard + page;
-    return new (place) T{};
-}
-
-SharedBlocks mapSharedBlocks() {
-    const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-    auto pagesFor = [page](size_t bytes) { return (bytes + page - 1) / page * page; };
-    const size_t frameBytes = pagesFor(sizeof(FrameInfo));
-    const size_t animBytes = pagesFor(sizeof(AnimInfo));
-    const size_t lineBytes = pagesFor(DEBUG_LINE_SIZE);
-    const size_t total = frameBytes + animBytes + lineBytes + 3 * page;
-    void* region = mmap(nullptr, total, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (region == MAP_FAILED) std::abort(); // before main: nothing else could run either
-    uint8_t* cursor = static_cast<uint8_t*>(region);
-    SharedBlocks blocks{};
-    blocks.frameInfo = placeBeforeGuard<FrameInfo>(frameBytes, cursor, page);
-    blocks.animInfo = placeBeforeGuard<AnimInfo>(animBytes, cursor, page);
-    uint8_t* guard = cursor + lineBytes;
-    if (mprotect(guard, page, PROT_NONE) != 0) std::abort();
-    blocks.debugLine = reinterpret_cast<char(*)[DEBUG_LINE_SIZE]>(guard - DEBUG_LINE_SIZE);
-    return blocks;
-}
-
 SharedBlocks& sharedBlocks() {
-    static SharedBlocks blocks = mapSharedBlocks();
+    static SharedBlocks blocks;
+    // Before main: nothing else could run either.
+    if (!blocks.frameInfo.data() || !blocks.animInfo.data() || !blocks.debugLine.data())
+        std::abort();
     return blocks;
+}
+
+template <typename T> T& placed(GuardedBlock& block) {
+    static_assert(sizeof(T) % alignof(T) == 0); // the block ends on a page: T is aligned
+    return *new (block.data()) T{};
 }
 
 } // namespace
 
 ProjectState::ProjectState()
-    : frameInfo(*sharedBlocks().frameInfo), animInfo(*sharedBlocks().animInfo),
-      imageWidth(frameInfo.imageWidth), imageHeight(frameInfo.imageHeight),
-      aviFps(frameInfo.aviFps), dofScale(animInfo.dofScale), dofOffset(animInfo.dofOffset),
-      maxDepth(animInfo.maxDepth), animationSpeed(animInfo.animationSpeed),
-      animTime(animInfo.animTime), flightHead(frameInfo.flightHead), flightEnd(frameInfo.flightEnd),
+    : frameInfo(placed<FrameInfo>(sharedBlocks().frameInfo)),
+      animInfo(placed<AnimInfo>(sharedBlocks().animInfo)), imageWidth(frameInfo.imageWidth),
+      imageHeight(frameInfo.imageHeight), aviFps(frameInfo.aviFps), dofScale(animInfo.dofScale),
+      dofOffset(animInfo.dofOffset), maxDepth(animInfo.maxDepth),
+      animationSpeed(animInfo.animationSpeed), animTime(animInfo.animTime),
+      flightHead(frameInfo.flightHead), flightEnd(frameInfo.flightEnd),
       flightStart(frameInfo.flightStart), keyDown(frameInfo.keyDown),
-      scratchLine(*sharedBlocks().debugLine), capturing(frameInfo.capturing) {
+      scratchLine(*static_cast<char (*)[DEBUG_LINE_SIZE]>(sharedBlocks().debugLine.data())),
+      capturing(frameInfo.capturing) {
     // The blocks outlive any one record (the script keeps their addresses):
     // a new record starts from empty words, as the first one did.
     frameInfo = FrameInfo{};
@@ -122,6 +101,18 @@ std::string titleOfKind(int kind) {
 
 WindowId mainOwner() {
     return state().mainWindowExists ? WindowId::Main : WindowId::None;
+}
+
+bool scriptBlocksIntact() {
+    SharedBlocks& blocks = sharedBlocks();
+    ProjectState& s = state();
+    // Every block is checked (and mended), not only up to the first damage.
+    bool intact = blocks.frameInfo.leadIntact();
+    intact &= blocks.animInfo.leadIntact();
+    intact &= blocks.debugLine.leadIntact();
+    intact &= s.udef.leadIntact();
+    intact &= s.flightBuffer.leadIntact();
+    return intact;
 }
 
 void releaseProjectBuffers() {

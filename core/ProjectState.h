@@ -5,6 +5,7 @@
 // Threads: see the groups of ProjectState below.
 #pragma once
 
+#include "core/GuardedBlock.h"
 #include "core/RunFlags.h"
 #include "core/ScriptBlocks.h"
 #include "platform/Platform.h"
@@ -72,7 +73,7 @@ struct LayerSlot {
     int vertexTopLine = 0;
     int fragmentTopLine = 0;
     Path backgroundFile{};
-    ByteBuffer backgroundPixels; // 4 bytes a pixel: blue, green, red, unused
+    GuardedBytes backgroundPixels; // 4 bytes a pixel: blue, green, red, unused; lent to udPre
     int backgroundWidth = 0;
     int backgroundHeight = 0;
     uint8_t backgroundIsVideo = 0;
@@ -96,9 +97,9 @@ struct ProjectState {
     // ---- Shared with the script ------------------------------------------
     // The script reads and writes these words in place from whichever thread
     // runs it; the fields below that are references live in them, so a
-    // script's write is the field's new value. Each block ends where an
-    // inaccessible page begins, so a script that writes past one faults
-    // inside its guard instead of changing the host's data.
+    // script's write is the field's new value. Each block, like every other
+    // block the script is lent, sits between inaccessible pages
+    // (core/GuardedBlock.h).
     FrameInfo& frameInfo;
     AnimInfo& animInfo;
 
@@ -147,10 +148,10 @@ struct ProjectState {
     double cameraMatrix[3][3]{{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
 
     // User-defined parameters: maxUdef floats, allocated once at start-up.
-    std::unique_ptr<float[]> udef;
+    GuardedFloats udef;
 
     // Flight recording: the ring and its marks (the marks live in FrameInfo).
-    std::unique_ptr<float[]> flightBuffer;
+    GuardedFloats flightBuffer;
     int32_t& flightHead;
     int32_t& flightEnd;
     int32_t& flightStart;
@@ -198,11 +199,12 @@ struct ProjectState {
     // whichever side frameReady says. Before it lets a frame go, the
     // post-processing thread trades that frame's buffer (a ring entry or
     // extraFrame) for the Trace window's display buffer, under
-    // frameBufferMutex.
-    ByteBuffer frameRing[2];
+    // frameBufferMutex. The buffers trade places, and udPostFrame is lent
+    // whichever is a ring entry at the time, so all of them are guarded.
+    GuardedBytes frameRing[2];
     int ringIndex = 0;
     uint8_t* renderTarget = nullptr;
-    ByteBuffer extraFrame;
+    GuardedBytes extraFrame;
     std::unique_ptr<float[]> zBuffer;
     int frameBytes = 0; // size in bytes of each allocated frame buffer, 0 when none
     int frameWidth = 0, frameHeight = 0; // size the buffers were allocated for
@@ -226,6 +228,13 @@ struct ProjectState {
 };
 
 ProjectState& state();
+
+// Any thread the script runs on, after each call into it: false when the
+// script wrote just before the start of a block it keeps for life (FrameInfo,
+// AnimInfo, the debug line, udef, the flight ring), where no guard page
+// could catch it. The damage is undone. The check cannot tell which of two
+// entry points running at once on different threads made the write.
+bool scriptBlocksIntact();
 
 // Frees every buffer of the record (the end of the exit path).
 void releaseProjectBuffers();

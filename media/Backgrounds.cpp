@@ -100,16 +100,21 @@ uint8_t loadBackground(int layer, const char* path, int32_t* counter, std::strin
     }
 
     if (decoded) {
+        // udPre is lent the pixels, so they live in a guarded block; the
+        // decoder's own buffer goes with `image`.
+        const size_t bytes = static_cast<size_t>(image.width) * image.height * 4;
+        slot.backgroundPixels = GuardedBytes::allocate(bytes);
+        if (!slot.backgroundPixels) return 0;
+        std::memcpy(slot.backgroundPixels.get(), image.pixels.get(), bytes);
         slot.backgroundWidth = image.width;
         slot.backgroundHeight = image.height;
-        slot.backgroundPixels = std::move(image.pixels);
         return 1;
     }
     if (slot.backgroundIsVideo &&
         backgroundSizeAllowed(image, slot.backgroundWidth, slot.backgroundHeight)) {
         // Filled by the first frame the render thread pulls.
         const size_t bytes = static_cast<size_t>(slot.backgroundWidth) * slot.backgroundHeight * 4;
-        slot.backgroundPixels.reset(new (std::nothrow) uint8_t[bytes]);
+        slot.backgroundPixels = GuardedBytes::allocate(bytes);
         if (slot.backgroundPixels) return 1;
     }
     // A video refused for its size holds no decoder either.

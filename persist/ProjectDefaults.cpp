@@ -35,8 +35,8 @@ bool initialiseProjectState() {
     s.frameBytes = 0;
     s.findText[0] = 0;
 
-    s.flightBuffer = allocateZeroed<float>(FLIGHT_FLOATS);
-    s.udef = allocateZeroed<float>(static_cast<size_t>(std::max(s.maxUdef, MIN_UDEF)));
+    s.flightBuffer = GuardedFloats::allocate(FLIGHT_FLOATS);
+    s.udef = GuardedFloats::allocate(static_cast<size_t>(std::max(s.maxUdef, MIN_UDEF)));
     if (!s.flightBuffer || !s.udef) return false;
 
     for (LayerSlot& layer : s.layers) {

@@ -25,10 +25,12 @@ std::shared_ptr<const FrameSink> g_sink;
 
 // Buffers a replaced post-processing thread may still read: kept alive
 // rather than freed under it.
-std::vector<ByteBuffer> g_abandonedFrames;
+std::vector<GuardedBytes> g_abandonedFrames;
 
-ByteBuffer allocateFrame(size_t bytes) {
-    return ByteBuffer(new (std::nothrow) uint8_t[bytes]());
+// Every frame buffer may be lent to udPostFrame (they trade places), so each
+// is guarded; mapped zeroed.
+GuardedBytes allocateFrame(size_t bytes) {
+    return GuardedBytes::allocate(bytes);
 }
 
 // What the Trace window paints: the last finished frame, in a buffer of its
@@ -40,7 +42,7 @@ ByteBuffer allocateFrame(size_t bytes) {
 // the display's old one, to be drawn over later. The render thread reads
 // those slots only after the post-processing thread is done with the frame.
 // Under g_frameBufferMutex.
-ByteBuffer g_displayFrame;
+GuardedBytes g_displayFrame;
 size_t g_displayBytes = 0;
 int g_displayWidth = 0, g_displayHeight = 0;
 
@@ -49,8 +51,8 @@ void publishFrame(const uint8_t* frame, int width, int height) {
     std::lock_guard lock(g_frameBufferMutex);
     const size_t bytes = static_cast<size_t>(width) * height * 3;
     if (!g_displayFrame || bytes != g_displayBytes) return;
-    ByteBuffer* slot = s.extraFrame.get() == frame ? &s.extraFrame : nullptr;
-    for (ByteBuffer& entry : s.frameRing)
+    GuardedBytes* slot = s.extraFrame.get() == frame ? &s.extraFrame : nullptr;
+    for (GuardedBytes& entry : s.frameRing)
         if (entry.get() == frame) slot = &entry;
     // A frame of buffers already replaced (a post-processing thread given up
     // on and come back) is no longer the newest: nothing to show.
@@ -77,7 +79,7 @@ bool allocateFrameBuffers() {
     if (!waitForPostProcessing(timeouts().postProcessingWaitMs)) {
         // The stuck thread may still read the old buffers: keep them alive.
         std::lock_guard lock(g_frameBufferMutex);
-        for (ByteBuffer& b : s.frameRing)
+        for (GuardedBytes& b : s.frameRing)
             g_abandonedFrames.push_back(std::move(b));
         g_abandonedFrames.push_back(std::move(s.extraFrame));
         s.renderTarget = nullptr;
@@ -124,8 +126,8 @@ bool allocateFrameBuffers() {
             "Memory Error.", MsgButtons::Ok, MsgIcon::Error);
         return false;
     }
-    ByteBuffer ring0 = sizeOk ? allocateFrame(bytes) : nullptr;
-    ByteBuffer ring1 = ring0 ? allocateFrame(bytes) : nullptr;
+    GuardedBytes ring0 = sizeOk ? allocateFrame(bytes) : nullptr;
+    GuardedBytes ring1 = ring0 ? allocateFrame(bytes) : nullptr;
     if (!ring0 || !ring1) {
         platform().messageBox(WindowId::Main, "Out of memory. Choose a smaller size.",
                               "Memory Error.", MsgButtons::Ok, MsgIcon::Error);
@@ -135,13 +137,13 @@ bool allocateFrameBuffers() {
     if (!depth)
         platform().messageBox(WindowId::Main, "Out of memory. Could not create z-buffer.",
                               "Memory Error.", MsgButtons::Ok, MsgIcon::Error);
-    ByteBuffer display = allocateFrame(bytes);
+    GuardedBytes display = allocateFrame(bytes);
     if (!display) {
         platform().messageBox(WindowId::Main, "Out of memory. Choose a smaller size.",
                               "Memory Error.", MsgButtons::Ok, MsgIcon::Error);
         return false;
     }
-    ByteBuffer extra = allocateFrame(bytes);
+    GuardedBytes extra = allocateFrame(bytes);
     if (!extra)
         platform().messageBox(WindowId::Main, "Out of memory. Could not create despeckle buffer.",
                               "Memory Error.", MsgButtons::Ok, MsgIcon::Error);

@@ -6,9 +6,12 @@
 #include "script/ScriptHost.h"
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <sys/mman.h>
 #include <tuple>
+#include <unistd.h>
 
 namespace vortigo {
 namespace {
@@ -28,12 +31,26 @@ template <typename... Args> void runCall(void* context) {
 }
 
 // Empties the debug line, calls the entry point under the guard (and the
-// watchdog) and returns 0, the fault's signal or GUARD_TIMED_OUT. The
-// caller flushes after its reaction.
+// watchdog) and returns 0, the fault's signal or GUARD_TIMED_OUT. A write
+// just before a lent block, which no guard page could stop, is a fault of
+// the call as well. The caller flushes after its reaction.
 template <typename... Args> int guardedCall(void* address, Args... args) {
     clearDebugLine();
     Call<Args...> call{reinterpret_cast<void (*)(Args...)>(address), {args...}};
-    return runGuarded(&runCall<Args...>, &call, std::max(0, state().scriptTimeoutSeconds));
+    const int fault =
+        runGuarded(&runCall<Args...>, &call, std::max(0, state().scriptTimeoutSeconds));
+    const bool intact = scriptBlocksIntact(); // mended whatever the outcome
+    return fault == 0 && !intact ? SIGSEGV : fault;
+}
+
+// The frame buffer udPostFrame is lent, when it is one of the record's (not
+// a caller's own memory): only those have a lead to check.
+GuardedBytes* frameBlockOf(const uint8_t* frame) {
+    ProjectState& s = state();
+    for (GuardedBytes& entry : s.frameRing)
+        if (entry && entry.get() == frame) return &entry;
+    if (s.extraFrame && s.extraFrame.get() == frame) return &s.extraFrame;
+    return nullptr;
 }
 
 void reportFault(WindowId owner, const char* entryName, int fault) {
@@ -60,10 +77,21 @@ void reactToDrawingFault(const char* entryName, int fault) {
 
 char g_traceToken;
 
+// The handle is opaque: it points between two inaccessible pages, so a
+// script that reads or writes through it (either way) faults instead of
+// reaching host memory.
+void* mapTraceHandle() {
+    const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    void* map = mmap(nullptr, 2 * page, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (map == MAP_FAILED) return &g_traceToken; // still a distinct, valid handle
+    return static_cast<char*>(map) + page;
+}
+
 } // namespace
 
 void* traceWindowHandle() {
-    return &g_traceToken;
+    static void* const handle = mapTraceHandle();
+    return handle;
 }
 
 bool callUdSetup() {
@@ -114,8 +142,9 @@ void callUdPre(int layerIndex, int pass) {
     s.frameInfo.layer = layerIndex + 1;
     s.frameInfo.pass = pass;
 
-    const int fault =
+    int fault =
         guardedCall<uint8_t*, float*>(fn, layer.backgroundPixels.get(), s.flightBuffer.get());
+    if (!layer.backgroundPixels.leadIntact() && !fault) fault = SIGSEGV;
     s.xCenter = anim.cameraPosition[0];
     s.yCenter = anim.cameraPosition[1];
     s.zLens = anim.cameraPosition[2];
@@ -135,7 +164,10 @@ void callUdPost(int layerIndex) {
 void callUdPostFrame(uint8_t* frame) {
     void* fn = entryPoint(UD_POST_FRAME);
     if (!fn) return;
-    if (const int fault = guardedCall<uint8_t*>(fn, frame)) {
+    int fault = guardedCall<uint8_t*>(fn, frame);
+    if (GuardedBytes* block = frameBlockOf(frame); block && !block->leadIntact() && !fault)
+        fault = SIGSEGV;
+    if (fault) {
         dropPerFrameEntries();
         reportFault(WindowId::Main, "udPostFrame", fault);
     }

@@ -6,7 +6,6 @@
 #include "core/ProjectState.h"
 
 #include <gtest/gtest.h>
-#include <memory>
 #include <new>
 
 namespace vortigo::test {
@@ -19,8 +18,8 @@ inline void resetProjectState() {
     // script blocks), so it is rebuilt in place at the same address.
     s.~ProjectState();
     new (&s) ProjectState();
-    s.flightBuffer = std::make_unique<float[]>(FLIGHT_FLOATS);
-    s.udef = std::make_unique<float[]>(static_cast<size_t>(s.maxUdef));
+    s.flightBuffer = GuardedFloats::allocate(FLIGHT_FLOATS);
+    s.udef = GuardedFloats::allocate(static_cast<size_t>(s.maxUdef));
 }
 
 // Everything a test can leave behind in the process: the record, and the

@@ -4,6 +4,8 @@
 #include "RendererFixture.h"
 #include "script/ScriptCalls.h"
 
+#include <thread>
+
 namespace vortigo {
 namespace {
 
@@ -53,6 +55,30 @@ TEST_F(HostileRenderTest, BadPointersInTheTextureRequestsAreTheScriptsFault) {
         ASSERT_EQ(boxes.size(), 1u);
         EXPECT_EQ(boxes[0].text, "udPre caused an exception.");
         EXPECT_EQ(pixel(1, 1).b, 153); // the frame is still drawn
+    }
+}
+
+TEST_F(HostileRenderTest, WritesJustOutsideTheFrameLentToUdPostFrameFault) {
+    openFrame(32, 24);
+    setLayer(0, PASS_VERTEX, STEEL_BLUE);
+    // One byte past the last pixel and one before the first, in the frame
+    // the post-processing thread lends out.
+    for (const char* write : {"p[32 * 24 * 3] = 7;", "p[-1] = 7;"}) {
+        SCOPED_TRACE(write);
+        m_platform.clearRecords();
+        const std::string script =
+            std::string("void udPostFrame(unsigned char *p) { p[0] = 9; ") + write + " }\n";
+        ASSERT_TRUE(compileAndDraw(script.c_str()));
+        state().scriptReady.set();
+        state().shownFrame = state().frameRing[0].get(); // handed over, as by the render thread
+        std::thread post([] { finishFrame(); });
+        post.join();
+        const auto boxes = m_platform.messageBoxes();
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].text, "udPostFrame caused an exception.");
+        EXPECT_EQ(entryPoint(UD_POST_FRAME), nullptr);
+        drawAgain(); // the renderer goes on with the same buffers
+        EXPECT_EQ(pixel(16, 12).b, 153);
     }
 }
 

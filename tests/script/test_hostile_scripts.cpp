@@ -1,6 +1,7 @@
 // Scripts that try to take the host down through what the host lends them:
 // the C library's heap, the memory around the shared blocks, the ways of
 // ending a thread or the process, and never returning.
+#include "media/Backgrounds.h"
 #include "script/FaultGuard.h"
 #include "script/ScriptCalls.h"
 #include "script/ScriptFixture.h"
@@ -100,24 +101,48 @@ void udPre(unsigned char *b, float *f) {
     EXPECT_TRUE(m_platform.messageBoxes().empty());
 }
 
-TEST_F(HostileScriptTest, WritesPastEachSharedBlockFaultInsideTheGuard) {
-    // 32 bytes past the end of AnimInfo, FrameInfo and the debug line.
-    const char* const overruns[] = {"anim[16 + 8] = 1.0f;", "frame[260 + 8] = 1;",
-                                    "line[260 + 32] = 'x';"};
-    for (const char* overrun : overruns) {
-        SCOPED_TRACE(overrun);
+TEST_F(HostileScriptTest, WritesPastEitherEndOfEachLentBlockFaultAndSpareTheHost) {
+    // One element past the end and one before the start of every block the
+    // script is lent, 32 bytes past the fixed blocks, and through the Trace
+    // window's handle. Past udef or the flight ring, the host's heap was
+    // corrupted and the process aborted at a later free.
+    std::string tga("\0\0\2\0\0\0\0\0\0\0\0\0\2\0\2\0\x18\x20", 18); // 2 x 2 pixels
+    tga.append(12, '\x40');
+    m_dir.write("grey.tga", tga);
+    ASSERT_EQ(loadBackground(0, m_dir.file("grey.tga").c_str(), nullptr), 1);
+    const std::string udefEnd = "u[" + std::to_string(state().maxUdef) + "] = 1.0f;";
+    const char* const writes[] = {"b[2 * 2 * 4] = 1;",     "b[-1] = 1;",
+                                  udefEnd.c_str(),         "u[-1] = 1.0f;",
+                                  "fl[120000] = 1.0f;",    "fl[-1] = 1.0f;",
+                                  "anim[16 + 8] = 1.0f;",  "anim[-1] = 1.0f;",
+                                  "frame[260 + 8] = 1;",   "frame[-1] = 1;",
+                                  "line[260 + 32] = 'x';", "line[-1] = 'x';",
+                                  "*(char *)win = 'x';",   "((char *)win)[-1] = 'x';"};
+    for (const char* write : writes) {
+        SCOPED_TRACE(write);
         m_platform.clearRecords();
         const std::string script =
-            std::string("static float *anim; static int *frame; static char *line;\n"
-                        "void udSetup(void *w, float *u, float *a, int *f, char *l) {\n"
-                        "    anim = a; frame = f; line = l; }\n"
-                        "void udPre(unsigned char *b, float *f) { ") +
-            overrun + " }\n";
+            std::string("static float *anim, *u; static int *frame; static char *line;\n"
+                        "static void *win;\n"
+                        "void udSetup(void *w, float *ud, float *a, int *f, char *l) {\n"
+                        "    win = w; u = ud; anim = a; frame = f; line = l; }\n"
+                        "void udPre(unsigned char *b, float *fl) { b[0] = 1; ") +
+            write + " }\n";
         ASSERT_TRUE(compileScript(script.c_str()));
-        callUdPre(0, 0);
+        EXPECT_TRUE(endsWithin(5000, [] {
+            callUdPre(0, 0);
+            void* p = std::malloc(100000);
+            std::free(p);
+        }));
         EXPECT_EQ(boxTextsOf(m_platform), std::vector<std::string>{"udPre caused an exception."});
+        // The next script starts clean: nothing of the write is charged to it.
+        ASSERT_TRUE(compileScript("void udPre(unsigned char *b, float *f) { }\n"));
+        m_platform.clearRecords();
+        callUdPre(0, 0);
+        EXPECT_TRUE(m_platform.messageBoxes().empty());
     }
     EXPECT_EQ(reinterpret_cast<uintptr_t>(&state().frameInfo) % 8, 0u);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(state().udef.get()) % alignof(float), 0u);
 }
 
 TEST_F(HostileScriptTest, PthreadExitIsAFaultAndKillingTheProcessEndsNothing) {

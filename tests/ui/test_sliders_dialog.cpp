@@ -130,8 +130,8 @@ TEST_F(SlidersDialogTest, InsertAsksThenReplacesOnlyTheFirstNameOfEachAndCloses)
 
 TEST(InsertSliderValues, NeverGrowsATextPastTheBuffer) {
     ProjectState& s = state();
-    std::unique_ptr<float[]> saved = std::move(s.udef);
-    s.udef = std::make_unique<float[]>(MIN_UDEF);
+    GuardedFloats saved = std::move(s.udef);
+    s.udef = GuardedFloats::allocate(MIN_UDEF);
     s.udef[4] = 123.5f; // "123.5000" is one character longer than "udef[4]"
     s.udef[5] = 0.5f;   // "0.5000" is shorter than "udef[5]"
     std::string text = "udef[5] udef[4]";
