@@ -11,6 +11,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <libtcc.h>
 #include <mutex>
@@ -30,6 +31,8 @@ struct ScriptImage {
     // Started and neither joined nor detached by the script yet; joined
     // when the image goes, so their stacks go too.
     std::vector<pthread_t> joinable;
+    // Thread-specific data keys the script created and has not deleted.
+    std::vector<pthread_key_t> keys;
 };
 
 namespace {
@@ -64,6 +67,8 @@ void releaseImage(ScriptImage* image) {
         else
             pthread_join(thread, nullptr);
     }
+    for (pthread_key_t key : image->keys)
+        pthread_key_delete(key);
     if (image->code) munmap(image->code, image->codeBytes);
     releaseScriptHeap(image->heap);
     delete image;
@@ -197,6 +202,71 @@ int scriptPthreadKill(pthread_t thread, int signal) {
     return pthread_kill(thread, signal);
 }
 
+// A key's destructor would run at the end of any thread that set a value,
+// also of a studio thread long after the script is gone: the script's keys
+// have none (their values live in the script's heap, which goes with it),
+// and they are deleted with the script.
+int scriptPthreadKeyCreate(pthread_key_t* key, void (*)(void*)) {
+    ScriptImage* image = callersImage();
+    if (!image) return EAGAIN;
+    pthread_key_t created{};
+    const int error = pthread_key_create(&created, nullptr);
+    if (error != 0) return error;
+    enterHostCode();
+    {
+        std::lock_guard lock(g_threadsMutex);
+        image->keys.push_back(created);
+    }
+    leaveHostCode();
+    *key = created;
+    return 0;
+}
+
+int scriptPthreadKeyDelete(pthread_key_t key) {
+    ScriptImage* image = callersImage();
+    bool found = false;
+    enterHostCode();
+    if (image) {
+        std::lock_guard lock(g_threadsMutex);
+        auto it = std::find(image->keys.begin(), image->keys.end(), key);
+        found = it != image->keys.end();
+        if (found) image->keys.erase(it);
+    }
+    leaveHostCode();
+    return found ? pthread_key_delete(key) : EINVAL;
+}
+
+// Functions that would outlive the script's code (run at process exit) or
+// start threads the host does not track.
+void refuseFunction(const char* name) {
+    char line[128];
+    std::snprintf(line, sizeof line, "%s() refused: not available to a script.\r\n", name);
+    enterHostCode();
+    appendDebugText(line);
+    leaveHostCode();
+}
+
+int scriptAtexit(void (*)(void)) {
+    refuseFunction("atexit");
+    return -1;
+}
+int scriptAtQuickExit(void (*)(void)) {
+    refuseFunction("at_quick_exit");
+    return -1;
+}
+int scriptOnExit(void (*)(int, void*), void*) {
+    refuseFunction("on_exit");
+    return -1;
+}
+int scriptCxaAtexit(void (*)(void*), void*, void*) {
+    refuseFunction("__cxa_atexit");
+    return -1;
+}
+int scriptThrdCreate(void*, int (*)(void*), void*) {
+    refuseFunction("thrd_create");
+    return 2; // thrd_error
+}
+
 } // namespace
 
 ScriptImage* createScriptImage(void* code, size_t codeBytes, ScriptHeap* heap) {
@@ -242,6 +312,15 @@ void registerScriptThreadFunctions(TCCState* compiler) {
     tcc_add_symbol(compiler, "pthread_exit", reinterpret_cast<const void*>(&scriptPthreadExit));
     tcc_add_symbol(compiler, "pthread_cancel", reinterpret_cast<const void*>(&scriptPthreadCancel));
     tcc_add_symbol(compiler, "pthread_kill", reinterpret_cast<const void*>(&scriptPthreadKill));
+    tcc_add_symbol(compiler, "pthread_key_create",
+                   reinterpret_cast<const void*>(&scriptPthreadKeyCreate));
+    tcc_add_symbol(compiler, "pthread_key_delete",
+                   reinterpret_cast<const void*>(&scriptPthreadKeyDelete));
+    tcc_add_symbol(compiler, "atexit", reinterpret_cast<const void*>(&scriptAtexit));
+    tcc_add_symbol(compiler, "at_quick_exit", reinterpret_cast<const void*>(&scriptAtQuickExit));
+    tcc_add_symbol(compiler, "on_exit", reinterpret_cast<const void*>(&scriptOnExit));
+    tcc_add_symbol(compiler, "__cxa_atexit", reinterpret_cast<const void*>(&scriptCxaAtexit));
+    tcc_add_symbol(compiler, "thrd_create", reinterpret_cast<const void*>(&scriptThrdCreate));
 }
 
 } // namespace vortigo

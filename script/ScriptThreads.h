@@ -36,9 +36,12 @@ int retireScriptImage(ScriptImage* image);
 // Images kept mapped for threads that outlived their script.
 int scriptImagesKeptForThreads();
 
-// pthread_create, pthread_join, pthread_detach, pthread_exit, pthread_cancel
-// and pthread_kill for the script: a script joins, detaches, cancels or
-// signals only threads it started itself.
+// pthread_create, pthread_join, pthread_detach, pthread_exit, pthread_cancel,
+// pthread_kill, pthread_key_create and pthread_key_delete for the script: a
+// script joins, detaches or signals only threads it started itself and has
+// not detached, cancels only itself, and its thread-specific data keys have
+// no destructors and go with it. atexit and its kin and thrd_create are
+// refused.
 void registerScriptThreadFunctions(TCCState* compiler);
 
 } // namespace vortigo

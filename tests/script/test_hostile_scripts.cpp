@@ -249,6 +249,38 @@ void udResize(void) {
     EXPECT_TRUE(m_platform.messageBoxes().empty());
 }
 
+TEST_F(HostileScriptTest, NoDestructorOrExitHandlerOfTheScriptRunsAfterIt) {
+    const std::string script = std::string(KEEP_UDEF) + R"(
+#include <pthread.h>
+#include <stdlib.h>
+static pthread_key_t key;
+static void dropValue(void *value) { u[1] += 1; }
+static void atEnd(void) { u[2] += 1; }
+void udPost(void) {
+    u[0] = pthread_key_create(&key, dropValue) == 0 && pthread_setspecific(key, u) == 0;
+    u[3] = atexit(atEnd) != 0;
+}
+)";
+    ASSERT_TRUE(compileScript(script.c_str()));
+    // A worker that set a value ends only after the script is gone: the
+    // key's destructor would run in unmapped code.
+    std::promise<void> called, replaced;
+    std::thread worker([&] {
+        callUdPost(0);
+        called.set_value();
+        replaced.get_future().wait();
+    });
+    called.get_future().wait();
+    const bool compiled = compileScript("");
+    replaced.set_value();
+    worker.join();
+    EXPECT_TRUE(compiled);
+    EXPECT_EQ(state().udef[0], 1.0f);
+    EXPECT_EQ(state().udef[1], 0.0f);
+    EXPECT_EQ(state().udef[3], 1.0f); // refused: it would run at the studio's exit
+    EXPECT_TRUE(debugTextHas("atexit() refused: not available to a script."));
+}
+
 TEST_F(HostileScriptTest, TheScriptCannotTakeTheFaultSignalsFromTheGuard) {
     state().scriptTimeoutSeconds = 1;
     const std::string script = std::string(KEEP_UDEF) + R"(
