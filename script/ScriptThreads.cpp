@@ -99,9 +99,9 @@ void* scriptThreadMain(void* context) {
     }
     if (release) {
         releaseImage(image);
-        g_keptImages.fetch_sub(1);
         appendDebugText("The threads of a replaced script have ended: its code and heap are "
                         "released.\r\n");
+        g_keptImages.fetch_sub(1);
     }
     return result;
 }
