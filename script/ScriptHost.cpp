@@ -45,6 +45,7 @@ constexpr const char* SCRIPT_CAPTION = "Error in Animation Script";
 // runs in them: those stay mapped until it ends, and the user hears why.
 void freeCodeBlock(ShutdownReason reason) {
     restoreScriptSignalHandlers();
+    setCurrentScriptHeap(nullptr);
     const int running = retireScriptImage(g_image);
     g_image = nullptr;
     g_codeBlock = nullptr;
@@ -59,19 +60,19 @@ void freeCodeBlock(ShutdownReason reason) {
     if (reason == ShutdownReason::Exit) std::fprintf(stderr, "vortigo: %s", note.c_str());
 }
 
-// False with the reason shown when the address space runs short.
+// False with the reason shown when the address space runs short. The small
+// code block first: the heap then takes what address space is left.
 bool allocateCodeBlock(size_t bytes) {
     const size_t page = 4096;
     const size_t rounded = std::max(page, (bytes + page - 1) / page * page);
-    ScriptHeap* heap = createScriptHeap();
     void* block =
-        heap ? mmap(nullptr, rounded, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)
-             : MAP_FAILED;
-    if (block == MAP_FAILED) {
-        releaseScriptHeap(heap);
+        mmap(nullptr, rounded, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ScriptHeap* heap = block == MAP_FAILED ? nullptr : createScriptHeap();
+    if (!heap) {
+        if (block != MAP_FAILED) munmap(block, rounded);
         platform().messageBox(WindowId::Main,
-                              heap ? "Not enough memory for the script's code."
-                                   : "Not enough address space for the script heap",
+                              block == MAP_FAILED ? "Not enough memory for the script's code."
+                                                  : "Not enough address space for the script heap",
                               SCRIPT_CAPTION, MsgButtons::Ok, MsgIcon::Error);
         return false;
     }
