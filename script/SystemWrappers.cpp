@@ -14,6 +14,7 @@
 #include <pthread.h>
 #include <sys/epoll.h>
 #include <sys/select.h>
+#include <ucontext.h>
 #include <unistd.h>
 
 namespace vortigo {
@@ -103,6 +104,48 @@ int scriptSigprocmask(int how, const sigset_t* mask, sigset_t* previous) {
 int scriptPthreadSigmask(int how, const sigset_t* mask, sigset_t* previous) {
     sigset_t copy;
     return pthread_sigmask(how, withoutGuardSignals(mask, copy), previous);
+}
+
+// The old BSD masks: one bit for each of the first 32 signals.
+int bsdMask(int how, int requested) {
+    const auto bits = static_cast<unsigned>(requested);
+    sigset_t mask;
+    sigemptyset(&mask);
+    for (int signal = 1; signal <= 32; ++signal)
+        if (bits & (1u << (signal - 1))) sigaddset(&mask, signal);
+    sigset_t copy;
+    sigset_t previous;
+    if (sigprocmask(how, withoutGuardSignals(&mask, copy), &previous) != 0) return -1;
+    unsigned result = 0;
+    for (int signal = 1; signal <= 32; ++signal)
+        if (sigismember(&previous, signal) == 1) result |= 1u << (signal - 1);
+    return static_cast<int>(result);
+}
+
+int scriptSigblock(int bits) {
+    return bsdMask(SIG_BLOCK, bits);
+}
+
+int scriptSigsetmask(int bits) {
+    return bsdMask(SIG_SETMASK, bits);
+}
+
+// A context carries a mask of its own, restored when the script switches to
+// it; the script's context loses the guard's signals in place.
+void dropGuardSignals(const ucontext_t* context) {
+    auto* writable = const_cast<ucontext_t*>(context);
+    for (int signal = 1; signal < NSIG; ++signal)
+        if (isGuardSignal(signal)) sigdelset(&writable->uc_sigmask, signal);
+}
+
+int scriptSetcontext(const ucontext_t* context) {
+    dropGuardSignals(context);
+    return setcontext(context);
+}
+
+int scriptSwapcontext(ucontext_t* save, const ucontext_t* context) {
+    dropGuardSignals(context);
+    return swapcontext(save, context);
 }
 
 // The alternate stack is where the guard catches a runaway recursion.
@@ -256,6 +299,10 @@ void registerSystemWrappers(TCCState* compiler) {
     add(compiler, "sighold", address(&scriptSighold));
     add(compiler, "sigprocmask", address(&scriptSigprocmask));
     add(compiler, "pthread_sigmask", address(&scriptPthreadSigmask));
+    add(compiler, "sigblock", address(&scriptSigblock));
+    add(compiler, "sigsetmask", address(&scriptSigsetmask));
+    add(compiler, "setcontext", address(&scriptSetcontext));
+    add(compiler, "swapcontext", address(&scriptSwapcontext));
     add(compiler, "sigaltstack", address(&scriptSigaltstack));
     add(compiler, "sigsuspend", address(&scriptSigsuspend));
     add(compiler, "sigwait", address(&scriptSigwait));

@@ -288,6 +288,8 @@ TEST_F(HostileScriptTest, TheScriptCannotTakeTheFaultSignalsFromTheGuard) {
 #include <pthread.h>
 #include <signal.h>
 #include <string.h>
+#include <ucontext.h>
+int sigsetmask(int mask);
 static void onUser(int s) { }
 static int deep(int n) { volatile char pad[256]; pad[0] = n; return deep(n + 1) + pad[0]; }
 void udResize(void) { signal(SIGUSR1, onUser); }
@@ -307,6 +309,18 @@ void udPre(unsigned char *b, float *f) {
     if (which == 4) u[1] = pthread_sigmask(SIG_SETMASK, &all, 0) == 0;
     if (which == 5) { u[1] = sigaltstack(&off, 0) == -1; deep(0); }
     if (which == 6) { u[1] = 1; pthread_cancel(pthread_self()); u[1] = 2; }
+    if (which == 7) u[1] = sigsetmask(-1) >= 0;
+    if (which == 8) {
+        volatile int switched = 0;
+        ucontext_t context;
+        getcontext(&context);
+        if (!switched) {
+            switched = 1;
+            sigfillset(&context.uc_sigmask);
+            setcontext(&context);
+        }
+        u[1] = 1;
+    }
     *(volatile int *)0 = 1;
 }
 )";
@@ -314,7 +328,7 @@ void udPre(unsigned char *b, float *f) {
     ignored.sa_handler = SIG_IGN;
     struct sigaction before {};
     ASSERT_EQ(sigaction(SIGUSR1, &ignored, &before), 0);
-    for (int which = 1; which <= 6; ++which) {
+    for (int which = 1; which <= 8; ++which) {
         SCOPED_TRACE(which);
         m_platform.clearRecords();
         ASSERT_TRUE(compileScript(script.c_str()));
