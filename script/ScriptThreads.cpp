@@ -83,6 +83,12 @@ void* scriptThreadMain(void* context) {
     auto* start = static_cast<ThreadStart*>(context);
     t_scriptThread = start;
     bindThreadToScriptHeap(start->image->heap);
+    // The script's thread attributes may have set a mask of their own.
+    sigset_t guardSignals;
+    sigemptyset(&guardSignals);
+    for (int signal = 1; signal < NSIG; ++signal)
+        if (isGuardSignal(signal)) sigaddset(&guardSignals, signal);
+    pthread_sigmask(SIG_UNBLOCK, &guardSignals, nullptr);
     const int fault = runGuarded(&runThreadStart, start);
     if (fault && !start->exited)
         appendDebugText("A thread of the script caused an exception and has ended.\r\n");
