@@ -1,6 +1,7 @@
 // Scripts that try to take the host down through what the host lends them:
 // the C library's heap, the memory around the shared blocks, the ways of
-// ending a thread or the process, and never returning.
+// ending a thread or the process, never returning, threads that outlive
+// the script, the guard's signals, new processes and a short address space.
 #include "core/Handoff.h"
 #include "script/DebugLog.h"
 #include "script/FaultGuard.h"
