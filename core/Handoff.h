@@ -10,6 +10,7 @@ namespace vortigo {
 struct Timeouts {
     int postProcessingWaitMs = 120000; // before a hand-over or a reallocation
     int workerExitMs = 12000;          // per worker at exit
+    int scriptThreadsEndMs = 2000;     // for a replaced script's own threads
 };
 // Tests shorten the limits; the studio keeps the defaults.
 Timeouts& timeouts();

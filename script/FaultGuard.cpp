@@ -16,7 +16,7 @@
 namespace vortigo {
 namespace {
 
-constexpr int FAULT_SIGNALS[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
+constexpr int FAULT_SIGNALS[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTRAP};
 constexpr size_t ALT_STACK_BYTES = 256 * 1024;
 
 int timeoutSignal() {
@@ -211,6 +211,12 @@ void stopWatch() {
 }
 
 } // namespace
+
+bool isGuardSignal(int signal) {
+    for (int fault : FAULT_SIGNALS)
+        if (signal == fault) return true;
+    return signal == timeoutSignal();
+}
 
 bool insideGuard() {
     return t_guard != nullptr;

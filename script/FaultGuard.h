@@ -20,6 +20,10 @@ constexpr int GUARD_TIMED_OUT = -1;
 // destructors: a fault skips them.
 int runGuarded(void (*fn)(void*), void* context, int limitSeconds = 0);
 
+// True for the signals the guard and the watchdog rely on: a script may
+// neither handle, ignore nor block them.
+bool isGuardSignal(int signal);
+
 // True while the calling thread is inside runGuarded.
 bool insideGuard();
 

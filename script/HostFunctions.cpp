@@ -2,6 +2,8 @@
 
 #include "script/FaultGuard.h"
 #include "script/ScriptHeap.h"
+#include "script/ScriptThreads.h"
+#include "script/SystemWrappers.h"
 
 #include <atomic>
 #include <csignal>
@@ -59,10 +61,6 @@ int hostSwitchBackground(const char* fileName, int layer) {
 [[noreturn]] void hostAbort() {
     raiseScriptFault(SIGABRT);
 }
-// Ending the thread would silently take the render thread with it.
-[[noreturn]] void hostThreadExit(void*) {
-    raiseScriptFault(SIGABRT);
-}
 
 } // namespace
 
@@ -82,7 +80,8 @@ void registerHostFunctions(TCCState* compiler) {
     for (const char* name : {"exit", "_exit", "_Exit", "quick_exit"})
         tcc_add_symbol(compiler, name, reinterpret_cast<const void*>(&hostExit));
     tcc_add_symbol(compiler, "abort", reinterpret_cast<const void*>(&hostAbort));
-    tcc_add_symbol(compiler, "pthread_exit", reinterpret_cast<const void*>(&hostThreadExit));
+    registerScriptThreadFunctions(compiler);
+    registerSystemWrappers(compiler);
     registerScriptHeapFunctions(compiler);
 }
 

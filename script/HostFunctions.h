@@ -25,9 +25,10 @@ struct TextureHostFunctions {
 void setTextureHostFunctions(const TextureHostFunctions& functions);
 
 // Adds SetActiveTex, SetupDataTex, SetupVolTex and SwitchBackground, puts
-// guarded replacements in place of exit, _exit, _Exit, quick_exit, abort and
-// pthread_exit so a script can never end the studio or its thread, and
-// gives the script its own heap (ScriptHeap.h).
+// guarded replacements in place of exit, _exit, _Exit, quick_exit and abort
+// so a script can never end the studio, and gives the script its own heap
+// (ScriptHeap.h), its own threads (ScriptThreads.h) and the signal and
+// process functions of SystemWrappers.h.
 void registerHostFunctions(TCCState* compiler);
 
 } // namespace vortigo

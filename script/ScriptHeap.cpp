@@ -42,6 +42,11 @@ struct Header {
 static_assert(sizeof(Header) == HEADER);
 
 std::atomic<ScriptHeap*> g_current{nullptr};
+thread_local ScriptHeap* t_boundHeap = nullptr;
+
+ScriptHeap* callersHeap() {
+    return t_boundHeap ? t_boundHeap : g_current.load(std::memory_order_acquire);
+}
 
 // The heap's lock. A script that broke the heap while a call held it must
 // not hang the thread for ever: after two seconds it is the script's fault.
@@ -103,7 +108,7 @@ uint8_t* takeBlock(ScriptHeap& heap, int sizeClass, bool& corrupt) {
 }
 
 void* allocate(size_t bytes, size_t alignment) {
-    ScriptHeap* heap = g_current.load(std::memory_order_acquire);
+    ScriptHeap* heap = callersHeap();
     if (!heap || bytes > (size_t{1} << 40) || alignment > (size_t{1} << 20)) return nullptr;
     const size_t extra = alignment > HEADER ? alignment : 0;
     const int sizeClass = classFor(bytes + HEADER + extra);
@@ -137,7 +142,7 @@ Header checkedHeader(const ScriptHeap& heap, void* p) {
 }
 
 void release(void* p) {
-    ScriptHeap* heap = g_current.load(std::memory_order_acquire);
+    ScriptHeap* heap = callersHeap();
     // A pointer from anywhere else (a C library function's own allocation)
     // is not ours to free: it is left alone.
     if (!p || !heap || !insideHeap(*heap, p)) return;
@@ -180,7 +185,7 @@ void scriptFree(void* p) {
 
 void* scriptRealloc(void* p, size_t bytes) {
     enterHostCode();
-    ScriptHeap* heap = g_current.load(std::memory_order_acquire);
+    ScriptHeap* heap = callersHeap();
     void* result = nullptr;
     if (!p || !heap || !insideHeap(*heap, p)) {
         result = p ? nullptr : allocate(bytes, HEADER);
@@ -243,10 +248,15 @@ char* scriptStrdup(const char* text) {
 
 } // namespace
 
-ScriptHeap* createScriptHeap(size_t reserveBytes) {
-    void* memory = mmap(nullptr, reserveBytes, PROT_READ | PROT_WRITE,
-                        MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-    if (memory == MAP_FAILED) return nullptr;
+ScriptHeap* createScriptHeap(size_t reserveBytes, size_t floorBytes) {
+    void* memory = MAP_FAILED;
+    for (;;) {
+        memory = mmap(nullptr, reserveBytes, PROT_READ | PROT_WRITE,
+                      MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        if (memory != MAP_FAILED) break;
+        if (reserveBytes / 2 < floorBytes) return nullptr;
+        reserveBytes /= 2;
+    }
     auto* heap = new ScriptHeap;
     heap->base = static_cast<uint8_t*>(memory);
     heap->reserved = reserveBytes;
@@ -263,6 +273,10 @@ void releaseScriptHeap(ScriptHeap* heap) {
 
 void setCurrentScriptHeap(ScriptHeap* heap) {
     g_current.store(heap, std::memory_order_release);
+}
+
+void bindThreadToScriptHeap(ScriptHeap* heap) {
+    t_boundHeap = heap;
 }
 
 size_t scriptHeapBytesUsed() {

@@ -17,13 +17,24 @@ namespace vortigo {
 
 class ScriptHeap;
 
-// A heap of `reserveBytes` address space (only touched pages cost memory);
-// null when it cannot be mapped.
-ScriptHeap* createScriptHeap(size_t reserveBytes = size_t{1} << 30);
+constexpr size_t SCRIPT_HEAP_BYTES = size_t{1} << 30;
+constexpr size_t SCRIPT_HEAP_FLOOR_BYTES = size_t{16} << 20;
+
+// A heap of `reserveBytes` address space (only touched pages cost memory).
+// Under a limit on the address space (ulimit -v, a container) it takes half
+// as much, and half of that, down to `floorBytes`; null when not even that
+// can be mapped.
+ScriptHeap* createScriptHeap(size_t reserveBytes = SCRIPT_HEAP_BYTES,
+                             size_t floorBytes = SCRIPT_HEAP_FLOOR_BYTES);
 void releaseScriptHeap(ScriptHeap* heap);
 
-// The heap the script's malloc family uses now (null: they return null).
+// The heap the script's malloc family uses now (null: they return null) on
+// the threads that call the script's entry points.
 void setCurrentScriptHeap(ScriptHeap* heap);
+
+// A thread the script started keeps the heap of the script that started it,
+// also after a compile has put a new script's heap in place.
+void bindThreadToScriptHeap(ScriptHeap* heap);
 
 // Bytes of the current heap's address space handed out so far, free blocks
 // included (tests and the soak benchmark watch it stay flat).

@@ -1,12 +1,17 @@
 #include "script/ScriptHost.h"
 
+#include "core/Handoff.h"
 #include "core/ProjectState.h"
 #include "platform/ProgramDir.h"
 #include "script/DebugLog.h"
 #include "script/HostFunctions.h"
 #include "script/ScriptCalls.h"
 #include "script/ScriptHeap.h"
+#include "script/ScriptThreads.h"
+#include "script/SystemWrappers.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <libtcc.h>
@@ -28,34 +33,54 @@ TCCState* g_compiler = nullptr;
 bool g_scriptOk = false; // result of the compile in progress (render thread only)
 
 // The relocated code and data, page aligned so making it executable never
-// touches other memory, and the script's heap, which goes with it.
+// touches other memory, and the script's heap, which goes with it (one
+// image, ScriptThreads.h).
 void* g_codeBlock = nullptr;
 size_t g_codeBytes = 0;
-ScriptHeap* g_heap = nullptr;
+ScriptImage* g_image = nullptr;
 
-void freeCodeBlock() {
-    if (g_codeBlock) munmap(g_codeBlock, g_codeBytes);
+constexpr const char* SCRIPT_CAPTION = "Error in Animation Script";
+
+// Lets the old script's code and heap go, unless a thread it started still
+// runs in them: those stay mapped until it ends, and the user hears why.
+void freeCodeBlock(ShutdownReason reason) {
+    restoreScriptSignalHandlers();
+    setCurrentScriptHeap(nullptr);
+    const int running = retireScriptImage(g_image);
+    g_image = nullptr;
     g_codeBlock = nullptr;
     g_codeBytes = 0;
-    releaseScriptHeap(g_heap);
-    g_heap = nullptr;
+    if (running == 0) return;
+    const std::string note =
+        formatC("%d thread%s of the old script still ran after %d ms: its code and heap stay in "
+                "memory until %s.\r\n",
+                running, running == 1 ? "" : "s", timeouts().scriptThreadsEndMs,
+                running == 1 ? "that thread ends" : "they have ended");
+    appendDebugText(note.c_str());
+    if (reason == ShutdownReason::Exit) std::fprintf(stderr, "vortigo: %s", note.c_str());
 }
 
+// False with the reason shown when the address space runs short. The small
+// code block first: the heap then takes what address space is left.
 bool allocateCodeBlock(size_t bytes) {
     const size_t page = 4096;
-    const size_t rounded = (bytes + page - 1) / page * page;
-    ScriptHeap* heap = createScriptHeap();
-    if (!heap) return false;
-    void* block = mmap(nullptr, rounded ? rounded : page, PROT_READ | PROT_WRITE,
-                       MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (block == MAP_FAILED) {
-        releaseScriptHeap(heap);
+    const size_t rounded = std::max(page, (bytes + page - 1) / page * page);
+    void* block =
+        mmap(nullptr, rounded, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ScriptHeap* heap = block == MAP_FAILED ? nullptr : createScriptHeap();
+    if (!heap) {
+        if (block != MAP_FAILED) munmap(block, rounded);
+        platform().messageBox(WindowId::Main,
+                              block == MAP_FAILED ? "Not enough memory for the script's code."
+                                                  : "Not enough address space for the script heap",
+                              SCRIPT_CAPTION, MsgButtons::Ok, MsgIcon::Error);
         return false;
     }
     g_codeBlock = block;
-    g_codeBytes = rounded ? rounded : page;
-    g_heap = heap;
+    g_codeBytes = rounded;
+    g_image = createScriptImage(block, rounded, heap);
     setCurrentScriptHeap(heap);
+    setCurrentScriptImage(g_image);
     return true;
 }
 
@@ -188,11 +213,11 @@ bool compileScript(const char* text) {
     const int size = tcc_relocate(compiler, nullptr);
     if (size < 0) {
         platform().messageBox(WindowId::Main, "Error relocating memory. (Link Error)",
-                              "Error in Animation Script", MsgButtons::Ok, MsgIcon::Error);
+                              SCRIPT_CAPTION, MsgButtons::Ok, MsgIcon::Error);
         unloadScript();
         return false;
     }
-    freeCodeBlock();
+    freeCodeBlock(ShutdownReason::Compile);
     if (!allocateCodeBlock(static_cast<size_t>(size))) {
         unloadScript();
         return false;
@@ -210,7 +235,7 @@ bool compileScript(const char* text) {
 void shutDownScript() {
     if (entryPoint(UD_SHUTDOWN)) callUdShutdown(ShutdownReason::Exit);
     unloadScript();
-    freeCodeBlock();
+    freeCodeBlock(ShutdownReason::Exit);
 }
 
 void shutDownScriptInUse() {

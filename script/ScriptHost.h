@@ -39,7 +39,8 @@ bool enterScriptFromPostThread();
 void leaveScriptFromPostThread();
 
 // Nulls the entry points and deletes the compiler state; the code block
-// stays until the next successful link or the exit.
+// stays until the next successful link or the exit, and longer while a
+// thread the script started still runs in it (ScriptThreads.h).
 void unloadScript();
 
 // A global of the loaded script, by name; null without a loaded script.
@@ -50,7 +51,8 @@ void* findGlobal(const char* name);
 bool insideScriptMemory(uintptr_t address, size_t bytes);
 
 // Exit path: the loaded script's udShutdown under the guard, then the code
-// block is freed.
+// block is freed (once the script's own threads have ended, as at a
+// compile).
 void shutDownScript();
 
 // Exit path while a thread that could not be ended may still run inside the
