@@ -20,22 +20,21 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <unistd.h>
 
 using namespace vortigo;
 
 namespace {
 
-// The frame count lives in the last udef entry (MaxUdef 32, the default), so
-// it survives the compiles; every other word the script keeps is its own.
+// The frame count and the frames of the last thread and overrun live in the
+// last udef entries (MaxUdef 32, the default), so they survive the compiles.
 const char* const SOAK_SCRIPT = R"(
 #include <pthread.h>
 #include <stdlib.h>
 #include <string.h>
 #include <vortigo.h>
 static float *u;
-static int *fi;
-static int lastThread = -1, lastOverrun = -1;
 static float texels[64 * 4];
 static void *work(void *arg) {
     int i, sum = 0;
@@ -46,7 +45,6 @@ static void *work(void *arg) {
 }
 void udSetup(void *trace, float *udef, float *anim, int *frame, char *line) {
     u = udef;
-    fi = frame;
 }
 void udPre(unsigned char *b, float *f) {
     int i, n = (int)u[31];
@@ -55,13 +53,12 @@ void udPre(unsigned char *b, float *f) {
     for (i = 0; i < 16; i++) { p[i] = malloc(64 << (i % 8)); memset(p[i], i, 64); }
     for (i = 0; i < 16; i++) free(p[i]);
     SetupDataTex(texels, 64, 1, 4, 1, 2);
-    if (fi[5] != 0) return;
-    if (n % 1000 == 500 && n != lastThread) {
-        lastThread = n;
+    if (n % 1000 == 500 && n != (int)u[29]) {
+        u[29] = n;
         if (pthread_create(&thread, 0, work, 0) == 0) pthread_join(thread, 0);
     }
-    if (n % 5000 == 2500 && n != lastOverrun) {
-        lastOverrun = n;
+    if (n % 5000 == 2500 && n != (int)u[30]) {
+        u[30] = n;
         u[32] = 1;
     }
 }
@@ -105,6 +102,7 @@ int main(int argc, char** argv) {
 
     std::atomic<long> delivered{0}, compiles{0};
     std::atomic<size_t> boxesSeen{0};
+    std::atomic<long> preFaults{0}, postFaults{0}, otherBoxes{0};
     std::atomic<long> warmKb{0}, lowKb{0}, highKb{0};
     setFrameSink([&](const FrameView&) {
         const long n = ++delivered;
@@ -114,8 +112,18 @@ int main(int argc, char** argv) {
             lowKb = std::min(lowKb.load(), kb);
             highKb = std::max(highKb.load(), kb);
         }
-        const size_t boxes = headless.messageBoxes().size();
+        const auto records = headless.messageBoxes();
+        const size_t boxes = records.size();
         const bool faulted = boxes != boxesSeen;
+        for (size_t i = boxesSeen; i < boxes; ++i) {
+            const std::string& text = records[i].text;
+            if (text.rfind("udPre", 0) == 0)
+                ++preFaults;
+            else if (text.rfind("udPostFrame", 0) == 0)
+                ++postFaults;
+            else
+                ++otherBoxes;
+        }
         if (boxes > 100) headless.clearRecords();
         boxesSeen = headless.messageBoxes().size();
         if (n >= frames) {
@@ -153,6 +161,9 @@ int main(int argc, char** argv) {
                 "compile draws nothing), hand-over time-outs %zu: %s\n",
                 delivered.load(), frames, advances.load(), timeOuts,
                 delivered >= frames && timeOuts == 0 ? "no frame lost" : "FRAMES LOST");
+    std::printf("faults stopped %ld udPre calls (writes past udef) and %ld udPostFrame calls; "
+                "%ld other messages\n",
+                preFaults.load(), postFaults.load(), otherBoxes.load());
     runExitPath();
     setFrameSink(nullptr);
     setPlatform(nullptr);
