@@ -65,7 +65,9 @@ int createLocked(const std::string& temp, mode_t mode) {
         const int fd =
             ::open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
         if (fd >= 0) {
-            if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return fd;
+            // Where the file system has no locks, the check before the
+            // rename still keeps two writers from mixing.
+            if (::flock(fd, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK) return fd;
             // Taken for a leftover by another writer in the moment between
             // creation and lock: it is that writer's now.
             ::close(fd);
@@ -80,7 +82,7 @@ int createLocked(const std::string& temp, mode_t mode) {
             ::unlink(temp.c_str()); // a link under our name is never ours
             continue;
         }
-        if (::flock(other, LOCK_EX | LOCK_NB) != 0) {
+        if (::flock(other, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
             ::close(other);
             errno = EBUSY;
             return -1;
