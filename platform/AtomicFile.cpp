@@ -75,7 +75,10 @@ int createLocked(const std::string& temp, mode_t mode) {
             return -1;
         }
         if (errno != EEXIST) return -1;
-        const int other = ::open(temp.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        // Any access serves for the lock; the copied mode may allow writing only.
+        constexpr int flags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+        int other = ::open(temp.c_str(), O_RDONLY | flags);
+        if (other < 0 && errno == EACCES) other = ::open(temp.c_str(), O_WRONLY | flags);
         if (other < 0) {
             if (errno == ENOENT) continue; // renamed into place meanwhile
             if (errno != ELOOP) return -1;
@@ -90,8 +93,13 @@ int createLocked(const std::string& temp, mode_t mode) {
         // Nobody holds it: a leftover, removed if it is still the one locked.
         struct stat held, named;
         if (::fstat(other, &held) == 0 && S_ISREG(held.st_mode) &&
-            ::lstat(temp.c_str(), &named) == 0 && sameFile(held, named))
-            ::unlink(temp.c_str());
+            ::lstat(temp.c_str(), &named) == 0 && sameFile(held, named) &&
+            ::unlink(temp.c_str()) != 0 && errno != ENOENT) {
+            const int error = errno; // another user's leftover in a shared folder
+            ::close(other);
+            errno = error;
+            return -1;
+        }
         ::close(other);
     }
     errno = EBUSY;
