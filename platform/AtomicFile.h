@@ -6,6 +6,9 @@
 // target finds it locked and is refused with EBUSY ("in use") instead of
 // mixing its bytes in. A temporary file nobody holds locked is the leftover
 // of a writer that died, and the next writer of that target removes it.
+// Where the file system offers no locks, a temporary file found is taken for
+// a leftover; the rename then checks that the name still holds the writer's
+// own file, so two writers still never mix (the one whose file went fails).
 //
 // Threads: one object is used by one thread at a time; objects are
 // independent.
