@@ -11,6 +11,7 @@
 #include "persist/FlightFile.h"
 #include "persist/ProjectDefaults.h"
 #include "persist/ProjectFile.h"
+#include "platform/AtomicFile.h"
 #include "platform/HeadlessPlatform.h"
 #include "render/HeadlessSession.h"
 
@@ -572,9 +573,9 @@ class FrameWriter {
             writePng(path, frame.pixels, frame.width, frame.height, m_error);
         } else if (ext == "bmp") {
             if (!writeBmpSnapshot(path, frame.pixels, frame.width, frame.height))
-                m_error = "cannot write " + path + ": " + std::strerror(errno);
+                m_error = "cannot write " + path + ": " + fileErrorText(errno);
         } else if (!writePpm(path, frame.pixels, frame.width, frame.height)) {
-            m_error = "cannot write " + path + ": " + std::strerror(errno);
+            m_error = "cannot write " + path + ": " + fileErrorText(errno);
         }
     }
 

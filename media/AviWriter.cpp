@@ -162,6 +162,7 @@ void AviVideoFile::release() {
     m_format = nullptr;
     m_stream = nullptr;
     m_nextPts = 0;
+    m_file.abandon(); // nothing once the file has been renamed into place
 }
 
 AviOpenError AviVideoFile::create(const std::string& path) {
@@ -174,7 +175,14 @@ AviOpenError AviVideoFile::create(const std::string& path) {
         m_format = nullptr;
         return AviOpenError::Other;
     }
-    result = avio_open(&m_format->pb, path.c_str(), AVIO_FLAG_WRITE);
+    if (!m_file.open(path, LinkPolicy::Replace)) {
+        const int error = errno;
+        m_error = path + ": " + fileErrorText(error);
+        release();
+        return error == EBUSY ? AviOpenError::Other : AviOpenError::FileOpen;
+    }
+    // FFmpeg writes the temporary file by name; it is ours and locked.
+    result = avio_open(&m_format->pb, m_file.temporaryPath().c_str(), AVIO_FLAG_WRITE);
     if (result < 0) {
         m_error = errorText(result);
         release();
@@ -189,9 +197,7 @@ AviOpenError AviVideoFile::create(const std::string& path) {
 }
 
 void AviVideoFile::abandon() {
-    const bool created = m_format && m_format->pb;
     release();
-    if (created) std::remove(m_path.c_str());
 }
 
 AviOpenError AviVideoFile::startVideo(int width, int height, int fps,
@@ -402,6 +408,16 @@ bool AviVideoFile::close() {
             if (ok) m_error = errorText(m_format->pb->error);
             ok = false;
         }
+        const int closed = avio_closep(&m_format->pb);
+        if (ok && closed < 0) {
+            m_error = errorText(closed);
+            ok = false;
+        }
+    }
+    // Only a file whose index has been written takes its name.
+    if (ok && !m_file.commit()) {
+        m_error = fileErrorText(errno);
+        ok = false;
     }
     release();
     return ok;
@@ -423,7 +439,12 @@ AudioTrackError addPcmTrack(const std::string& path, const WavSound& sound, std:
     if (videoIndex < 0) return AudioTrackError::Stream;
     AVStream* videoIn = in->streams[videoIndex];
 
-    const std::string partPath = path + ".part";
+    AtomicFile part;
+    if (!part.open(path, LinkPolicy::Replace)) {
+        error = "the file could not be rewritten: " + fileErrorText(errno);
+        return AudioTrackError::Write;
+    }
+    const std::string partPath = part.temporaryPath();
     AVFormatContext* rawOut = nullptr;
     if (avformat_alloc_output_context2(&rawOut, nullptr, "avi", partPath.c_str()) < 0)
         return AudioTrackError::Stream;
@@ -462,7 +483,7 @@ AudioTrackError addPcmTrack(const std::string& path, const WavSound& sound, std:
     auto fail = [&](AudioTrackError kind, int code) {
         error = errorText(code);
         avio_closep(&out->pb);
-        std::remove(partPath.c_str());
+        part.abandon();
         return kind;
     };
     int result = avformat_write_header(out.get(), &options);
@@ -499,11 +520,11 @@ AudioTrackError addPcmTrack(const std::string& path, const WavSound& sound, std:
     avio_flush(out->pb);
     if (result >= 0 && out->pb->error < 0) result = out->pb->error;
     if (result < 0) return fail(AudioTrackError::Write, result);
-    avio_closep(&out->pb);
+    result = avio_closep(&out->pb);
+    if (result < 0) return fail(AudioTrackError::Write, result);
     in.reset();
-    if (std::rename(partPath.c_str(), path.c_str()) != 0) {
-        std::remove(partPath.c_str());
-        error = "the file could not be replaced";
+    if (!part.commit()) {
+        error = "the file could not be replaced: " + fileErrorText(errno);
         return AudioTrackError::Write;
     }
     return AudioTrackError::None;

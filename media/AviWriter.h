@@ -7,6 +7,7 @@
 #pragma once
 
 #include "media/Wav.h"
+#include "platform/AtomicFile.h"
 
 #include <cstdint>
 #include <string>
@@ -54,19 +55,23 @@ class AviVideoFile {
     AviVideoFile& operator=(const AviVideoFile&) = delete;
     ~AviVideoFile();
 
-    // Creates `path` and its video stream (FileOpen, Other or VideoStream
-    // on failure; lastError says why).
+    // Starts `path` and its video stream (FileOpen, Other or VideoStream
+    // on failure; lastError says why). The frames go to a temporary file
+    // beside it (AtomicFile): `path` itself appears, whole, only when close
+    // succeeds, and keeps its old contents until then. Another process
+    // writing the same file gives Other ("in use").
     AviOpenError create(const std::string& path);
     // Sets the codec and the stream format for `width` x `height` at `fps`
     // frames a second (Encoder or Format on failure).
     AviOpenError startVideo(int width, int height, int fps, const CompressionChoice& choice);
-    // Closes and deletes a file whose video never started.
+    // Closes and deletes the file, leaving `path` as it was.
     void abandon();
     // One frame of width x height x 3 bytes, bottom row first; `key` forces
     // a key frame. False when the frame could not be encoded or written.
     bool writeFrame(const uint8_t* bottomUpBgr, bool key);
-    // Drains the encoder and completes the file; false when that failed.
-    // The file is closed either way.
+    // Drains the encoder, writes the index and renames the completed file
+    // to its name; false when that failed (the name then keeps its old
+    // contents). The file is closed either way.
     bool close();
     bool isOpen() const { return m_format != nullptr; }
     // The system's text for the last failure of open, writeFrame or close.
@@ -86,13 +91,15 @@ class AviVideoFile {
     AVPacket* m_packet = nullptr;
     int m_width = 0, m_height = 0, m_fps = 1;
     std::string m_path;
+    AtomicFile m_file; // the temporary file FFmpeg writes, renamed by close
     int64_t m_nextPts = 0;
     std::string m_error;
 };
 
 // Rewrites the finished AVI file `path` with `sound` added as a PCM
-// stream; the video packets are copied unchanged. False with `error` set when
-// the file is left as it was.
+// stream; the video packets are copied unchanged, into a temporary file
+// renamed over `path` when complete. False with `error` set when the file
+// is left as it was.
 enum class AudioTrackError { None, Stream, Format, Write };
 AudioTrackError addPcmTrack(const std::string& path, const WavSound& sound, std::string& error);
 

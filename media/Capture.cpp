@@ -3,6 +3,7 @@
 #include "core/StatusLine.h"
 #include "flight/FlightControls.h"
 #include "media/Stills.h"
+#include "platform/AtomicFile.h"
 
 #include <cerrno>
 #include <cstring>
@@ -250,7 +251,7 @@ bool Capture::writeTgaStill() {
         std::memcpy(blurBuffer.get(), frame, static_cast<size_t>(width) * height * 3);
     errno = 0;
     if (writeTgaFile(path, writtenFrame(), width, height)) return true;
-    reportWriteFailure("TGA", path, errno ? std::strerror(errno) : "");
+    reportWriteFailure("TGA", path, errno ? fileErrorText(errno) : "");
     return false;
 }
 

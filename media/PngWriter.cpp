@@ -1,10 +1,9 @@
 #include "media/PngWriter.h"
 
 #include "media/PpmWriter.h"
+#include "platform/AtomicFile.h"
 
 #include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -71,15 +70,8 @@ bool writePng(const std::string& path, const uint8_t* bottomUpBgr, int width, in
         error = "the PNG encoder failed: " + ffmpegError(code);
         return false;
     }
-    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "wb"), &std::fclose);
-    if (!file) {
-        error = "cannot write " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    const size_t size = static_cast<size_t>(packet->size);
-    const bool written = std::fwrite(packet->data, 1, size, file.get()) == size;
-    if (std::fclose(file.release()) != 0 || !written) {
-        error = "cannot write " + path + ": " + std::strerror(errno);
+    if (!writeWholeFile(path, packet->data, static_cast<size_t>(packet->size))) {
+        error = "cannot write " + path + ": " + fileErrorText(errno);
         return false;
     }
     return true;

@@ -8,7 +8,8 @@
 namespace vortigo {
 
 // Writes a frame of `width` x `height` pixels of 3 bytes (blue, green, red),
-// bottom row first, as a PNG file. False with `error` set when it cannot be
+// bottom row first, as a PNG file, whole or not at all (writeWholeFile).
+// False with `error` set when it cannot be
 // encoded or written.
 bool writePng(const std::string& path, const uint8_t* bottomUpBgr, int width, int height,
               std::string& error);

@@ -1,7 +1,6 @@
 #include "media/PpmWriter.h"
 
-#include <cstdio>
-#include <memory>
+#include "platform/AtomicFile.h"
 
 namespace vortigo {
 
@@ -31,10 +30,7 @@ std::vector<uint8_t> encodePpm(const uint8_t* bottomUpBgr, int width, int height
 
 bool writePpm(const std::string& path, const uint8_t* bottomUpBgr, int width, int height) {
     const std::vector<uint8_t> bytes = encodePpm(bottomUpBgr, width, height);
-    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "wb"), &std::fclose);
-    if (!file) return false;
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
-    return std::fclose(file.release()) == 0 && written;
+    return writeWholeFile(path, bytes.data(), bytes.size());
 }
 
 } // namespace vortigo

@@ -15,7 +15,8 @@ std::vector<uint8_t> topDownRgb(const uint8_t* bottomUpBgr, int width, int heigh
 // green, red), bottom row first: header, then red-green-blue rows top first.
 std::vector<uint8_t> encodePpm(const uint8_t* bottomUpBgr, int width, int height);
 
-// Writes encodePpm's bytes to `path`; false when the file cannot be written.
+// Writes encodePpm's bytes to `path` whole or not at all (writeWholeFile);
+// false with errno set when the file cannot be written.
 bool writePpm(const std::string& path, const uint8_t* bottomUpBgr, int width, int height);
 
 } // namespace vortigo

@@ -1,5 +1,6 @@
 #include "media/Stills.h"
 
+#include "platform/AtomicFile.h"
 #include "platform/Platform.h"
 
 #include <cerrno>
@@ -25,17 +26,9 @@ uint32_t imageBytes(int width, int height) {
 
 bool writeFile(const std::string& path, const uint8_t* header, size_t headerBytes,
                const uint8_t* pixels, size_t pixelBytes) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file) return false;
-    bool ok = std::fwrite(header, 1, headerBytes, file) == headerBytes &&
-              std::fwrite(pixels, 1, pixelBytes, file) == pixelBytes;
-    const int savedErrno = errno;
-    // A full disk often shows only when the buffer is flushed.
-    if (std::fclose(file) != 0)
-        ok = false;
-    else if (!ok)
-        errno = savedErrno;
-    return ok;
+    AtomicFile file;
+    return file.open(path, LinkPolicy::Replace) && file.write(header, headerBytes) &&
+           file.write(pixels, pixelBytes) && file.commit();
 }
 
 } // namespace
@@ -79,10 +72,13 @@ bool writeBmpFile(const std::string& path, const uint8_t* pixels, int width, int
 bool writeBmpSnapshot(const std::string& path, const uint8_t* pixels, int width, int height) {
     errno = 0;
     if (pixels && width > 0 && height > 0 && writeBmpFile(path, pixels, width, height)) return true;
-    const char* why = errno ? std::strerror(errno) : "no frame has been drawn";
-    platform().messageBox(WindowId::Main,
-                          formatC("Could not write the bitmap file %s: %s.", path.c_str(), why),
-                          "Error", MsgButtons::Ok, MsgIcon::Error);
+    const int error = errno;
+    const std::string why = error ? fileErrorText(error) : "no frame has been drawn";
+    platform().messageBox(
+        WindowId::Main,
+        formatC("Could not write the bitmap file %s: %s.", path.c_str(), why.c_str()), "Error",
+        MsgButtons::Ok, MsgIcon::Error);
+    errno = error; // the batch renderer words it again
     return false;
 }
 

@@ -22,8 +22,10 @@ std::array<uint8_t, TGA_HEADER_BYTES> tgaHeader(int width, int height);
 // bottom-up BMP of `width` x `height` pixels.
 std::array<uint8_t, BMP_HEADER_BYTES> bmpHeader(int width, int height);
 
-// Writes header and pixels to `path`, replacing the file; false (with errno
-// set) when the file cannot be created or written completely.
+// Writes header and pixels to `path` whole or not at all: a temporary file
+// beside it is renamed over it when complete (AtomicFile; a link at `path`
+// is replaced, a read-only file refused). False (with errno set) when the
+// file cannot be created or written completely; the old file is then kept.
 bool writeTgaFile(const std::string& path, const uint8_t* pixels, int width, int height);
 bool writeBmpFile(const std::string& path, const uint8_t* pixels, int width, int height);
 

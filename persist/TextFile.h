@@ -43,7 +43,9 @@ int readFilePrefix(const std::string& path, std::size_t maxBytes, std::string& o
 // failure at any step leaves the old file as it was. An existing file that
 // may not be written (or has no write permission bit at all) is refused and
 // left as it is. Where the folder refuses new files but the file may be
-// written, the file is rewritten in place. Returns success.
+// written, the file is rewritten in place. A save of the same file running
+// in another process at the same moment makes this one fail; the temporary
+// file a killed save left behind is removed. Returns success.
 bool replaceFileContents(const std::string& path, const char* data, std::size_t size);
 
 } // namespace vortigo

@@ -52,6 +52,20 @@ cmp -s full0.ppm full5.ppm && fail "flying forward did not move the camera"
 "$render" --size 8x8 --frames 2 --out 'pad%03d.ppm'
 [ -f pad000.ppm ] && [ -f pad001.ppm ] || fail "%03d did not number the stills"
 
+# A picture never goes through a link or over a read-only file, and nothing
+# is left beside it but the picture.
+echo kept >victim.txt
+ln -s victim.txt linked.png
+"$render" --size 64x48 --out linked.png
+[ ! -L linked.png ] && [ "$(cat victim.txt)" = kept ] || fail "a picture wrote through a link"
+[ "$(identify -format '%w %h' linked.png)" = "64 48" ] || fail "linked.png is not 64x48"
+echo old >locked.ppm
+chmod 444 locked.ppm
+expect_code 1 --size 8x8 --out locked.ppm
+grep -q 'cannot write locked.ppm: Permission denied' err.txt || fail "read-only: $(cat err.txt)"
+[ "$(cat locked.ppm)" = old ] || fail "a read-only picture was overwritten"
+[ -z "$(ls -A | grep vortigo-tmp)" ] || fail "a temporary file was left: $(ls -A)"
+
 # The options that name project fields win over the loaded project.
 printf 'Cobblewick_Vortigo_File\nWIDTH=640\nHEIGHT=480\nSUPERSAMPLE=0\n' >scene.vort
 "$render" scene.vort --size 64x48 --super-sample --describe >described.txt
@@ -81,7 +95,7 @@ if "$render" --size 63x48 --out odd.avi --codec h264 --quiet >out.txt 2>err.txt;
 elif ! grep -q 'no h264 encoder' err.txt; then
     grep -q 'even frame width' err.txt && [ ! -e odd.AVI ] || fail "odd H.264: $(cat err.txt)"
 fi
-[ -z "$(ls ./*.ppm ./*.AVI 2>/dev/null | grep -v -e full -e pad -e one -e scene)" ] ||
+[ -z "$(ls ./*.ppm ./*.AVI 2>/dev/null | grep -v -e full -e pad -e one -e scene -e locked)" ] ||
     fail "a refused run wrote output"
 
 # PNG through FFmpeg's encoder: the same pixels as the PPM.

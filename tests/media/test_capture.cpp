@@ -4,6 +4,7 @@
 #include "flight/FlightControls.h"
 #include "media/Capture.h"
 #include "media/Stills.h"
+#include "platform/AtomicFile.h"
 #include "platform/HeadlessPlatform.h"
 
 #include "../TempDir.h"
@@ -14,6 +15,9 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace vortigo {
 namespace {
@@ -342,6 +346,39 @@ TEST_F(CaptureTest, BmpSnapshotIsHeaderAndFrameBytes) {
     EXPECT_NE(messages()[0].find("no/such/dir.bmp"), std::string::npos);
 }
 
+// A snapshot never writes through a link or over a read-only file, and one
+// being written by another process is refused, not mixed.
+TEST_F(CaptureTest, BmpSnapshotReplacesLinksAndRefusesReadOnlyAndBusyFiles) {
+    const auto frame = patternFrame(3, 4, 3);
+    m_dir.write("victim.txt", "kept");
+    const std::string link = m_dir.file("link.bmp");
+    ASSERT_EQ(symlink(m_dir.file("victim.txt").c_str(), link.c_str()), 0);
+    ASSERT_TRUE(writeBmpSnapshot(link, frame.data(), 4, 3));
+    EXPECT_FALSE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(readBytes(link).size(), 90u);
+    EXPECT_EQ(readBytes(m_dir.file("victim.txt")), std::vector<uint8_t>({'k', 'e', 'p', 't'}));
+    EXPECT_EQ(test::runTool("identify -format '%w %h' '" + link + "'"), "4 3");
+
+    const std::string locked = m_dir.file("locked.bmp");
+    m_dir.write("locked.bmp", "old");
+    ASSERT_EQ(chmod(locked.c_str(), 0444), 0);
+    EXPECT_FALSE(writeBmpSnapshot(locked, frame.data(), 4, 3));
+
+    const std::string busy = m_dir.file("busy.bmp");
+    AtomicFile other;
+    ASSERT_TRUE(other.open(busy, LinkPolicy::Replace));
+    EXPECT_FALSE(writeBmpSnapshot(busy, frame.data(), 4, 3));
+    other.abandon();
+
+    EXPECT_EQ(readBytes(locked), std::vector<uint8_t>({'o', 'l', 'd'}));
+    EXPECT_FALSE(std::filesystem::exists(busy));
+    EXPECT_EQ(messages(),
+              (std::vector<std::string>{
+                  "Could not write the bitmap file " + locked + ": Permission denied. | Error",
+                  "Could not write the bitmap file " + busy +
+                      ": the file is in use (another process is writing it). | Error"}));
+}
+
 TEST_F(CaptureTest, StartFailuresLeaveTheWriterIdleWithTheirMessage) {
     // fps 0: nothing happens, and the first frame ends capturing with a beep.
     start(m_dir.file("zero.avi"), 0);
@@ -448,6 +485,42 @@ TEST_F(CaptureTest, FullDiskEndsTheCaptureAndNamesTheFile) {
         EXPECT_NE(m_platform.messageBoxes()[0].text.find(m_dir.file("full")), std::string::npos)
             << m_platform.messageBoxes()[0].text;
     }
+    // Neither a cut-short file under the final name nor a temporary one.
+    EXPECT_TRUE(std::filesystem::is_empty(m_dir.path()));
+}
+
+// A render killed half-way keeps the last complete file under the name; the
+// temporary file it leaves is recognised and removed by the next writer.
+TEST_F(CaptureTest, AKilledCaptureKeepsTheOldFileAndTheNextOneClearsItsLeftover) {
+    const std::string clip = m_dir.file("clip.AVI");
+    start(m_dir.file("clip.avi"));
+    ASSERT_TRUE(theCapture().captureFrame(patternFrame(0).data()));
+    ASSERT_TRUE(theCapture().captureFrame(patternFrame(1).data()));
+    // Only finished and indexed does the file take its name.
+    EXPECT_FALSE(std::filesystem::exists(clip));
+    theCapture().finish();
+    ASSERT_EQ(probeVideo(clip), "rawvideo,32,24,25/1,2");
+
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        start(m_dir.file("clip.avi"));
+        for (int i = 0; i < 3; ++i)
+            theCapture().captureFrame(patternFrame(i).data());
+        std::raise(SIGKILL);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    const std::string leftover = temporaryNameFor(clip);
+    EXPECT_EQ(probeVideo(clip), "rawvideo,32,24,25/1,2");
+    EXPECT_TRUE(std::filesystem::exists(leftover));
+
+    start(m_dir.file("clip.avi"));
+    captureAll({patternFrame(0), patternFrame(1), patternFrame(2), patternFrame(3)});
+    EXPECT_EQ(probeVideo(clip), "rawvideo,32,24,25/1,4");
+    EXPECT_FALSE(std::filesystem::exists(leftover));
+    EXPECT_TRUE(messages().empty());
 }
 
 TEST_F(CaptureTest, KeyCStartsBeforeCapturingAndKeyXFinishes) {

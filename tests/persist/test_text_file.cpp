@@ -2,6 +2,7 @@
 
 #include "FuzzSeeds.h"
 #include "core/ProjectState.h"
+#include "platform/AtomicFile.h"
 #include "platform/HeadlessPlatform.h"
 
 #include "TempDir.h"
@@ -204,6 +205,26 @@ TEST_F(TextFileTest, SaveFailingWhileWritingKeepsTheOldFile) {
     EXPECT_FALSE(saved);
     expectOneMessage(SAVE_ERROR);
     EXPECT_EQ(readFile(m_path), "the old script");
+    EXPECT_EQ(entriesInFolder(), 1u);
+}
+
+// What a killed save leaves is recognised by its name and the lock nobody
+// holds, and the next save of that file clears it; a save running at the
+// same moment is refused instead of mixing bytes with this one.
+TEST_F(TextFileTest, SaveClearsALeftoverAndIsRefusedWhileAnotherRuns) {
+    writeFile(m_path, "old");
+    writeFile(temporaryNameFor(m_path), "half a scr");
+    ASSERT_TRUE(saveText(WindowId::Main, m_path, "new"));
+    EXPECT_EQ(readFile(m_path), "new");
+    EXPECT_EQ(entriesInFolder(), 1u);
+
+    AtomicFile other;
+    ASSERT_TRUE(other.open(m_path, LinkPolicy::Follow));
+    EXPECT_FALSE(saveText(WindowId::Main, m_path, "mixed"));
+    expectOneMessage(SAVE_ERROR);
+    ASSERT_TRUE(other.write("theirs", 6));
+    ASSERT_TRUE(other.commit());
+    EXPECT_EQ(readFile(m_path), "theirs");
     EXPECT_EQ(entriesInFolder(), 1u);
 }
 
