@@ -317,10 +317,19 @@ bool AviVideoFile::writeFrame(const uint8_t* bottomUpBgr, bool key) {
         frame = m_frames[m_nextPts % FRAME_POOL];
         if (av_frame_make_writable(frame) < 0) return false;
     }
-    // A negative stride reads the bottom-up rows top row first.
-    const uint8_t* source[1] = {bottomUpBgr + static_cast<ptrdiff_t>(m_height - 1) * rowBytes};
+    // A negative stride reads the bottom-up rows top row first. The top row
+    // is the last one in memory: it goes through a padded copy, the rest
+    // straight from the frame (their over-reads land in the next row).
+    const uint8_t* topRow = bottomUpBgr + static_cast<ptrdiff_t>(m_height - 1) * rowBytes;
+    m_lastRow.resize(static_cast<size_t>(rowBytes) + 64);
+    std::memcpy(m_lastRow.data(), topRow, static_cast<size_t>(rowBytes));
     const int sourceStride[1] = {-rowBytes};
-    sws_scale(m_convert, source, sourceStride, 0, m_height, frame->data, frame->linesize);
+    const uint8_t* top[1] = {m_lastRow.data()};
+    sws_scale(m_convert, top, sourceStride, 0, 1, frame->data, frame->linesize);
+    if (m_height > 1) {
+        const uint8_t* rest[1] = {topRow - rowBytes};
+        sws_scale(m_convert, rest, sourceStride, 1, m_height - 1, frame->data, frame->linesize);
+    }
     frame->pts = m_nextPts++;
     frame->pict_type = key ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
     result = avcodec_send_frame(m_encoder, frame);

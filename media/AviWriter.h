@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct AVFormatContext;
 struct AVCodecContext;
@@ -88,6 +89,10 @@ class AviVideoFile {
     AVCodecContext* m_encoder = nullptr; // null for uncompressed frames
     SwsContext* m_convert = nullptr;
     AVFrame* m_frames[FRAME_POOL]{};
+    // The frame's last row in memory, with room after it: the converter's
+    // vector loads read a little past a row's end, and a frame may end
+    // right at a guard page.
+    std::vector<uint8_t> m_lastRow;
     AVPacket* m_packet = nullptr;
     int m_width = 0, m_height = 0, m_fps = 1;
     std::string m_path;
