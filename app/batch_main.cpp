@@ -96,7 +96,12 @@ bool separateFrameStream() {
         g_frameStream = stdout;
         return false;
     }
-    return dup2(STDERR_FILENO, STDOUT_FILENO) >= 0;
+    if (dup2(STDERR_FILENO, STDOUT_FILENO) >= 0) return true;
+    // No standard error to share: what the script prints is dropped.
+    const int nowhere = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    const bool moved = nowhere >= 0 && dup2(nowhere, STDOUT_FILENO) >= 0;
+    if (nowhere >= 0) close(nowhere);
+    return moved;
 }
 
 // SIGINT or SIGTERM ends the run after the frame in hand, with the outputs
