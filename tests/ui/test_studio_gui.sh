@@ -480,9 +480,13 @@ if [ -n "${main_id:-}" ] && [ -n "${trace_id:-}" ]; then
     xdotool windowfocus --sync "$main_id" 2>/dev/null
     xdotool key ctrl+End
     xdotool type --delay 5 "// edited"
+    # The start-up frame, without F5: a compile would call udShutdown too.
+    for _ in $(seq 60); do
+        c=$(import -window "$trace_id" png:- 2>/dev/null | convert png:- -format %k info: 2>/dev/null)
+        [ "${c:-0}" -gt 200 ] && break
+        sleep 1
+    done
     xdotool windowfocus --sync "$trace_id" 2>/dev/null
-    xdotool key F5
-    sleep 2
     xdotool key c
     if dialog_id=$(wait_window "Video Compression" 10); then
         xdotool windowfocus --sync "$dialog_id" 2>/dev/null
@@ -504,7 +508,7 @@ if [ -n "${main_id:-}" ] && [ -n "${trace_id:-}" ]; then
         kill -9 "$app_pid" 2>/dev/null
     fi
     app_pid=""
-    grep -qx "udShutdown ran" "$work/run4.log" && pass "SIGTERM runs udShutdown" ||
+    [ "$(grep -cx "udShutdown ran" "$work/run4.log")" = 1 ] && pass "SIGTERM runs udShutdown" ||
         fail "udShutdown did not run on SIGTERM"
     cmp -s "$proj/ending.anim" "$work/ending.orig" && pass "SIGTERM writes no edit over the file" ||
         fail "SIGTERM saved the edited script"
