@@ -1,7 +1,8 @@
 #!/bin/bash
 # vortigo-render against scripts and conditions that used to spoil its
 # output: a script that prints while frames go to standard output, a script
-# that faults part-way, SIGTERM and SIGINT in the middle of a long run, and
+# that faults part-way, SIGTERM and SIGINT in the middle of a long run (and
+# a second SIGTERM while the first one's exit path runs), and
 # a start-up failure under an address-space limit.
 # Usage: test_batch_hostile.sh EXE SOURCE_DIR
 set -euo pipefail
@@ -102,6 +103,30 @@ written=$(sed -n 's/.*after \([0-9]*\) frames/\1/p' err.txt)
 for still in s*.ppm; do
     [ "$(stat -c %s "$still")" -eq $((13 + 64 * 48 * 3)) ] || fail "$still is not whole"
 done
+
+# A second signal ends the process at once: here while the first one's
+# exit path waits in the script's udShutdown.
+cat >slow.anim <<'ANIM'
+#include <stdio.h>
+#include <unistd.h>
+void udShutdown(void)
+{
+    FILE *mark = fopen("shutting", "w");
+    if (mark) fclose(mark);
+    sleep(60);
+}
+ANIM
+project slow.anim slow.vort
+"$render" slow.vort --size 16x8 --frames 1000000 --out 'slow%d.ppm' --quiet 2>err.txt &
+pid=$!
+until [ -e slow3.ppm ] || ! kill -0 $pid 2>/dev/null; do sleep 0.1; done
+kill -TERM $pid
+until [ -e shutting ] || ! kill -0 $pid 2>/dev/null; do sleep 0.1; done
+kill -TERM $pid
+code=0
+wait $pid || code=$?
+[ -e shutting ] && [ $code -eq 143 ] && ! grep -q 'stopped by' err.txt ||
+    fail "two SIGTERMs: exit $code, udShutdown $([ -e shutting ] || echo not) reached, said: $(cat err.txt)"
 
 # Under an address-space limit the script heap cannot be had (or only a
 # smaller one): the run renders or says why at once, and never waits out
