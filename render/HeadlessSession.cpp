@@ -7,6 +7,7 @@
 #include "platform/ProgramDir.h"
 #include "render/Workers.h"
 
+#include <algorithm>
 #include <atomic>
 #include <climits>
 #include <condition_variable>
@@ -148,6 +149,17 @@ HeadlessResult renderHeadless(const HeadlessRun& run) {
         std::unique_lock lock(endMutex);
         lastFrame.wait_for(lock, std::chrono::milliseconds(20),
                            [&] { return delivered.load() >= run.frames; });
+    }
+    // The frames drawn before the one the script faulted in were handed
+    // over before its drawing began: they are still delivered.
+    auto owedBeforeFault = [&] {
+        const int faulted = dropFrom.load();
+        return faulted != INT_MAX && delivered.load() < std::min(faulted, run.frames) &&
+               postThreadRunning();
+    };
+    while (done && owedBeforeFault() && Clock::now() < deadline) {
+        std::unique_lock lock(endMutex);
+        lastFrame.wait_for(lock, std::chrono::milliseconds(20));
     }
     result.flightEnded = delivered.load() < run.frames && flightOver();
     result.framesDelivered = delivered.load();
