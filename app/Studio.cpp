@@ -17,10 +17,14 @@
 
 #include <QApplication>
 #include <QFileInfo>
+#include <QSocketNotifier>
+#include <cerrno>
 #include <clocale>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <string>
 #include <unistd.h>
 
@@ -30,6 +34,53 @@ namespace {
 MainWindow* g_main = nullptr;
 TraceWindow* g_trace = nullptr;
 bool g_workersLeftRunning = false;
+
+// SIGTERM and SIGHUP (log-out, shutdown, kill) end the studio through its
+// exit path, so a capture is finished and udShutdown runs. The handler only
+// writes the signal into a pipe that the message loop watches.
+int g_signalPipe[2] = {-1, -1};
+
+extern "C" void onEndSignal(int signal) {
+    const int saved = errno;
+    const char byte = static_cast<char>(signal);
+    if (write(g_signalPipe[1], &byte, 1) < 0) {
+        // The pipe is full: an earlier signal is already waiting.
+    }
+    errno = saved;
+}
+
+void setEndSignalHandler(void (*handler)(int)) {
+    struct sigaction action {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+}
+
+// Returns the watcher, or nullptr (the signals then keep their default).
+QSocketNotifier* watchEndSignals(MainWindow* mainWindow) {
+    if (pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return nullptr;
+    auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(notifier, &QSocketNotifier::activated, mainWindow, [mainWindow] {
+        char bytes[16];
+        while (read(g_signalPipe[0], bytes, sizeof bytes) > 0) {
+        }
+        std::fprintf(stderr, "vortigo: ending on a signal; edited texts are not saved\n");
+        mainWindow->closeWithoutAsking();
+    });
+    setEndSignalHandler(onEndSignal);
+    return notifier;
+}
+
+void stopWatchingEndSignals(QSocketNotifier* notifier) {
+    if (!notifier) return;
+    setEndSignalHandler(SIG_DFL);
+    delete notifier;
+    close(g_signalPipe[0]);
+    close(g_signalPipe[1]);
+    g_signalPipe[0] = g_signalPipe[1] = -1;
+}
 
 // Qt ends the process when the display it is given cannot be opened, so the
 // studio tries the connection itself first, through the same client
@@ -192,8 +243,10 @@ int runStudio(int argc, char** argv) {
 
     KeyRouter router(mainWindow);
     application.installEventFilter(&router);
+    QSocketNotifier* endSignals = watchEndSignals(mainWindow);
 
     const int code = application.exec();
+    stopWatchingEndSignals(endSignals);
     application.removeEventFilter(&router);
 
     if (g_workersLeftRunning) {

@@ -19,8 +19,10 @@
 #include <atomic>
 #include <cerrno>
 #include <charconv>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -79,6 +81,56 @@ Raw frames feed other tools, for example:
   vortigo-render --size 640x480 --frames 250 --fly --out - |
     ffmpeg -f rawvideo -pix_fmt bgr24 -s 640x480 -r 25 -i - -pix_fmt yuv420p out.mp4
 )";
+
+// Raw frames go to a duplicate of the standard output taken before any
+// script runs; descriptor 1 then points at standard error, so that what a
+// script prints never mixes into the frames.
+std::FILE* g_frameStream = stdout;
+
+bool separateFrameStream() {
+    std::fflush(stdout);
+    const int frames = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+    if (frames < 0) return false;
+    g_frameStream = fdopen(frames, "wb");
+    if (!g_frameStream) {
+        close(frames);
+        g_frameStream = stdout;
+        return false;
+    }
+    if (dup2(STDERR_FILENO, STDOUT_FILENO) >= 0) return true;
+    // No standard error to share: what the script prints is dropped.
+    const int nowhere = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    const bool moved = nowhere >= 0 && dup2(nowhere, STDOUT_FILENO) >= 0;
+    if (nowhere >= 0) close(nowhere);
+    return moved;
+}
+
+// SIGINT or SIGTERM ends the run after the frame in hand, with the outputs
+// finished; a second one ends the process at once. The handler only notes
+// the signal: the waiting thread sees it within moments.
+std::atomic<int> g_stopSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
+
+extern "C" void onStopSignal(int signal) {
+    if (g_stopSignal.exchange(signal) != 0) {
+        std::signal(signal, SIG_DFL);
+        std::raise(signal);
+    }
+}
+
+// A signal the starter ignores (nohup, `&` in a script) stays ignored.
+void catchStopSignals() {
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (const int signal : {SIGINT, SIGTERM}) {
+        struct sigaction inherited {};
+        if (sigaction(signal, nullptr, &inherited) == 0 && inherited.sa_handler == SIG_IGN)
+            continue;
+        sigaction(signal, &action, nullptr);
+    }
+}
 
 enum class Replay { None, Step, Time };
 enum class OutputKind { Nothing, Picture, Raw, Capture };
@@ -523,6 +575,7 @@ class FrameWriter {
 
     void write(const FrameView& frame, int absoluteIndex) {
         if (!m_error.empty()) return;
+        ++m_written;
         switch (m_options.output) {
         case OutputKind::Nothing:
             break;
@@ -582,7 +635,8 @@ class FrameWriter {
     void writeRaw(const FrameView& frame) {
         const size_t row = static_cast<size_t>(frame.width) * 3;
         for (int y = frame.height - 1; y >= 0; --y) {
-            if (std::fwrite(frame.pixels + row * static_cast<size_t>(y), 1, row, stdout) != row) {
+            if (std::fwrite(frame.pixels + row * static_cast<size_t>(y), 1, row, g_frameStream) !=
+                row) {
                 m_error = std::string("cannot write the frames to standard output: ") +
                           std::strerror(errno);
                 return;
@@ -592,6 +646,10 @@ class FrameWriter {
 
     const Options& m_options;
     std::string m_error;
+    int m_written = 0;
+
+  public:
+    int written() const { return m_written; }
 };
 
 // Loads the project on the headless platform with the options applied and
@@ -634,6 +692,7 @@ int render(const Options& o) {
                 motionStep();
     };
     run.check = [&] { return setupError; };
+    run.stop = &g_stopSignal;
     run.flightMode = -1; // configure chooses it
     run.onFrame = [&](const FrameView& frame, int index) {
         if (index < skipped || writeFailed) return;
@@ -656,6 +715,14 @@ int render(const Options& o) {
         std::fprintf(stderr, "vortigo-render: %s\n", writer.error().c_str());
         return 1;
     }
+    if (result.stopped) {
+        // What was written is complete: the exit path has finished the capture.
+        if (o.output == OutputKind::Raw) std::fflush(g_frameStream);
+        const int signal = g_stopSignal.load();
+        std::fprintf(stderr, "vortigo-render: stopped by %s after %d frames\n",
+                     signal == SIGINT ? "SIGINT" : "SIGTERM", writer.written());
+        return 128 + signal;
+    }
     if (!result.ok) {
         std::fprintf(stderr, "vortigo-render: %s\n", result.error.c_str());
         return 1;
@@ -663,7 +730,7 @@ int render(const Options& o) {
     if (result.flightEnded)
         std::fprintf(stderr, "vortigo-render: the recording ended after %d frames\n",
                      result.framesDelivered - skipped);
-    if (o.output == OutputKind::Raw && std::fflush(stdout) != 0) {
+    if (o.output == OutputKind::Raw && std::fflush(g_frameStream) != 0) {
         std::fprintf(stderr, "vortigo-render: cannot write the frames to standard output\n");
         return 1;
     }
@@ -693,7 +760,14 @@ int main(int argc, char** argv) {
     }
     try {
         const Options options = parseOptions(argc, argv);
-        return options.describe ? describe(options) : render(options);
+        if (options.describe) return describe(options);
+        if (options.output == OutputKind::Raw && !separateFrameStream()) {
+            std::fprintf(stderr, "vortigo-render: cannot set up standard output: %s\n",
+                         std::strerror(errno));
+            return 1;
+        }
+        catchStopSignals();
+        return render(options);
     } catch (const UsageError& error) {
         std::fprintf(stderr, "vortigo-render: %s (see vortigo-render --help)\n",
                      error.text.c_str());

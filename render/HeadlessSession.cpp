@@ -7,7 +7,9 @@
 #include "platform/ProgramDir.h"
 #include "render/Workers.h"
 
+#include <algorithm>
 #include <atomic>
+#include <climits>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -24,9 +26,27 @@ HeadlessResult renderHeadless(const HeadlessRun& run) {
     // frame only once the next one is being drawn). So is one that finds an
     // ended replay: it would draw the last frame again.
     int released = 1; // render thread only
+    // The first frame not to deliver: the one the script faulted in. A fault
+    // while drawing stops the flight through the Trace window's X key before
+    // its message is raised, while the frame is still being drawn.
+    std::atomic<int> dropFrom{INT_MAX};
+    // An advance was held back because the run is stopping: the render
+    // thread has finished its last frame and parks.
+    std::atomic<bool> advanceHeld{false};
+    auto stopping = [&run] { return run.stop && run.stop->load() != 0; };
     headless.setImmediate(true);
-    headless.setHandler(WindowId::Trace, [&released, &run](const WindowMessage& message) {
-        if (message.type != MSG_ADVANCE || released >= run.frames) return;
+    headless.setHandler(WindowId::Trace, [&](const WindowMessage& message) {
+        if (message.type == MSG_KEYDOWN && message.p1 == 'X') {
+            int expected = INT_MAX;
+            dropFrom.compare_exchange_strong(expected, released - 1);
+            return;
+        }
+        if (message.type != MSG_ADVANCE) return;
+        if (stopping()) {
+            advanceHeld = true;
+            return;
+        }
+        if (released >= run.frames) return;
         if (run.endWithTheFlight && state().flightMode == FLIGHT_STOPPED) return;
         const bool parked = state().renderHold;
         handleAdvanceMessage();
@@ -66,7 +86,13 @@ HeadlessResult renderHeadless(const HeadlessRun& run) {
         const int index = delivered.load();
         if (index >= run.frames) return;
         if (index == 0) firstFrameUs = sinceStartUs();
-        if (run.onFrame) run.onFrame(frame, index);
+        // A message from this thread (udPostFrame faulted) or one raised
+        // before a drawing fault's X key was seen ends the output here.
+        if (!headless.messageBoxes().empty()) {
+            int expected = INT_MAX;
+            dropFrom.compare_exchange_strong(expected, index);
+        }
+        if (run.onFrame && index < dropFrom.load()) run.onFrame(frame, index);
         lastFrameUs = sinceStartUs();
         // Enough: the render thread parks after the frame in flight.
         if (index + 1 == run.frames) state().flightMode = FLIGHT_STOPPED;
@@ -96,9 +122,26 @@ HeadlessResult renderHeadless(const HeadlessRun& run) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         return parked() && delivered.load() == seen;
     };
+    // Nothing more will be drawn: the render thread ended (its context
+    // failed), or the one compile or allocation of the run failed.
+    auto startFailed = [&] {
+        return !renderThreadRunning() || scriptCompileFailed() || frameBufferAllocationFailed();
+    };
+    // Stopping: the render thread has finished the frame in hand (or was
+    // idle) and the post-processing thread has delivered it.
+    uint64_t idleAtStop = 0;
+    bool stopSeen = false;
+    auto stopped = [&] {
+        if (!stopping()) return false;
+        if (!stopSeen) {
+            stopSeen = true;
+            idleAtStop = renderIdlePasses();
+        }
+        return !s.frameReady && (advanceHeld.load() || renderIdlePasses() >= idleAtStop + 2);
+    };
     auto finished = [&] {
-        return delivered.load() >= run.frames || renderContextFailed() ||
-               !headless.messageBoxes().empty() || flightOver();
+        return delivered.load() >= run.frames || startFailed() ||
+               !headless.messageBoxes().empty() || flightOver() || stopped();
     };
     const auto deadline = Clock::now() + std::chrono::milliseconds(run.timeoutMs);
     bool done = false;
@@ -106,6 +149,17 @@ HeadlessResult renderHeadless(const HeadlessRun& run) {
         std::unique_lock lock(endMutex);
         lastFrame.wait_for(lock, std::chrono::milliseconds(20),
                            [&] { return delivered.load() >= run.frames; });
+    }
+    // The frames drawn before the one the script faulted in were handed
+    // over before its drawing began: they are still delivered.
+    auto owedBeforeFault = [&] {
+        const int faulted = dropFrom.load();
+        return faulted != INT_MAX && delivered.load() < std::min(faulted, run.frames) &&
+               postThreadRunning();
+    };
+    while (done && owedBeforeFault() && Clock::now() < deadline) {
+        std::unique_lock lock(endMutex);
+        lastFrame.wait_for(lock, std::chrono::milliseconds(20));
     }
     result.flightEnded = delivered.load() < run.frames && flightOver();
     result.framesDelivered = delivered.load();
@@ -116,11 +170,19 @@ HeadlessResult renderHeadless(const HeadlessRun& run) {
         result.error = box.caption + ": " + box.text;
     } else if (renderContextFailed()) {
         result.error = "no OpenGL context could be created";
+    } else if (scriptCompileFailed()) {
+        result.error = "the animation script could not be started";
+    } else if (frameBufferAllocationFailed()) {
+        result.error = "the frame buffers could not be allocated";
+    } else if (!renderThreadRunning()) {
+        result.error = "the render thread ended";
+    } else if (done && stopping() && delivered.load() < run.frames) {
+        result.stopped = true;
     } else if (!done) {
         result.error = "timed out after " + std::to_string(result.framesDelivered) + " frames";
     }
     result.ok = done && (result.framesDelivered >= run.frames || result.flightEnded) &&
-                result.error.empty();
+                result.error.empty() && !result.stopped;
 
     s.flightMode = FLIGHT_STOPPED;
     if (!runExitPath() && result.error.empty()) result.error = "a worker did not end";

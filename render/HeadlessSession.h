@@ -6,6 +6,7 @@
 
 #include "render/FramePipeline.h"
 
+#include <atomic>
 #include <functional>
 #include <string>
 
@@ -27,11 +28,18 @@ struct HeadlessRun {
     int frames = 1;
     int flightMode = 1; // below 0: the one `configure` set stays
     // Each finished frame, on the post-processing thread; index from 0.
+    // No frame is delivered from the one during which the script faulted
+    // (or any other message was raised) on: it and those after it are
+    // dropped, so an output holds only frames the script drew whole.
     std::function<void(const FrameView&, int index)> onFrame;
     int timeoutMs = 60000;
     // A replay that reaches the end of its recording stops the flight: end
     // the run there (ok, with fewer frames) instead of waiting for more.
     bool endWithTheFlight = false;
+    // Set (from a signal handler, say) to stop early: the frame being drawn
+    // is finished and delivered, no further frame is drawn, and the run
+    // ends with `stopped`.
+    const std::atomic<int>* stop = nullptr;
 };
 
 struct HeadlessResult {
@@ -41,6 +49,7 @@ struct HeadlessResult {
     double totalMs = 0;       // from the compile request to the last wanted frame
     std::string error;        // what went wrong, or the first message box
     bool flightEnded = false; // endWithTheFlight ended the run early
+    bool stopped = false;     // `stop` ended the run early (ok stays false)
 };
 
 // Loads the state, starts the workers, compiles, allocates and draws

@@ -26,6 +26,10 @@ std::thread g_renderThread;
 std::atomic<bool> g_renderRunning{false};
 std::atomic<bool> g_contextFailed{false};
 std::atomic<uint64_t> g_idlePasses{0};
+// The last compile or frame-buffer allocation failed: nothing is drawn
+// until the next one succeeds.
+std::atomic<bool> g_compileFailed{false};
+std::atomic<bool> g_allocationFailed{false};
 
 std::mutex g_postThreadMutex; // guards g_postThread between the two starters
 std::thread g_postThread;
@@ -178,6 +182,7 @@ void compileCase() {
         s.keyDown[k] = 0;
     s.compileRequest.clear();
     const bool ready = compileAll();
+    g_compileFailed.store(!ready);
     if (ready) {
         s.scriptReady.set();
     } else {
@@ -203,6 +208,7 @@ void allocationCase() {
     ProjectState& s = state();
     s.resizeRequest.clear();
     const bool ready = allocateFrameBuffers();
+    g_allocationFailed.store(!ready);
     if (ready) {
         s.buffersReady.set();
         // Parked: the owed advance releases the first frame. Otherwise the
@@ -283,6 +289,12 @@ bool postThreadRunning() {
 bool renderContextFailed() {
     return g_contextFailed.load();
 }
+bool scriptCompileFailed() {
+    return g_compileFailed.load();
+}
+bool frameBufferAllocationFailed() {
+    return g_allocationFailed.load();
+}
 uint64_t renderIdlePasses() {
     return g_idlePasses.load();
 }
@@ -302,6 +314,8 @@ void startWorkers() {
     s.renderHold.clear();
     if (g_renderThread.joinable()) g_renderThread.join();
     g_contextFailed.store(false);
+    g_compileFailed.store(false);
+    g_allocationFailed.store(false);
     g_renderRunning.store(true);
     g_renderThread = std::thread(renderMain);
 }

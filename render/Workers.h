@@ -35,6 +35,12 @@ bool postThreadRunning();
 // The render thread's context could not be created (nothing will be drawn).
 bool renderContextFailed();
 
+// The render thread's last compile (script and layer programs) or
+// frame-buffer allocation failed; cleared by the next success and by
+// startWorkers.
+bool scriptCompileFailed();
+bool frameBufferAllocationFailed();
+
 // How often the render thread has gone round its loop finding nothing to do:
 // two more passes than now mean that whatever was due has been done.
 uint64_t renderIdlePasses();

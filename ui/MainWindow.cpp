@@ -528,6 +528,15 @@ void MainWindow::giveKeysToTrace() {
     m_trace->setFocus();
 }
 
+void MainWindow::closeWithoutAsking() {
+    m_exitAnswered = true;
+    close();
+    if (!m_closing) { // a window that was never shown gets no close event
+        m_closing = true;
+        if (m_exitPath) m_exitPath();
+    }
+}
+
 void MainWindow::closeEvent(QCloseEvent* event) {
     // The close box asks like Exit: closing must not drop edited texts.
     if (!m_closing && !m_exitAnswered && !mayDiscardEditedTexts(EXIT_QUESTION)) {

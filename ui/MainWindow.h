@@ -25,6 +25,9 @@ class MainWindow : public QMainWindow {
 
     // Runs once when the window closes: the studio's exit path.
     void setExitPath(std::function<void()> exitPath) { m_exitPath = std::move(exitPath); }
+    // Closes and runs the exit path without asking about edited texts,
+    // which stay unsaved: the session is ending (SIGTERM, SIGHUP).
+    void closeWithoutAsking();
 
     EditorControl* editor() const { return m_editor; }
 

@@ -5,7 +5,8 @@
 # clipboard, a window manager's close of the Trace window leaves it there
 # and drawing, Alt+/ opens About, File > Exit ends the process with 0.
 # Then a missing default shader gives exactly one "File Error" naming it,
-# and a start without any display says what is wrong and fails.
+# and a start without any display says what is wrong and fails. SIGTERM
+# during a capture ends the studio cleanly, with a readable file.
 set -u
 exe=$(readlink -f "$1")
 bindir=$(dirname "$exe")
@@ -454,6 +455,72 @@ if [ -n "${main_id:-}" ] && [ -n "${trace_id:-}" ]; then
         fail "no clean exit after the question"
     app_pid=""
 fi
+
+# --- SIGTERM during a capture, with an edited text ----------------------------
+# The session ends through the exit path: the capture is finished into a
+# file ffprobe reads, udShutdown runs, nothing is asked and the edit is not
+# written.
+cat >"$proj/ending.anim" <<'ANIM'
+#include <stdio.h>
+void udShutdown(void) { printf("udShutdown ran\n"); fflush(stdout); }
+ANIM
+cp "$proj/ending.anim" "$work/ending.orig"
+{
+    printf 'Cobblewick_Vortigo_File\r\nWIDTH=160\r\nHEIGHT=120\r\n'
+    name_entry VSFILE "$proj/scene.vert"
+    name_entry FSFILE "$proj/scene.frag"
+    name_entry ASFILE "$proj/ending.anim"
+    name_entry OUTPUT "$work/ending.avi"
+} >"$proj/ending.vort"
+"$work/app/vortigo" "$proj/ending.vort" >"$work/run4.log" 2>&1 &
+app_pid=$!
+main_id=$(wait_window "Fragment Shader Layer 1" 20) || fail "no main window for ending.vort"
+trace_id=$(wait_window 'xc:.*' 20) || fail "no Trace window for ending.vort"
+if [ -n "${main_id:-}" ] && [ -n "${trace_id:-}" ]; then
+    xdotool windowfocus --sync "$main_id" 2>/dev/null
+    xdotool key ctrl+End
+    xdotool type --delay 5 "// edited"
+    # The start-up frame, without F5: a compile would call udShutdown too.
+    for _ in $(seq 60); do
+        c=$(import -window "$trace_id" png:- 2>/dev/null | convert png:- -format %k info: 2>/dev/null)
+        [ "${c:-0}" -gt 200 ] && break
+        sleep 1
+    done
+    xdotool windowfocus --sync "$trace_id" 2>/dev/null
+    xdotool key c
+    if dialog_id=$(wait_window "Video Compression" 10); then
+        xdotool windowfocus --sync "$dialog_id" 2>/dev/null
+        xdotool key Return
+        wait_title "$trace_id" ' cap:on,' 10 || fail "capture did not start for SIGTERM"
+        xdotool windowfocus --sync "$trace_id" 2>/dev/null
+        xdotool key Up
+        sleep 2
+    else
+        fail "C did not ask for the compression before SIGTERM"
+    fi
+    kill -TERM "$app_pid"
+    if wait_exit "$app_pid" 20; then
+        [ "$exit_code" = 0 ] && pass "SIGTERM ends the studio with 0" ||
+            fail "SIGTERM: exit code $exit_code"
+    else
+        fail "the studio did not end on SIGTERM (asked? $(xdotool search --onlyvisible \
+            --name 'Exit without saving' 2>/dev/null | wc -l) question windows)"
+        kill -9 "$app_pid" 2>/dev/null
+    fi
+    app_pid=""
+    [ "$(grep -cx "udShutdown ran" "$work/run4.log")" = 1 ] && pass "SIGTERM runs udShutdown" ||
+        fail "udShutdown did not run on SIGTERM"
+    cmp -s "$proj/ending.anim" "$work/ending.orig" && pass "SIGTERM writes no edit over the file" ||
+        fail "SIGTERM saved the edited script"
+    probe=$(ffprobe -v error -select_streams v:0 -count_packets -show_entries \
+        stream=codec_name,width,height,nb_read_packets -of csv=p=0 "$work/ending.AVI" 2>&1)
+    if [[ "$probe" =~ ^mjpeg,160,120,([0-9]+)$ ]] && [ "${BASH_REMATCH[1]}" -ge 2 ]; then
+        pass "the capture cut by SIGTERM is an AVI file ffprobe reads ($probe)"
+    else
+        fail "the capture cut by SIGTERM: '$probe'"
+    fi
+fi
+
 out=$("$render" "$work/nothing.vort" --describe 2>&1)
 code=$?
 [ $code = 1 ] && grep -q "Could not open file." <<<"$out" &&
