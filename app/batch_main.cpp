@@ -24,6 +24,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <new>
 #include <optional>
 #include <string>
 #include <unistd.h>
@@ -592,6 +593,9 @@ class FrameWriter {
         }
     }
     const std::string& error() const { return m_error; }
+    void fail(const std::string& why) {
+        if (m_error.empty()) m_error = why;
+    }
 
   private:
     // The name is a format for the index either way (%% is a percent sign).
@@ -696,7 +700,13 @@ int render(const Options& o) {
     run.flightMode = -1; // configure chooses it
     run.onFrame = [&](const FrameView& frame, int index) {
         if (index < skipped || writeFailed) return;
-        writer.write(frame, o.first + index - skipped);
+        try {
+            writer.write(frame, o.first + index - skipped);
+        } catch (const std::bad_alloc&) {
+            // Near an address-space limit (ulimit -v): a write error, not an
+            // exception through the post-processing thread.
+            writer.fail("not enough memory to write the frame");
+        }
         if (!writer.error().empty()) writeFailed = true;
         progress.frameDone(index - skipped + 1);
     };

@@ -13,6 +13,7 @@
 
 #include <condition_variable>
 #include <cstdio>
+#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -108,10 +109,21 @@ void postProcessingMain(int generation) {
     }
 }
 
+// A thread whose stack does not fit (an address-space limit) is said, not
+// thrown through the caller.
+void reportThreadFailure(const char* which, const std::system_error& error) {
+    std::fprintf(stderr, "vortigo: could not start the %s thread: %s\n", which, error.what());
+}
+
 void startPostThreadLocked() {
     const int generation = ++g_postGeneration;
     g_postRunning.store(true);
-    g_postThread = std::thread(postProcessingMain, generation);
+    try {
+        g_postThread = std::thread(postProcessingMain, generation);
+    } catch (const std::system_error& error) {
+        g_postRunning.store(false);
+        reportThreadFailure("post-processing", error);
+    }
 }
 
 // Compiles the script and then the programs of all active layers.
@@ -317,7 +329,13 @@ void startWorkers() {
     g_compileFailed.store(false);
     g_allocationFailed.store(false);
     g_renderRunning.store(true);
-    g_renderThread = std::thread(renderMain);
+    try {
+        g_renderThread = std::thread(renderMain);
+    } catch (const std::system_error& error) {
+        g_renderRunning.store(false);
+        reportThreadFailure("render", error);
+        notifyFlagChange();
+    }
 }
 
 void replacePostProcessingThread() {

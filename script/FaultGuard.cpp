@@ -11,6 +11,7 @@
 #include <mutex>
 #include <pthread.h>
 #include <sys/mman.h>
+#include <system_error>
 #include <thread>
 
 namespace vortigo {
@@ -170,8 +171,14 @@ struct WatchSlot {
             break;
         }
         if (!g_watcherStarted && index >= 0) {
-            g_watcherStarted = true;
-            std::thread(watcherMain).detach();
+            // Under an address-space limit a thread's stack may not fit:
+            // this call then runs without the watchdog, the next one tries
+            // again.
+            try {
+                std::thread(watcherMain).detach();
+                g_watcherStarted = true;
+            } catch (const std::system_error&) {
+            }
         }
     }
     ~WatchSlot() {

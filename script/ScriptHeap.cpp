@@ -249,13 +249,25 @@ char* scriptStrdup(const char* text) {
 } // namespace
 
 ScriptHeap* createScriptHeap(size_t reserveBytes, size_t floorBytes) {
-    void* memory = MAP_FAILED;
-    for (;;) {
-        memory = mmap(nullptr, reserveBytes, PROT_READ | PROT_WRITE,
-                      MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-        if (memory != MAP_FAILED) break;
-        if (reserveBytes / 2 < floorBytes) return nullptr;
-        reserveBytes /= 2;
+    auto reserve = [](size_t bytes) {
+        return mmap(nullptr, bytes, PROT_READ | PROT_WRITE,
+                    MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    };
+    void* memory = reserve(reserveBytes);
+    if (memory == MAP_FAILED) {
+        // Under a limit: find the largest size that fits, then take half of
+        // it, so that the drawing, the frames and the host keep room to grow.
+        do {
+            if (reserveBytes / 2 < floorBytes) return nullptr;
+            reserveBytes /= 2;
+            memory = reserve(reserveBytes);
+        } while (memory == MAP_FAILED);
+        if (reserveBytes / 2 >= floorBytes) {
+            munmap(memory, reserveBytes);
+            reserveBytes /= 2;
+            memory = reserve(reserveBytes);
+            if (memory == MAP_FAILED) return nullptr;
+        }
     }
     auto* heap = new ScriptHeap;
     heap->base = static_cast<uint8_t*>(memory);
