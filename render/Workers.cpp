@@ -326,6 +326,7 @@ void startWorkers() {
     s.renderHold.clear();
     if (g_renderThread.joinable()) g_renderThread.join();
     g_contextFailed.store(false);
+    g_advanceOwed = false; // a fresh start owes nothing to an earlier run's Run
     g_compileFailed.store(false);
     g_allocationFailed.store(false);
     g_renderRunning.store(true);
