@@ -1,8 +1,8 @@
 #include "persist/Options.h"
 
+#include "core/Numbers.h"
 #include "core/ProjectState.h"
 #include "persist/Ini.h"
-#include "persist/Numbers.h"
 #include "platform/ProgramDir.h"
 
 #include <algorithm>

@@ -1,11 +1,11 @@
 #include "persist/ProjectFile.h"
 
+#include "core/Numbers.h"
 #include "core/ProjectState.h"
 #include "flight/FlightRecord.h"
 #include "flight/QuatMath.h"
 #include "media/Backgrounds.h"
 #include "persist/FlightFile.h"
-#include "persist/Numbers.h"
 #include "persist/TextFile.h"
 
 #include <charconv>

@@ -1,6 +1,6 @@
 #include "script/WatchRows.h"
 
-#include "persist/Numbers.h"
+#include "core/Numbers.h"
 #include "platform/Platform.h"
 #include "script/FaultGuard.h"
 #include "script/ScriptHost.h"

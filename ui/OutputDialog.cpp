@@ -1,10 +1,10 @@
 #include "ui/OutputDialog.h"
 
 #include "core/Handoff.h"
+#include "core/Numbers.h"
 #include "core/ProjectState.h"
 #include "core/StatusLine.h"
 #include "media/Capture.h"
-#include "persist/Numbers.h"
 #include "persist/Options.h"
 #include "persist/ProjectFile.h"
 #include "ui/FileFlows.h"

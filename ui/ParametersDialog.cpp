@@ -1,9 +1,9 @@
 #include "ui/ParametersDialog.h"
 
+#include "core/Numbers.h"
 #include "core/ProjectState.h"
 #include "flight/QuatMath.h"
 #include "media/Backgrounds.h"
-#include "persist/Numbers.h"
 #include "ui/EditorText.h"
 #include "ui/IdleRetry.h"
 

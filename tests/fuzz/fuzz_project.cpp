@@ -3,7 +3,7 @@
 // again. Only udef values below float's normal range may move, since six
 // digits cannot always pick out one of those.
 #include "FuzzState.h"
-#include "persist/Numbers.h"
+#include "core/Numbers.h"
 #include "persist/ProjectFile.h"
 
 #include <cfloat>

@@ -2,9 +2,9 @@
 // rules, locate file, the after-load sequence and the refusals that must keep
 // the open project.
 #include "FuzzSeeds.h"
+#include "core/Numbers.h"
 #include "flight/QuatMath.h"
 #include "persist/FlightFile.h"
-#include "persist/Numbers.h"
 #include "persist/ProjectFile.h"
 #include "script/ScriptFixture.h"
 

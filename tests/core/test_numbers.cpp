@@ -1,4 +1,4 @@
-#include "persist/Numbers.h"
+#include "core/Numbers.h"
 
 #include <gtest/gtest.h>
 
