@@ -1,7 +1,7 @@
 #include "app/Studio.h"
 
+#include "control/TraceKeys.h"
 #include "core/ProjectState.h"
-#include "flight/FlightControls.h"
 #include "media/Capture.h"
 #include "persist/ProjectDefaults.h"
 #include "platform/VirtualKeys.h"
@@ -212,9 +212,7 @@ int runStudio(int argc, char** argv) {
     qtPlatform.registerWindow(WindowId::Main, mainWindow);
     qtPlatform.registerWindow(WindowId::Trace, trace);
     qtPlatform.registerEditor(mainWindow->editor());
-    qtPlatform.setHandler(WindowId::Trace, [](const WindowMessage& message) {
-        if (message.type == MSG_ADVANCE) handleAdvanceMessage();
-    });
+    qtPlatform.setHandler(WindowId::Trace, handleTraceMessage);
     qtPlatform.setHandler(WindowId::Main, [](const WindowMessage& message) {
         if (message.type == MSG_GOTO_LINE && g_main)
             g_main->goToLine(static_cast<int>(message.p1), static_cast<int>(message.p2));

@@ -8,8 +8,8 @@
 // post-processing in time.
 //
 // Not a test: run from the build folder, bin/bench_soak [frames] [width] [height]
+#include "control/TraceKeys.h"
 #include "core/ProjectState.h"
-#include "flight/FlightControls.h"
 #include "persist/ProjectDefaults.h"
 #include "platform/HeadlessPlatform.h"
 #include "render/FramePipeline.h"

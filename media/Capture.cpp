@@ -1,7 +1,5 @@
 #include "media/Capture.h"
 
-#include "core/StatusLine.h"
-#include "flight/FlightControls.h"
 #include "media/Stills.h"
 #include "platform/AtomicFile.h"
 
@@ -38,19 +36,6 @@ std::atomic_ref<int32_t> capturingFlag() {
 
 Capture g_capture;
 
-// The keys C and X reach the writer from the flight controls, a layer below.
-const bool g_keysInstalled = [] {
-    setCaptureKeys(CaptureKeys{[] { return theCapture().isActive(); },
-                               [] {
-                                   const ProjectState& s = state();
-                                   theCapture().start(WindowId::Trace, s.outputFile, s.imageWidth,
-                                                      s.imageHeight, s.aviFps, s.maxAviFrames,
-                                                      s.audioFile);
-                               },
-                               [] { finishCapture(); }});
-    return true;
-}();
-
 } // namespace
 
 void setCompressionChooser(CompressionChooser chooser) {
@@ -59,7 +44,6 @@ void setCompressionChooser(CompressionChooser chooser) {
 }
 
 Capture& theCapture() {
-    (void)g_keysInstalled;
     return g_capture;
 }
 
@@ -74,7 +58,8 @@ void captureFinishedFrame(const uint8_t* pixels) {
     capturingFlag().store(0, std::memory_order_release);
     state().flightMode = FLIGHT_STOPPED;
     platform().beep(1000, 100);
-    updateStatusLine(WindowId::Trace);
+    // The Trace window formats its status line itself, now showing "cap:off".
+    platform().postMessage(WindowMessage{WindowId::Trace, MSG_STATUS_LINE, 0, 0});
 }
 
 Capture::Capture() = default;

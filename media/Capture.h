@@ -93,8 +93,8 @@ Capture& theCapture();
 void finishCapture();
 
 // Post-processing thread: the frame goes to the writer while capturing is
-// set. A failed write clears capturing, stops the flight, beeps and updates
-// the status line.
+// set. A failed write clears capturing, stops the flight, beeps and asks the
+// Trace window to show its status line again.
 void captureFinishedFrame(const uint8_t* pixels);
 
 } // namespace vortigo

@@ -21,6 +21,8 @@ enum class MsgAnswer { Ok, Cancel, Yes, No };
 constexpr int MSG_ADVANCE = 1057;   // to the Trace window: one motion step, one frame
 constexpr int MSG_GOTO_LINE = 1059; // to the main window: p1 line from 1, p2 text kind
 constexpr int MSG_KEYDOWN = 0x0100; // a key pressed: p1 the virtual-key code
+// To the Trace window: format the status line again (after a failed capture write).
+constexpr int MSG_STATUS_LINE = 1058;
 
 struct WindowMessage {
     WindowId target = WindowId::None;

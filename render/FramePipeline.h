@@ -1,9 +1,6 @@
 // The frame buffers and their hand-over: allocation on the render thread,
-// the finishing of each handed-over frame on the post-processing thread, and
-// the status line.
+// and the finishing of each handed-over frame on the post-processing thread.
 #pragma once
-
-#include "core/StatusLine.h"
 
 #include <cstdint>
 #include <functional>

@@ -48,9 +48,11 @@ HeadlessResult renderHeadless(const HeadlessRun& run) {
         }
         if (released >= run.frames) return;
         if (run.endWithTheFlight && state().flightMode == FLIGHT_STOPPED) return;
-        const bool parked = state().renderHold;
-        handleAdvanceMessage();
-        if (parked && !state().renderHold) ++released;
+        // No window shows a status line here: the motion, then the next frame.
+        if (advanceFlight()) {
+            state().renderHold.clear();
+            ++released;
+        }
     });
     ScopedPlatform installed(&headless);
     if (!run.programDirectory.empty()) setProgramDirectory(run.programDirectory);

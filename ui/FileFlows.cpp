@@ -2,8 +2,8 @@
 
 #include "ui/StillCommands.h"
 
+#include "control/StatusLine.h"
 #include "core/ProjectState.h"
-#include "core/StatusLine.h"
 #include "media/Capture.h"
 #include "persist/FlightFile.h"
 #include "persist/ProjectDefaults.h"

@@ -1,5 +1,6 @@
 #include "ui/MainWindow.h"
 
+#include "control/TraceKeys.h"
 #include "core/ProjectState.h"
 #include "flight/FlightControls.h"
 #include "flight/FlightRecord.h"

@@ -1,9 +1,9 @@
 #include "ui/OutputDialog.h"
 
+#include "control/StatusLine.h"
 #include "core/Handoff.h"
 #include "core/Numbers.h"
 #include "core/ProjectState.h"
-#include "core/StatusLine.h"
 #include "media/Capture.h"
 #include "persist/Options.h"
 #include "persist/ProjectFile.h"

@@ -1,5 +1,6 @@
 #include "ui/TraceWindow.h"
 
+#include "control/TraceKeys.h"
 #include "core/ProjectState.h"
 #include "flight/FlightControls.h"
 #include "render/FramePipeline.h"

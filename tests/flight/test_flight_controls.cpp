@@ -1,4 +1,4 @@
-// Flying and replaying: the motion step, the Trace window's keys, and the
+// Flying and replaying: the motion step, the advance's ring edits, and the
 // recording's replays and smoothing, on the project state alone.
 #include "ResetProjectState.h"
 #include "core/ProjectState.h"
@@ -70,62 +70,6 @@ TEST_F(FlightTest, ThePointerAtTheTopEdgePitchesByAnEighthOfTheRotationSpeed) {
     EXPECT_NEAR(s.cameraMatrix[1][1], std::cos(0.25), 1e-6); // the matrix follows
 }
 
-TEST_F(FlightTest, UpAndShiftChangeTheVelocityAndSStopsWithoutForgettingIt) {
-    ProjectState& s = state();
-    EXPECT_EQ(traceKeyDown(VK_UP), KeyAction::Advance);
-    EXPECT_EQ(s.flightMode, FLIGHT_FREE);
-    EXPECT_FLOAT_EQ(s.flightVelocity[2], 0.0005f);
-    traceKeyDown(VK_SHIFT);
-    traceKeyDown(VK_UP);
-    EXPECT_FLOAT_EQ(s.flightVelocity[2], 0.0005f * 1.5f);
-    traceKeyDown(VK_DOWN);
-    EXPECT_FLOAT_EQ(s.flightVelocity[2], 0.0005f * 1.5f * 0.75f);
-    traceKeyUp(VK_SHIFT);
-    EXPECT_EQ(s.shiftDown, 0);
-
-    s.flightRoll = 0.03f;
-    EXPECT_EQ(traceKeyDown('S'), KeyAction::None);
-    EXPECT_EQ(s.flightMode, FLIGHT_STOPPED);
-    EXPECT_EQ(s.flightRoll, 0.0f);
-    EXPECT_FLOAT_EQ(s.flightVelocity[2], 0.0005f * 1.125f);
-    traceKeyDown('W');
-    motionStep();
-    EXPECT_NEAR(s.zLens, -3.0f + 0.0005f * 1.125f, 1e-7); // flying on with that velocity
-}
-
-TEST_F(FlightTest, KeysWaitForACompiledScriptButReleasesAlwaysCount) {
-    ProjectState& s = state();
-    s.scriptReady.clear();
-    EXPECT_EQ(traceKeyDown('A'), KeyAction::None);
-    EXPECT_EQ(s.keyDown['A' - KEY_FIRST], 0);
-    EXPECT_EQ(traceKeyDown('W'), KeyAction::None);
-    EXPECT_EQ(s.flightMode, FLIGHT_STOPPED);
-    s.keyDown['B' - KEY_FIRST] = 1;
-    traceKeyUp('B');
-    EXPECT_EQ(s.keyDown['B' - KEY_FIRST], 0);
-    s.scriptReady.set();
-    traceKeyDown('A');
-    EXPECT_EQ(s.keyDown['A' - KEY_FIRST], 1);
-}
-
-TEST_F(FlightTest, DigitKeysNudgeTheFirstFourUdefs) {
-    traceKeyDown('2');
-    traceKeyDown('2');
-    traceKeyDown('7');
-    EXPECT_FLOAT_EQ(state().udef[0], 0.02f);
-    EXPECT_FLOAT_EQ(state().udef[3], -0.01f);
-}
-
-TEST_F(FlightTest, TheWheelRollsOnlyInFreeFlight) {
-    traceWheel(120);
-    EXPECT_EQ(state().flightRoll, 0.0f);
-    state().flightMode = FLIGHT_FREE;
-    traceWheel(-120);
-    traceWheel(-120);
-    EXPECT_FLOAT_EQ(state().flightRoll, -0.02f);
-    EXPECT_EQ(traceMouseButton(true), VK_UP);
-}
-
 TEST_F(FlightTest, TenThousandSamplesLeave9999Records) {
     ProjectState& s = state();
     for (int i = 0; i < 10000; ++i)
@@ -150,15 +94,6 @@ TEST_F(FlightTest, MarkEndThenForeplayReplaysUpToTheRecordBeforeTheMark) {
         if (s.flightMode == FLIGHT_STEP_FORWARD) seen.push_back(s.xCenter);
     }
     EXPECT_EQ(seen, (std::vector<float>{0, 1, 2}));
-}
-
-TEST_F(FlightTest, StepReplaysOfAnEmptyRecordingStopAtOnce) {
-    ProjectState& s = state();
-    traceKeyDown('Q');
-    EXPECT_TRUE(m_platform.beeps().empty());
-    motionStep();
-    EXPECT_EQ(s.flightMode, FLIGHT_STOPPED);
-    EXPECT_EQ(s.zLens, -3.0f);
 }
 
 TEST_F(FlightTest, TheTimedReplayInterpolatesAtTheAnimationSpeed) {
@@ -220,7 +155,7 @@ TEST_F(FlightTest, MarkEditsKeepTheFlightGoingAndWaitForTheFrameInHand) {
     EXPECT_FALSE(requestRingEdit(RingEdit::Smooth));
     EXPECT_EQ(s.flightStart, 0);
     s.renderHold.set();
-    handleAdvanceMessage();
+    EXPECT_TRUE(advanceFlight());
     EXPECT_EQ(s.flightStart, head);
     EXPECT_EQ(s.flightMode, FLIGHT_TIMED_REPLAY);
 
@@ -244,19 +179,6 @@ TEST_F(FlightTest, SmoothingMovesOnlyTheInnerRecords) {
     EXPECT_EQ(s.flightBuffer[12], 2.0f); // the middle record went to the midpoint
     EXPECT_EQ(s.flightBuffer[24], 4.0f);
     EXPECT_EQ(s.flightBuffer[15], 1.0f); // its time stays
-}
-
-TEST_F(FlightTest, ShiftRClearsAndRMarksTheBeginning) {
-    ProjectState& s = state();
-    record(0, 0);
-    record(1, 1);
-    traceKeyDown('R');
-    EXPECT_EQ(s.flightStart, 24);
-    traceKeyDown(VK_SHIFT);
-    traceKeyDown('R');
-    EXPECT_EQ(s.flightStart, 0);
-    EXPECT_EQ(s.flightEnd, 0);
-    EXPECT_EQ(m_platform.beeps().size(), 2u);
 }
 
 } // namespace

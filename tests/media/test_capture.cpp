@@ -1,7 +1,6 @@
 // The capture writer against the real FFmpeg and ImageMagick tools: file
 // names, the split rule, motion blur, the sound track, stills and failures.
 #include "core/ProjectState.h"
-#include "flight/FlightControls.h"
 #include "media/Capture.h"
 #include "media/Stills.h"
 #include "platform/AtomicFile.h"
@@ -521,53 +520,6 @@ TEST_F(CaptureTest, AKilledCaptureKeepsTheOldFileAndTheNextOneClearsItsLeftover)
     EXPECT_EQ(probeVideo(clip), "rawvideo,32,24,25/1,4");
     EXPECT_FALSE(std::filesystem::exists(leftover));
     EXPECT_TRUE(messages().empty());
-}
-
-TEST_F(CaptureTest, KeyCStartsBeforeCapturingAndKeyXFinishes) {
-    ProjectState& s = state();
-    s.renderRun.set();
-    s.scriptReady.set();
-    s.buffersReady.set();
-    s.renderHold.set();
-    s.capturing = 0;
-    s.imageWidth = W;
-    s.imageHeight = H;
-    s.aviFps = 25;
-    s.maxAviFrames = 0;
-    s.audioFile[0] = 0;
-    std::snprintf(s.outputFile, sizeof s.outputFile, "%s", m_dir.file("keys.tga").c_str());
-    s.flightMode = FLIGHT_FREE;
-
-    traceKeyDown('C');
-    EXPECT_EQ(s.capturing, 1);
-    EXPECT_TRUE(theCapture().isActive());
-    EXPECT_EQ(s.flightMode, FLIGHT_STOPPED);
-    const auto frame = patternFrame(0);
-    captureFinishedFrame(frame.data());
-    // C again pauses the feed with the writer still active.
-    traceKeyDown('C');
-    EXPECT_EQ(s.capturing, 0);
-    EXPECT_TRUE(theCapture().isActive());
-    captureFinishedFrame(frame.data());
-    traceKeyDown('C');
-    captureFinishedFrame(frame.data());
-    EXPECT_TRUE(std::filesystem::exists(m_dir.file("keys.tga1.tga")));
-    EXPECT_FALSE(std::filesystem::exists(m_dir.file("keys.tga2.tga")));
-
-    EXPECT_EQ(traceKeyDown('X'), KeyAction::None);
-    EXPECT_EQ(s.capturing, 0);
-    EXPECT_FALSE(theCapture().isActive());
-
-    // An empty output name only toggles the flag.
-    s.outputFile[0] = 0;
-    traceKeyDown('C');
-    EXPECT_EQ(s.capturing, 1);
-    EXPECT_FALSE(theCapture().isActive());
-    s.capturing = 0;
-    s.renderRun.clear();
-    s.scriptReady.clear();
-    s.buffersReady.clear();
-    s.renderHold.clear();
 }
 
 } // namespace

@@ -280,22 +280,5 @@ TEST(ShaderLog, MesaAndOtherDriversNameTheLine) {
     EXPECT_EQ(posted[2].p2, KIND_VERTEX);
 }
 
-TEST(StatusLine, FormatsTheCameraAndTheFrameTime) {
-    ProjectState& s = state();
-    s.xCenter = 0.0f;
-    s.yCenter = 0.0001f;
-    s.zLens = -3.0f;
-    s.animTime = 1.25f;
-    s.capturing = 0;
-    s.frameMs = 99999;
-    EXPECT_EQ(statusLineText(),
-              "xc:0.000e+00 yc:1.000e-04 zc:-3.000e+00 time:1.2500 cap:off, mspf:99999");
-    s.frameMs = 100000;
-    s.capturing = 1;
-    EXPECT_EQ(statusLineText(),
-              "xc:0.000e+00 yc:1.000e-04 zc:-3.000e+00 time:1.2500 cap:on, mspf:0");
-    s.capturing = 0;
-}
-
 } // namespace
 } // namespace vortigo

@@ -2,8 +2,8 @@
 // threads, a real EGL context, and the headless platform playing the
 // user-interface thread (this test's thread pumps its messages).
 #include "TempDir.h"
+#include "control/TraceKeys.h"
 #include "core/ProjectState.h"
-#include "flight/FlightControls.h"
 #include "media/Capture.h"
 #include "media/MediaTools.h"
 #include "persist/ProjectDefaults.h"

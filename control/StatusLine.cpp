@@ -1,4 +1,4 @@
-#include "core/StatusLine.h"
+#include "control/StatusLine.h"
 
 #include "core/ProjectState.h"
 

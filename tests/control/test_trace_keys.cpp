@@ -1,0 +1,220 @@
+// The Trace window's keys, wheel and buttons on the project state, the keys
+// C and X against the real capture writer, and the status line.
+#include "ResetProjectState.h"
+#include "TempDir.h"
+#include "control/StatusLine.h"
+#include "control/TraceKeys.h"
+#include "core/ProjectState.h"
+#include "flight/FlightControls.h"
+#include "flight/FlightRecord.h"
+#include "media/Capture.h"
+#include "platform/HeadlessPlatform.h"
+#include "platform/VirtualKeys.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <vector>
+
+namespace vortigo {
+namespace {
+
+constexpr int W = 32, H = 24;
+
+class TraceKeysTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ProjectState& s = state();
+        s.imageWidth = 640;
+        s.imageHeight = 480;
+        s.zLens = -3;
+        s.animationSpeed = 0.01f;
+        s.renderRun.set();
+        s.scriptReady.set();
+        s.buffersReady.set();
+        s.renderHold.set();
+    }
+    void TearDown() override {
+        theCapture().finish(); // the one writer outlives the test
+        state().renderRun.clear();
+        state().scriptReady.clear();
+        state().buffersReady.clear();
+    }
+
+    // A record at `time` with position (x, 0, 0).
+    void record(float x, float time) {
+        state().xCenter = x;
+        state().animTime = time;
+        recordFlightSample();
+    }
+
+    HeadlessPlatform m_platform;
+    ScopedPlatform m_installed{&m_platform};
+    test::TempDir m_dir;
+};
+
+TEST_F(TraceKeysTest, UpAndShiftChangeTheVelocityAndSStopsWithoutForgettingIt) {
+    ProjectState& s = state();
+    EXPECT_EQ(traceKeyDown(VK_UP), KeyAction::Advance);
+    EXPECT_EQ(s.flightMode, FLIGHT_FREE);
+    EXPECT_FLOAT_EQ(s.flightVelocity[2], 0.0005f);
+    traceKeyDown(VK_SHIFT);
+    traceKeyDown(VK_UP);
+    EXPECT_FLOAT_EQ(s.flightVelocity[2], 0.0005f * 1.5f);
+    traceKeyDown(VK_DOWN);
+    EXPECT_FLOAT_EQ(s.flightVelocity[2], 0.0005f * 1.5f * 0.75f);
+    traceKeyUp(VK_SHIFT);
+    EXPECT_EQ(s.shiftDown, 0);
+
+    s.flightRoll = 0.03f;
+    EXPECT_EQ(traceKeyDown('S'), KeyAction::None);
+    EXPECT_EQ(s.flightMode, FLIGHT_STOPPED);
+    EXPECT_EQ(s.flightRoll, 0.0f);
+    EXPECT_FLOAT_EQ(s.flightVelocity[2], 0.0005f * 1.125f);
+    traceKeyDown('W');
+    motionStep();
+    EXPECT_NEAR(s.zLens, -3.0f + 0.0005f * 1.125f, 1e-7); // flying on with that velocity
+}
+
+TEST_F(TraceKeysTest, KeysWaitForACompiledScriptButReleasesAlwaysCount) {
+    ProjectState& s = state();
+    s.scriptReady.clear();
+    EXPECT_EQ(traceKeyDown('A'), KeyAction::None);
+    EXPECT_EQ(s.keyDown['A' - KEY_FIRST], 0);
+    EXPECT_EQ(traceKeyDown('W'), KeyAction::None);
+    EXPECT_EQ(s.flightMode, FLIGHT_STOPPED);
+    s.keyDown['B' - KEY_FIRST] = 1;
+    traceKeyUp('B');
+    EXPECT_EQ(s.keyDown['B' - KEY_FIRST], 0);
+    s.scriptReady.set();
+    traceKeyDown('A');
+    EXPECT_EQ(s.keyDown['A' - KEY_FIRST], 1);
+}
+
+TEST_F(TraceKeysTest, DigitKeysNudgeTheFirstFourUdefs) {
+    traceKeyDown('2');
+    traceKeyDown('2');
+    traceKeyDown('7');
+    EXPECT_FLOAT_EQ(state().udef[0], 0.02f);
+    EXPECT_FLOAT_EQ(state().udef[3], -0.01f);
+}
+
+TEST_F(TraceKeysTest, TheWheelRollsOnlyInFreeFlight) {
+    traceWheel(120);
+    EXPECT_EQ(state().flightRoll, 0.0f);
+    state().flightMode = FLIGHT_FREE;
+    traceWheel(-120);
+    traceWheel(-120);
+    EXPECT_FLOAT_EQ(state().flightRoll, -0.02f);
+    EXPECT_EQ(traceMouseButton(true), VK_UP);
+}
+
+TEST_F(TraceKeysTest, StepReplaysOfAnEmptyRecordingStopAtOnce) {
+    ProjectState& s = state();
+    traceKeyDown('Q');
+    EXPECT_TRUE(m_platform.beeps().empty());
+    motionStep();
+    EXPECT_EQ(s.flightMode, FLIGHT_STOPPED);
+    EXPECT_EQ(s.zLens, -3.0f);
+}
+
+TEST_F(TraceKeysTest, ShiftRClearsAndRMarksTheBeginning) {
+    ProjectState& s = state();
+    record(0, 0);
+    record(1, 1);
+    traceKeyDown('R');
+    EXPECT_EQ(s.flightStart, 24);
+    traceKeyDown(VK_SHIFT);
+    traceKeyDown('R');
+    EXPECT_EQ(s.flightStart, 0);
+    EXPECT_EQ(s.flightEnd, 0);
+    EXPECT_EQ(m_platform.beeps().size(), 2u);
+}
+
+TEST_F(TraceKeysTest, KeyCStartsBeforeCapturingAndKeyXFinishes) {
+    ProjectState& s = state();
+    s.renderRun.set();
+    s.scriptReady.set();
+    s.buffersReady.set();
+    s.renderHold.set();
+    s.capturing = 0;
+    s.imageWidth = W;
+    s.imageHeight = H;
+    s.aviFps = 25;
+    s.maxAviFrames = 0;
+    s.audioFile[0] = 0;
+    std::snprintf(s.outputFile, sizeof s.outputFile, "%s", m_dir.file("keys.tga").c_str());
+    s.flightMode = FLIGHT_FREE;
+
+    traceKeyDown('C');
+    EXPECT_EQ(s.capturing, 1);
+    EXPECT_TRUE(theCapture().isActive());
+    EXPECT_EQ(s.flightMode, FLIGHT_STOPPED);
+    const std::vector<uint8_t> frame(static_cast<size_t>(W) * H * 3, 7);
+    captureFinishedFrame(frame.data());
+    // C again pauses the feed with the writer still active.
+    traceKeyDown('C');
+    EXPECT_EQ(s.capturing, 0);
+    EXPECT_TRUE(theCapture().isActive());
+    captureFinishedFrame(frame.data());
+    traceKeyDown('C');
+    captureFinishedFrame(frame.data());
+    EXPECT_TRUE(std::filesystem::exists(m_dir.file("keys.tga1.tga")));
+    EXPECT_FALSE(std::filesystem::exists(m_dir.file("keys.tga2.tga")));
+
+    EXPECT_EQ(traceKeyDown('X'), KeyAction::None);
+    EXPECT_EQ(s.capturing, 0);
+    EXPECT_FALSE(theCapture().isActive());
+
+    // An empty output name only toggles the flag.
+    s.outputFile[0] = 0;
+    traceKeyDown('C');
+    EXPECT_EQ(s.capturing, 1);
+    EXPECT_FALSE(theCapture().isActive());
+    s.capturing = 0;
+}
+
+// The write fails on the post-processing thread, which leaves the title to
+// the Trace window: it must read "cap:off" once the window has its message.
+TEST_F(TraceKeysTest, AFailedCaptureWriteTurnsTheTitleToCaptureOff) {
+    ProjectState& s = state();
+    m_platform.setHandler(WindowId::Trace, handleTraceMessage);
+    const std::string folder = m_dir.file("stills");
+    std::filesystem::create_directory(folder);
+    s.imageWidth = W;
+    s.imageHeight = H;
+    s.aviFps = 25;
+    std::snprintf(s.outputFile, sizeof s.outputFile, "%s/clip.tga", folder.c_str());
+    traceKeyDown('C');
+    ASSERT_TRUE(theCapture().isActive());
+    EXPECT_NE(m_platform.title(WindowId::Trace).find(" cap:on,"), std::string::npos);
+
+    std::filesystem::remove_all(folder);
+    const std::vector<uint8_t> frame(static_cast<size_t>(W) * H * 3, 7);
+    captureFinishedFrame(frame.data());
+    EXPECT_EQ(s.capturing, 0);
+    EXPECT_FALSE(theCapture().isActive());
+    m_platform.pump();
+    EXPECT_NE(m_platform.title(WindowId::Trace).find(" cap:off,"), std::string::npos)
+        << m_platform.title(WindowId::Trace);
+}
+
+TEST_F(TraceKeysTest, TheStatusLineFormatsTheCameraAndTheFrameTime) {
+    ProjectState& s = state();
+    s.xCenter = 0.0f;
+    s.yCenter = 0.0001f;
+    s.zLens = -3.0f;
+    s.animTime = 1.25f;
+    s.capturing = 0;
+    s.frameMs = 99999;
+    EXPECT_EQ(statusLineText(),
+              "xc:0.000e+00 yc:1.000e-04 zc:-3.000e+00 time:1.2500 cap:off, mspf:99999");
+    s.frameMs = 100000;
+    s.capturing = 1;
+    EXPECT_EQ(statusLineText(),
+              "xc:0.000e+00 yc:1.000e-04 zc:-3.000e+00 time:1.2500 cap:on, mspf:0");
+    s.capturing = 0;
+}
+
+} // namespace
+} // namespace vortigo
