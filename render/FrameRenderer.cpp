@@ -206,7 +206,7 @@ void depthOfFieldPass(GlState& gls, int width, int height) {
 
 void swapBuffers(void* context) {
     GlState& gls = *static_cast<GlState*>(context);
-    eglSwapBuffers(gls.glDc, gls.glWindow);
+    eglSwapBuffers(gls.eglDisplay, gls.eglSurface);
 }
 
 } // namespace
@@ -337,7 +337,7 @@ void drawFrame(int pass, uint8_t* destination) {
     frameDrawingStarted();
     readBackFrame(destination, width, height);
 
-    if (gls.glWindow != EGL_NO_SURFACE && runGuarded(swapBuffers, &gls) != 0)
+    if (gls.eglSurface != EGL_NO_SURFACE && runGuarded(swapBuffers, &gls) != 0)
         appendDebugText("\r\nOpenGL caused an exception.");
 }
 

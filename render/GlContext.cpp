@@ -176,8 +176,8 @@ bool createGlContext(GlState& state, int width, int height, WindowId owner) {
         return false;
     }
 
-    state.glDc = openDisplay();
-    if (state.glDc == EGL_NO_DISPLAY) return fail("no EGL display");
+    state.eglDisplay = openDisplay();
+    if (state.eglDisplay == EGL_NO_DISPLAY) return fail("no EGL display");
     // Every failure below leaves nothing behind.
     bool created = false;
     ScopeExit releaseUnlessCreated([&] {
@@ -202,17 +202,18 @@ bool createGlContext(GlState& state, int width, int height, WindowId owner) {
                                        EGL_NONE};
     EGLConfig config = nullptr;
     EGLint configCount = 0;
-    if (!eglChooseConfig(state.glDc, configAttributes, &config, 1, &configCount) || configCount < 1)
+    if (!eglChooseConfig(state.eglDisplay, configAttributes, &config, 1, &configCount) ||
+        configCount < 1)
         return fail("no RGBA 8/8/8/8 configuration with 16 depth bits");
     state.glConfig = config;
     const EGLint surfaceAttributes[] = {EGL_WIDTH, width, EGL_HEIGHT, height, EGL_NONE};
-    state.glWindow = eglCreatePbufferSurface(state.glDc, config, surfaceAttributes);
-    if (state.glWindow == EGL_NO_SURFACE) return fail("cannot create the drawing surface");
+    state.eglSurface = eglCreatePbufferSurface(state.eglDisplay, config, surfaceAttributes);
+    if (state.eglSurface == EGL_NO_SURFACE) return fail("cannot create the drawing surface");
     state.surfaceWidth = width;
     state.surfaceHeight = height;
-    state.glContext = eglCreateContext(state.glDc, config, EGL_NO_CONTEXT, nullptr);
+    state.glContext = eglCreateContext(state.eglDisplay, config, EGL_NO_CONTEXT, nullptr);
     if (state.glContext == EGL_NO_CONTEXT) return fail("cannot create the OpenGL context");
-    if (!eglMakeCurrent(state.glDc, state.glWindow, state.glWindow, state.glContext))
+    if (!eglMakeCurrent(state.eglDisplay, state.eglSurface, state.eglSurface, state.glContext))
         return fail("cannot make the OpenGL context current");
 
     glGenTextures(4, state.layerTexture);
@@ -267,16 +268,18 @@ void releaseGlContext(GlState& state) {
     for (LayerProgram& layer : state.layers)
         layer = LayerProgram{};
 
-    if (state.glDc != EGL_NO_DISPLAY) {
-        if (current) eglMakeCurrent(state.glDc, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
-        if (state.glContext != EGL_NO_CONTEXT) eglDestroyContext(state.glDc, state.glContext);
-        if (state.glWindow != EGL_NO_SURFACE) eglDestroySurface(state.glDc, state.glWindow);
-        eglTerminate(state.glDc);
+    if (state.eglDisplay != EGL_NO_DISPLAY) {
+        if (current)
+            eglMakeCurrent(state.eglDisplay, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+        if (state.glContext != EGL_NO_CONTEXT) eglDestroyContext(state.eglDisplay, state.glContext);
+        if (state.eglSurface != EGL_NO_SURFACE)
+            eglDestroySurface(state.eglDisplay, state.eglSurface);
+        eglTerminate(state.eglDisplay);
         eglReleaseThread();
     }
     state.glContext = EGL_NO_CONTEXT;
-    state.glWindow = EGL_NO_SURFACE;
-    state.glDc = EGL_NO_DISPLAY;
+    state.eglSurface = EGL_NO_SURFACE;
+    state.eglDisplay = EGL_NO_DISPLAY;
     state.surfaceWidth = state.surfaceHeight = 0;
 
     std::free(state.dofBuffer);
@@ -301,15 +304,15 @@ bool fitSurfaceSize(GlState& state, int width, int height) {
     if (newWidth == state.surfaceWidth && newHeight == state.surfaceHeight) return true;
     if (state.glContext == EGL_NO_CONTEXT) return false;
     const EGLint attributes[] = {EGL_WIDTH, newWidth, EGL_HEIGHT, newHeight, EGL_NONE};
-    EGLSurface surface = eglCreatePbufferSurface(state.glDc, state.glConfig, attributes);
+    EGLSurface surface = eglCreatePbufferSurface(state.eglDisplay, state.glConfig, attributes);
     if (surface == EGL_NO_SURFACE) return fail("cannot resize the drawing surface");
-    if (!eglMakeCurrent(state.glDc, surface, surface, state.glContext)) {
-        eglDestroySurface(state.glDc, surface);
-        eglMakeCurrent(state.glDc, state.glWindow, state.glWindow, state.glContext);
+    if (!eglMakeCurrent(state.eglDisplay, surface, surface, state.glContext)) {
+        eglDestroySurface(state.eglDisplay, surface);
+        eglMakeCurrent(state.eglDisplay, state.eglSurface, state.eglSurface, state.glContext);
         return fail("cannot draw on the resized surface");
     }
-    eglDestroySurface(state.glDc, state.glWindow);
-    state.glWindow = surface;
+    eglDestroySurface(state.eglDisplay, state.eglSurface);
+    state.eglSurface = surface;
     state.surfaceWidth = newWidth;
     state.surfaceHeight = newHeight;
     return true;

@@ -89,9 +89,9 @@ struct OffscreenTarget {
 };
 
 struct GlState {
-    // The hidden window: display, pbuffer surface and context.
-    EGLDisplay glDc = EGL_NO_DISPLAY;
-    EGLSurface glWindow = EGL_NO_SURFACE;
+    // The EGL display, the pbuffer surface drawn to and the context.
+    EGLDisplay eglDisplay = EGL_NO_DISPLAY;
+    EGLSurface eglSurface = EGL_NO_SURFACE;
     EGLContext glContext = EGL_NO_CONTEXT;
     EGLConfig glConfig = nullptr;
     int surfaceWidth = 0, surfaceHeight = 0;

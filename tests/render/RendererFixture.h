@@ -42,10 +42,10 @@ class RendererFixture : public ScriptFixture {
         std::thread thread([&] {
             GlState& gl = glState();
             if (gl.glContext != EGL_NO_CONTEXT)
-                eglMakeCurrent(gl.glDc, gl.glWindow, gl.glWindow, gl.glContext);
+                eglMakeCurrent(gl.eglDisplay, gl.eglSurface, gl.eglSurface, gl.glContext);
             work();
             if (gl.glContext != EGL_NO_CONTEXT)
-                eglMakeCurrent(gl.glDc, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+                eglMakeCurrent(gl.eglDisplay, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
         });
         thread.join();
     }
