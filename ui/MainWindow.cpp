@@ -87,212 +87,121 @@ MainWindow::MainWindow() {
            s.editWindowHeight > 0 ? s.editWindowHeight : 640);
 }
 
-QAction* MainWindow::addCommand(QMenu* menu, const QString& text, int id, bool enabled) {
+QAction* MainWindow::addCommand(QMenu* menu, const QString& text, int id,
+                                std::function<void()> work) {
     QAction* action = menu->addAction(text);
     action->setData(id);
-    action->setEnabled(enabled);
-    connect(action, &QAction::triggered, this, [this, id] { onCommand(id); });
-    m_actions[id] = action;
+    connect(action, &QAction::triggered, this, [work] { work(); });
+    m_commands[id] = BoundCommand{action, std::move(work)};
     return action;
 }
 
 void MainWindow::buildMenus() {
-    // Commands whose work the studio does not have yet stay visible but
-    // disabled.
     QMenu* file = menuBar()->addMenu(tr("&File"));
-    addCommand(file, tr("&New"), CMD_NEW, true);
-    addCommand(file, tr("&Open..."), CMD_OPEN, true);
-    addCommand(file, tr("&Save"), CMD_SAVE, true);
-    addCommand(file, tr("&Save as..."), CMD_SAVE_AS, true);
-    addCommand(file, tr("Save &All..."), CMD_SAVE_ALL, true);
+    addCommand(file, tr("&New"), CMD_NEW, [this] {
+        if (ringIsIdle(CMD_NEW)) newProjectCommand(*this);
+    });
+    addCommand(file, tr("&Open..."), CMD_OPEN, [this] {
+        if (ringIsIdle(CMD_OPEN)) openCommand(*this);
+    });
+    addCommand(file, tr("&Save"), CMD_SAVE, [this] { saveCommand(*this); });
+    addCommand(file, tr("&Save as..."), CMD_SAVE_AS, [this] { saveAsCommand(*this); });
+    addCommand(file, tr("Save &All..."), CMD_SAVE_ALL, [this] { saveAllCommand(*this); });
     file->addSeparator();
-    addCommand(file, tr("&Compile"), CMD_COMPILE, true);
-    addCommand(file, tr("&Run\tF5"), CMD_RUN, true);
+    addCommand(file, tr("&Compile"), CMD_COMPILE, [this] { compile(false); });
+    addCommand(file, tr("&Run\tF5"), CMD_RUN, [this] { compile(true); });
     file->addSeparator();
-    addCommand(file, tr("E&xit"), CMD_EXIT, true);
+    addCommand(file, tr("E&xit"), CMD_EXIT, [this] {
+        if (!mayDiscardEditedTexts(EXIT_QUESTION)) return;
+        m_exitAnswered = true;
+        close();
+    });
 
     QMenu* edit = menuBar()->addMenu(tr("&Edit"));
-    addCommand(edit, tr("&Undo"), CMD_UNDO, true);
-    addCommand(edit, tr("Cu&t"), CMD_CUT, true);
-    addCommand(edit, tr("&Copy"), CMD_COPY, true);
-    addCommand(edit, tr("&Paste"), CMD_PASTE, true);
-    addCommand(edit, tr("&Find\tF3"), CMD_FIND, true);
+    addCommand(edit, tr("&Undo"), CMD_UNDO, [this] { m_editor->undo(); });
+    addCommand(edit, tr("Cu&t"), CMD_CUT, [this] { m_editor->cut(); });
+    addCommand(edit, tr("&Copy"), CMD_COPY, [this] { m_editor->copy(); });
+    addCommand(edit, tr("&Paste"), CMD_PASTE, [this] { m_editor->paste(); });
+    addCommand(edit, tr("&Find\tF3"), CMD_FIND, [this] { openFind(); });
     edit->addSeparator();
-    addCommand(edit, tr("Copy &Image"), CMD_COPY_IMAGE, true);
+    addCommand(edit, tr("Copy &Image"), CMD_COPY_IMAGE, [] { copyImageToClipboard(); });
 
     QMenu* view = menuBar()->addMenu(tr("&View"));
-    addCommand(view, tr("Animation Script\tF6"), CMD_SHOW_SCRIPT, true);
-    addCommand(view, tr("Vertex Shader\tF7"), CMD_SHOW_VERTEX, true);
-    addCommand(view, tr("Fragment Shader\tF8"), CMD_SHOW_FRAGMENT, true);
-    addCommand(view, tr("&Debug Output\tF9"), CMD_SHOW_DEBUG, true);
+    addCommand(view, tr("Animation Script\tF6"), CMD_SHOW_SCRIPT,
+               [this] { switchKind(KIND_SCRIPT); });
+    addCommand(view, tr("Vertex Shader\tF7"), CMD_SHOW_VERTEX, [this] { switchKind(KIND_VERTEX); });
+    addCommand(view, tr("Fragment Shader\tF8"), CMD_SHOW_FRAGMENT,
+               [this] { switchKind(KIND_FRAGMENT); });
+    addCommand(view, tr("&Debug Output\tF9"), CMD_SHOW_DEBUG, [this] { switchKind(KIND_DEBUG); });
     view->addSeparator();
-    addCommand(view, tr("&Watch"), CMD_WATCH, true);
-    addCommand(view, tr("&Parameters\tF4"), CMD_PARAMETERS, true);
-    addCommand(view, tr("&Sliders"), CMD_SLIDERS, true);
-    addCommand(view, tr("&Output"), CMD_OUTPUT, true);
+    addCommand(view, tr("&Watch"), CMD_WATCH, [this] { openWatchDialog(this); });
+    addCommand(view, tr("&Parameters\tF4"), CMD_PARAMETERS, [this] { runParametersDialog(this); });
+    addCommand(view, tr("&Sliders"), CMD_SLIDERS, [this] { openSlidersDialog(this); });
+    addCommand(view, tr("&Output"), CMD_OUTPUT, [this] { runOutputDialog(this); });
 
     QMenu* layer = menuBar()->addMenu(tr("&Layer"));
     m_layerGroup = new QActionGroup(this);
     m_layerGroup->setExclusive(true);
     for (int i = 0; i < LAYER_COUNT; ++i) {
-        QAction* action = addCommand(layer, tr("Layer &%1").arg(i + 1), CMD_LAYER_1 + i, true);
+        QAction* action = addCommand(layer, tr("Layer &%1").arg(i + 1), CMD_LAYER_1 + i,
+                                     [this, i] { switchLayer(i); });
         action->setCheckable(true);
         m_layerGroup->addAction(action);
     }
     layer->addSeparator();
-    addCommand(layer, tr("Delete Layer"), CMD_DELETE_LAYER, true);
+    addCommand(layer, tr("Delete Layer"), CMD_DELETE_LAYER, [this] { deleteLayer(); });
 
+    // The Replay menu's items name keys of the Trace window (Q, E, S): the
+    // keyboard goes there, as after Run.
     QMenu* replay = menuBar()->addMenu(tr("&Replay"));
-    addCommand(replay, tr("Rewind to &Start"), CMD_REWIND, true);
-    addCommand(replay, tr("&Jump to End"), CMD_JUMP_TO_END, true);
-    addCommand(replay, tr("&Replay Q"), CMD_REPLAY_BACKWARD, true);
-    addCommand(replay, tr("&Foreplay E"), CMD_REPLAY_FORWARD, true);
-    addCommand(replay, tr("S&lerp <cntrl> E"), CMD_SLERP, true);
-    addCommand(replay, tr("&Stop S"), CMD_STOP, true);
+    auto addReplay = [this, replay](const QString& text, int id, std::function<void()> work) {
+        return addCommand(replay, text, id, [this, work = std::move(work)] {
+            giveKeysToTrace();
+            work();
+        });
+    };
+    addReplay(tr("Rewind to &Start"), CMD_REWIND, [this] { editRing(RingEdit::Rewind); });
+    addReplay(tr("&Jump to End"), CMD_JUMP_TO_END, [this] { editRing(RingEdit::JumpToEnd); });
+    addReplay(tr("&Replay Q"), CMD_REPLAY_BACKWARD, [] {
+        state().flightMode = FLIGHT_STEP_BACKWARD;
+        handleAdvanceMessage();
+    });
+    addReplay(tr("&Foreplay E"), CMD_REPLAY_FORWARD, [] {
+        state().flightMode = FLIGHT_STEP_FORWARD;
+        handleAdvanceMessage();
+    });
+    addReplay(tr("S&lerp <cntrl> E"), CMD_SLERP, [] {
+        startTimedReplay();
+        handleAdvanceMessage();
+    });
+    addReplay(tr("&Stop S"), CMD_STOP, [this] {
+        if (m_trace) m_trace->keyDown('S');
+    });
     replay->addSeparator();
-    addCommand(replay, tr("&Mark Beginning"), CMD_MARK_BEGINNING, true);
-    addCommand(replay, tr("Mark &End"), CMD_MARK_END, true);
-    addCommand(replay, tr("Record &Data"), CMD_RECORD_DATA, true)->setCheckable(true);
-    addCommand(replay, tr("Smo&oth"), CMD_SMOOTH, true);
-    addCommand(replay, tr("&Clear"), CMD_CLEAR_FLIGHT, true);
+    addReplay(tr("&Mark Beginning"), CMD_MARK_BEGINNING,
+              [this] { editRing(RingEdit::MarkBeginning); });
+    addReplay(tr("Mark &End"), CMD_MARK_END, [this] { editRing(RingEdit::MarkEnd); });
+    m_recordData = addReplay(tr("Record &Data"), CMD_RECORD_DATA, [this] {
+        ProjectState& s = state();
+        s.timeRunning = !s.timeRunning;
+        m_recordData->setChecked(s.timeRunning);
+    });
+    m_recordData->setCheckable(true);
+    addReplay(tr("Smo&oth"), CMD_SMOOTH, [this] { editRing(RingEdit::Smooth); });
+    addReplay(tr("&Clear"), CMD_CLEAR_FLIGHT, [this] { editRing(RingEdit::Clear); });
     // T in the Trace window, a project and the reset switch recording too:
     // the check mark is read from the state whenever the menu opens.
     connect(replay, &QMenu::aboutToShow, this,
-            [this] { m_actions[CMD_RECORD_DATA]->setChecked(state().timeRunning != 0); });
+            [this] { m_recordData->setChecked(state().timeRunning != 0); });
 
     QMenu* help = menuBar()->addMenu(tr("&Help"));
-    addCommand(help, tr("&About ..."), CMD_ABOUT, true);
+    addCommand(help, tr("&About ..."), CMD_ABOUT, [this] { AboutDialog(this).exec(); });
 }
 
 void MainWindow::onCommand(int id) {
-    auto it = m_actions.find(id);
-    if (it == m_actions.end() || !it->second->isEnabled()) return;
-    ProjectState& s = state();
-    // The Replay menu's items name keys of the Trace window (Q, E, S): the
-    // keyboard goes there, as after Run.
-    if ((id >= CMD_REWIND && id <= CMD_CLEAR_FLIGHT) || id == CMD_SMOOTH || id == CMD_STOP)
-        giveKeysToTrace();
-    switch (id) {
-    case CMD_COMPILE:
-        compile(false);
-        break;
-    case CMD_RUN:
-        compile(true);
-        break;
-    case CMD_NEW:
-        if (ringIsIdle(id)) newProjectCommand(*this);
-        break;
-    case CMD_OPEN:
-        if (ringIsIdle(id)) openCommand(*this);
-        break;
-    case CMD_SAVE:
-        saveCommand(*this);
-        break;
-    case CMD_SAVE_AS:
-        saveAsCommand(*this);
-        break;
-    case CMD_SAVE_ALL:
-        saveAllCommand(*this);
-        break;
-    case CMD_OUTPUT:
-        runOutputDialog(this);
-        break;
-    case CMD_EXIT:
-        if (!mayDiscardEditedTexts(EXIT_QUESTION)) break;
-        m_exitAnswered = true;
-        close();
-        break;
-    case CMD_UNDO:
-        m_editor->undo();
-        break;
-    case CMD_CUT:
-        m_editor->cut();
-        break;
-    case CMD_COPY:
-        m_editor->copy();
-        break;
-    case CMD_PASTE:
-        m_editor->paste();
-        break;
-    case CMD_SHOW_SCRIPT:
-        switchKind(KIND_SCRIPT);
-        break;
-    case CMD_SHOW_FRAGMENT:
-        switchKind(KIND_FRAGMENT);
-        break;
-    case CMD_SHOW_VERTEX:
-        switchKind(KIND_VERTEX);
-        break;
-    case CMD_SHOW_DEBUG:
-        switchKind(KIND_DEBUG);
-        break;
-    case CMD_LAYER_1:
-    case CMD_LAYER_2:
-    case CMD_LAYER_3:
-    case CMD_LAYER_4:
-        switchLayer(id - CMD_LAYER_1);
-        break;
-    case CMD_WATCH:
-        openWatchDialog(this);
-        break;
-    case CMD_COPY_IMAGE:
-        copyImageToClipboard();
-        break;
-    case CMD_ABOUT:
-        AboutDialog(this).exec();
-        break;
-    case CMD_PARAMETERS:
-        runParametersDialog(this);
-        break;
-    case CMD_SLIDERS:
-        openSlidersDialog(this);
-        break;
-    case CMD_FIND:
-        openFind();
-        break;
-    case CMD_REWIND:
-        editRing(RingEdit::Rewind);
-        break;
-    case CMD_JUMP_TO_END:
-        editRing(RingEdit::JumpToEnd);
-        break;
-    case CMD_REPLAY_BACKWARD:
-        s.flightMode = FLIGHT_STEP_BACKWARD;
-        handleAdvanceMessage();
-        break;
-    case CMD_REPLAY_FORWARD:
-        s.flightMode = FLIGHT_STEP_FORWARD;
-        handleAdvanceMessage();
-        break;
-    case CMD_SLERP:
-        startTimedReplay();
-        handleAdvanceMessage();
-        break;
-    case CMD_STOP:
-        if (m_trace) m_trace->keyDown('S');
-        break;
-    case CMD_MARK_BEGINNING:
-        editRing(RingEdit::MarkBeginning);
-        break;
-    case CMD_MARK_END:
-        editRing(RingEdit::MarkEnd);
-        break;
-    case CMD_RECORD_DATA:
-        s.timeRunning = !s.timeRunning;
-        m_actions[CMD_RECORD_DATA]->setChecked(s.timeRunning);
-        break;
-    case CMD_SMOOTH:
-        editRing(RingEdit::Smooth);
-        break;
-    case CMD_CLEAR_FLIGHT:
-        editRing(RingEdit::Clear);
-        break;
-    case CMD_DELETE_LAYER:
-        deleteLayer();
-        break;
-    default:
-        break;
-    }
+    auto it = m_commands.find(id);
+    if (it == m_commands.end() || !it->second.action->isEnabled()) return;
+    it->second.work();
 }
 
 // A mark edit made while a frame is drawn waits for the frame's end: the
@@ -488,8 +397,8 @@ void MainWindow::deleteLayer() {
 }
 
 void MainWindow::checkLayerItem(int layer) {
-    auto it = m_actions.find(CMD_LAYER_1 + layer);
-    if (it != m_actions.end()) it->second->setChecked(true);
+    auto it = m_commands.find(CMD_LAYER_1 + layer);
+    if (it != m_commands.end()) it->second.action->setChecked(true);
 }
 
 void MainWindow::switchKind(int kind) {

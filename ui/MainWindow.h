@@ -1,7 +1,8 @@
 // The main window: the editor for the animation script, the eight shader
-// texts and the debug output, carrying the menus. Every menu command goes
-// through onCommand(id), so tests and the keyboard reach any command by its
-// number. User-interface thread only.
+// texts and the debug output, carrying the menus. Each menu item is bound to
+// its work where the menus are built; onCommand(id) runs the same work by
+// command number, for the function keys and the tests. User-interface
+// thread only.
 #pragma once
 
 #include "flight/FlightControls.h"
@@ -31,6 +32,8 @@ class MainWindow : public QMainWindow {
 
     EditorControl* editor() const { return m_editor; }
 
+    // The menu command `id` as if its item were chosen; nothing for an
+    // unknown or disabled one.
     void onCommand(int id);
     // F1 to F12 as virtual-key codes 112 to 123, from whichever window had
     // the focus.
@@ -67,7 +70,7 @@ class MainWindow : public QMainWindow {
     bool ringIsIdle(int id);
     void editRing(RingEdit edit);
     void editRingLater();
-    QAction* addCommand(QMenu* menu, const QString& text, int id, bool enabled);
+    QAction* addCommand(QMenu* menu, const QString& text, int id, std::function<void()> work);
     void switchKind(int kind);
     void switchLayer(int layer);
     void compile(bool run);
@@ -81,7 +84,12 @@ class MainWindow : public QMainWindow {
 
     EditorControl* m_editor = nullptr;
     TraceWindow* m_trace = nullptr;
-    std::map<int, QAction*> m_actions;
+    struct BoundCommand {
+        QAction* action = nullptr;
+        std::function<void()> work;
+    };
+    std::map<int, BoundCommand> m_commands; // by command number
+    QAction* m_recordData = nullptr;
     QActionGroup* m_layerGroup = nullptr;
     bool m_closing = false;
     bool m_exitAnswered = false; // Exit has asked about the edited texts
