@@ -1,12 +1,11 @@
-// The studio's fixed texts and identifiers: strings, menu commands,
-// accelerators and dialog controls, numbered as the command table numbers
-// them so that tests and scripts can trigger any command by its number.
+// The studio's fixed texts and the numbers of its menu commands, which never
+// change, so that tests and the function keys reach any command by its number.
 #pragma once
 
 namespace vortigo {
 
-constexpr const char* APP_TITLE = "Vortigo";      // string 103
-constexpr const char* APP_CLASS_NAME = "VORTIGO"; // string 109
+constexpr const char* APP_TITLE = "Vortigo";
+constexpr const char* APP_CLASS_NAME = "VORTIGO";
 constexpr int TITLE_LIMIT = 100;
 
 constexpr const char* ABOUT_TITLE = "About";
