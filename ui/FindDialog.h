@@ -1,6 +1,5 @@
 // The Find dialog: a text to search for, or with "Line #" ticked a line
-// number to go to. The controls keep their resource identifiers so tests
-// can drive them.
+// number to go to.
 #pragma once
 
 #include <QDialog>
@@ -10,9 +9,6 @@ class QLineEdit;
 
 namespace vortigo {
 
-constexpr int FIND_TEXT_ID = 1007;
-constexpr int FIND_LINE_ID = 1008;
-
 class FindDialog : public QDialog {
   public:
     // Shows `findText` in the field.
@@ -20,7 +16,8 @@ class FindDialog : public QDialog {
 
     QString text() const;
     bool lineNumber() const;
-    QWidget* control(int id) const;
+    // The text field, as the user types into it.
+    QLineEdit* textField() const { return m_text; }
 
   private:
     QLineEdit* m_text;

@@ -48,94 +48,86 @@ OutputDialog::OutputDialog(QWidget* owner) : QDialog(owner) {
 
     auto* digits =
         new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), this);
-    auto edit = [&](int id, const QString& text, bool digitsOnly) {
+    auto edit = [&](const QString& text, bool digitsOnly) {
         auto* e = new QLineEdit(text, this);
         if (digitsOnly) e->setValidator(digits);
-        m_controls[id] = e;
         return e;
     };
-    auto check = [&](int id, const QString& label, int value) {
+    auto check = [&](const QString& label, int value) {
         auto* c = new QCheckBox(label, this);
         c->setChecked(value != 0);
-        m_controls[id] = c;
         return c;
     };
-    auto button = [&](int id, const QString& label) {
+    auto button = [&](const QString& label, void (OutputDialog::*work)()) {
         auto* b = new QPushButton(label, this);
         b->setAutoDefault(false);
-        m_controls[id] = b;
-        connect(b, &QPushButton::clicked, this, [this, id] { onCommand(id); });
+        connect(b, &QPushButton::clicked, this, work);
         return b;
     };
+    auto real = [](double value) { return QString::fromStdString(formatC("%.4f", value)); };
 
-    edit(IDC_OUTPUT_WIDTH, wholeText(s.imageWidth), true);
-    edit(IDC_OUTPUT_HEIGHT, wholeText(s.imageHeight), true);
-    edit(IDC_OUTPUT_FPS, wholeText(s.aviFps), true);
-    check(IDC_OUTPUT_MOTION_BLUR, tr("Motion Blur"), s.useMotionBlur);
-    check(IDC_OUTPUT_DESPECKLE, tr("Despeckle"), s.despeckle);
-    check(IDC_OUTPUT_SUPER_SAMPLE, tr("Super Sample"), s.superSample);
-    check(IDC_OUTPUT_DOF, tr("Depth of Field"), s.dofEnabled);
-    edit(IDC_OUTPUT_DOF_SCALE, QString::fromStdString(formatC("%.4f", s.dofScale)), false);
-    edit(IDC_OUTPUT_DOF_OFFSET, QString::fromStdString(formatC("%.4f", s.dofOffset)), false);
-    edit(IDC_OUTPUT_MAX_DEPTH, QString::fromStdString(formatC("%.4f", s.maxDepth)), false);
-    edit(IDC_OUTPUT_FILE, QString::fromUtf8(s.outputFile), false);
-    button(IDC_OUTPUT_FILE_BROWSE, QStringLiteral("..."));
-    edit(IDC_OUTPUT_AUDIO, QString::fromUtf8(s.audioFile), false);
-    button(IDC_OUTPUT_AUDIO_BROWSE, QStringLiteral("..."));
-    edit(IDC_OUTPUT_MAX_AVI_FRAMES, wholeText(s.maxAviFrames), true);
+    Controls& c = m_controls;
+    c.width = edit(wholeText(s.imageWidth), true);
+    c.height = edit(wholeText(s.imageHeight), true);
+    c.fps = edit(wholeText(s.aviFps), true);
+    c.motionBlur = check(tr("Motion Blur"), s.useMotionBlur);
+    c.despeckle = check(tr("Despeckle"), s.despeckle);
+    c.superSample = check(tr("Super Sample"), s.superSample);
+    c.dof = check(tr("Depth of Field"), s.dofEnabled);
+    c.dofScale = edit(real(s.dofScale), false);
+    c.dofOffset = edit(real(s.dofOffset), false);
+    c.maxDepth = edit(real(s.maxDepth), false);
+    c.file = edit(QString::fromUtf8(s.outputFile), false);
+    c.fileBrowse = button(QStringLiteral("..."), &OutputDialog::browseOutputFile);
+    c.audio = edit(QString::fromUtf8(s.audioFile), false);
+    c.audioBrowse = button(QStringLiteral("..."), &OutputDialog::browseAudioFile);
+    c.maxAviFrames = edit(wholeText(s.maxAviFrames), true);
     // The acceleration is a fraction: a digits-only field could not take its
     // decimal point.
-    edit(IDC_OUTPUT_ACCELERATION,
-         QString::fromStdString(formatC("%.5f", static_cast<double>(s.flightAcceleration))), false);
-    button(IDC_OUTPUT_SAVE_DEFAULTS, tr("Save as Defaults"));
-    QPushButton* ok = button(IDC_OUTPUT_OK, tr("OK"));
-    ok->setDefault(true);
-    button(IDC_OUTPUT_CANCEL, tr("Cancel"));
-    for (auto& [id, widget] : m_controls)
-        widget->setObjectName(QString::number(id));
+    c.acceleration = edit(
+        QString::fromStdString(formatC("%.5f", static_cast<double>(s.flightAcceleration))), false);
+    c.saveDefaults = button(tr("Save as Defaults"), &OutputDialog::saveAsDefaults);
+    c.ok = button(tr("OK"), &OutputDialog::apply);
+    c.ok->setDefault(true);
+    c.cancel = button(tr("Cancel"), &OutputDialog::reject);
 
     auto* grid = new QGridLayout(this);
     auto label = [&](const QString& text, int row, int column) {
         grid->addWidget(new QLabel(text, this), row, column);
     };
     label(tr("Width"), 0, 0);
-    grid->addWidget(control(IDC_OUTPUT_WIDTH), 0, 1);
+    grid->addWidget(c.width, 0, 1);
     label(tr("Height"), 0, 2);
-    grid->addWidget(control(IDC_OUTPUT_HEIGHT), 0, 3);
+    grid->addWidget(c.height, 0, 3);
     label(tr("FPS"), 0, 4);
-    grid->addWidget(control(IDC_OUTPUT_FPS), 0, 5);
-    grid->addWidget(control(IDC_OUTPUT_MOTION_BLUR), 1, 0, 1, 2);
-    grid->addWidget(control(IDC_OUTPUT_DESPECKLE), 1, 2, 1, 2);
-    grid->addWidget(control(IDC_OUTPUT_SUPER_SAMPLE), 1, 4, 1, 2);
-    grid->addWidget(control(IDC_OUTPUT_DOF), 2, 0, 1, 2);
+    grid->addWidget(c.fps, 0, 5);
+    grid->addWidget(c.motionBlur, 1, 0, 1, 2);
+    grid->addWidget(c.despeckle, 1, 2, 1, 2);
+    grid->addWidget(c.superSample, 1, 4, 1, 2);
+    grid->addWidget(c.dof, 2, 0, 1, 2);
     label(tr("Scale"), 2, 2);
-    grid->addWidget(control(IDC_OUTPUT_DOF_SCALE), 2, 3);
+    grid->addWidget(c.dofScale, 2, 3);
     label(tr("Offset"), 2, 4);
-    grid->addWidget(control(IDC_OUTPUT_DOF_OFFSET), 2, 5);
+    grid->addWidget(c.dofOffset, 2, 5);
     label(tr("Max Depth"), 3, 0);
-    grid->addWidget(control(IDC_OUTPUT_MAX_DEPTH), 3, 1);
+    grid->addWidget(c.maxDepth, 3, 1);
     label(tr("Max AVI Frames"), 3, 2);
-    grid->addWidget(control(IDC_OUTPUT_MAX_AVI_FRAMES), 3, 3);
+    grid->addWidget(c.maxAviFrames, 3, 3);
     label(tr("Acceleration"), 3, 4);
-    grid->addWidget(control(IDC_OUTPUT_ACCELERATION), 3, 5);
+    grid->addWidget(c.acceleration, 3, 5);
     label(tr("File"), 4, 0);
-    grid->addWidget(control(IDC_OUTPUT_FILE), 4, 1, 1, 4);
-    grid->addWidget(control(IDC_OUTPUT_FILE_BROWSE), 4, 5);
+    grid->addWidget(c.file, 4, 1, 1, 4);
+    grid->addWidget(c.fileBrowse, 4, 5);
     label(tr("Audio"), 5, 0);
-    grid->addWidget(control(IDC_OUTPUT_AUDIO), 5, 1, 1, 4);
-    grid->addWidget(control(IDC_OUTPUT_AUDIO_BROWSE), 5, 5);
+    grid->addWidget(c.audio, 5, 1, 1, 4);
+    grid->addWidget(c.audioBrowse, 5, 5);
     auto* buttons = new QHBoxLayout;
-    buttons->addWidget(control(IDC_OUTPUT_SAVE_DEFAULTS));
+    buttons->addWidget(c.saveDefaults);
     buttons->addStretch();
-    buttons->addWidget(ok);
-    buttons->addWidget(control(IDC_OUTPUT_CANCEL));
+    buttons->addWidget(c.ok);
+    buttons->addWidget(c.cancel);
     grid->addLayout(buttons, 6, 0, 1, 6);
     setMinimumWidth(540);
-}
-
-QWidget* OutputDialog::control(int id) const {
-    auto it = m_controls.find(id);
-    return it == m_controls.end() ? nullptr : it->second;
 }
 
 int OutputDialog::wholeNumber(const QString& text) {
@@ -151,54 +143,38 @@ int OutputDialog::wholeNumber(const QString& text) {
 }
 
 OutputDialog::Values OutputDialog::readControls() const {
-    auto text = [&](int id) { return static_cast<QLineEdit*>(control(id)); };
-    auto checked = [&](int id) {
-        return static_cast<QCheckBox*>(control(id))->isChecked() ? 1 : 0;
-    };
+    const Controls& c = m_controls;
+    auto checked = [](const QCheckBox* box) { return box->isChecked() ? 1 : 0; };
     Values v;
-    v.width = wholeNumber(text(IDC_OUTPUT_WIDTH)->text());
-    v.height = wholeNumber(text(IDC_OUTPUT_HEIGHT)->text());
-    v.fps = wholeNumber(text(IDC_OUTPUT_FPS)->text());
-    v.maxAviFrames = wholeNumber(text(IDC_OUTPUT_MAX_AVI_FRAMES)->text());
-    v.motionBlur = checked(IDC_OUTPUT_MOTION_BLUR);
-    v.despeckle = checked(IDC_OUTPUT_DESPECKLE);
-    v.superSample = checked(IDC_OUTPUT_SUPER_SAMPLE);
-    v.dof = checked(IDC_OUTPUT_DOF);
-    v.dofScale = realFrom(text(IDC_OUTPUT_DOF_SCALE));
-    v.dofOffset = realFrom(text(IDC_OUTPUT_DOF_OFFSET));
-    v.maxDepth = realFrom(text(IDC_OUTPUT_MAX_DEPTH));
-    v.acceleration = realFrom(text(IDC_OUTPUT_ACCELERATION));
-    v.outputFile = pathFrom(text(IDC_OUTPUT_FILE));
-    v.audioFile = pathFrom(text(IDC_OUTPUT_AUDIO));
+    v.width = wholeNumber(c.width->text());
+    v.height = wholeNumber(c.height->text());
+    v.fps = wholeNumber(c.fps->text());
+    v.maxAviFrames = wholeNumber(c.maxAviFrames->text());
+    v.motionBlur = checked(c.motionBlur);
+    v.despeckle = checked(c.despeckle);
+    v.superSample = checked(c.superSample);
+    v.dof = checked(c.dof);
+    v.dofScale = realFrom(c.dofScale);
+    v.dofOffset = realFrom(c.dofOffset);
+    v.maxDepth = realFrom(c.maxDepth);
+    v.acceleration = realFrom(c.acceleration);
+    v.outputFile = pathFrom(c.file);
+    v.audioFile = pathFrom(c.audio);
     return v;
 }
 
-void OutputDialog::onCommand(int id) {
-    switch (id) {
-    case IDC_OUTPUT_OK:
-        apply();
-        break;
-    case IDC_OUTPUT_CANCEL:
-        reject();
-        break;
-    case IDC_OUTPUT_FILE_BROWSE:
-        fileDialog(this, outputFileRequest(), static_cast<QLineEdit*>(control(IDC_OUTPUT_FILE)));
-        break;
-    case IDC_OUTPUT_AUDIO_BROWSE:
-        fileDialog(this, waveFileRequest(), static_cast<QLineEdit*>(control(IDC_OUTPUT_AUDIO)));
-        break;
-    case IDC_OUTPUT_SAVE_DEFAULTS:
-        saveAsDefaults();
-        break;
-    default:
-        break;
-    }
+void OutputDialog::browseOutputFile() {
+    fileDialog(this, outputFileRequest(), m_controls.file);
+}
+
+void OutputDialog::browseAudioFile() {
+    fileDialog(this, waveFileRequest(), m_controls.audio);
 }
 
 void OutputDialog::apply() {
     // Sizes and buffers change under the render thread only while it rests.
     if (!idleTest()) {
-        retryWhenIdle(this, [this] { onCommand(IDC_OUTPUT_OK); });
+        retryWhenIdle(this, [this] { apply(); });
         return;
     }
     ProjectState& s = state();

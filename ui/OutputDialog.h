@@ -8,42 +8,27 @@
 #pragma once
 
 #include <QDialog>
-#include <map>
 #include <string>
 
-namespace vortigo {
+class QCheckBox;
+class QLineEdit;
+class QPushButton;
 
-// Control identifiers, each also the control's object name.
-constexpr int IDC_OUTPUT_OK = 1;
-constexpr int IDC_OUTPUT_CANCEL = 2;
-constexpr int IDC_OUTPUT_WIDTH = 1001;
-constexpr int IDC_OUTPUT_HEIGHT = 1002;
-constexpr int IDC_OUTPUT_FILE = 1003;
-constexpr int IDC_OUTPUT_FILE_BROWSE = 1004;
-constexpr int IDC_OUTPUT_FPS = 1005;
-constexpr int IDC_OUTPUT_MOTION_BLUR = 1006;
-constexpr int IDC_OUTPUT_AUDIO = 1007;
-constexpr int IDC_OUTPUT_AUDIO_BROWSE = 1008;
-constexpr int IDC_OUTPUT_ACCELERATION = 1009;
-constexpr int IDC_OUTPUT_DESPECKLE = 1016;
-constexpr int IDC_OUTPUT_DOF = 1017;
-constexpr int IDC_OUTPUT_DOF_SCALE = 1018;
-constexpr int IDC_OUTPUT_DOF_OFFSET = 1019;
-constexpr int IDC_OUTPUT_MAX_DEPTH = 1020;
-constexpr int IDC_OUTPUT_SUPER_SAMPLE = 1021;
-constexpr int IDC_OUTPUT_SAVE_DEFAULTS = 1023;
-constexpr int IDC_OUTPUT_MAX_AVI_FRAMES = 1039;
+namespace vortigo {
 
 class OutputDialog : public QDialog {
   public:
     // Stops the camera and fills every control from its field.
     explicit OutputDialog(QWidget* owner);
 
-    QWidget* control(int id) const;
-
-    // OK, Cancel, the two "..." buttons and Save as Defaults; other
-    // identifiers are ignored.
-    void onCommand(int id);
+    // The dialog's controls, as the user reaches them.
+    struct Controls {
+        QLineEdit *width, *height, *fps, *dofScale, *dofOffset, *maxDepth, *file, *audio,
+            *maxAviFrames, *acceleration;
+        QCheckBox *motionBlur, *despeckle, *superSample, *dof;
+        QPushButton *fileBrowse, *audioBrowse, *saveDefaults, *ok, *cancel;
+    };
+    const Controls& controls() const { return m_controls; }
 
     // An unsigned whole number as the digits-only fields hold it; any other
     // text, or one past int's range, reads 0.
@@ -57,10 +42,13 @@ class OutputDialog : public QDialog {
         std::string outputFile, audioFile;
     };
     Values readControls() const;
+    // OK: applies the values once the render thread rests.
     void apply();
     void saveAsDefaults();
+    void browseOutputFile();
+    void browseAudioFile();
 
-    std::map<int, QWidget*> m_controls;
+    Controls m_controls{};
 };
 
 // Runs the dialog and refreshes the status line after it closes.

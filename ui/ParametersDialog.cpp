@@ -30,6 +30,10 @@ uint8_t loadLayerBackground(int layer, const char* path, int32_t* counter) {
     return loader() ? loader()(layer, path, counter) : loadBackground(layer, path, counter);
 }
 
+double number(const QLineEdit* box) {
+    return parseReal(box->text().toLatin1().constData());
+}
+
 QString shown(double value) {
     return QString::fromStdString(formatC("%.4f", value));
 }
@@ -115,124 +119,98 @@ ParametersDialog::ParametersDialog(QWidget* owner) : QDialog(owner) {
     ProjectState& s = state();
     orientationToAngles();
 
-    auto identify = [this](QWidget* widget, int id) {
-        widget->setObjectName(QString::number(id));
-        m_controls[id] = widget;
-    };
+    Controls& c = m_controls;
     auto* grid = new QGridLayout;
     int row = 0;
-    auto numberRow = [&](const char* label, const int* ids, const float* values, int count) {
+    auto numberRow = [&](const char* label, QLineEdit** boxes, const float* values, int count) {
         grid->addWidget(new QLabel(QString::fromLatin1(label), this), row, 0);
         for (int i = 0; i < count; ++i) {
-            auto* box = new QLineEdit(shown(values[i]), this);
-            identify(box, ids[i]);
-            grid->addWidget(box, row, 1 + i);
+            boxes[i] = new QLineEdit(shown(values[i]), this);
+            grid->addWidget(boxes[i], row, 1 + i);
         }
         ++row;
     };
     const float eye[3] = {s.xCenter, s.yCenter, s.zLens};
-    numberRow("eye", IDC_PARAM_EYE.data(), eye, 3);
-    numberRow("cam rot", IDC_PARAM_ROTATION.data(), s.cameraRotation, 3);
-    numberRow("time", &IDC_PARAM_TIME, &s.animTime, 1);
-    numberRow("speed", &IDC_PARAM_SPEED, &s.animationSpeed, 1);
-    for (int i = 0; i < 4; ++i) {
+    numberRow("eye", c.eye.data(), eye, 3);
+    numberRow("cam rot", c.rotation.data(), s.cameraRotation, 3);
+    numberRow("time", &c.time, &s.animTime, 1);
+    numberRow("speed", &c.speed, &s.animationSpeed, 1);
+    for (size_t i = 0; i < 4; ++i) {
         const std::string label = "udef[" + std::to_string(i) + "]";
-        numberRow(label.c_str(), &IDC_PARAM_UDEF[static_cast<size_t>(i)], &s.udef[i], 1);
+        numberRow(label.c_str(), &c.udef[i], &s.udef[i], 1);
     }
 
     grid->addWidget(new QLabel(QStringLiteral("textures"), this), row, 0);
     grid->addWidget(new QLabel(QStringLiteral("frame"), this), row, 3);
     ++row;
     for (size_t i = 0; i < LAYER_COUNT; ++i, ++row) {
-        auto* texture = new QLineEdit(pathForEdit(s.layers[i].backgroundFile), this);
-        auto* browseButton = new QPushButton(QStringLiteral("..."), this);
-        auto* frame = new QLineEdit(
+        c.texture[i] = new QLineEdit(pathForEdit(s.layers[i].backgroundFile), this);
+        c.browse[i] = new QPushButton(QStringLiteral("..."), this);
+        c.frame[i] = new QLineEdit(
             QString::number(s.layers[i].videoFrameCounter
                                 ? static_cast<uint32_t>(*s.layers[i].videoFrameCounter)
                                 : 0u),
             this);
-        identify(texture, IDC_PARAM_TEXTURE[i]);
-        identify(browseButton, IDC_PARAM_BROWSE[i]);
-        identify(frame, IDC_PARAM_FRAME[i]);
-        const int textureId = IDC_PARAM_TEXTURE[i];
-        connect(browseButton, &QPushButton::clicked, this,
-                [this, textureId] { browse(textureId); });
-        grid->addWidget(texture, row, 0, 1, 2);
-        grid->addWidget(browseButton, row, 2);
-        grid->addWidget(frame, row, 3);
+        connect(c.browse[i], &QPushButton::clicked, this, [this, i] { browse(i); });
+        grid->addWidget(c.texture[i], row, 0, 1, 2);
+        grid->addWidget(c.browse[i], row, 2);
+        grid->addWidget(c.frame[i], row, 3);
     }
 
-    auto* zeroButton = new QPushButton(QStringLiteral("Zero"), this);
-    auto* okButton = new QPushButton(QStringLiteral("OK"), this);
-    auto* cancelButton = new QPushButton(QStringLiteral("Cancel"), this);
-    okButton->setDefault(true);
-    identify(zeroButton, IDC_PARAM_ZERO);
-    identify(okButton, IDC_PARAM_OK);
-    identify(cancelButton, IDC_PARAM_CANCEL);
-    connect(zeroButton, &QPushButton::clicked, this, [this] { zero(); });
-    connect(okButton, &QPushButton::clicked, this, [this] { applyAndClose(); });
-    connect(cancelButton, &QPushButton::clicked, this, [this] { done(IDC_PARAM_CANCEL); });
+    c.zero = new QPushButton(QStringLiteral("Zero"), this);
+    c.ok = new QPushButton(QStringLiteral("OK"), this);
+    c.cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    c.ok->setDefault(true);
+    connect(c.zero, &QPushButton::clicked, this, [this] { zero(); });
+    connect(c.ok, &QPushButton::clicked, this, [this] { applyAndClose(); });
+    connect(c.cancel, &QPushButton::clicked, this, [this] { done(RESULT_CANCEL); });
 
     auto* buttons = new QHBoxLayout;
-    buttons->addWidget(zeroButton);
+    buttons->addWidget(c.zero);
     buttons->addStretch(1);
-    buttons->addWidget(okButton);
-    buttons->addWidget(cancelButton);
+    buttons->addWidget(c.ok);
+    buttons->addWidget(c.cancel);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(grid);
     layout->addLayout(buttons);
 }
 
-QWidget* ParametersDialog::control(int id) const {
-    auto it = m_controls.find(id);
-    return it == m_controls.end() ? nullptr : it->second;
-}
-
-QLineEdit* ParametersDialog::edit(int id) const {
-    return static_cast<QLineEdit*>(control(id));
-}
-
-double ParametersDialog::number(int id) const {
-    return parseReal(edit(id)->text().toLatin1().constData());
-}
-
 void ParametersDialog::zero() {
-    const std::pair<int, const char*> values[] = {
-        {IDC_PARAM_EYE[0], "0.0"},      {IDC_PARAM_EYE[1], "0.0001"},
-        {IDC_PARAM_EYE[2], "-3.00"},    {IDC_PARAM_ROTATION[0], "0.0"},
-        {IDC_PARAM_ROTATION[1], "0.0"}, {IDC_PARAM_ROTATION[2], "0.0"},
-        {IDC_PARAM_TIME, "0.0"},        {IDC_PARAM_SPEED, "0.01"},
-        {IDC_PARAM_UDEF[0], "0.0"},     {IDC_PARAM_UDEF[1], "0.0"},
-        {IDC_PARAM_UDEF[2], "0.0"},     {IDC_PARAM_UDEF[3], "0.0"},
+    const Controls& c = m_controls;
+    const std::pair<QLineEdit*, const char*> values[] = {
+        {c.eye[0], "0.0"},      {c.eye[1], "0.0001"},   {c.eye[2], "-3.00"}, {c.rotation[0], "0.0"},
+        {c.rotation[1], "0.0"}, {c.rotation[2], "0.0"}, {c.time, "0.0"},     {c.speed, "0.01"},
+        {c.udef[0], "0.0"},     {c.udef[1], "0.0"},     {c.udef[2], "0.0"},  {c.udef[3], "0.0"},
     };
-    for (const auto& [id, text] : values)
-        edit(id)->setText(QString::fromLatin1(text));
+    for (const auto& [box, text] : values)
+        box->setText(QString::fromLatin1(text));
 }
 
 void ParametersDialog::applyAndClose() {
     ProjectState& s = state();
+    const Controls& c = m_controls;
     for (size_t i = 0; i < LAYER_COUNT; ++i) {
-        const QString text = edit(IDC_PARAM_TEXTURE[i])->text();
+        const QString text = c.texture[i]->text();
         if (fitsAsBackground(text, s.layers[i].backgroundFile)) continue;
         refuseLongName(text);
         return;
     }
-    s.xCenter = static_cast<float>(number(IDC_PARAM_EYE[0]));
-    s.yCenter = static_cast<float>(number(IDC_PARAM_EYE[1]));
-    s.zLens = static_cast<float>(number(IDC_PARAM_EYE[2]));
+    s.xCenter = static_cast<float>(number(c.eye[0]));
+    s.yCenter = static_cast<float>(number(c.eye[1]));
+    s.zLens = static_cast<float>(number(c.eye[2]));
     float angles[3];
     for (size_t i = 0; i < 3; ++i)
-        angles[i] = static_cast<float>(number(IDC_PARAM_ROTATION[i]));
-    s.animTime = static_cast<float>(number(IDC_PARAM_TIME));
-    s.animationSpeed = static_cast<float>(number(IDC_PARAM_SPEED));
+        angles[i] = static_cast<float>(number(c.rotation[i]));
+    s.animTime = static_cast<float>(number(c.time));
+    s.animationSpeed = static_cast<float>(number(c.speed));
     for (size_t i = 0; i < 4; ++i)
-        s.udef[i] = static_cast<float>(number(IDC_PARAM_UDEF[i]));
+        s.udef[i] = static_cast<float>(number(c.udef[i]));
     for (size_t i = 0; i < LAYER_COUNT; ++i) {
         LayerSlot& layer = s.layers[i];
         const std::string original = layer.backgroundFile;
-        storePath(edit(IDC_PARAM_TEXTURE[i])->text(), original.c_str(), layer.backgroundFile);
+        storePath(c.texture[i]->text(), original.c_str(), layer.backgroundFile);
         if (layer.videoFrameCounter)
-            *layer.videoFrameCounter = readFrameCounter(edit(IDC_PARAM_FRAME[i])->text());
+            *layer.videoFrameCounter = readFrameCounter(c.frame[i]->text());
     }
 
     // Angles read back from "%.4f" would rebuild a slightly different
@@ -248,12 +226,12 @@ void ParametersDialog::applyAndClose() {
     reloadBackgrounds();
     // The Trace window takes it from the queue like every other advance.
     platform().postMessage(WindowMessage{WindowId::Trace, MSG_ADVANCE, 0, 0});
-    done(IDC_PARAM_OK);
+    done(RESULT_OK);
 }
 
-void ParametersDialog::browse(int textureId) {
-    QLineEdit* box = edit(textureId);
-    if (!box) return;
+void ParametersDialog::browse(size_t layer) {
+    if (layer >= m_controls.texture.size()) return;
+    QLineEdit* box = m_controls.texture[layer];
     QFileDialog dialog(this, QStringLiteral("Background Image"), initialFolderOf(box->text()),
                        QStringLiteral("Image Files (*.jpg *.bmp *.tga *.avi)"));
     dialog.setFileMode(QFileDialog::ExistingFile);

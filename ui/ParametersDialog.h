@@ -1,8 +1,7 @@
 // The Parameters dialog: types in what the keyboard otherwise changes step
 // by step (camera position and rotation, animation time and speed, udef[0]
 // to udef[3]) and the four layers' background files and video frame
-// counters, which are reloaded when the dialog is confirmed. Modal; the
-// controls keep their resource identifiers so tests drive them by number.
+// counters, which are reloaded when the dialog is confirmed. Modal.
 // User-interface thread only.
 #pragma once
 
@@ -10,23 +9,11 @@
 #include <array>
 #include <cstdint>
 #include <functional>
-#include <map>
 
 class QLineEdit;
+class QPushButton;
 
 namespace vortigo {
-
-constexpr int IDC_PARAM_OK = 1;
-constexpr int IDC_PARAM_CANCEL = 2;
-constexpr std::array<int, 3> IDC_PARAM_EYE = {1000, 1001, 1002};
-constexpr std::array<int, 3> IDC_PARAM_ROTATION = {1004, 1005, 1006};
-constexpr int IDC_PARAM_TIME = 1013;
-constexpr int IDC_PARAM_SPEED = 1014;
-constexpr std::array<int, 4> IDC_PARAM_UDEF = {1007, 1009, 1010, 1011};
-constexpr std::array<int, 4> IDC_PARAM_TEXTURE = {1012, 1017, 1018, 1019};
-constexpr std::array<int, 4> IDC_PARAM_BROWSE = {1016, 1020, 1021, 1022};
-constexpr std::array<int, 4> IDC_PARAM_FRAME = {1040, 1041, 1042, 1043};
-constexpr int IDC_PARAM_ZERO = 1015;
 
 // Loads a layer's background (layer, file, video frame counter) and says
 // whether the layer now has pixels to upload.
@@ -37,23 +24,34 @@ class ParametersDialog : public QDialog {
     // Refreshes cameraRotation from the orientation and fills every control.
     explicit ParametersDialog(QWidget* owner);
 
-    QWidget* control(int id) const;
+    // What the dialog ends with: OK applied the values, Cancel did not.
+    static constexpr int RESULT_OK = 1;
+    static constexpr int RESULT_CANCEL = 2;
+
+    // The dialog's controls, as the user reaches them; one texture row per
+    // layer.
+    struct Controls {
+        std::array<QLineEdit*, 3> eye, rotation;
+        QLineEdit *time, *speed;
+        std::array<QLineEdit*, 4> udef;
+        std::array<QLineEdit*, 4> texture, frame;
+        std::array<QPushButton*, 4> browse;
+        QPushButton *zero, *ok, *cancel;
+    };
+    const Controls& controls() const { return m_controls; }
 
     void zero();
     // Applies every control, reloads the backgrounds, asks for a frame and
-    // closes with result 1.
+    // closes with RESULT_OK.
     void applyAndClose();
-    // The common open-file dialog for texture box `textureId`.
-    void browse(int textureId);
+    // The common open-file dialog for the texture box of `layer`.
+    void browse(size_t layer);
 
     // Tests replace the decoders; null puts loadBackground back.
     static void setBackgroundLoader(BackgroundLoader loader);
 
   private:
-    QLineEdit* edit(int id) const;
-    double number(int id) const;
-
-    std::map<int, QWidget*> m_controls;
+    Controls m_controls{};
 };
 
 // The folder a browse starts in: the text up to its last separator ("/" or

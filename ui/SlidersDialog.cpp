@@ -51,10 +51,7 @@ SlidersDialog::SlidersDialog(MainWindow* owner) : QDialog(owner), m_owner(owner)
     setAttribute(Qt::WA_DeleteOnClose);
     setModal(false);
     setWindowTitle(QStringLiteral("Sliders (udef[4]..[11])"));
-    auto identify = [this](QWidget* widget, int id) {
-        widget->setObjectName(QString::number(id));
-        m_controls[id] = widget;
-    };
+    Controls& c = m_controls;
     auto* grid = new QGridLayout;
     for (int k = SLIDER_FIRST; k <= SLIDER_LAST; ++k) {
         auto* bar = new QScrollBar(Qt::Horizontal, this);
@@ -64,34 +61,31 @@ SlidersDialog::SlidersDialog(MainWindow* owner) : QDialog(owner), m_owner(owner)
         bar->setMinimumWidth(200);
         auto* value = new QLineEdit(this);
         value->setReadOnly(true);
-        identify(bar, sliderBarId(k));
-        identify(value, sliderValueId(k));
         const int row = k - SLIDER_FIRST;
+        c.bars[static_cast<size_t>(row)] = bar;
+        c.values[static_cast<size_t>(row)] = value;
         grid->addWidget(new QLabel(QString::number(k), this), row, 0);
         grid->addWidget(bar, row, 1);
         grid->addWidget(value, row, 2);
-        const int id = sliderBarId(k);
         // The bar has already moved by the action when this runs; the
         // request decides where it ends up.
-        connect(bar, &QAbstractSlider::actionTriggered, this, [this, bar, id](int action) {
+        connect(bar, &QAbstractSlider::actionTriggered, this, [this, bar, k](int action) {
             const int before = bar->value();
             const int proposed = bar->sliderPosition();
             bar->setSliderPosition(before);
-            scroll(id, requestOf(action), proposed);
+            scroll(k, requestOf(action), proposed);
         });
     }
     grid->setColumnStretch(1, 1);
 
-    auto* insertButton = new QPushButton(QStringLiteral("Insert"), this);
-    auto* cancelButton = new QPushButton(QStringLiteral("Cancel"), this);
-    identify(insertButton, IDC_SLIDERS_INSERT);
-    identify(cancelButton, IDC_SLIDERS_CANCEL);
-    connect(insertButton, &QPushButton::clicked, this, [this] { insert(); });
-    connect(cancelButton, &QPushButton::clicked, this, [this] { cancel(); });
+    c.insert = new QPushButton(QStringLiteral("Insert"), this);
+    c.cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    connect(c.insert, &QPushButton::clicked, this, [this] { insert(); });
+    connect(c.cancel, &QPushButton::clicked, this, [this] { cancel(); });
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
-    buttons->addWidget(insertButton);
-    buttons->addWidget(cancelButton);
+    buttons->addWidget(c.insert);
+    buttons->addWidget(c.cancel);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(grid);
     layout->addLayout(buttons);
@@ -107,21 +101,17 @@ SlidersDialog::~SlidersDialog() {
     detach();
 }
 
-QWidget* SlidersDialog::control(int id) const {
-    auto it = m_controls.find(id);
-    return it == m_controls.end() ? nullptr : it->second;
-}
-
 void SlidersDialog::showRow(int k) {
     const float value = state().udef[k];
-    static_cast<QLineEdit*>(control(sliderValueId(k)))
-        ->setText(QString::fromStdString(formatC("%.4f", value)));
-    static_cast<QScrollBar*>(control(sliderBarId(k)))->setValue(sliderPositionOf(value));
+    const auto row = static_cast<size_t>(k - SLIDER_FIRST);
+    m_controls.values[row]->setText(QString::fromStdString(formatC("%.4f", value)));
+    m_controls.bars[row]->setValue(sliderPositionOf(value));
 }
 
-void SlidersDialog::scroll(int barId, ScrollRequest request, int thumb) {
-    auto* bar = qobject_cast<QScrollBar*>(control(barId));
-    if (!bar) return;
+void SlidersDialog::scroll(int k, ScrollRequest request, int thumb) {
+    if (k < SLIDER_FIRST || k > SLIDER_LAST) return;
+    const auto row = static_cast<size_t>(k - SLIDER_FIRST);
+    QScrollBar* bar = m_controls.bars[row];
     const int p = bar->value();
     int position;
     switch (request) {
@@ -138,10 +128,8 @@ void SlidersDialog::scroll(int barId, ScrollRequest request, int thumb) {
     default:
         return;
     }
-    const int k = (barId - sliderBarId(SLIDER_FIRST)) / 2 + SLIDER_FIRST;
     state().udef[k] = sliderValueOf(position);
-    static_cast<QLineEdit*>(control(barId + 1))
-        ->setText(QString::fromStdString(formatC("%.4f", state().udef[k])));
+    m_controls.values[row]->setText(QString::fromStdString(formatC("%.4f", state().udef[k])));
     bar->setValue(position);
     // The Trace window takes it from the queue like every other advance.
     platform().postMessage(WindowMessage{WindowId::Trace, MSG_ADVANCE, 0, 0});

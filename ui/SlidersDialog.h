@@ -1,15 +1,16 @@
 // The Sliders dialog: udef[4] to udef[15] on twelve horizontal scroll bars
 // from -1.0 to 1.0 in steps of 0.01, and Insert, which writes the values
 // into the shown text in place of their names. Modeless, owned by the main
-// window, at most one at a time (state().slidersOpen). The controls keep
-// their resource identifiers so tests drive them by number.
+// window, at most one at a time (state().slidersOpen).
 // User-interface thread only.
 #pragma once
 
 #include <QDialog>
-#include <map>
+#include <array>
 #include <string>
 
+class QLineEdit;
+class QPushButton;
 class QScrollBar;
 
 namespace vortigo {
@@ -18,15 +19,7 @@ class MainWindow;
 
 constexpr int SLIDER_FIRST = 4;
 constexpr int SLIDER_LAST = 15;
-constexpr int IDC_SLIDERS_CANCEL = 2;
-constexpr int IDC_SLIDERS_INSERT = 1065;
-// Row k (4 to 15): scroll bar 2k + 1033, value box 2k + 1034.
-constexpr int sliderBarId(int k) {
-    return 2 * k + 1033;
-}
-constexpr int sliderValueId(int k) {
-    return 2 * k + 1034;
-}
+constexpr int SLIDER_COUNT = SLIDER_LAST - SLIDER_FIRST + 1;
 
 // The scroll bar position that shows value v (before the bar clamps it to
 // 0 to 200), and the value of a position.
@@ -50,11 +43,18 @@ class SlidersDialog : public QDialog {
     explicit SlidersDialog(MainWindow* owner);
     ~SlidersDialog() override;
 
-    QWidget* control(int id) const;
+    // The dialog's controls, as the user reaches them: row i holds the bar
+    // and the value box of udef[SLIDER_FIRST + i].
+    struct Controls {
+        std::array<QScrollBar*, SLIDER_COUNT> bars;
+        std::array<QLineEdit*, SLIDER_COUNT> values;
+        QPushButton *insert, *cancel;
+    };
+    const Controls& controls() const { return m_controls; }
 
-    // A scroll request from bar `barId`; `thumb` is the position a thumb
-    // request carries.
-    void scroll(int barId, ScrollRequest request, int thumb = 0);
+    // A scroll request from the bar of udef[k]; `thumb` is the position a
+    // thumb request carries.
+    void scroll(int k, ScrollRequest request, int thumb = 0);
     // Asks, inserts the values on Yes, and closes.
     void insert();
     void cancel();
@@ -67,7 +67,7 @@ class SlidersDialog : public QDialog {
     void detach();
 
     MainWindow* m_owner;
-    std::map<int, QWidget*> m_controls;
+    Controls m_controls{};
     bool m_attached = false;
 };
 

@@ -37,48 +37,38 @@ WatchDialog::WatchDialog(QWidget* owner) : QDialog(owner) {
     for (int column = 0; column < 4; ++column)
         grid->addWidget(new QLabel(QString::fromLatin1(HEADERS[column]), this), 0, column);
 
-    auto identify = [this](QWidget* widget, int id) {
-        widget->setObjectName(QString::number(id));
-        m_controls[id] = widget;
-    };
+    Controls& c = m_controls;
     for (int r = 0; r < WATCH_ROW_COUNT; ++r) {
-        m_names[r] = new QLineEdit(this);
-        m_offsets[r] = new QLineEdit(QStringLiteral("0"), this);
-        m_types[r] = new QComboBox(this);
-        m_values[r] = new QLineEdit(this);
+        c.names[r] = new QLineEdit(this);
+        c.offsets[r] = new QLineEdit(QStringLiteral("0"), this);
+        c.types[r] = new QComboBox(this);
+        c.values[r] = new QLineEdit(this);
         for (const char* item : WATCH_TYPE_NAMES)
-            m_types[r]->addItem(QString::fromLatin1(item));
-        m_types[r]->setCurrentIndex(-1);
-        identify(m_names[r], IDC_WATCH_NAME[r]);
-        identify(m_offsets[r], IDC_WATCH_OFFSET[r]);
-        identify(m_types[r], IDC_WATCH_TYPE[r]);
-        identify(m_values[r], IDC_WATCH_VALUE[r]);
-        grid->addWidget(m_names[r], r + 1, 0);
-        grid->addWidget(m_offsets[r], r + 1, 1);
-        grid->addWidget(m_types[r], r + 1, 2);
-        grid->addWidget(m_values[r], r + 1, 3);
+            c.types[r]->addItem(QString::fromLatin1(item));
+        c.types[r]->setCurrentIndex(-1);
+        grid->addWidget(c.names[r], r + 1, 0);
+        grid->addWidget(c.offsets[r], r + 1, 1);
+        grid->addWidget(c.types[r], r + 1, 2);
+        grid->addWidget(c.values[r], r + 1, 3);
     }
     grid->setColumnStretch(0, 3);
     grid->setColumnStretch(1, 1);
     grid->setColumnStretch(2, 2);
     grid->setColumnStretch(3, 3);
 
-    auto* watchButton = new QPushButton(QStringLiteral("Watch"), this);
-    auto* setButton = new QPushButton(QStringLiteral("Set"), this);
-    auto* closeButton = new QPushButton(QStringLiteral("Close"), this);
-    watchButton->setDefault(true);
-    identify(watchButton, IDC_WATCH_BUTTON);
-    identify(setButton, IDC_WATCH_SET);
-    identify(closeButton, IDC_WATCH_CLOSE);
-    connect(watchButton, &QPushButton::clicked, this, [this] { watch(); });
-    connect(setButton, &QPushButton::clicked, this, [this] { set(); });
-    connect(closeButton, &QPushButton::clicked, this, [this] { closeWatch(); });
+    c.watch = new QPushButton(QStringLiteral("Watch"), this);
+    c.set = new QPushButton(QStringLiteral("Set"), this);
+    c.close = new QPushButton(QStringLiteral("Close"), this);
+    c.watch->setDefault(true);
+    connect(c.watch, &QPushButton::clicked, this, [this] { watch(); });
+    connect(c.set, &QPushButton::clicked, this, [this] { set(); });
+    connect(c.close, &QPushButton::clicked, this, [this] { closeWatch(); });
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
-    buttons->addWidget(watchButton);
-    buttons->addWidget(setButton);
-    buttons->addWidget(closeButton);
+    buttons->addWidget(c.watch);
+    buttons->addWidget(c.set);
+    buttons->addWidget(c.close);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(grid);
     layout->addLayout(buttons);
@@ -91,11 +81,6 @@ WatchDialog::WatchDialog(QWidget* owner) : QDialog(owner) {
 
 WatchDialog::~WatchDialog() {
     detach();
-}
-
-QWidget* WatchDialog::control(int id) const {
-    auto it = m_controls.find(id);
-    return it == m_controls.end() ? nullptr : it->second;
 }
 
 void WatchDialog::watch() {
@@ -130,17 +115,17 @@ void WatchDialog::refresh() {
 void WatchDialog::handleRows(bool write, bool perFrame) {
     WatchRowSet rows;
     for (int r = 0; r < WATCH_ROW_COUNT; ++r) {
-        rows[r].name = m_names[r]->text().toStdString();
-        rows[r].offsetText = m_offsets[r]->text().toStdString();
-        rows[r].type = m_types[r]->currentIndex();
+        rows[r].name = m_controls.names[r]->text().toStdString();
+        rows[r].offsetText = m_controls.offsets[r]->text().toStdString();
+        rows[r].type = m_controls.types[r]->currentIndex();
         // Latin-1 both ways, so a char element's byte comes back unchanged.
-        rows[r].value = m_values[r]->text().toLatin1().toStdString();
+        rows[r].value = m_controls.values[r]->text().toLatin1().toStdString();
     }
 
     const WatchResult result = watchRows(rows, write);
 
     for (int r = 0; r < WATCH_ROW_COUNT; ++r) {
-        QLineEdit* value = m_values[r];
+        QLineEdit* value = m_controls.values[r];
         const WatchRowStatus status = result.rows[r];
         if (!write && (status == WatchRowStatus::Shown || status == WatchRowStatus::Unknown)) {
             if (!(perFrame && value->isModified()))

@@ -13,22 +13,13 @@
 #include <QDialog>
 #include <array>
 #include <functional>
-#include <map>
 
 class QCloseEvent;
 class QComboBox;
 class QLineEdit;
+class QPushButton;
 
 namespace vortigo {
-
-// Control identifiers, each also the control's object name.
-constexpr int IDC_WATCH_BUTTON = 1; // the default button
-constexpr int IDC_WATCH_CLOSE = 2;
-constexpr int IDC_WATCH_SET = 1037;
-constexpr std::array<int, WATCH_ROW_COUNT> IDC_WATCH_NAME = {1024, 1025, 1026, 1027};
-constexpr std::array<int, WATCH_ROW_COUNT> IDC_WATCH_OFFSET = {1019, 1020, 1021, 1022};
-constexpr std::array<int, WATCH_ROW_COUNT> IDC_WATCH_TYPE = {1028, 1029, 1030, 1031};
-constexpr std::array<int, WATCH_ROW_COUNT> IDC_WATCH_VALUE = {1038, 1039, 1040, 1041};
 
 class WatchDialog : public QDialog {
   public:
@@ -36,7 +27,15 @@ class WatchDialog : public QDialog {
     explicit WatchDialog(QWidget* owner);
     ~WatchDialog() override;
 
-    QWidget* control(int id) const;
+    // The dialog's controls, as the user reaches them: one row of name,
+    // offset, type and value per watched global, and the three buttons.
+    struct Controls {
+        std::array<QLineEdit*, WATCH_ROW_COUNT> names, offsets;
+        std::array<QComboBox*, WATCH_ROW_COUNT> types;
+        std::array<QLineEdit*, WATCH_ROW_COUNT> values;
+        QPushButton *watch, *set, *close;
+    };
+    const Controls& controls() const { return m_controls; }
 
     // The three buttons.
     void watch();
@@ -65,11 +64,7 @@ class WatchDialog : public QDialog {
     // Clears watchOpen and removes the hook, once.
     void detach();
 
-    std::array<QLineEdit*, WATCH_ROW_COUNT> m_names{};
-    std::array<QLineEdit*, WATCH_ROW_COUNT> m_offsets{};
-    std::array<QComboBox*, WATCH_ROW_COUNT> m_types{};
-    std::array<QLineEdit*, WATCH_ROW_COUNT> m_values{};
-    std::map<int, QWidget*> m_controls;
+    Controls m_controls{};
     MessageSink m_messageSink;
     bool m_attached = false;
     bool m_boxOpen = false;

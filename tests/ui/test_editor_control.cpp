@@ -16,6 +16,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
 #include <QTimer>
@@ -192,7 +193,7 @@ TEST_F(EditorControlTest, FunctionKeysInsideAModalDialogAreTheDialogsOwn) {
     QTimer::singleShot(0, [&] {
         first = QApplication::activeModalWidget();
         ASSERT_NE(dynamic_cast<FindDialog*>(first), nullptr);
-        QWidget* field = dynamic_cast<FindDialog*>(first)->control(FIND_TEXT_ID);
+        QWidget* field = dynamic_cast<FindDialog*>(first)->textField();
         for (Qt::Key key : {Qt::Key_F3, Qt::Key_F5, Qt::Key_F4}) {
             QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
             QApplication::sendEvent(field, &press);

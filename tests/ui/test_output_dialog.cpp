@@ -1,4 +1,4 @@
-// The Output dialog driven by control identifier on Qt's offscreen platform:
+// The Output dialog driven through its controls on Qt's offscreen platform:
 // how it shows the fields, its refusals, OK and Save as Defaults.
 #include "persist/Options.h"
 #include "persist/ProjectFile.h"
@@ -8,6 +8,7 @@
 
 #include <QCheckBox>
 #include <QLineEdit>
+#include <QPushButton>
 #include <fstream>
 #include <sstream>
 
@@ -26,8 +27,7 @@ class OutputDialogTest : public test::ScriptFixture {
         m_dialog.reset();
         test::ScriptFixture::TearDown();
     }
-    QLineEdit* edit(int id) const { return static_cast<QLineEdit*>(m_dialog->control(id)); }
-    QCheckBox* box(int id) const { return static_cast<QCheckBox*>(m_dialog->control(id)); }
+    const OutputDialog::Controls& controls() const { return m_dialog->controls(); }
     void reopen() { m_dialog = std::make_unique<OutputDialog>(nullptr); }
 
     std::unique_ptr<OutputDialog> m_dialog;
@@ -35,13 +35,13 @@ class OutputDialogTest : public test::ScriptFixture {
 
 TEST_F(OutputDialogTest, OpeningStopsTheCameraAndShowsEveryField) {
     EXPECT_EQ(state().flightMode, FLIGHT_STOPPED);
-    EXPECT_EQ(edit(IDC_OUTPUT_WIDTH)->text(), "640");
-    EXPECT_EQ(edit(IDC_OUTPUT_FPS)->text(), "25");
-    EXPECT_EQ(edit(IDC_OUTPUT_DOF_SCALE)->text(), "2.0000");
-    EXPECT_EQ(edit(IDC_OUTPUT_DOF_OFFSET)->text(), "0.1000");
-    EXPECT_EQ(edit(IDC_OUTPUT_ACCELERATION)->text(), "0.00050");
-    EXPECT_EQ(edit(IDC_OUTPUT_FILE)->text().toStdString(), state().outputFile);
-    EXPECT_FALSE(box(IDC_OUTPUT_DOF)->isChecked());
+    EXPECT_EQ(controls().width->text(), "640");
+    EXPECT_EQ(controls().fps->text(), "25");
+    EXPECT_EQ(controls().dofScale->text(), "2.0000");
+    EXPECT_EQ(controls().dofOffset->text(), "0.1000");
+    EXPECT_EQ(controls().acceleration->text(), "0.00050");
+    EXPECT_EQ(controls().file->text().toStdString(), state().outputFile);
+    EXPECT_FALSE(controls().dof->isChecked());
 }
 
 TEST_F(OutputDialogTest, SizesAndRatesThatAreNotPositiveAreRefused) {
@@ -50,9 +50,9 @@ TEST_F(OutputDialogTest, SizesAndRatesThatAreNotPositiveAreRefused) {
     s.capturing = 1;
     for (const char* bad : {"0", "-5", "abc", "99999999999"}) {
         m_platform.clearRecords();
-        edit(IDC_OUTPUT_WIDTH)->setText(QString::fromLatin1(bad));
-        edit(IDC_OUTPUT_DOF_SCALE)->setText("7");
-        m_dialog->onCommand(IDC_OUTPUT_OK);
+        controls().width->setText(QString::fromLatin1(bad));
+        controls().dofScale->setText("7");
+        controls().ok->click();
         EXPECT_EQ(boxTexts(), std::vector<std::string>{"No negative values please."}) << bad;
         EXPECT_EQ(m_platform.messageBoxes()[0].caption, "Entry Error");
         EXPECT_NE(m_dialog->result(), QDialog::Accepted);
@@ -62,7 +62,7 @@ TEST_F(OutputDialogTest, SizesAndRatesThatAreNotPositiveAreRefused) {
     EXPECT_TRUE(s.buffersReady);
     // The capture is finished all the same, and Cancel changes nothing more.
     EXPECT_EQ(s.capturing, 0);
-    m_dialog->onCommand(IDC_OUTPUT_CANCEL);
+    controls().cancel->click();
     EXPECT_EQ(m_dialog->result(), QDialog::Rejected);
     EXPECT_EQ(s.imageWidth, 640);
 }
@@ -73,8 +73,8 @@ TEST_F(OutputDialogTest, ANameThatDoesNotFitIsRefusedNotCut) {
     ProjectState& s = state();
     storePath(s.outputFile, "/clips/kept.avi");
     const std::string tooLong = "/clips/" + std::string(260, 'n') + ".avi";
-    edit(IDC_OUTPUT_FILE)->setText(QString::fromStdString(tooLong));
-    m_dialog->onCommand(IDC_OUTPUT_OK);
+    controls().file->setText(QString::fromStdString(tooLong));
+    controls().ok->click();
     EXPECT_EQ(boxTexts(),
               std::vector<std::string>{"The File name is 271 bytes long; at most 259 bytes fit."});
     EXPECT_NE(m_dialog->result(), QDialog::Accepted);
@@ -82,9 +82,9 @@ TEST_F(OutputDialogTest, ANameThatDoesNotFitIsRefusedNotCut) {
 
     m_platform.clearRecords();
     setFileDialogHook([&](const FileDialogRequest&) { return tooLong; });
-    edit(IDC_OUTPUT_AUDIO)->setText("/music/keep.wav");
-    m_dialog->onCommand(IDC_OUTPUT_AUDIO_BROWSE);
-    EXPECT_EQ(edit(IDC_OUTPUT_AUDIO)->text(), "/music/keep.wav");
+    controls().audio->setText("/music/keep.wav");
+    controls().audioBrowse->click();
+    EXPECT_EQ(controls().audio->text(), "/music/keep.wav");
     ASSERT_EQ(m_platform.messageBoxes().size(), 1u);
     EXPECT_EQ(m_platform.messageBoxes()[0].caption, "File Error");
 }
@@ -92,17 +92,17 @@ TEST_F(OutputDialogTest, ANameThatDoesNotFitIsRefusedNotCut) {
 TEST_F(OutputDialogTest, OkStoresEveryValueAndAsksForNewBuffers) {
     ProjectState& s = state();
     s.buffersReady.set();
-    edit(IDC_OUTPUT_WIDTH)->setText("320");
-    edit(IDC_OUTPUT_HEIGHT)->setText(" 200 ");
-    edit(IDC_OUTPUT_FPS)->setText("30");
-    edit(IDC_OUTPUT_MAX_AVI_FRAMES)->setText("many");
-    edit(IDC_OUTPUT_DOF_SCALE)->setText("1.23456");
-    edit(IDC_OUTPUT_MAX_DEPTH)->setText("12.5xyz");
-    edit(IDC_OUTPUT_ACCELERATION)->setText("0.001");
-    edit(IDC_OUTPUT_AUDIO)->setText("/music/track.wav");
-    box(IDC_OUTPUT_DOF)->setChecked(true);
-    box(IDC_OUTPUT_DESPECKLE)->setChecked(true);
-    m_dialog->onCommand(IDC_OUTPUT_OK);
+    controls().width->setText("320");
+    controls().height->setText(" 200 ");
+    controls().fps->setText("30");
+    controls().maxAviFrames->setText("many");
+    controls().dofScale->setText("1.23456");
+    controls().maxDepth->setText("12.5xyz");
+    controls().acceleration->setText("0.001");
+    controls().audio->setText("/music/track.wav");
+    controls().dof->setChecked(true);
+    controls().despeckle->setChecked(true);
+    controls().ok->click();
     EXPECT_EQ(m_dialog->result(), QDialog::Accepted);
     EXPECT_EQ(std::tuple(s.imageWidth, s.imageHeight, s.aviFps, s.maxAviFrames),
               std::tuple(320, 200, 30, 0));
@@ -116,17 +116,17 @@ TEST_F(OutputDialogTest, OkStoresEveryValueAndAsksForNewBuffers) {
     EXPECT_TRUE(s.resizeRequest);
 
     reopen();
-    EXPECT_EQ(edit(IDC_OUTPUT_DOF_SCALE)->text(), "1.2346");
-    EXPECT_EQ(edit(IDC_OUTPUT_ACCELERATION)->text(), "0.00100");
-    EXPECT_EQ(edit(IDC_OUTPUT_HEIGHT)->text(), "200");
+    EXPECT_EQ(controls().dofScale->text(), "1.2346");
+    EXPECT_EQ(controls().acceleration->text(), "0.00100");
+    EXPECT_EQ(controls().height->text(), "200");
 }
 
 TEST_F(OutputDialogTest, SaveAsDefaultsWritesTheOptionsFileOnlyAndBeeps) {
     m_dir.write("VORTOptions.ini", "[VORT]\nFontFamily=Courier New\nWidth=1\n");
-    edit(IDC_OUTPUT_MAX_DEPTH)->setText("12.5");
-    edit(IDC_OUTPUT_ACCELERATION)->setText("0.001");
-    edit(IDC_OUTPUT_WIDTH)->setText("0"); // not checked here
-    m_dialog->onCommand(IDC_OUTPUT_SAVE_DEFAULTS);
+    controls().maxDepth->setText("12.5");
+    controls().acceleration->setText("0.001");
+    controls().width->setText("0"); // not checked here
+    controls().saveDefaults->click();
     std::ifstream in(m_dir.file("VORTOptions.ini"));
     std::stringstream text;
     text << in.rdbuf();
@@ -146,10 +146,10 @@ TEST_F(OutputDialogTest, TheBrowseButtonsFillTheirFields) {
         requests.push_back(request);
         return request.title == "Output File" ? std::string("/clips/new.avi") : std::string();
     });
-    edit(IDC_OUTPUT_FILE)->setText("/clips/old.avi");
-    edit(IDC_OUTPUT_AUDIO)->setText("/music/keep.wav");
-    m_dialog->onCommand(IDC_OUTPUT_FILE_BROWSE);
-    m_dialog->onCommand(IDC_OUTPUT_AUDIO_BROWSE);
+    controls().file->setText("/clips/old.avi");
+    controls().audio->setText("/music/keep.wav");
+    controls().fileBrowse->click();
+    controls().audioBrowse->click();
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(std::tuple(requests[0].filterName, requests[0].patterns, requests[0].defaultExtension,
                          requests[0].startPath),
@@ -157,8 +157,8 @@ TEST_F(OutputDialogTest, TheBrowseButtonsFillTheirFields) {
     EXPECT_EQ(std::tuple(requests[1].filterName, requests[1].patterns, requests[1].title,
                          requests[1].defaultExtension),
               std::tuple("Wave Files", "*.wav", "Wave File", "wav"));
-    EXPECT_EQ(edit(IDC_OUTPUT_FILE)->text(), "/clips/new.avi");
-    EXPECT_EQ(edit(IDC_OUTPUT_AUDIO)->text(), "/music/keep.wav"); // cancelled
+    EXPECT_EQ(controls().file->text(), "/clips/new.avi");
+    EXPECT_EQ(controls().audio->text(), "/music/keep.wav"); // cancelled
 }
 
 } // namespace

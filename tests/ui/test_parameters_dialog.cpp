@@ -1,12 +1,12 @@
-// The Parameters dialog driven by control identifier: what OK applies, the
+// The Parameters dialog driven through its controls: what OK applies, the
 // angle tolerance, Zero, Cancel and the frame counters.
 #include "core/ProjectState.h"
 #include "flight/QuatMath.h"
 #include "script/ScriptFixture.h"
 #include "ui/ParametersDialog.h"
 
-#include <QAbstractButton>
 #include <QLineEdit>
+#include <QPushButton>
 #include <cmath>
 #include <memory>
 #include <vector>
@@ -38,9 +38,8 @@ class ParametersDialogTest : public test::ScriptFixture {
         m_dialog = std::make_unique<ParametersDialog>(nullptr);
         return *m_dialog;
     }
-    QLineEdit* edit(int id) const { return qobject_cast<QLineEdit*>(m_dialog->control(id)); }
-    void type(int id, const char* text) const { edit(id)->setText(QString::fromLatin1(text)); }
-    void click(int id) const { qobject_cast<QAbstractButton*>(m_dialog->control(id))->click(); }
+    const ParametersDialog::Controls& controls() const { return m_dialog->controls(); }
+    static void type(QLineEdit* box, const char* text) { box->setText(QString::fromLatin1(text)); }
     size_t advances() const { return posted(MSG_ADVANCE).size(); }
 
     std::unique_ptr<ParametersDialog> m_dialog;
@@ -61,11 +60,11 @@ TEST_F(ParametersDialogTest, OkWithoutEditsKeepsTheOrientationButReloadsTheBackg
     *s.layers[1].videoFrameCounter = 17;
 
     open();
-    EXPECT_EQ(edit(IDC_PARAM_TEXTURE[1])->text(), "bg.jpg");
-    EXPECT_EQ(edit(IDC_PARAM_FRAME[1])->text(), "17");
-    click(IDC_PARAM_OK);
+    EXPECT_EQ(controls().texture[1]->text(), "bg.jpg");
+    EXPECT_EQ(controls().frame[1]->text(), "17");
+    controls().ok->click();
 
-    EXPECT_EQ(m_dialog->result(), 1);
+    EXPECT_EQ(m_dialog->result(), ParametersDialog::RESULT_OK);
     EXPECT_EQ(
         (std::array<float, 4>{s.cameraQuat[0], s.cameraQuat[1], s.cameraQuat[2], s.cameraQuat[3]}),
         quat);
@@ -84,10 +83,10 @@ TEST_F(ParametersDialogTest, ATypedRotationIsAPureTurnAndClearsTheRoll) {
     ProjectState& s = state();
     s.flightRoll = 0.7f;
     open();
-    type(IDC_PARAM_ROTATION[0], "0.3");
-    type(IDC_PARAM_ROTATION[1], "0");
-    type(IDC_PARAM_ROTATION[2], "0");
-    click(IDC_PARAM_OK);
+    type(controls().rotation[0], "0.3");
+    type(controls().rotation[1], "0");
+    type(controls().rotation[2], "0");
+    controls().ok->click();
     EXPECT_FLOAT_EQ(s.cameraRotation[0], 0.3f);
     EXPECT_EQ(s.flightRoll, 0.0f);
     // The first axis stays put; the other two turn by 0.3 radians.
@@ -105,12 +104,12 @@ TEST_F(ParametersDialogTest, ZeroFillsTheDefaultsWhichOnlyOkApplies) {
     s.udef[2] = 9.0f;
     std::strcpy(s.layers[2].backgroundFile, "keep.tga");
     open();
-    click(IDC_PARAM_ZERO);
+    controls().zero->click();
     EXPECT_EQ(m_dialog->result(), 0); // still open
     EXPECT_EQ(s.xCenter, 4.0f);
-    EXPECT_EQ(edit(IDC_PARAM_EYE[2])->text(), "-3.00");
-    EXPECT_EQ(edit(IDC_PARAM_TEXTURE[2])->text(), "keep.tga");
-    click(IDC_PARAM_OK);
+    EXPECT_EQ(controls().eye[2]->text(), "-3.00");
+    EXPECT_EQ(controls().texture[2]->text(), "keep.tga");
+    controls().ok->click();
     EXPECT_EQ(std::tuple(s.xCenter, s.yCenter, s.zLens), std::tuple(0.0f, 0.0001f, -3.0f));
     EXPECT_EQ(std::tuple(s.animTime, s.animationSpeed), std::tuple(0.0f, 0.01f));
     EXPECT_EQ(std::tuple(s.udef[0], s.udef[1], s.udef[2], s.udef[3]),
@@ -126,22 +125,22 @@ TEST_F(ParametersDialogTest, CancelAppliesNothingAndCountersReadAsUnsignedNumber
     s.xCenter = 1.5f;
     std::strcpy(s.layers[0].backgroundFile, "old.jpg");
     open();
-    type(IDC_PARAM_EYE[0], "7");
-    type(IDC_PARAM_TEXTURE[0], "new.jpg");
-    click(IDC_PARAM_CANCEL);
-    EXPECT_EQ(m_dialog->result(), 2);
+    type(controls().eye[0], "7");
+    type(controls().texture[0], "new.jpg");
+    controls().cancel->click();
+    EXPECT_EQ(m_dialog->result(), ParametersDialog::RESULT_CANCEL);
     EXPECT_EQ(s.xCenter, 1.5f);
     EXPECT_STREQ(s.layers[0].backgroundFile, "old.jpg");
     EXPECT_TRUE(m_loads.empty());
     EXPECT_EQ(advances(), 0u);
 
     open();
-    type(IDC_PARAM_EYE[0], "seven"); // not a number: 0
-    type(IDC_PARAM_FRAME[0], "abc");
-    type(IDC_PARAM_FRAME[1], "  12x");
-    type(IDC_PARAM_FRAME[2], "-5");
-    type(IDC_PARAM_FRAME[3], "99999999999");
-    click(IDC_PARAM_OK);
+    type(controls().eye[0], "seven"); // not a number: 0
+    type(controls().frame[0], "abc");
+    type(controls().frame[1], "  12x");
+    type(controls().frame[2], "-5");
+    type(controls().frame[3], "99999999999");
+    controls().ok->click();
     EXPECT_EQ(s.xCenter, 0.0f);
     EXPECT_EQ(std::tuple(*s.layers[0].videoFrameCounter, *s.layers[1].videoFrameCounter,
                          *s.layers[2].videoFrameCounter, *s.layers[3].videoFrameCounter),
@@ -153,12 +152,12 @@ TEST_F(ParametersDialogTest, ABackgroundNameThatDoesNotFitIsRefusedNotCut) {
     std::strcpy(s.layers[1].backgroundFile, "keep.jpg");
     open();
     const std::string tooLong = "/images/" + std::string(250, 'b') + ".jpg";
-    type(IDC_PARAM_TEXTURE[1], tooLong.c_str());
-    type(IDC_PARAM_EYE[0], "7");
-    click(IDC_PARAM_OK);
+    type(controls().texture[1], tooLong.c_str());
+    type(controls().eye[0], "7");
+    controls().ok->click();
     EXPECT_EQ(boxTexts(),
               std::vector<std::string>{"The background name is longer than 255 bytes: " + tooLong});
-    EXPECT_NE(m_dialog->result(), IDC_PARAM_OK);
+    EXPECT_NE(m_dialog->result(), ParametersDialog::RESULT_OK);
     EXPECT_STREQ(s.layers[1].backgroundFile, "keep.jpg");
     EXPECT_NE(s.xCenter, 7.0f);
     EXPECT_TRUE(m_loads.empty());

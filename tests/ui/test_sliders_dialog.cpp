@@ -32,12 +32,10 @@ class SlidersDialogTest : public test::ScriptFixture {
         m_dialog = openSlidersDialog(m_window.get());
         return m_dialog;
     }
-    QScrollBar* bar(int k) const {
-        return qobject_cast<QScrollBar*>(m_dialog->control(sliderBarId(k)));
-    }
-    QString box(int k) const {
-        return qobject_cast<QLineEdit*>(m_dialog->control(sliderValueId(k)))->text();
-    }
+    QScrollBar* bar(int k) const { return m_dialog->controls().bars[row(k)]; }
+    QLineEdit* valueBox(int k) const { return m_dialog->controls().values[row(k)]; }
+    QString box(int k) const { return valueBox(k)->text(); }
+    static size_t row(int k) { return static_cast<size_t>(k - SLIDER_FIRST); }
 
     std::unique_ptr<MainWindow> m_window;
     QPointer<SlidersDialog> m_dialog;
@@ -55,8 +53,7 @@ TEST_F(SlidersDialogTest, ValuesShowAtTheTruncatedPositionClampedByTheBar) {
     EXPECT_EQ(box(8), "1.5000");
     EXPECT_EQ(bar(15)->value(), 50);
     EXPECT_EQ(sliderPositionOf(-1.505f), -50); // toward zero, not down
-    EXPECT_TRUE(qobject_cast<QLineEdit*>(m_dialog->control(sliderValueId(4)))->isReadOnly());
-    EXPECT_EQ(sliderBarId(15), 1063);
+    EXPECT_TRUE(valueBox(4)->isReadOnly());
 }
 
 TEST_F(SlidersDialogTest, LineRequestsStopAtTheEndsAndPagesChangeNothing) {
@@ -65,9 +62,9 @@ TEST_F(SlidersDialogTest, LineRequestsStopAtTheEndsAndPagesChangeNothing) {
     s.udef[5] = -1.0f;
     s.udef[6] = 0.0f;
     open();
-    m_dialog->scroll(sliderBarId(4), ScrollRequest::LineRight);
+    m_dialog->scroll(4, ScrollRequest::LineRight);
     EXPECT_EQ(std::tuple(bar(4)->value(), s.udef[4]), std::tuple(200, 1.0f));
-    m_dialog->scroll(sliderBarId(5), ScrollRequest::LineLeft);
+    m_dialog->scroll(5, ScrollRequest::LineLeft);
     EXPECT_EQ(std::tuple(bar(5)->value(), s.udef[5]), std::tuple(0, -1.0f));
     EXPECT_EQ(posted(MSG_ADVANCE).size(), 2u);
 

@@ -1,15 +1,15 @@
-// The Watch dialog driven by control identifier, with a real compiled script
+// The Watch dialog driven through its controls, with a real compiled script
 // and the dialog's message boxes recorded instead of shown.
 #include "ResetProjectState.h"
 #include "core/ProjectState.h"
 #include "script/ScriptFixture.h"
 #include "ui/WatchDialog.h"
 
-#include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPointer>
+#include <QPushButton>
 #include <thread>
 
 namespace vortigo {
@@ -56,19 +56,17 @@ class WatchDialogTest : public test::ScriptFixture {
         test::ScriptFixture::TearDown();
     }
 
-    QLineEdit* edit(int id) const { return qobject_cast<QLineEdit*>(m_dialog->control(id)); }
-    QComboBox* combo(int id) const { return qobject_cast<QComboBox*>(m_dialog->control(id)); }
-    void click(int id) const { qobject_cast<QAbstractButton*>(m_dialog->control(id))->click(); }
+    const WatchDialog::Controls& controls() const { return m_dialog->controls(); }
 
     // Fills row r the way a user would.
     void fillRow(int r, const char* name, int type, const char* offset = "0",
                  const char* value = nullptr) {
-        edit(IDC_WATCH_NAME[r])->setText(QString::fromLatin1(name));
-        edit(IDC_WATCH_OFFSET[r])->setText(QString::fromLatin1(offset));
-        combo(IDC_WATCH_TYPE[r])->setCurrentIndex(type);
-        if (value) edit(IDC_WATCH_VALUE[r])->setText(QString::fromLatin1(value));
+        controls().names[r]->setText(QString::fromLatin1(name));
+        controls().offsets[r]->setText(QString::fromLatin1(offset));
+        controls().types[r]->setCurrentIndex(type);
+        if (value) controls().values[r]->setText(QString::fromLatin1(value));
     }
-    QString shown(int r) const { return edit(IDC_WATCH_VALUE[r])->text(); }
+    QString shown(int r) const { return controls().values[r]->text(); }
     int* global(const char* name) const { return static_cast<int*>(findGlobal(name)); }
 
     QWidget* m_owner = nullptr;
@@ -85,24 +83,23 @@ TEST_F(WatchDialogTest, OpensOnceWithItsControls) {
     EXPECT_EQ(watchDialog(), m_dialog);
 
     for (int r = 0; r < WATCH_ROW_COUNT; ++r) {
-        ASSERT_TRUE(edit(IDC_WATCH_NAME[r]) && edit(IDC_WATCH_VALUE[r]) &&
-                    combo(IDC_WATCH_TYPE[r]));
-        EXPECT_EQ(edit(IDC_WATCH_OFFSET[r])->text(), "0");
-        QComboBox* type = combo(IDC_WATCH_TYPE[r]);
+        ASSERT_TRUE(controls().names[r] && controls().values[r] && controls().types[r]);
+        EXPECT_EQ(controls().offsets[r]->text(), "0");
+        QComboBox* type = controls().types[r];
         EXPECT_EQ(type->currentIndex(), -1);
         ASSERT_EQ(type->count(), WATCH_TYPE_COUNT);
         EXPECT_EQ(type->itemText(0), "void *");
         EXPECT_EQ(type->itemText(WATCH_BYTE), "byte");
     }
-    auto* watch = qobject_cast<QAbstractButton*>(m_dialog->control(IDC_WATCH_BUTTON));
+    auto* watch = controls().watch;
     ASSERT_NE(watch, nullptr);
     EXPECT_EQ(watch->text(), "Watch");
     EXPECT_TRUE(watch->property("default").toBool());
-    EXPECT_EQ(qobject_cast<QAbstractButton*>(m_dialog->control(IDC_WATCH_SET))->text(), "Set");
+    EXPECT_EQ(controls().set->text(), "Set");
 }
 
 TEST_F(WatchDialogTest, EveryWayOfClosingClearsWatchOpenAndFreesTheDialog) {
-    click(IDC_WATCH_CLOSE);
+    controls().close->click();
     EXPECT_FALSE(state().watchOpen);
     EXPECT_EQ(watchDialog(), nullptr);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -132,8 +129,8 @@ TEST_F(WatchDialogTest, EveryWayOfClosingClearsWatchOpenAndFreesTheDialog) {
 TEST_F(WatchDialogTest, ButtonsNeedACompiledScript) {
     state().scriptReady.clear();
     fillRow(0, "counter", WATCH_INT, "0", "42");
-    click(IDC_WATCH_BUTTON);
-    click(IDC_WATCH_SET);
+    controls().watch->click();
+    controls().set->click();
     const Box compileFirst{"You need to compile first.", "Watch Error"};
     EXPECT_EQ(m_boxes, (std::vector<Box>{compileFirst, compileFirst}));
     EXPECT_EQ(shown(0), "42");
@@ -145,16 +142,16 @@ TEST_F(WatchDialogTest, WatchShowsSetStoresAndUnknownNamesAreReportedPerRow) {
     fillRow(1, "floats", WATCH_FLOAT, "2");
     fillRow(2, "nosuch", WATCH_INT, "0", "1");
     fillRow(3, "missing", WATCH_BYTE, "0", "2");
-    click(IDC_WATCH_BUTTON);
+    controls().watch->click();
     EXPECT_TRUE(m_boxes.empty());
     EXPECT_EQ(shown(0), "7");
     EXPECT_EQ(shown(1), "2.250000");
     EXPECT_EQ(shown(2), "unknown");
     EXPECT_EQ(shown(3), "unknown");
 
-    edit(IDC_WATCH_VALUE[0])->setText("42");
-    edit(IDC_WATCH_VALUE[1])->setText(""); // stores nothing
-    click(IDC_WATCH_SET);
+    controls().values[0]->setText("42");
+    controls().values[1]->setText(""); // stores nothing
+    controls().set->click();
     EXPECT_EQ(*global("counter"), 42);
     EXPECT_EQ(static_cast<float*>(findGlobal("floats"))[2], 2.25f);
     const Box unknown{"Unknown identifier.", "Error setting value."};
@@ -165,7 +162,7 @@ TEST_F(WatchDialogTest, AFaultIsReportedOnceAndPausesThePerFrameRefresh) {
     fillRow(0, "counter", WATCH_INT);
     fillRow(1, "ints", WATCH_INT, "549755813888"); // 2^41 bytes away
     fillRow(2, "ints", WATCH_INT, "0", "old");
-    click(IDC_WATCH_BUTTON);
+    controls().watch->click();
     EXPECT_EQ(m_boxes, (std::vector<Box>{{"Watch caused an exception.", "Watch Error"}}));
     EXPECT_EQ(shown(0), "7");
     EXPECT_EQ(shown(2), "old");
@@ -175,8 +172,8 @@ TEST_F(WatchDialogTest, AFaultIsReportedOnceAndPausesThePerFrameRefresh) {
     EXPECT_EQ(shown(0), "7");
     EXPECT_EQ(m_boxes.size(), 1u);
 
-    edit(IDC_WATCH_OFFSET[1])->setText("1");
-    click(IDC_WATCH_BUTTON);
+    controls().offsets[1]->setText("1");
+    controls().watch->click();
     *global("counter") = 9;
     m_dialog->refresh();
     EXPECT_EQ(shown(0), "9");
@@ -187,8 +184,8 @@ TEST_F(WatchDialogTest, AFaultIsReportedOnceAndPausesThePerFrameRefresh) {
 TEST_F(WatchDialogTest, RefreshKeepsAValueTheUserIsTyping) {
     fillRow(0, "counter", WATCH_INT);
     fillRow(1, "ints", WATCH_INT);
-    click(IDC_WATCH_BUTTON);
-    QLineEdit* typing = edit(IDC_WATCH_VALUE[0]);
+    controls().watch->click();
+    QLineEdit* typing = controls().values[0];
     typing->selectAll();
     typing->insert("100");
     ASSERT_TRUE(typing->isModified());
@@ -197,7 +194,7 @@ TEST_F(WatchDialogTest, RefreshKeepsAValueTheUserIsTyping) {
     EXPECT_EQ(shown(0), "100");
     EXPECT_EQ(shown(1), "12");
 
-    click(IDC_WATCH_SET);
+    controls().set->click();
     EXPECT_EQ(*global("counter"), 100);
     *global("counter") = 101;
     m_dialog->refresh();
@@ -227,7 +224,7 @@ TEST_F(WatchDialogTest, FramesFromThePostThreadQueueOneRefreshAtATime) {
     EXPECT_EQ(shown(0), "31");
 
     // A closed dialog takes its hook along.
-    click(IDC_WATCH_CLOSE);
+    controls().close->click();
     refreshWatch();
     QCoreApplication::sendPostedEvents(qApp, QEvent::MetaCall);
     EXPECT_EQ(counter.calls, 2);
