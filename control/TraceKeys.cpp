@@ -185,8 +185,11 @@ void traceKeyUp(int key) {
 
 void traceWheel(int delta) {
     ProjectState& s = state();
-    if (s.flightMode != FLIGHT_FREE) return;
-    s.flightRoll += static_cast<int16_t>(delta) < 0 ? -ROLL_STEP : ROLL_STEP;
+    const auto notch = static_cast<int16_t>(delta);
+    // A sideways scroll (a touchpad, a tilted wheel) has no vertical part:
+    // it is no notch in either direction.
+    if (s.flightMode != FLIGHT_FREE || notch == 0) return;
+    s.flightRoll += notch < 0 ? -ROLL_STEP : ROLL_STEP;
 }
 
 int traceMouseButton(bool left) {

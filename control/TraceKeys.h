@@ -24,7 +24,8 @@ enum class KeyAction {
 KeyAction traceKeyDown(int virtualKey);
 // A key released: always clears its keyDown and the Shift/Ctrl state.
 void traceKeyUp(int virtualKey);
-// A wheel notch in free flight rolls the camera.
+// A wheel notch in free flight rolls the camera; `delta` is the vertical
+// part, and a scroll without one rolls nothing.
 void traceWheel(int delta);
 // A mouse button in free flight: the key it stands for (Up or Down), or 0.
 int traceMouseButton(bool left);

@@ -105,6 +105,7 @@ TEST_F(TraceKeysTest, TheWheelRollsOnlyInFreeFlight) {
     state().flightMode = FLIGHT_FREE;
     traceWheel(-120);
     traceWheel(-120);
+    traceWheel(0); // a sideways scroll
     EXPECT_FLOAT_EQ(state().flightRoll, -0.02f);
     EXPECT_EQ(traceMouseButton(true), VK_UP);
 }
