@@ -1,6 +1,5 @@
 // The Trace window's keys, wheel and buttons on the project state, the keys
 // C and X against the real capture writer, and the status line.
-#include "ResetProjectState.h"
 #include "TempDir.h"
 #include "control/StatusLine.h"
 #include "control/TraceKeys.h"
