@@ -2,6 +2,7 @@
 """Checks every #include of the product's sources against the layer table.
 
 Usage: check_includes.py [SOURCE_ROOT]   (default: the folder above this script)
+       check_includes.py --folders        prints the product folders, one a line
 
 Every library includes from one root, the source tree's top folder, so the
 compiler no longer stops an include that points up the stack: this check does.
@@ -90,6 +91,9 @@ def check_file(root, folder, path, allowed, faults):
 
 
 def main():
+    if sys.argv[1:] == ["--folders"]:
+        print("\n".join(folder for folder, _ in LAYERS))
+        return 0
     here = os.path.dirname(os.path.abspath(__file__))
     root = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(here, ".."))
     allowed = allowed_layers()
