@@ -14,7 +14,7 @@ folders=()
 for folder in $(python3 scripts/check_includes.py --folders) bench tests; do
     [ ! -d "$folder" ] || folders+=("$folder")
 done
-find "${folders[@]}" -name '*.cpp' -o -name '*.h' | xargs clang-format --dry-run --Werror
+find "${folders[@]}" \( -name '*.cpp' -o -name '*.h' \) -print0 | xargs -0 clang-format --dry-run --Werror
 
 VORTIGO_WERROR=ON VORTIGO_BUILD_DIR=build-werror bash scripts/setup.sh
 bash scripts/tidy.sh build-werror
