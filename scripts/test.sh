@@ -1,9 +1,9 @@
 #!/bin/bash
 # Sets Vortigo up if needed and runs the whole test suite, stopping at the
 # first failure: the format check; the build with warnings as errors (in
-# build-werror/, so the start command's build/ is never rebuilt), clang-tidy
-# and its tests (real EGL on Mesa's software renderer, real files, the studio
-# under Xvfb, the include check); then the sanitizer builds.
+# build-werror/, so the start command's build/ is never rebuilt), clang-tidy,
+# and that build's tests (real EGL on Mesa's software renderer, real files,
+# the studio under Xvfb, the include check); then the sanitizer builds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh --install-only
@@ -14,7 +14,8 @@ folders=()
 for folder in $(python3 scripts/check_includes.py --folders) bench tests; do
     [ ! -d "$folder" ] || folders+=("$folder")
 done
-find "${folders[@]}" \( -name '*.cpp' -o -name '*.h' \) -print0 | xargs -0 clang-format --dry-run --Werror
+find "${folders[@]}" \( -name '*.cpp' -o -name '*.h' \) -print0 |
+    xargs -0 clang-format --dry-run --Werror
 
 VORTIGO_WERROR=ON VORTIGO_BUILD_DIR=build-werror bash scripts/setup.sh
 bash scripts/tidy.sh build-werror

@@ -4,6 +4,7 @@
 # product's own (not the system's, not generated files in a build folder).
 #   tidy.sh [BUILD_DIR]   a configured build (default build-werror), for its
 #                         compile_commands.json
+# VORTIGO_TIDY_JOBS sets how many files are checked at once (default 2).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
