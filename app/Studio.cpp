@@ -190,8 +190,8 @@ int runStudio(int argc, char** argv) {
 
     QApplication application(argc, argv);
     // Qt takes the C locale from the environment; numbers in files and
-    // titles must not get a decimal comma.
-    std::setlocale(LC_NUMERIC, "C");
+    // titles must not get a decimal comma. None of our threads runs yet.
+    std::setlocale(LC_NUMERIC, "C"); // NOLINT(concurrency-mt-unsafe)
     QApplication::setApplicationName(QString::fromLatin1(APP_TITLE));
     QApplication::setWindowIcon(programIcon());
 

@@ -27,6 +27,7 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <unistd.h>
 #include <vector>
 
@@ -347,7 +348,7 @@ Options parseOptions(int argc, char** argv) {
         if (!o.sound.empty() && ext != "avi") throw UsageError{"--sound needs --out FILE.avi"};
         if (access(folderOf(o.out).c_str(), W_OK) != 0)
             throw UsageError{"--out: cannot write into " + folderOf(o.out) + ": " +
-                             std::strerror(errno)};
+                             std::generic_category().message(errno)};
     }
     return o;
 }
@@ -397,7 +398,7 @@ void applyOverrides(const Options& o) {
 // when it cannot be opened, else `otherwise`.
 std::string whyUnusable(const std::string& path, const std::string& otherwise) {
     std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) return std::strerror(errno);
+    if (!file) return std::generic_category().message(errno);
     std::fclose(file);
     return otherwise;
 }
@@ -642,7 +643,7 @@ class FrameWriter {
             if (std::fwrite(frame.pixels + row * static_cast<size_t>(y), 1, row, g_frameStream) !=
                 row) {
                 m_error = std::string("cannot write the frames to standard output: ") +
-                          std::strerror(errno);
+                          std::generic_category().message(errno);
                 return;
             }
         }
@@ -773,7 +774,7 @@ int main(int argc, char** argv) {
         if (options.describe) return describe(options);
         if (options.output == OutputKind::Raw && !separateFrameStream()) {
             std::fprintf(stderr, "vortigo-render: cannot set up standard output: %s\n",
-                         std::strerror(errno));
+                         std::generic_category().message(errno).c_str());
             return 1;
         }
         catchStopSignals();

@@ -47,12 +47,12 @@ struct alignas(8) FrameInfo {
     void* volTex;                 // byte offset 1032
 };
 
-static_assert(offsetof(FrameInfo, bgUpdate) == 8 * 4);
-static_assert(offsetof(FrameInfo, layerFlags) == 19 * 4);
-static_assert(offsetof(FrameInfo, videoFrameCounter) == 20 * 4);
-static_assert(offsetof(FrameInfo, layerTexture) == 24 * 4);
-static_assert(offsetof(FrameInfo, capturing) == 28 * 4);
-static_assert(offsetof(FrameInfo, keyDown) == 32 * 4);
+static_assert(offsetof(FrameInfo, bgUpdate) == 8 * sizeof(int32_t));
+static_assert(offsetof(FrameInfo, layerFlags) == 19 * sizeof(int32_t));
+static_assert(offsetof(FrameInfo, videoFrameCounter) == 20 * sizeof(int32_t));
+static_assert(offsetof(FrameInfo, layerTexture) == 24 * sizeof(int32_t));
+static_assert(offsetof(FrameInfo, capturing) == 28 * sizeof(int32_t));
+static_assert(offsetof(FrameInfo, keyDown) == 32 * sizeof(int32_t));
 static_assert(offsetof(FrameInfo, dataTex) == 1024);
 static_assert(offsetof(FrameInfo, volTex) == 1032);
 static_assert(sizeof(FrameInfo) == 1040);
@@ -69,8 +69,8 @@ struct AnimInfo {
     float reserved2;            // 15
 };
 
-static_assert(offsetof(AnimInfo, cameraPosition) == 8 * 4);
-static_assert(offsetof(AnimInfo, cameraOrientation) == 11 * 4);
+static_assert(offsetof(AnimInfo, cameraPosition) == 8 * sizeof(float));
+static_assert(offsetof(AnimInfo, cameraOrientation) == 11 * sizeof(float));
 static_assert(sizeof(AnimInfo) == 64);
 
 } // namespace vortigo

@@ -85,7 +85,7 @@ struct PixelReader {
         default:
             // An index without an entry gives black.
             if (raw[0] < mapEntries)
-                std::memcpy(out, map + raw[0] * 3, 3);
+                std::memcpy(out, map + raw[0] * size_t{3}, 3);
             else
                 out[0] = out[1] = out[2] = 0;
             break;

@@ -113,7 +113,7 @@ WavResult readWavFile(const char* path, WavSound& sound) {
         bytes = end > 0 ? static_cast<uint64_t>(end) : 0;
     }
     std::rewind(file);
-    const WavResult result = readWav(file, bytes, sound);
+    WavResult result = readWav(file, bytes, sound);
     std::fclose(file);
     return result;
 }

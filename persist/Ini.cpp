@@ -27,6 +27,8 @@ struct Parsed {
 bool nextLine(const std::string& bytes, size_t& pos, Line& line) {
     if (pos >= bytes.size()) return false;
     const char* base = bytes.data();
+    // A byte search over the rest of the text, not a string copy.
+    // NOLINTNEXTLINE(bugprone-not-null-terminated-result)
     const void* newline = std::memchr(base + pos, '\n', bytes.size() - pos);
     const size_t stop =
         newline ? static_cast<size_t>(static_cast<const char*>(newline) - base) : bytes.size();

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 #include <vector>
 
@@ -37,7 +38,7 @@ std::string resolveLinks(const std::string& path) {
         const ssize_t length = ::readlink(current.c_str(), target.data(), target.size());
         if (length <= 0 || static_cast<size_t>(length) >= target.size()) return {};
         std::string next(target.data(), static_cast<size_t>(length));
-        if (next[0] != '/') next = folderOf(current) + "/" + next;
+        if (next[0] != '/') next.insert(0, folderOf(current) + "/");
         current = std::move(next);
     }
     return {};
@@ -248,7 +249,7 @@ bool writeWholeFile(const std::string& path, const void* data, std::size_t size)
 
 std::string fileErrorText(int error) {
     if (error == EBUSY) return "the file is in use (another process is writing it)";
-    return std::strerror(error);
+    return std::generic_category().message(error);
 }
 
 } // namespace vortigo

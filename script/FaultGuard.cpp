@@ -18,7 +18,7 @@ namespace vortigo {
 namespace {
 
 constexpr int FAULT_SIGNALS[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTRAP};
-constexpr size_t ALT_STACK_BYTES = 256 * 1024;
+constexpr size_t ALT_STACK_BYTES = size_t{256} * 1024;
 
 int timeoutSignal() {
     return SIGRTMIN + 2;

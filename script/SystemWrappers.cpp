@@ -93,11 +93,12 @@ int scriptSighold(int signal) {
     sigset_t one;
     sigemptyset(&one);
     sigaddset(&one, signal);
-    return sigprocmask(SIG_BLOCK, &one, nullptr);
+    return sigprocmask(SIG_BLOCK, &one, nullptr); // NOLINT(concurrency-mt-unsafe): as sighold does
 }
 
 int scriptSigprocmask(int how, const sigset_t* mask, sigset_t* previous) {
     sigset_t copy;
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): the script's own call, passed on
     return sigprocmask(how, withoutGuardSignals(mask, copy), previous);
 }
 
@@ -115,6 +116,7 @@ int bsdMask(int how, int requested) {
         if (bits & (1u << (signal - 1))) sigaddset(&mask, signal);
     sigset_t copy;
     sigset_t previous;
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): as sigsetmask and sigblock do
     if (sigprocmask(how, withoutGuardSignals(&mask, copy), &previous) != 0) return -1;
     unsigned result = 0;
     for (int signal = 1; signal <= 32; ++signal)
@@ -161,6 +163,7 @@ int scriptSigaltstack(const stack_t* stack, stack_t* previous) {
 // must not hold back or swallow the watchdog's interruption either.
 int scriptSigsuspend(const sigset_t* mask) {
     sigset_t copy;
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): the script's own call, passed on
     return sigsuspend(withoutGuardSignals(mask, copy));
 }
 

@@ -2,7 +2,10 @@
 # Installs whatever Debian packages are missing, then configures and builds
 # Vortigo in build/. Safe to run again: nothing is installed or rebuilt twice.
 #   setup.sh [TARGET...]   builds only the named targets (default: everything)
-# VORTIGO_WERROR=ON (the test command sets it) treats warnings as errors.
+#   setup.sh --install-only   installs what is missing and builds nothing
+# VORTIGO_WERROR=ON treats warnings as errors; VORTIGO_BUILD_DIR names another
+# build folder (the test command builds in build-werror/ with both, so that it
+# and the start command never rebuild each other's build).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -14,7 +17,7 @@ packages=(
     libjpeg62-turbo-dev
     libavformat-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg
     libpulse0
-    googletest libgtest-dev libgmock-dev libbenchmark-dev clang-format
+    googletest libgtest-dev libgmock-dev libbenchmark-dev clang-format clang-tidy
     zlib1g-dev
     xvfb xdotool xclip x11-utils imagemagick locales python3
     desktop-file-utils dpkg-dev file parallel
@@ -37,13 +40,18 @@ if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
     localedef -i de_DE -f UTF-8 de_DE.UTF-8 || echo "note: no de_DE.UTF-8 locale; locale tests will skip"
 fi
 
+if [ "${1:-}" = --install-only ]; then
+    exit 0
+fi
+
 werror=${VORTIGO_WERROR:-OFF}
-if [ ! -f build/build.ninja ] ||
-    ! grep -q "^VORTIGO_WERROR:BOOL=$werror\$" build/CMakeCache.txt; then
-    cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORTIGO_WERROR="$werror"
+build=${VORTIGO_BUILD_DIR:-build}
+if [ ! -f "$build/build.ninja" ] ||
+    ! grep -q "^VORTIGO_WERROR:BOOL=$werror\$" "$build/CMakeCache.txt"; then
+    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORTIGO_WERROR="$werror"
 fi
 if [ $# -gt 0 ]; then
-    cmake --build build --target "$@"
+    cmake --build "$build" --target "$@"
 else
-    cmake --build build
+    cmake --build "$build"
 fi

@@ -1,19 +1,38 @@
 #!/bin/bash
-# Sets Vortigo up if needed and runs the whole test suite: the core tests
-# (real EGL on Mesa's software renderer, real files) and the studio itself
-# under Xvfb.
+# Sets Vortigo up if needed and runs the whole test suite, stopping at the
+# first failure: the format check; the build with warnings as errors (in
+# build-werror/, so the start command's build/ is never rebuilt), clang-tidy,
+# and that build's tests (real EGL on Mesa's software renderer, real files,
+# the studio under Xvfb, the include check); then the sanitizer builds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-VORTIGO_WERROR=ON bash scripts/setup.sh
+bash scripts/setup.sh --install-only
 
-# One format for every C++ file.
-find app bench core flight media persist platform render resources script tests ui \
-    -name '*.cpp' -o -name '*.h' | xargs clang-format --dry-run --Werror
+# One format for every C++ file: the product's folders (from the include
+# check's layer table), the tests and the benchmarks.
+folders=()
+for folder in $(python3 scripts/check_includes.py --folders) bench tests; do
+    [ ! -d "$folder" ] || folders+=("$folder")
+done
+find "${folders[@]}" \( -name '*.cpp' -o -name '*.h' \) -print0 |
+    xargs -0 clang-format --dry-run --Werror
 
-# The core tests once more under AddressSanitizer and UndefinedBehaviorSanitizer:
-# the script faults and the thread handshake must hold there too. (The
-# software GL driver keeps some allocations to the end, so leaks are not
-# counted.)
+VORTIGO_WERROR=ON VORTIGO_BUILD_DIR=build-werror bash scripts/setup.sh
+bash scripts/tidy.sh build-werror
+
+(
+    cd build-werror
+    # Each test binary once more as one process, in a random order: no test
+    # may depend on what ran before it in the same process.
+    LIBGL_ALWAYS_SOFTWARE=1 EGL_PLATFORM=surfaceless bin/vortigo_core_tests --gtest_shuffle --gtest_brief=1
+    QT_QPA_PLATFORM=offscreen bin/vortigo_gui_tests --gtest_shuffle --gtest_brief=1
+    ctest --output-on-failure -j2 --timeout 300
+)
+
+# Every test of both test binaries, and the checks that need no program, once
+# more under AddressSanitizer and UndefinedBehaviorSanitizer: the script
+# faults and the thread handshake must hold there too. (The software GL
+# driver keeps some allocations to the end, so leaks are not counted.)
 if [ ! -f build-asan/build.ninja ]; then
     cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVORTIGO_SANITIZE=ON \
         -DVORTIGO_BENCH=OFF -DVORTIGO_WERROR=ON
@@ -31,11 +50,3 @@ fi
 cmake --build build-tsan --target vortigo_core_tests
 (cd build-tsan && TSAN_OPTIONS=report_signal_unsafe=0:halt_on_error=1:suppressions=$PWD/../tests/tsan.supp \
     ctest --output-on-failure -j2 --timeout 300 -R '^(WorkersTest|HeadlessSessionTest)\.')
-
-cd build
-# Each test binary once more as one process, in a random order: no test may
-# depend on what ran before it in the same process.
-LIBGL_ALWAYS_SOFTWARE=1 EGL_PLATFORM=surfaceless bin/vortigo_core_tests --gtest_shuffle --gtest_brief=1
-QT_QPA_PLATFORM=offscreen bin/vortigo_gui_tests --gtest_shuffle --gtest_brief=1
-
-ctest --output-on-failure -j2 --timeout 300

@@ -209,7 +209,7 @@ std::string dialogFolder(const std::string& startPath) {
 
 std::string fileDialog(QWidget* owner, FileDialogRequest request, QLineEdit* edit) {
     if (edit) request.startPath = edit->text().left(PATH_SIZE - 1).toStdString();
-    const std::string path = dialogHook() ? dialogHook()(request) : runQtDialog(owner, request);
+    std::string path = dialogHook() ? dialogHook()(request) : runQtDialog(owner, request);
     if (path.empty()) return {};
     // The fields keep at most 259 bytes: a path cut to fit would name another file.
     if (path.size() >= static_cast<size_t>(PATH_SIZE)) {

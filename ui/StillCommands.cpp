@@ -29,7 +29,7 @@ QImage shownFrameImage() {
     std::vector<uint8_t> pixels;
     int width = 0, height = 0;
     if (!copyShownFrame(pixels, width, height)) return {};
-    return QImage(pixels.data(), width, height, width * 3, QImage::Format_BGR888)
+    return QImage(pixels.data(), width, height, width * qsizetype{3}, QImage::Format_BGR888)
         .mirrored(false, true);
 }
 

@@ -48,9 +48,9 @@ void TraceWindow::paintEvent(QPaintEvent*) {
         const FrameView view = shownFrameView();
         if (view.pixels && view.width > 0 && view.height > 0) {
             // Rows are bottom-up and unpadded.
-            frame =
-                QImage(view.pixels, view.width, view.height, view.width * 3, QImage::Format_BGR888)
-                    .mirrored(false, true);
+            frame = QImage(view.pixels, view.width, view.height, view.width * qsizetype{3},
+                           QImage::Format_BGR888)
+                        .mirrored(false, true);
         }
     }
     if (frame.isNull()) {

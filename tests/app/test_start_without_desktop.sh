@@ -1,14 +1,17 @@
 #!/bin/bash
 # The start command on a machine without a desktop renders five seconds of
 # the default project into vortigo-flight.AVI in the current folder, says
-# where, and succeeds.  Usage: test_start_without_desktop.sh SOURCE_DIR
+# where, and succeeds.  Usage: test_start_without_desktop.sh SOURCE_DIR BUILD_DIR WERROR
 set -euo pipefail
 source=$1
+build=$2
+werror=$3
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
-# The build is the test command's own (warnings as errors): nothing to rebuild.
-out=$(env -u DISPLAY -u WAYLAND_DISPLAY VORTIGO_WERROR=ON LIBGL_ALWAYS_SOFTWARE=1 \
+# This test's own build, with its own settings: nothing to configure or rebuild.
+out=$(env -u DISPLAY -u WAYLAND_DISPLAY VORTIGO_BUILD_DIR="$build" VORTIGO_WERROR="$werror" \
+    LIBGL_ALWAYS_SOFTWARE=1 \
     bash "$source/scripts/start.sh" 2>&1) || { echo "FAIL: start.sh failed: $out" >&2; exit 1; }
 echo "$out" | grep -q "vortigo-flight.AVI" || { echo "FAIL: does not say where: $out" >&2; exit 1; }
 echo "$out" | grep -q "xvfb-run" || { echo "FAIL: no word on the studio: $out" >&2; exit 1; }

@@ -6,7 +6,8 @@
 #
 # TARGET is the NAME of tests/fuzz/fuzz_NAME.cpp (project, flight, options,
 # text, ...). RUNS defaults to 1000000. Seeds: tests/fuzz/seeds/NAME/, plus
-# the files the core tests write when build/bin/vortigo_core_tests exists.
+# the files the core tests write when the test command's
+# build-werror/bin/vortigo_core_tests (or build/bin/'s) exists.
 # The corpus grows in build-fuzz/corpus/NAME/; crashes land in
 # build-fuzz/crashes/NAME/. Not part of CI.
 set -eu
@@ -33,10 +34,12 @@ crashes=$build/crashes/$target
 mkdir -p "$corpus" "$crashes"
 seeds=()
 [ -d "$here/seeds/$target" ] && seeds+=("$here/seeds/$target")
-if [ -x "$root/build/bin/vortigo_core_tests" ]; then
+tests=$root/build-werror/bin/vortigo_core_tests
+[ -x "$tests" ] || tests=$root/build/bin/vortigo_core_tests
+if [ -x "$tests" ]; then
     fresh=$build/seeds
     rm -rf "$fresh"
-    VORTIGO_FUZZ_SEEDS=$fresh "$root/build/bin/vortigo_core_tests" \
+    VORTIGO_FUZZ_SEEDS=$fresh "$tests" \
         --gtest_filter='ProjectFile*:FlightFile*:Options*:TextFile*' >/dev/null 2>&1 || true
     [ -d "$fresh/$target" ] && seeds+=("$fresh/$target")
 fi
