@@ -1,6 +1,9 @@
 #include "flight/FlightControls.h"
 
+#include "core/CameraFlight.h"
+#include "core/CaptureState.h"
 #include "core/Handoff.h"
+#include "core/ProjectFiles.h"
 #include "core/ProjectState.h"
 #include "core/StatusLine.h"
 #include "flight/FlightRecord.h"
@@ -46,36 +49,37 @@ bool currentPointer(int& x, int& y) {
 
 // Pitch, yaw and roll by the steering offset, then move by the velocity.
 void steer(int x, int y) {
-    ProjectState& s = state();
-    const double sy = 0.5 - static_cast<double>(y) / s.imageHeight;
-    const double sx = 0.5 - static_cast<double>(x) / s.imageWidth;
+    ProjectFiles& files = projectFiles();
+    CameraFlight& camera = cameraFlight();
+    const double sy = 0.5 - static_cast<double>(y) / files.imageHeight;
+    const double sx = 0.5 - static_cast<double>(x) / files.imageWidth;
     const double pitch = sy * sy * sy, yaw = sx * sx * sx;
-    setCameraQuat(turnQuat(quatFrom(s.cameraQuat), s.cameraMatrix, s.flightRotationSpeed * pitch,
-                           s.flightRotationSpeed * yaw, s.flightRoll));
-    const Vec3 step = vectorTimesMatrix(vecFrom(s.flightVelocity), s.cameraMatrix);
-    store(step, s.flightStep);
-    s.xCenter += step.x;
-    s.yCenter += step.y;
-    s.zLens += step.z;
-    if (s.timeRunning) {
-        s.animTime += s.animationSpeed;
+    setCameraQuat(turnQuat(quatFrom(camera.cameraQuat), camera.cameraMatrix,
+                           camera.flightRotationSpeed * pitch, camera.flightRotationSpeed * yaw,
+                           camera.flightRoll));
+    const Vec3 step = vectorTimesMatrix(vecFrom(camera.flightVelocity), camera.cameraMatrix);
+    camera.xCenter += step.x;
+    camera.yCenter += step.y;
+    camera.zLens += step.z;
+    if (camera.timeRunning) {
+        camera.animTime += camera.animationSpeed;
         recordFlightSample();
     }
 }
 
 void startFlying() {
-    ProjectState& s = state();
-    if (s.flightMode != FLIGHT_FREE) {
-        s.flightMode = FLIGHT_FREE;
-        for (float& v : s.flightVelocity)
+    CameraFlight& camera = cameraFlight();
+    if (camera.flightMode != FLIGHT_FREE) {
+        camera.flightMode = FLIGHT_FREE;
+        for (float& v : camera.flightVelocity)
             v = 0;
-        s.flightRoll = 0;
+        camera.flightRoll = 0;
     }
 }
 
 void nudgeUdef(int index, float sign) {
-    ProjectState& s = state();
-    if (s.udef) s.udef[index] += sign * s.udefDelta;
+    CameraFlight& camera = cameraFlight();
+    if (camera.udef) camera.udef[index] += sign * camera.udefDelta;
 }
 
 } // namespace
@@ -95,14 +99,15 @@ void setSteeringPoint(int x, int y) {
 }
 
 void motionStep() {
-    ProjectState& s = state();
-    switch (s.flightMode.load()) {
+    ProjectFiles& files = projectFiles();
+    const CameraFlight& camera = cameraView();
+    switch (camera.flightMode.load()) {
     case FLIGHT_FREE: {
         // Without a pointer the flight goes straight ahead.
-        int x = s.imageWidth / 2, y = s.imageHeight / 2;
+        int x = files.imageWidth / 2, y = files.imageHeight / 2;
         if (!currentPointer(x, y)) {
-            x = s.imageWidth / 2;
-            y = s.imageHeight / 2;
+            x = files.imageWidth / 2;
+            y = files.imageHeight / 2;
         }
         steer(x, y);
         break;
@@ -125,19 +130,21 @@ void motionStep() {
 }
 
 KeyAction traceKeyDown(int key) {
+    CameraFlight& camera = cameraFlight();
+    const CaptureState& capture = captureView();
     ProjectState& s = state();
     if (!running()) return KeyAction::None;
-    if (key >= KEY_FIRST && key <= KEY_LAST) s.keyDown[key - KEY_FIRST] = 1;
-    float* velocity = s.flightVelocity;
+    if (key >= KEY_FIRST && key <= KEY_LAST) camera.keyDown[key - KEY_FIRST] = 1;
+    float* velocity = camera.flightVelocity;
     switch (key) {
     case 'W':
-        s.flightMode = FLIGHT_FREE;
+        camera.flightMode = FLIGHT_FREE;
         return KeyAction::Advance;
     case 'S':
-        s.flightMode = FLIGHT_STOPPED;
-        s.flightRoll = 0;
+        camera.flightMode = FLIGHT_STOPPED;
+        camera.flightRoll = 0;
         s.renderHold.set();
-        s.ctrlDown = s.shiftDown = 0;
+        camera.ctrlDown = camera.shiftDown = 0;
         return KeyAction::None;
     case '1':
         nudgeUdef(0, -1);
@@ -164,40 +171,42 @@ KeyAction traceKeyDown(int key) {
         nudgeUdef(3, 1);
         return KeyAction::Advance;
     case 'Q':
-        s.flightMode = FLIGHT_STEP_BACKWARD;
-        if (s.shiftDown) s.flightHead = flightIndexInRange(s.flightEnd);
-        if (flightIndexInRange(s.flightStart) != flightIndexInRange(s.flightEnd)) markBeep();
+        camera.flightMode = FLIGHT_STEP_BACKWARD;
+        if (camera.shiftDown) camera.flightHead = flightIndexInRange(camera.flightEnd);
+        if (flightIndexInRange(camera.flightStart) != flightIndexInRange(camera.flightEnd))
+            markBeep();
         return KeyAction::Advance;
     case 'E': {
-        s.flightMode = FLIGHT_STEP_FORWARD;
-        if (s.shiftDown || s.ctrlDown) s.flightHead = flightIndexInRange(s.flightStart);
-        if (flightIndexInRange(s.flightStart) != flightIndexInRange(s.flightEnd)) {
+        camera.flightMode = FLIGHT_STEP_FORWARD;
+        if (camera.shiftDown || camera.ctrlDown)
+            camera.flightHead = flightIndexInRange(camera.flightStart);
+        if (flightIndexInRange(camera.flightStart) != flightIndexInRange(camera.flightEnd)) {
             markBeep();
-            if (s.ctrlDown) startTimedReplay();
+            if (camera.ctrlDown) startTimedReplay();
         }
         return KeyAction::Advance;
     }
     case 'R':
-        if (s.shiftDown)
-            s.flightStart = s.flightHead = s.flightEnd = 0;
+        if (camera.shiftDown)
+            camera.flightStart = camera.flightHead = camera.flightEnd = 0;
         else
-            s.flightStart = flightIndexInRange(s.flightHead);
+            camera.flightStart = flightIndexInRange(camera.flightHead);
         markBeep();
         return KeyAction::None;
     case 'T':
-        s.timeRunning = !s.timeRunning;
+        camera.timeRunning = !camera.timeRunning;
         return KeyAction::Advance;
     case 'C': {
-        const CaptureKeys& capture = captureKeys();
-        const int32_t on = !s.capturing;
-        if (on && s.outputFile[0] != 0 && capture.fileOpen && !capture.fileOpen()) {
-            s.flightMode = FLIGHT_STOPPED;
-            s.flightRoll = 0;
-            capture.start();
+        const CaptureKeys& keys = captureKeys();
+        const bool on = !capture.capturing();
+        if (on && capture.outputFile[0] != 0 && keys.fileOpen && !keys.fileOpen()) {
+            camera.flightMode = FLIGHT_STOPPED;
+            camera.flightRoll = 0;
+            keys.start();
         }
         // Published after the start, so a frame that sees capturing finds
         // the writer ready.
-        std::atomic_ref<int32_t>(s.capturing).store(on, std::memory_order_release);
+        capture.setCapturing(on);
         updateStatusLine(WindowId::Trace);
         return KeyAction::None;
     }
@@ -206,54 +215,54 @@ KeyAction traceKeyDown(int key) {
         if (captureKeys().finish)
             captureKeys().finish();
         else
-            s.capturing = 0;
+            capture.setCapturing(false);
         updateStatusLine(WindowId::Trace);
         return KeyAction::None;
     case 'Z':
         return KeyAction::CentrePointer;
     case 'V':
-        s.flightMode = FLIGHT_STOPPED;
+        camera.flightMode = FLIGHT_STOPPED;
         return KeyAction::CentrePointerAdvance;
     case VK_ESCAPE:
-        s.flightMode = FLIGHT_FROZEN;
+        camera.flightMode = FLIGHT_FROZEN;
         platform().beep(500, 250);
         return KeyAction::StoreSteeringPoint;
     case VK_SHIFT:
-        s.shiftDown = 1;
+        camera.shiftDown = 1;
         return KeyAction::None;
     case VK_CONTROL:
-        s.ctrlDown = 1;
+        camera.ctrlDown = 1;
         return KeyAction::None;
     case VK_UP:
         startFlying();
-        if (s.shiftDown)
+        if (camera.shiftDown)
             for (int i = 0; i < 3; ++i)
                 velocity[i] *= FASTER;
-        else if (s.ctrlDown)
-            velocity[1] += s.flightAcceleration;
+        else if (camera.ctrlDown)
+            velocity[1] += camera.flightAcceleration;
         else
-            velocity[2] += s.flightAcceleration;
+            velocity[2] += camera.flightAcceleration;
         return KeyAction::Advance;
     case VK_DOWN:
-        if (s.shiftDown)
+        if (camera.shiftDown)
             for (int i = 0; i < 3; ++i)
                 velocity[i] *= SLOWER;
-        else if (s.ctrlDown)
-            velocity[1] -= s.flightAcceleration;
+        else if (camera.ctrlDown)
+            velocity[1] -= camera.flightAcceleration;
         else
-            velocity[2] -= s.flightAcceleration;
+            velocity[2] -= camera.flightAcceleration;
         return KeyAction::Advance;
     case VK_LEFT:
-        if (s.ctrlDown)
-            s.flightRoll -= ROLL_STEP;
+        if (camera.ctrlDown)
+            camera.flightRoll -= ROLL_STEP;
         else
-            velocity[0] -= s.flightAcceleration;
+            velocity[0] -= camera.flightAcceleration;
         return KeyAction::Advance;
     case VK_RIGHT:
-        if (s.ctrlDown)
-            s.flightRoll += ROLL_STEP;
+        if (camera.ctrlDown)
+            camera.flightRoll += ROLL_STEP;
         else
-            velocity[0] += s.flightAcceleration;
+            velocity[0] += camera.flightAcceleration;
         return KeyAction::Advance;
     default:
         return KeyAction::None;
@@ -261,20 +270,20 @@ KeyAction traceKeyDown(int key) {
 }
 
 void traceKeyUp(int key) {
-    ProjectState& s = state();
-    if (key >= KEY_FIRST && key <= KEY_LAST) s.keyDown[key - KEY_FIRST] = 0;
-    if (key == VK_SHIFT) s.shiftDown = 0;
-    if (key == VK_CONTROL) s.ctrlDown = 0;
+    CameraFlight& camera = cameraFlight();
+    if (key >= KEY_FIRST && key <= KEY_LAST) camera.keyDown[key - KEY_FIRST] = 0;
+    if (key == VK_SHIFT) camera.shiftDown = 0;
+    if (key == VK_CONTROL) camera.ctrlDown = 0;
 }
 
 void traceWheel(int delta) {
-    ProjectState& s = state();
-    if (s.flightMode != FLIGHT_FREE) return;
-    s.flightRoll += static_cast<int16_t>(delta) < 0 ? -ROLL_STEP : ROLL_STEP;
+    CameraFlight& camera = cameraFlight();
+    if (camera.flightMode != FLIGHT_FREE) return;
+    camera.flightRoll += static_cast<int16_t>(delta) < 0 ? -ROLL_STEP : ROLL_STEP;
 }
 
 int traceMouseButton(bool left) {
-    if (state().flightMode != FLIGHT_FREE) return 0;
+    if (cameraView().flightMode != FLIGHT_FREE) return 0;
     return left ? VK_UP : VK_DOWN;
 }
 
@@ -290,29 +299,29 @@ bool betweenFrames() {
 }
 
 void applyRingEdit(RingEdit edit) {
-    ProjectState& s = state();
+    CameraFlight& camera = cameraFlight();
     switch (edit) {
     case RingEdit::Rewind:
-        s.flightHead = flightIndexInRange(s.flightStart);
+        camera.flightHead = flightIndexInRange(camera.flightStart);
         // A time-based replay would skip straight back to where it was:
         // rewound, it replays from the first record's time.
-        if (s.flightMode == FLIGHT_TIMED_REPLAY && s.flightBuffer)
-            s.animTime = s.flightBuffer[static_cast<size_t>(s.flightHead) + 3];
+        if (camera.flightMode == FLIGHT_TIMED_REPLAY && camera.flightBuffer)
+            camera.animTime = camera.flightBuffer[static_cast<size_t>(camera.flightHead) + 3];
         break;
     case RingEdit::JumpToEnd:
-        s.flightHead = flightIndexInRange(s.flightEnd);
+        camera.flightHead = flightIndexInRange(camera.flightEnd);
         break;
     case RingEdit::MarkBeginning:
-        s.flightStart = flightIndexInRange(s.flightHead);
+        camera.flightStart = flightIndexInRange(camera.flightHead);
         break;
     case RingEdit::MarkEnd:
-        s.flightEnd = flightIndexInRange(s.flightHead);
+        camera.flightEnd = flightIndexInRange(camera.flightHead);
         break;
     case RingEdit::Smooth:
         smoothFlight();
         break;
     case RingEdit::Clear:
-        s.flightStart = s.flightHead = s.flightEnd = 0;
+        camera.flightStart = camera.flightHead = camera.flightEnd = 0;
         break;
     }
 }

@@ -10,7 +10,8 @@ namespace vortigo {
 bool initialiseProjectState();
 
 // Reset to defaults of a new project. User-interface thread, render thread
-// idle; the caller raises compileRequest and resizeRequest afterwards.
+// idle; the caller raises compileRequest and resizeRequest afterwards, and
+// the window layer shows the new project's first text.
 void resetToDefaults();
 
 } // namespace vortigo

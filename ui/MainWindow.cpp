@@ -1,5 +1,7 @@
 #include "ui/MainWindow.h"
 
+#include "core/CameraFlight.h"
+#include "core/ProjectFiles.h"
 #include "core/ProjectState.h"
 #include "flight/FlightControls.h"
 #include "flight/FlightRecord.h"
@@ -7,6 +9,7 @@
 #include "resources/Resources.h"
 #include "ui/AboutDialog.h"
 #include "ui/EditorControl.h"
+#include "ui/EditorState.h"
 #include "ui/EditorText.h"
 #include "ui/FileFlows.h"
 #include "ui/FindDialog.h"
@@ -41,7 +44,7 @@ QColor toQColor(const Colour& c) {
 } // namespace
 
 MainWindow::MainWindow() {
-    ProjectState& s = state();
+    EditorState& editor = editorState();
     setWindowTitle(QString::fromLatin1(APP_TITLE));
 
     m_editor = new EditorControl(this);
@@ -54,8 +57,8 @@ MainWindow::MainWindow() {
 
     // Point sizes convert to pixels with the screen's logical DPI, as the
     // editor font always has.
-    QFont font(QString::fromLatin1(s.fontFamily));
-    font.setPointSize(s.fontSize > 0 ? s.fontSize : 10);
+    QFont font(QString::fromLatin1(editor.fontFamily));
+    font.setPointSize(editor.fontSize > 0 ? editor.fontSize : 10);
     font.setStyleHint(QFont::SansSerif);
     m_editor->setFont(font);
 
@@ -65,8 +68,8 @@ MainWindow::MainWindow() {
     m_editor->setTabStopDistance(metrics.averageCharWidth() * 4.0);
 
     QPalette palette = m_editor->palette();
-    palette.setColor(QPalette::Text, toQColor(s.textColour));
-    palette.setColor(QPalette::Base, toQColor(s.backgroundColour));
+    palette.setColor(QPalette::Text, toQColor(editor.textColour));
+    palette.setColor(QPalette::Base, toQColor(editor.backgroundColour));
     m_editor->setPalette(palette);
 
     // Typing marks the text edited at once, so no change can be lost at exit
@@ -81,9 +84,9 @@ MainWindow::MainWindow() {
     m_editor->viewport()->installEventFilter(this);
 
     buildMenus();
-    move(s.editWindowLeft, s.editWindowTop);
-    resize(s.editWindowWidth > 0 ? s.editWindowWidth : 512,
-           s.editWindowHeight > 0 ? s.editWindowHeight : 640);
+    move(editor.editWindowLeft, editor.editWindowTop);
+    resize(editor.editWindowWidth > 0 ? editor.editWindowWidth : 512,
+           editor.editWindowHeight > 0 ? editor.editWindowHeight : 640);
 }
 
 QAction* MainWindow::addCommand(QMenu* menu, const QString& text, int id, bool enabled) {
@@ -157,7 +160,7 @@ void MainWindow::buildMenus() {
     // T in the Trace window, a project and the reset switch recording too:
     // the check mark is read from the state whenever the menu opens.
     connect(replay, &QMenu::aboutToShow, this,
-            [this] { m_actions[CMD_RECORD_DATA]->setChecked(state().timeRunning != 0); });
+            [this] { m_actions[CMD_RECORD_DATA]->setChecked(cameraView().timeRunning != 0); });
 
     QMenu* help = menuBar()->addMenu(tr("&Help"));
     addCommand(help, tr("&About ..."), CMD_ABOUT, true);
@@ -166,7 +169,7 @@ void MainWindow::buildMenus() {
 void MainWindow::onCommand(int id) {
     auto it = m_actions.find(id);
     if (it == m_actions.end() || !it->second->isEnabled()) return;
-    ProjectState& s = state();
+    CameraFlight& camera = cameraFlight();
     // The Replay menu's items name keys of the Trace window (Q, E, S): the
     // keyboard goes there, as after Run.
     if ((id >= CMD_REWIND && id <= CMD_CLEAR_FLIGHT) || id == CMD_SMOOTH || id == CMD_STOP)
@@ -256,11 +259,11 @@ void MainWindow::onCommand(int id) {
         editRing(RingEdit::JumpToEnd);
         break;
     case CMD_REPLAY_BACKWARD:
-        s.flightMode = FLIGHT_STEP_BACKWARD;
+        camera.flightMode = FLIGHT_STEP_BACKWARD;
         handleAdvanceMessage();
         break;
     case CMD_REPLAY_FORWARD:
-        s.flightMode = FLIGHT_STEP_FORWARD;
+        camera.flightMode = FLIGHT_STEP_FORWARD;
         handleAdvanceMessage();
         break;
     case CMD_SLERP:
@@ -277,8 +280,8 @@ void MainWindow::onCommand(int id) {
         editRing(RingEdit::MarkEnd);
         break;
     case CMD_RECORD_DATA:
-        s.timeRunning = !s.timeRunning;
-        m_actions[CMD_RECORD_DATA]->setChecked(s.timeRunning);
+        camera.timeRunning = !camera.timeRunning;
+        m_actions[CMD_RECORD_DATA]->setChecked(camera.timeRunning);
         break;
     case CMD_SMOOTH:
         editRing(RingEdit::Smooth);
@@ -332,7 +335,7 @@ void MainWindow::onFunctionKey(int virtualKey) {
         onCommand(CMD_SHOW_DEBUG);
         break; // F9
     case VK_F3:
-        if (state().findText[0])
+        if (editorState().findText[0])
             findNext();
         else
             onCommand(CMD_FIND);
@@ -364,7 +367,7 @@ void MainWindow::selectLineStart(int line) {
 
 void MainWindow::goToLine(int line, int kind) {
     if (kind < KIND_SCRIPT || kind > KIND_VERTEX) return;
-    if (kind != state().currentKind) switchKind(kind);
+    if (kind != editorState().currentKind) switchKind(kind);
     const int lastLine = std::max(0, m_editor->document()->blockCount() - 1);
     const int target = std::clamp(line - 1, 0, lastLine);
     selectLineStart(target);
@@ -372,10 +375,10 @@ void MainWindow::goToLine(int line, int kind) {
 }
 
 void MainWindow::storeShownText() {
-    ProjectState& s = state();
-    char* buffer = textOfKind(s.currentKind);
+    EditorState& editor = editorState();
+    char* buffer = textOfKind(editor.currentKind);
     if (!buffer) return;
-    topLineOfKind(s.currentKind) = firstVisibleLine();
+    topLineOfKind(editor.currentKind) = firstVisibleLine();
     const std::string text = m_editor->storedBytes();
     const size_t n = std::min<size_t>(text.size(), TEXT_SIZE - 1);
     std::memcpy(buffer, text.data(), n);
@@ -383,19 +386,20 @@ void MainWindow::storeShownText() {
 }
 
 void MainWindow::showCurrentText() {
-    ProjectState& s = state();
-    const char* buffer = textOfKind(s.currentKind);
+    EditorState& editor = editorState();
+    const char* buffer = textOfKind(editor.currentKind);
     m_settingText = true;
     m_editor->showBytes(buffer ? buffer : "");
     m_settingText = false;
-    setWindowTitle(QString::fromStdString(titleOfKind(s.currentKind)).left(TITLE_LIMIT));
-    scrollToLine(topLineOfKind(s.currentKind));
+    setWindowTitle(QString::fromStdString(titleOfKind(editor.currentKind)).left(TITLE_LIMIT));
+    scrollToLine(topLineOfKind(editor.currentKind));
 }
 
 void MainWindow::markShownTextEdited() {
-    ProjectState& s = state();
-    LayerSlot& layer = s.layers[s.currentLayer];
-    switch (s.currentKind) {
+    ProjectFiles& files = projectFiles();
+    EditorState& editor = editorState();
+    LayerSlot& layer = files.layers[editor.currentLayer];
+    switch (editor.currentKind) {
     case KIND_FRAGMENT:
         layer.fragmentDirty = 1;
         break;
@@ -403,7 +407,7 @@ void MainWindow::markShownTextEdited() {
         layer.vertexDirty = 1;
         break;
     case KIND_SCRIPT:
-        s.scriptDirty = 1;
+        files.scriptDirty = 1;
         break;
     default:
         break;
@@ -428,9 +432,9 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void MainWindow::findNext() {
-    ProjectState& s = state();
-    if (!s.findText[0]) return;
-    char* buffer = textOfKind(s.currentKind);
+    EditorState& editor = editorState();
+    if (!editor.findText[0]) return;
+    char* buffer = textOfKind(editor.currentKind);
     const std::string text = m_editor->storedBytes();
     if (buffer) {
         const size_t n = std::min<size_t>(text.size(), TEXT_SIZE - 1);
@@ -439,7 +443,7 @@ void MainWindow::findNext() {
     }
     // Positions in the control count characters; the search counts bytes of
     // the text's own encoding.
-    const std::string needle = encodeText(QString::fromUtf8(s.findText), m_editor->encoding());
+    const std::string needle = encodeText(QString::fromUtf8(editor.findText), m_editor->encoding());
     const size_t startByte = m_editor->byteOffsetOf(m_editor->textCursor().selectionStart());
     const size_t match = findNextMatch(text, startByte, needle);
     if (match == std::string::npos) return;
@@ -453,15 +457,15 @@ void MainWindow::findNext() {
 }
 
 void MainWindow::openFind() {
-    ProjectState& s = state();
-    FindDialog dialog(this, s.findText);
+    EditorState& editor = editorState();
+    FindDialog dialog(this, editor.findText);
     if (dialog.exec() != QDialog::Accepted) return;
     const QByteArray text = dialog.text().toUtf8().left(PATH_SIZE - 1);
-    std::memcpy(s.findText, text.constData(), static_cast<size_t>(text.size()));
-    s.findText[text.size()] = 0;
+    std::memcpy(editor.findText, text.constData(), static_cast<size_t>(text.size()));
+    editor.findText[text.size()] = 0;
     if (dialog.lineNumber()) {
         const int lastLine = std::max(0, m_editor->document()->blockCount() - 1);
-        const int line = std::clamp(readLineNumber(s.findText) - 1, 0, lastLine);
+        const int line = std::clamp(readLineNumber(editor.findText) - 1, 0, lastLine);
         selectLineStart(line);
         scrollToLine(line);
     } else {
@@ -474,8 +478,9 @@ void MainWindow::deleteLayer() {
         platform().messageBox(WindowId::Main, "Are you sure you want to delete this layer?",
                               "Delete Confirmation", MsgButtons::YesNo, MsgIcon::Question);
     if (answer != MsgAnswer::Yes) return;
-    ProjectState& s = state();
-    LayerSlot& layer = s.layers[s.currentLayer];
+    ProjectFiles& files = projectFiles();
+    EditorState& editor = editorState();
+    LayerSlot& layer = files.layers[editor.currentLayer];
     layer.vertexTopLine = layer.fragmentTopLine = 0;
     layer.backgroundFile[0] = 0;
     layer.vertexFile[0] = 0;
@@ -493,14 +498,14 @@ void MainWindow::checkLayerItem(int layer) {
 
 void MainWindow::switchKind(int kind) {
     storeShownText();
-    state().currentKind = kind;
+    editorState().setKind(kind);
     showCurrentText();
 }
 
 void MainWindow::switchLayer(int layer) {
     checkLayerItem(layer);
     storeShownText();
-    state().currentLayer = layer;
+    editorState().currentLayer = layer;
     showCurrentText();
 }
 

@@ -1,6 +1,9 @@
 #include "ui/OutputDialog.h"
 
+#include "core/CameraFlight.h"
+#include "core/CaptureState.h"
 #include "core/Handoff.h"
+#include "core/ProjectFiles.h"
 #include "core/ProjectState.h"
 #include "core/StatusLine.h"
 #include "media/Capture.h"
@@ -41,8 +44,10 @@ std::string pathFrom(const QLineEdit* edit) {
 } // namespace
 
 OutputDialog::OutputDialog(QWidget* owner) : QDialog(owner) {
-    ProjectState& s = state();
-    s.flightMode = FLIGHT_STOPPED;
+    ProjectFiles& files = projectFiles();
+    CameraFlight& camera = cameraFlight();
+    const CaptureState& capture = captureView();
+    camera.flightMode = FLIGHT_STOPPED;
     setWindowTitle(tr("Select Output"));
     setModal(true);
 
@@ -68,25 +73,26 @@ OutputDialog::OutputDialog(QWidget* owner) : QDialog(owner) {
         return b;
     };
 
-    edit(IDC_OUTPUT_WIDTH, wholeText(s.imageWidth), true);
-    edit(IDC_OUTPUT_HEIGHT, wholeText(s.imageHeight), true);
-    edit(IDC_OUTPUT_FPS, wholeText(s.aviFps), true);
-    check(IDC_OUTPUT_MOTION_BLUR, tr("Motion Blur"), s.useMotionBlur);
-    check(IDC_OUTPUT_DESPECKLE, tr("Despeckle"), s.despeckle);
-    check(IDC_OUTPUT_SUPER_SAMPLE, tr("Super Sample"), s.superSample);
-    check(IDC_OUTPUT_DOF, tr("Depth of Field"), s.dofEnabled);
-    edit(IDC_OUTPUT_DOF_SCALE, QString::fromStdString(formatC("%.4f", s.dofScale)), false);
-    edit(IDC_OUTPUT_DOF_OFFSET, QString::fromStdString(formatC("%.4f", s.dofOffset)), false);
-    edit(IDC_OUTPUT_MAX_DEPTH, QString::fromStdString(formatC("%.4f", s.maxDepth)), false);
-    edit(IDC_OUTPUT_FILE, QString::fromUtf8(s.outputFile), false);
+    edit(IDC_OUTPUT_WIDTH, wholeText(files.imageWidth), true);
+    edit(IDC_OUTPUT_HEIGHT, wholeText(files.imageHeight), true);
+    edit(IDC_OUTPUT_FPS, wholeText(capture.aviFps), true);
+    check(IDC_OUTPUT_MOTION_BLUR, tr("Motion Blur"), capture.useMotionBlur);
+    check(IDC_OUTPUT_DESPECKLE, tr("Despeckle"), files.despeckle);
+    check(IDC_OUTPUT_SUPER_SAMPLE, tr("Super Sample"), files.superSample);
+    check(IDC_OUTPUT_DOF, tr("Depth of Field"), files.dofEnabled);
+    edit(IDC_OUTPUT_DOF_SCALE, QString::fromStdString(formatC("%.4f", files.dofScale)), false);
+    edit(IDC_OUTPUT_DOF_OFFSET, QString::fromStdString(formatC("%.4f", files.dofOffset)), false);
+    edit(IDC_OUTPUT_MAX_DEPTH, QString::fromStdString(formatC("%.4f", files.maxDepth)), false);
+    edit(IDC_OUTPUT_FILE, QString::fromUtf8(capture.outputFile), false);
     button(IDC_OUTPUT_FILE_BROWSE, QStringLiteral("..."));
-    edit(IDC_OUTPUT_AUDIO, QString::fromUtf8(s.audioFile), false);
+    edit(IDC_OUTPUT_AUDIO, QString::fromUtf8(capture.audioFile), false);
     button(IDC_OUTPUT_AUDIO_BROWSE, QStringLiteral("..."));
-    edit(IDC_OUTPUT_MAX_AVI_FRAMES, wholeText(s.maxAviFrames), true);
+    edit(IDC_OUTPUT_MAX_AVI_FRAMES, wholeText(capture.maxAviFrames), true);
     // The acceleration is a fraction: a digits-only field could not take its
     // decimal point.
     edit(IDC_OUTPUT_ACCELERATION,
-         QString::fromStdString(formatC("%.5f", static_cast<double>(s.flightAcceleration))), false);
+         QString::fromStdString(formatC("%.5f", static_cast<double>(camera.flightAcceleration))),
+         false);
     button(IDC_OUTPUT_SAVE_DEFAULTS, tr("Save as Defaults"));
     QPushButton* ok = button(IDC_OUTPUT_OK, tr("OK"));
     ok->setDefault(true);
@@ -201,8 +207,11 @@ void OutputDialog::apply() {
         retryWhenIdle(this, [this] { onCommand(IDC_OUTPUT_OK); });
         return;
     }
+    ProjectFiles& files = projectFiles();
+    CameraFlight& camera = cameraFlight();
+    CaptureState& capture = captureState();
     ProjectState& s = state();
-    if (s.capturing) finishCapture();
+    if (capture.capturing()) finishCapture();
     const Values v = readControls();
     if (v.width <= 0 || v.height <= 0 || v.fps <= 0) {
         platform().messageBox(WindowId::Main, "No negative values please.", "Entry Error",
@@ -219,20 +228,20 @@ void OutputDialog::apply() {
                               "Entry Error", MsgButtons::Ok, MsgIcon::Warning);
         return;
     }
-    s.imageWidth = v.width;
-    s.imageHeight = v.height;
-    s.aviFps = v.fps;
-    s.maxAviFrames = v.maxAviFrames;
-    s.useMotionBlur = v.motionBlur;
-    s.despeckle = v.despeckle;
-    s.superSample = v.superSample;
-    s.dofEnabled = v.dof;
-    s.dofScale = v.dofScale;
-    s.dofOffset = v.dofOffset;
-    s.maxDepth = v.maxDepth;
-    s.flightAcceleration = v.acceleration;
-    storePath(s.outputFile, v.outputFile);
-    storePath(s.audioFile, v.audioFile);
+    files.imageWidth = v.width;
+    files.imageHeight = v.height;
+    capture.aviFps = v.fps;
+    capture.maxAviFrames = v.maxAviFrames;
+    capture.useMotionBlur = v.motionBlur;
+    files.despeckle = v.despeckle;
+    files.superSample = v.superSample;
+    files.dofEnabled = v.dof;
+    files.dofScale = v.dofScale;
+    files.dofOffset = v.dofOffset;
+    files.maxDepth = v.maxDepth;
+    camera.flightAcceleration = v.acceleration;
+    storePath(capture.outputFile, v.outputFile);
+    storePath(capture.audioFile, v.audioFile);
     s.buffersReady.clear();
     s.resizeRequest.set();
     accept();

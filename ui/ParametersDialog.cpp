@@ -1,5 +1,7 @@
 #include "ui/ParametersDialog.h"
 
+#include "core/CameraFlight.h"
+#include "core/ProjectFiles.h"
 #include "core/ProjectState.h"
 #include "flight/QuatMath.h"
 #include "media/Backgrounds.h"
@@ -65,6 +67,7 @@ void storePath(const QString& text, const char* original, char* field) {
 // The decoders replace a layer's pixels, which the render thread reads
 // while it draws: they run only while it rests, else once it does.
 void reloadBackgrounds() {
+    ProjectFiles& files = projectFiles();
     ProjectState& s = state();
     if (s.renderRun && !s.renderHold) {
         retryWhenIdle(QCoreApplication::instance(), [] { reloadBackgrounds(); });
@@ -72,10 +75,10 @@ void reloadBackgrounds() {
     }
     // The old pictures of the layers reloaded here must not count against
     // the budget the new ones share.
-    for (LayerSlot& layer : s.layers)
+    for (LayerSlot& layer : files.layers)
         if (std::strlen(layer.backgroundFile) >= 2) layer.backgroundPixels.reset();
     for (int i = 0; i < LAYER_COUNT; ++i) {
-        LayerSlot& layer = s.layers[i];
+        LayerSlot& layer = files.layers[i];
         if (std::strlen(layer.backgroundFile) < 2)
             layer.backgroundChanged = 0;
         else
@@ -112,7 +115,8 @@ int32_t readFrameCounter(const QString& text) {
 
 ParametersDialog::ParametersDialog(QWidget* owner) : QDialog(owner) {
     setWindowTitle(QStringLiteral("Parameters"));
-    ProjectState& s = state();
+    ProjectFiles& files = projectFiles();
+    CameraFlight& camera = cameraFlight();
     orientationToAngles();
 
     auto identify = [this](QWidget* widget, int id) {
@@ -130,25 +134,25 @@ ParametersDialog::ParametersDialog(QWidget* owner) : QDialog(owner) {
         }
         ++row;
     };
-    const float eye[3] = {s.xCenter, s.yCenter, s.zLens};
+    const float eye[3] = {camera.xCenter, camera.yCenter, camera.zLens};
     numberRow("eye", IDC_PARAM_EYE.data(), eye, 3);
-    numberRow("cam rot", IDC_PARAM_ROTATION.data(), s.cameraRotation, 3);
-    numberRow("time", &IDC_PARAM_TIME, &s.animTime, 1);
-    numberRow("speed", &IDC_PARAM_SPEED, &s.animationSpeed, 1);
+    numberRow("cam rot", IDC_PARAM_ROTATION.data(), camera.cameraRotation, 3);
+    numberRow("time", &IDC_PARAM_TIME, &camera.animTime, 1);
+    numberRow("speed", &IDC_PARAM_SPEED, &camera.animationSpeed, 1);
     for (int i = 0; i < 4; ++i) {
         const std::string label = "udef[" + std::to_string(i) + "]";
-        numberRow(label.c_str(), &IDC_PARAM_UDEF[static_cast<size_t>(i)], &s.udef[i], 1);
+        numberRow(label.c_str(), &IDC_PARAM_UDEF[static_cast<size_t>(i)], &camera.udef[i], 1);
     }
 
     grid->addWidget(new QLabel(QStringLiteral("textures"), this), row, 0);
     grid->addWidget(new QLabel(QStringLiteral("frame"), this), row, 3);
     ++row;
     for (size_t i = 0; i < LAYER_COUNT; ++i, ++row) {
-        auto* texture = new QLineEdit(pathForEdit(s.layers[i].backgroundFile), this);
+        auto* texture = new QLineEdit(pathForEdit(files.layers[i].backgroundFile), this);
         auto* browseButton = new QPushButton(QStringLiteral("..."), this);
         auto* frame = new QLineEdit(
-            QString::number(s.layers[i].videoFrameCounter
-                                ? static_cast<uint32_t>(*s.layers[i].videoFrameCounter)
+            QString::number(files.layers[i].videoFrameCounter
+                                ? static_cast<uint32_t>(*files.layers[i].videoFrameCounter)
                                 : 0u),
             this);
         identify(texture, IDC_PARAM_TEXTURE[i]);
@@ -210,25 +214,26 @@ void ParametersDialog::zero() {
 }
 
 void ParametersDialog::applyAndClose() {
-    ProjectState& s = state();
+    ProjectFiles& files = projectFiles();
+    CameraFlight& camera = cameraFlight();
     for (size_t i = 0; i < LAYER_COUNT; ++i) {
         const QString text = edit(IDC_PARAM_TEXTURE[i])->text();
-        if (fitsAsBackground(text, s.layers[i].backgroundFile)) continue;
+        if (fitsAsBackground(text, files.layers[i].backgroundFile)) continue;
         refuseLongName(text);
         return;
     }
-    s.xCenter = static_cast<float>(number(IDC_PARAM_EYE[0]));
-    s.yCenter = static_cast<float>(number(IDC_PARAM_EYE[1]));
-    s.zLens = static_cast<float>(number(IDC_PARAM_EYE[2]));
+    camera.xCenter = static_cast<float>(number(IDC_PARAM_EYE[0]));
+    camera.yCenter = static_cast<float>(number(IDC_PARAM_EYE[1]));
+    camera.zLens = static_cast<float>(number(IDC_PARAM_EYE[2]));
     float angles[3];
     for (size_t i = 0; i < 3; ++i)
         angles[i] = static_cast<float>(number(IDC_PARAM_ROTATION[i]));
-    s.animTime = static_cast<float>(number(IDC_PARAM_TIME));
-    s.animationSpeed = static_cast<float>(number(IDC_PARAM_SPEED));
+    camera.animTime = static_cast<float>(number(IDC_PARAM_TIME));
+    camera.animationSpeed = static_cast<float>(number(IDC_PARAM_SPEED));
     for (size_t i = 0; i < 4; ++i)
-        s.udef[i] = static_cast<float>(number(IDC_PARAM_UDEF[i]));
+        camera.udef[i] = static_cast<float>(number(IDC_PARAM_UDEF[i]));
     for (size_t i = 0; i < LAYER_COUNT; ++i) {
-        LayerSlot& layer = s.layers[i];
+        LayerSlot& layer = files.layers[i];
         const std::string original = layer.backgroundFile;
         storePath(edit(IDC_PARAM_TEXTURE[i])->text(), original.c_str(), layer.backgroundFile);
         if (layer.videoFrameCounter)
@@ -239,9 +244,9 @@ void ParametersDialog::applyAndClose() {
     // orientation: only a real change replaces it.
     bool turned = false;
     for (int i = 0; i < 3; ++i)
-        if (std::fabs(angles[i] - s.cameraRotation[i]) > 0.01f) turned = true;
+        if (std::fabs(angles[i] - camera.cameraRotation[i]) > 0.01f) turned = true;
     if (turned) {
-        std::copy(angles, angles + 3, s.cameraRotation);
+        std::copy(angles, angles + 3, camera.cameraRotation);
         anglesToOrientation();
     }
 

@@ -1,5 +1,8 @@
 // The capture writer against the real FFmpeg and ImageMagick tools: file
 // names, the split rule, motion blur, the sound track, stills and failures.
+#include "core/CameraFlight.h"
+#include "core/CaptureState.h"
+#include "core/ProjectFiles.h"
 #include "core/ProjectState.h"
 #include "flight/FlightControls.h"
 #include "media/Capture.h"
@@ -76,7 +79,7 @@ class CaptureTest : public ::testing::Test {
   protected:
     void SetUp() override {
         m_previousPlatform = setPlatform(&m_platform);
-        state().useMotionBlur = 0;
+        captureState().useMotionBlur = 0;
         setCompressionChooser([this](CompressionChoice& choice) {
             ++m_asked;
             choice = m_choice;
@@ -86,7 +89,7 @@ class CaptureTest : public ::testing::Test {
     void TearDown() override {
         theCapture().finish();
         setCompressionChooser(nullptr);
-        state().useMotionBlur = 0;
+        captureState().useMotionBlur = 0;
         setPlatform(m_previousPlatform); // as found: the tests share one process
     }
 
@@ -274,7 +277,7 @@ TEST_F(CaptureTest, H264AndMpeg4AreTaggedWithTheMatrixTheirSamplesUse) {
 }
 
 TEST_F(CaptureTest, MotionBlurBlendsWrittenFramesAndRestartsWithEachFile) {
-    state().useMotionBlur = 1;
+    captureState().useMotionBlur = 1;
     start(m_dir.file("blur.tga"));
     captureAll({flatFrame(0), flatFrame(255), flatFrame(255), flatFrame(255), flatFrame(77)});
     // (3 x blur + frame) >> 2 from 0 towards 255: 63, 111, then 147 (333 + 255 = 588).
@@ -384,12 +387,12 @@ TEST_F(CaptureTest, StartFailuresLeaveTheWriterIdleWithTheirMessage) {
     start(m_dir.file("zero.avi"), 0);
     EXPECT_FALSE(theCapture().isActive());
     EXPECT_EQ(m_asked, 0);
-    state().capturing = 1;
-    state().flightMode = FLIGHT_FREE;
+    captureState().setCapturing(true);
+    cameraView().flightMode = FLIGHT_FREE;
     const auto frame = patternFrame(0);
     captureFinishedFrame(frame.data());
-    EXPECT_EQ(state().capturing, 0);
-    EXPECT_EQ(state().flightMode, FLIGHT_STOPPED);
+    EXPECT_EQ(captureView().capturing(), 0);
+    EXPECT_EQ(cameraView().flightMode, FLIGHT_STOPPED);
     ASSERT_EQ(m_platform.beeps().size(), 1u);
     EXPECT_EQ(m_platform.beeps()[0].hz, 1000);
     EXPECT_EQ(m_platform.beeps()[0].ms, 100);
@@ -524,29 +527,33 @@ TEST_F(CaptureTest, AKilledCaptureKeepsTheOldFileAndTheNextOneClearsItsLeftover)
 }
 
 TEST_F(CaptureTest, KeyCStartsBeforeCapturingAndKeyXFinishes) {
+    ProjectFiles& files = projectFiles();
+    CameraFlight& camera = cameraFlight();
+    CaptureState& capture = captureState();
     ProjectState& s = state();
     s.renderRun.set();
     s.scriptReady.set();
     s.buffersReady.set();
     s.renderHold.set();
-    s.capturing = 0;
-    s.imageWidth = W;
-    s.imageHeight = H;
-    s.aviFps = 25;
-    s.maxAviFrames = 0;
-    s.audioFile[0] = 0;
-    std::snprintf(s.outputFile, sizeof s.outputFile, "%s", m_dir.file("keys.tga").c_str());
-    s.flightMode = FLIGHT_FREE;
+    capture.setCapturing(false);
+    files.imageWidth = W;
+    files.imageHeight = H;
+    capture.aviFps = 25;
+    capture.maxAviFrames = 0;
+    capture.audioFile[0] = 0;
+    std::snprintf(capture.outputFile, sizeof capture.outputFile, "%s",
+                  m_dir.file("keys.tga").c_str());
+    camera.flightMode = FLIGHT_FREE;
 
     traceKeyDown('C');
-    EXPECT_EQ(s.capturing, 1);
+    EXPECT_EQ(capture.capturing(), 1);
     EXPECT_TRUE(theCapture().isActive());
-    EXPECT_EQ(s.flightMode, FLIGHT_STOPPED);
+    EXPECT_EQ(camera.flightMode, FLIGHT_STOPPED);
     const auto frame = patternFrame(0);
     captureFinishedFrame(frame.data());
     // C again pauses the feed with the writer still active.
     traceKeyDown('C');
-    EXPECT_EQ(s.capturing, 0);
+    EXPECT_EQ(capture.capturing(), 0);
     EXPECT_TRUE(theCapture().isActive());
     captureFinishedFrame(frame.data());
     traceKeyDown('C');
@@ -555,15 +562,15 @@ TEST_F(CaptureTest, KeyCStartsBeforeCapturingAndKeyXFinishes) {
     EXPECT_FALSE(std::filesystem::exists(m_dir.file("keys.tga2.tga")));
 
     EXPECT_EQ(traceKeyDown('X'), KeyAction::None);
-    EXPECT_EQ(s.capturing, 0);
+    EXPECT_EQ(capture.capturing(), 0);
     EXPECT_FALSE(theCapture().isActive());
 
     // An empty output name only toggles the flag.
-    s.outputFile[0] = 0;
+    capture.outputFile[0] = 0;
     traceKeyDown('C');
-    EXPECT_EQ(s.capturing, 1);
+    EXPECT_EQ(capture.capturing(), 1);
     EXPECT_FALSE(theCapture().isActive());
-    s.capturing = 0;
+    capture.setCapturing(false);
     s.renderRun.clear();
     s.scriptReady.clear();
     s.buffersReady.clear();
