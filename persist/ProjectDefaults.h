@@ -1,4 +1,4 @@
-// The project state's start-up initialisation and the reset to the defaults
+// The state groups' start-up initialisation and the reset to the defaults
 // of a new project: the options file, the default texts beside the program
 // and the first flight record.
 #pragma once

@@ -4,6 +4,7 @@
 #include "core/ProjectFiles.h"
 #include "core/ProjectState.h"
 #include "core/ScriptShared.h"
+#include "core/ThreadRole.h"
 #include "persist/Options.h"
 #include "persist/ProjectDefaults.h"
 #include "platform/HeadlessPlatform.h"
@@ -11,6 +12,8 @@
 
 #include <cstring>
 #include <gtest/gtest.h>
+#include <string>
+#include <thread>
 
 namespace vortigo {
 namespace {
@@ -167,6 +170,39 @@ TEST_F(ProjectStateTest, ResetKeepsTheAllocatedUdefCount) {
     resetToDefaults();
     EXPECT_EQ(projectFiles().maxUdef, 32);
     EXPECT_EQ(projectFiles().imageWidth, 800);
+}
+
+std::string g_violation;
+
+// The groups' writer handles stop a writer on the wrong thread and say which
+// thread may write; readers and the owners pass.
+TEST(ThreadOwnership, AWriterOnTheWrongThreadIsCaughtWithItsOwnerNamed) {
+#ifdef NDEBUG
+    GTEST_SKIP() << "the owner checks run in debug builds";
+#endif
+    g_violation.clear();
+    const OwnerViolationHandler before =
+        setOwnerViolationHandler([](const char* message) { g_violation = message; });
+    cameraFlight(); // the test thread steps the flight
+    captureState();
+    EXPECT_EQ(g_violation, "");
+    std::thread([] {
+        registerThreadRole(ThreadRole::PostProcessing);
+        cameraView(); // reading is any thread's right
+        EXPECT_EQ(g_violation, "");
+        cameraFlight();
+    }).join();
+    EXPECT_EQ(g_violation, "cameraFlight written from the post-processing thread; only the motion "
+                           "thread (the user-interface thread, or the batch session's render "
+                           "thread) may write it");
+    std::thread([] {
+        registerThreadRole(ThreadRole::Render);
+        captureState();
+    }).join();
+    EXPECT_EQ(g_violation,
+              "captureState written from the render thread; only the user-interface thread may "
+              "write it");
+    setOwnerViolationHandler(before);
 }
 
 } // namespace
