@@ -2,13 +2,18 @@
 
 #include "control/TraceKeys.h"
 #include "core/ProjectState.h"
+#include "core/ThreadRole.h"
+#include "core/ViewFlags.h"
+#include "flight/FlightControls.h"
 #include "media/Capture.h"
+#include "persist/Options.h"
 #include "persist/ProjectDefaults.h"
 #include "platform/VirtualKeys.h"
 #include "render/Workers.h"
 #include "resources/Resources.h"
 #include "ui/AboutDialog.h"
 #include "ui/CompressionDialog.h"
+#include "ui/EditorState.h"
 #include "ui/FileFlows.h"
 #include "ui/KeyRouter.h"
 #include "ui/MainWindow.h"
@@ -153,7 +158,7 @@ void printUsage(const char* program) {
 } // namespace
 
 void shutDownStudio() {
-    state().mainWindowExists = false;
+    viewFlags().mainWindowExists = false;
     g_workersLeftRunning = !runExitPath();
     if (g_workersLeftRunning)
         std::fprintf(stderr, "vortigo: a worker thread did not end in time; exiting without it\n");
@@ -162,6 +167,10 @@ void shutDownStudio() {
 }
 
 int runStudio(int argc, char** argv) {
+    // This thread writes the editor and the files and, in the studio, steps
+    // the flight.
+    registerThreadRole(ThreadRole::Ui);
+    claimMotion();
     const char* program = argc > 0 ? argv[0] : "vortigo";
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -202,6 +211,9 @@ int runStudio(int argc, char** argv) {
         std::fprintf(stderr, "vortigo: not enough memory for the project buffers\n");
         return 1;
     }
+    EditorState& editor = editorState();
+    static_cast<WindowLayout&>(editor) = readWindowLayout(optionsPath());
+    editor.showNewProject();
 
     auto* mainWindow = new MainWindow;
     mainWindow->setExitPath(shutDownStudio);
@@ -217,7 +229,7 @@ int runStudio(int argc, char** argv) {
         if (message.type == MSG_GOTO_LINE && g_main)
             g_main->goToLine(static_cast<int>(message.p1), static_cast<int>(message.p2));
     });
-    state().mainWindowExists = true;
+    viewFlags().mainWindowExists = true;
     // The capture's first AVI file asks for its compression over the Trace window.
     setCompressionChooser(
         [trace](CompressionChoice& choice) { return CompressionDialog::choose(choice, trace); });

@@ -1,6 +1,10 @@
 // vortigo-render: renders a project without any window, through the same
 // core and threads as the studio. `vortigo-render --help` lists the options.
+#include "core/CameraFlight.h"
+#include "core/CaptureState.h"
+#include "core/ProjectFiles.h"
 #include "core/ProjectState.h"
+#include "core/ThreadRole.h"
 #include "flight/FlightControls.h"
 #include "flight/FlightRecord.h"
 #include "media/Capture.h"
@@ -356,25 +360,25 @@ Options parseOptions(int argc, char** argv) {
 // The camera's motion for the chosen replay, and the steps that bring a range
 // to its first frame: frame k of a run is drawn after k + 1 motion steps.
 void setUpFlight(const Options& o) {
-    ProjectState& s = state();
-    s.timeRunning = 0;
+    CameraFlight& camera = cameraFlight();
+    camera.timeRunning = 0;
     switch (o.replay) {
     case Replay::Step:
-        s.flightHead = flightIndexInRange(s.flightStart);
-        s.flightMode = FLIGHT_STEP_FORWARD;
+        camera.flightHead = flightIndexInRange(camera.flightStart);
+        camera.flightMode = FLIGHT_STEP_FORWARD;
         break;
     case Replay::Time:
-        s.flightHead = flightIndexInRange(s.flightStart);
+        camera.flightHead = flightIndexInRange(camera.flightStart);
         startTimedReplay();
         break;
     case Replay::None:
         // Free flight without velocity or pointer stands still; the running
         // time moves the script's animation.
-        s.flightMode = FLIGHT_FREE;
-        for (float& v : s.flightVelocity)
+        camera.flightMode = FLIGHT_FREE;
+        for (float& v : camera.flightVelocity)
             v = 0;
-        s.timeRunning = o.fly ? 0 : 1;
-        if (o.fly) s.flightVelocity[2] = s.flightAcceleration;
+        camera.timeRunning = o.fly ? 0 : 1;
+        if (o.fly) camera.flightVelocity[2] = camera.flightAcceleration;
         break;
     }
 }
@@ -382,16 +386,17 @@ void setUpFlight(const Options& o) {
 // The project fields the options name replace the loaded project's values;
 // a switch not given keeps the project's (or the options file's) setting.
 void applyOverrides(const Options& o) {
-    ProjectState& s = state();
+    ProjectFiles& files = projectFiles();
+    CaptureState& capture = captureState();
     if (o.width > 0) {
-        s.imageWidth = o.width;
-        s.imageHeight = o.height;
+        files.imageWidth = o.width;
+        files.imageHeight = o.height;
     }
-    if (o.fps > 0) s.aviFps = o.fps;
-    if (o.superSample) s.superSample = 1;
-    if (o.despeckle) s.despeckle = 1;
-    if (o.dof) s.dofEnabled = 1;
-    if (o.motionBlur) s.useMotionBlur = 1;
+    if (o.fps > 0) capture.aviFps = o.fps;
+    if (o.superSample) files.superSample = 1;
+    if (o.despeckle) files.despeckle = 1;
+    if (o.dof) files.dofEnabled = 1;
+    if (o.motionBlur) capture.useMotionBlur = 1;
 }
 
 // Why a file that exists by name could not be used: the system's reason
@@ -421,11 +426,11 @@ std::string namedMessage(const HeadlessPlatform::MessageBoxRecord& box, const st
 // over them: "" or the first problem, naming its file. The studio shows a
 // background that cannot be loaded as none; a render would silently differ.
 std::string loadInputs(const Options& o, HeadlessPlatform& headless) {
-    ProjectState& s = state();
+    ProjectFiles& files = projectFiles();
     const size_t before = headless.messageBoxes().size();
     const bool loaded = o.project.empty() || loadProject(o.project);
     for (int i = 0; loaded && !o.project.empty() && i < LAYER_COUNT; ++i) {
-        const LayerSlot& layer = s.layers[i];
+        const LayerSlot& layer = files.layers[i];
         if (!layer.backgroundFile[0] || layer.backgroundPixels) continue;
         const std::string ext = extensionOf(layer.backgroundFile);
         const bool known = ext == "jpg" || ext == "tga" || ext == "bmp" || ext == "avi";
@@ -438,7 +443,7 @@ std::string loadInputs(const Options& o, HeadlessPlatform& headless) {
     }
     const auto boxes = headless.messageBoxes();
     if (boxes.size() > before)
-        return namedMessage(boxes[before], o.projectName, o.project, s.flightFile);
+        return namedMessage(boxes[before], o.projectName, o.project, files.flightFile);
     if (!o.flight.empty() && !loadFlightData(o.flight))
         return "Could not read from file: " + o.flightName + ": " +
                whyUnusable(o.flight, "it is not a flight recording");
@@ -489,35 +494,37 @@ std::string checkSound(const Options& o) {
 // put back, so that a warm-up draws it from the start.
 std::string checkRange(const Options& o) {
     if (o.replay == Replay::None || o.first == 0) return {};
-    ProjectState& s = state();
-    const float position[3] = {s.xCenter, s.yCenter, s.zLens};
-    const float animTime = s.animTime;
+    ProjectFiles& files = projectFiles();
+    CameraFlight& camera = cameraFlight();
+    const float position[3] = {camera.xCenter, camera.yCenter, camera.zLens};
+    const float animTime = camera.animTime;
     float quat[4], udef[4];
     double matrix[3][3];
-    std::memcpy(quat, s.cameraQuat, sizeof quat);
-    std::memcpy(matrix, s.cameraMatrix, sizeof matrix);
-    std::memcpy(udef, s.udef.get(), sizeof udef);
-    const int32_t head = s.flightHead;
+    std::memcpy(quat, camera.cameraQuat, sizeof quat);
+    std::memcpy(matrix, camera.cameraMatrix, sizeof matrix);
+    std::memcpy(udef, camera.udef.get(), sizeof udef);
+    const int32_t head = camera.flightHead;
 
     setUpFlight(o);
     int steps = 0;
-    while (steps < o.first && s.flightMode != FLIGHT_STOPPED) {
+    while (steps < o.first && camera.flightMode != FLIGHT_STOPPED) {
         motionStep();
         ++steps;
     }
-    const bool beyond = s.flightMode == FLIGHT_STOPPED && steps < o.first;
+    const bool beyond = camera.flightMode == FLIGHT_STOPPED && steps < o.first;
 
-    s.xCenter = position[0];
-    s.yCenter = position[1];
-    s.zLens = position[2];
-    s.animTime = animTime;
-    std::memcpy(s.cameraQuat, quat, sizeof quat);
-    std::memcpy(s.cameraMatrix, matrix, sizeof matrix);
-    std::memcpy(s.udef.get(), udef, sizeof udef);
-    s.flightHead = head;
-    s.flightMode = FLIGHT_STOPPED;
+    camera.xCenter = position[0];
+    camera.yCenter = position[1];
+    camera.zLens = position[2];
+    camera.animTime = animTime;
+    std::memcpy(camera.cameraQuat, quat, sizeof quat);
+    std::memcpy(camera.cameraMatrix, matrix, sizeof matrix);
+    std::memcpy(camera.udef.get(), udef, sizeof udef);
+    camera.flightHead = head;
+    camera.flightMode = FLIGHT_STOPPED;
     if (!beyond) return {};
-    const std::string recording = s.flightFile[0] ? std::string(s.flightFile) : "the project";
+    const std::string recording =
+        files.flightFile[0] ? std::string(files.flightFile) : "the project";
     return formatC("--from %d is beyond the end of the recording in %s: its replay ends with "
                    "frame %d",
                    o.first, recording.c_str(), steps);
@@ -529,24 +536,25 @@ std::string checkCodec(const Options& o) {
     if (o.output != OutputKind::Capture || extensionOf(o.out) != "avi" ||
         o.compression.codec == VideoCodec::Raw)
         return {};
-    const ProjectState& s = state();
+    const ProjectFiles& files = projectFiles();
+    const CaptureState& capture = captureView();
     const std::string probePath = (std::filesystem::temp_directory_path() /
                                    ("vortigo-render-" + std::to_string(getpid()) + "-probe.avi"))
                                       .string();
     AviVideoFile probe;
     if (probe.create(probePath) != AviOpenError::None) return {}; // the capture says why
-    const AviOpenError started =
-        probe.startVideo(s.imageWidth, s.imageHeight, std::max(s.aviFps, 1), o.compression);
+    const AviOpenError started = probe.startVideo(files.imageWidth, files.imageHeight,
+                                                  std::max(capture.aviFps, 1), o.compression);
     probe.abandon();
     if (started == AviOpenError::None) return {};
     const VideoCodec codec = o.compression.codec;
-    const bool odd = s.imageWidth % 2 != 0 || s.imageHeight % 2 != 0;
+    const bool odd = files.imageWidth % 2 != 0 || files.imageHeight % 2 != 0;
     if (odd && (codec == VideoCodec::H264 || codec == VideoCodec::Mpeg4))
         return formatC("Could not start %s: %s needs an even frame width and height, not "
                        "%d x %d",
-                       o.out.c_str(), codecTitle(codec), s.imageWidth, s.imageHeight);
+                       o.out.c_str(), codecTitle(codec), files.imageWidth, files.imageHeight);
     return formatC("Could not start %s: the %s encoder cannot take a frame of %d x %d pixels",
-                   o.out.c_str(), codecTitle(codec), s.imageWidth, s.imageHeight);
+                   o.out.c_str(), codecTitle(codec), files.imageWidth, files.imageHeight);
 }
 
 class Progress {
@@ -611,7 +619,7 @@ class FrameWriter {
         Capture& writer = theCapture();
         if (absoluteIndex == m_options.first) {
             writer.start(WindowId::None, m_options.out.c_str(), frame.width, frame.height,
-                         state().aviFps, m_options.maxFrames,
+                         captureView().aviFps, m_options.maxFrames,
                          m_options.sound.empty() ? nullptr : m_options.sound.c_str());
             if (!writer.isActive()) {
                 m_error = "the capture into " + m_options.out + " could not start";
@@ -693,7 +701,7 @@ int render(const Options& o) {
         if (!setupError.empty()) return;
         setUpFlight(o);
         if (!o.warmUp)
-            for (int k = 0; k < o.first && state().flightMode != FLIGHT_STOPPED; ++k)
+            for (int k = 0; k < o.first && cameraView().flightMode != FLIGHT_STOPPED; ++k)
                 motionStep();
     };
     run.check = [&] { return setupError; };
@@ -758,6 +766,10 @@ int render(const Options& o) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // This thread reads the options and the project and sets the flight up;
+    // the session's render thread steps it.
+    registerThreadRole(ThreadRole::Ui);
+    claimMotion();
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {

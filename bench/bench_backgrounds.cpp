@@ -9,7 +9,7 @@
 // The test files are made with the ffmpeg tool in a temporary folder.
 //
 // Run from the build folder: bin/bench_backgrounds [repetitions]
-#include "core/ProjectState.h"
+#include "core/ProjectTypes.h"
 #include "media/AviGrab.h"
 #include "media/ImageDecoders.h"
 #include "platform/HeadlessPlatform.h"

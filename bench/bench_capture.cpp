@@ -7,7 +7,7 @@
 //
 // Run from the build folder: bin/bench_capture [frames] [threads]
 // (defaults 300 frames, threads = the processor count).
-#include "core/ProjectState.h"
+#include "core/ProjectFiles.h"
 #include "media/Capture.h"
 #include "platform/HeadlessPlatform.h"
 #include "render/HeadlessSession.h"
@@ -107,8 +107,8 @@ double pipelineFps(int width, int height, int count, bool capture, const Compres
     run.frames = count + 1;
     run.flightMode = FLIGHT_FREE;
     run.configure = [&] {
-        state().imageWidth = width;
-        state().imageHeight = height;
+        projectFiles().imageWidth = width;
+        projectFiles().imageHeight = height;
     };
     if (capture)
         run.onFrame = [&](const FrameView& frame, int index) {

@@ -9,6 +9,8 @@
 // first finished frame.
 //
 // Run from the build folder: bin/bench_pipeline [frames]
+#include "core/CameraFlight.h"
+#include "core/ProjectFiles.h"
 #include "core/ProjectState.h"
 #include "persist/ProjectDefaults.h"
 #include "platform/HeadlessPlatform.h"
@@ -45,8 +47,8 @@ struct Layer {
 
 void useLayer(const Layer& layer) {
     if (!layer.vertex) return;
-    std::strcpy(state().layers[0].vertexText.get(), layer.vertex);
-    std::strcpy(state().layers[0].fragmentText.get(), layer.fragment);
+    std::strcpy(projectFiles().layers[0].vertexText.get(), layer.vertex);
+    std::strcpy(projectFiles().layers[0].fragmentText.get(), layer.fragment);
 }
 
 double seconds(Clock::time_point from) {
@@ -73,8 +75,8 @@ double pipelineFps(const Layer& layer, int width, int height, int frames, double
     run.frames = frames + 1;
     run.flightMode = FLIGHT_FREE;
     run.configure = [&] {
-        state().imageWidth = width;
-        state().imageHeight = height;
+        projectFiles().imageWidth = width;
+        projectFiles().imageHeight = height;
         useLayer(layer);
     };
     const HeadlessResult result = renderHeadless(run);
@@ -91,14 +93,15 @@ double plainFps(const Layer& layer, int width, int height, int frames) {
     HeadlessPlatform headless;
     ScopedPlatform installed(&headless);
     initialiseProjectState();
-    state().imageWidth = width;
-    state().imageHeight = height;
+    projectFiles().imageWidth = width;
+    projectFiles().imageHeight = height;
     useLayer(layer);
     double fps = 0;
     std::thread thread([&] {
         GlState& gl = glState();
-        if (!createGlContext(gl, state().maxWidth, state().maxHeight, WindowId::None) ||
-            !allocateFrameBuffers() || !compileScript(state().scriptText.get()) ||
+        if (!createGlContext(gl, projectFiles().maxWidth, projectFiles().maxHeight,
+                             WindowId::None) ||
+            !allocateFrameBuffers() || !compileScript(projectFiles().scriptText.get()) ||
             !buildLayerPrograms(gl, WindowId::None)) {
             std::fprintf(stderr, "plain loop: cannot set up\n");
             std::exit(1);
@@ -145,10 +148,11 @@ double bareFps(const Layer& layer, int width, int height, int frames) {
             std::fprintf(stderr, "bare loop: %s\n", lastGlContextError().c_str());
             std::exit(1);
         }
-        const ProjectState& s = state();
+        const ProjectFiles& files = projectFiles();
+        const CameraFlight& camera = cameraView();
         const GlEntryPoints& gl = gls.gl;
         const GLuint program =
-            buildProgram(gl, s.layers[0].vertexText.get(), s.layers[0].fragmentText.get());
+            buildProgram(gl, files.layers[0].vertexText.get(), files.layers[0].fragmentText.get());
         if (!program) {
             std::fprintf(stderr, "bare loop: the program does not link\n");
             std::exit(1);
@@ -156,14 +160,14 @@ double bareFps(const Layer& layer, int width, int height, int frames) {
         gl.glUseProgram(program);
         auto at = [&](const char* name) { return gl.glGetUniformLocation(program, name); };
         const GLint size[2] = {width, height};
-        const float eye[3] = {s.xCenter, s.yCenter, s.zLens};
+        const float eye[3] = {camera.xCenter, camera.yCenter, camera.zLens};
         const GLint zero = 0, one = 1, two = 2;
         gl.glUniform2iv(at("size"), 1, size);
-        gl.glUniform1fv(at("time"), 1, &s.animTime);
+        gl.glUniform1fv(at("time"), 1, &camera.animTime);
         gl.glUniform3fv(at("eye"), 1, eye);
-        gl.glUniform4fv(at("rot"), 1, s.cameraQuat);
-        gl.glUniform1fv(at("udef"), s.maxUdef, s.udef.get());
-        gl.glUniform1fv(at("maxDepth"), 1, &s.maxDepth);
+        gl.glUniform4fv(at("rot"), 1, camera.cameraQuat);
+        gl.glUniform1fv(at("udef"), files.maxUdef, camera.udef.get());
+        gl.glUniform1fv(at("maxDepth"), 1, &files.maxDepth);
         gl.glUniform1iv(at("superSample"), 1, &zero);
         gl.glUniform1iv(at("tex"), 1, &zero);
         gl.glUniform1iv(at("datatex"), 1, &one);
@@ -204,8 +208,8 @@ void smallAfterLarge(const Layer& layer, int width, int height, int bigWidth, in
     std::thread thread([&] {
         GlState& gl = glState();
         auto allocate = [&](int w, int h) {
-            state().imageWidth = w;
-            state().imageHeight = h;
+            projectFiles().imageWidth = w;
+            projectFiles().imageHeight = h;
             if (!allocateFrameBuffers()) {
                 std::fprintf(stderr, "small after large: cannot allocate %dx%d\n", w, h);
                 std::exit(1);
@@ -216,8 +220,10 @@ void smallAfterLarge(const Layer& layer, int width, int height, int bigWidth, in
             drawFrame(0, frame);
             return bestFps(frames, [&] { drawFrame(0, frame); });
         };
-        if (!createGlContext(gl, state().maxWidth, state().maxHeight, WindowId::None) ||
-            !compileScript(state().scriptText.get()) || !buildLayerPrograms(gl, WindowId::None)) {
+        if (!createGlContext(gl, projectFiles().maxWidth, projectFiles().maxHeight,
+                             WindowId::None) ||
+            !compileScript(projectFiles().scriptText.get()) ||
+            !buildLayerPrograms(gl, WindowId::None)) {
             std::fprintf(stderr, "small after large: cannot set up\n");
             std::exit(1);
         }

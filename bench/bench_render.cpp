@@ -7,7 +7,8 @@
 // same quality.
 //
 // Run from the build folder: bin/bench_render [frames]
-#include "core/ProjectState.h"
+#include "core/CameraFlight.h"
+#include "core/ProjectFiles.h"
 #include "render/HeadlessSession.h"
 
 #include <algorithm>
@@ -26,9 +27,9 @@ double inProcessFps(int width, int height, int frames) {
     run.frames = frames;
     run.flightMode = FLIGHT_FREE;
     run.configure = [&] {
-        state().imageWidth = width;
-        state().imageHeight = height;
-        state().flightVelocity[2] = state().flightAcceleration;
+        projectFiles().imageWidth = width;
+        projectFiles().imageHeight = height;
+        cameraFlight().flightVelocity[2] = cameraView().flightAcceleration;
     };
     const HeadlessResult result = renderHeadless(run);
     if (!result.ok) {

@@ -4,7 +4,7 @@
 // with the same include paths and libraries, in the same process.
 //
 // Run from the build folder: bin/bench_script_compile [repetitions]
-#include "core/ProjectState.h"
+#include "core/ProjectFiles.h"
 #include "persist/ProjectDefaults.h"
 #include "platform/HeadlessPlatform.h"
 #include "platform/ProgramDir.h"
@@ -93,7 +93,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::printf("medians of %d compiles each\n", repetitions);
-    report("default script", state().scriptText.get(), repetitions);
+    report("default script", projectFiles().scriptText.get(), repetitions);
     report("generated script", generatedScript(60 * 1024), repetitions);
     shutDownScript();
     return 0;

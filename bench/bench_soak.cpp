@@ -9,6 +9,8 @@
 //
 // Not a test: run from the build folder, bin/bench_soak [frames] [width] [height]
 #include "control/TraceKeys.h"
+#include "core/CameraFlight.h"
+#include "core/ProjectFiles.h"
 #include "core/ProjectState.h"
 #include "persist/ProjectDefaults.h"
 #include "platform/HeadlessPlatform.h"
@@ -95,10 +97,12 @@ int main(int argc, char** argv) {
     });
     setPlatform(&headless);
     if (!initialiseProjectState()) return 1;
+    ProjectFiles& files = projectFiles();
+    CameraFlight& camera = cameraFlight();
     ProjectState& s = state();
-    s.imageWidth = width;
-    s.imageHeight = height;
-    std::strcpy(s.scriptText.get(), SOAK_SCRIPT);
+    files.imageWidth = width;
+    files.imageHeight = height;
+    std::strcpy(files.scriptText.get(), SOAK_SCRIPT);
 
     std::atomic<long> delivered{0}, compiles{0};
     std::atomic<size_t> boxesSeen{0};
@@ -127,7 +131,7 @@ int main(int argc, char** argv) {
         if (boxes > 100) headless.clearRecords();
         boxesSeen = headless.messageBoxes().size();
         if (n >= frames) {
-            state().flightMode = FLIGHT_STOPPED;
+            cameraView().flightMode = FLIGHT_STOPPED;
         } else if (faulted || n % 5000 == 0) {
             ++compiles;
             state().scriptReady.clear();
@@ -136,7 +140,7 @@ int main(int argc, char** argv) {
         notifyFlagChange();
     });
 
-    s.flightMode = FLIGHT_FREE;
+    camera.flightMode = FLIGHT_FREE;
     s.runAfterCompile.set();
     startWorkers();
     s.compileRequest.set();

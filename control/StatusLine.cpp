@@ -1,15 +1,19 @@
 #include "control/StatusLine.h"
 
+#include "core/CameraFlight.h"
+#include "core/CaptureState.h"
 #include "core/ProjectState.h"
 
 namespace vortigo {
 
 std::string statusLineText() {
+    const CameraFlight& camera = cameraView();
+    const CaptureState& capture = captureView();
     ProjectState& s = state();
     const int ms = s.frameMs;
-    return formatC("xc:%.3e yc:%.3e zc:%.3e time:%.4f cap:%s, mspf:%i", s.xCenter, s.yCenter,
-                   s.zLens, static_cast<double>(s.animTime), s.capturing ? "on" : "off",
-                   ms >= 100000 ? 0 : ms);
+    return formatC("xc:%.3e yc:%.3e zc:%.3e time:%.4f cap:%s, mspf:%i", camera.xCenter,
+                   camera.yCenter, camera.zLens, static_cast<double>(camera.animTime),
+                   capture.capturing() ? "on" : "off", ms >= 100000 ? 0 : ms);
 }
 
 void updateStatusLine(WindowId window) {

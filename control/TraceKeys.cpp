@@ -1,14 +1,15 @@
 #include "control/TraceKeys.h"
 
 #include "control/StatusLine.h"
+#include "core/CameraFlight.h"
+#include "core/CaptureState.h"
 #include "core/Handoff.h"
+#include "core/ProjectFiles.h"
 #include "core/ProjectState.h"
 #include "flight/FlightControls.h"
 #include "flight/FlightRecord.h"
 #include "media/Capture.h"
 #include "platform/VirtualKeys.h"
-
-#include <atomic>
 
 namespace vortigo {
 namespace {
@@ -27,36 +28,37 @@ void markBeep() {
 }
 
 void startFlying() {
-    ProjectState& s = state();
-    if (s.flightMode != FLIGHT_FREE) {
-        s.flightMode = FLIGHT_FREE;
-        for (float& v : s.flightVelocity)
+    CameraFlight& camera = cameraFlight();
+    if (camera.flightMode != FLIGHT_FREE) {
+        camera.flightMode = FLIGHT_FREE;
+        for (float& v : camera.flightVelocity)
             v = 0;
-        s.flightRoll = 0;
+        camera.flightRoll = 0;
     }
 }
 
 void nudgeUdef(int index, float sign) {
-    ProjectState& s = state();
-    if (s.udef) s.udef[index] += sign * s.udefDelta;
+    CameraFlight& camera = cameraFlight();
+    if (camera.udef) camera.udef[index] += sign * camera.udefDelta;
 }
 
 } // namespace
 
 KeyAction traceKeyDown(int key) {
+    CameraFlight& camera = cameraFlight();
     ProjectState& s = state();
     if (!running()) return KeyAction::None;
-    if (key >= KEY_FIRST && key <= KEY_LAST) s.keyDown[key - KEY_FIRST] = 1;
-    float* velocity = s.flightVelocity;
+    if (key >= KEY_FIRST && key <= KEY_LAST) camera.keyDown[key - KEY_FIRST] = 1;
+    float* velocity = camera.flightVelocity;
     switch (key) {
     case 'W':
-        s.flightMode = FLIGHT_FREE;
+        camera.flightMode = FLIGHT_FREE;
         return KeyAction::Advance;
     case 'S':
-        s.flightMode = FLIGHT_STOPPED;
-        s.flightRoll = 0;
+        camera.flightMode = FLIGHT_STOPPED;
+        camera.flightRoll = 0;
         s.renderHold.set();
-        s.ctrlDown = s.shiftDown = 0;
+        camera.ctrlDown = camera.shiftDown = 0;
         return KeyAction::None;
     case '1':
         nudgeUdef(0, -1);
@@ -83,40 +85,45 @@ KeyAction traceKeyDown(int key) {
         nudgeUdef(3, 1);
         return KeyAction::Advance;
     case 'Q':
-        s.flightMode = FLIGHT_STEP_BACKWARD;
-        if (s.shiftDown) s.flightHead = flightIndexInRange(s.flightEnd);
-        if (flightIndexInRange(s.flightStart) != flightIndexInRange(s.flightEnd)) markBeep();
+        camera.flightMode = FLIGHT_STEP_BACKWARD;
+        if (camera.shiftDown) camera.flightHead = flightIndexInRange(camera.flightEnd);
+        if (flightIndexInRange(camera.flightStart) != flightIndexInRange(camera.flightEnd))
+            markBeep();
         return KeyAction::Advance;
     case 'E': {
-        s.flightMode = FLIGHT_STEP_FORWARD;
-        if (s.shiftDown || s.ctrlDown) s.flightHead = flightIndexInRange(s.flightStart);
-        if (flightIndexInRange(s.flightStart) != flightIndexInRange(s.flightEnd)) {
+        camera.flightMode = FLIGHT_STEP_FORWARD;
+        if (camera.shiftDown || camera.ctrlDown)
+            camera.flightHead = flightIndexInRange(camera.flightStart);
+        if (flightIndexInRange(camera.flightStart) != flightIndexInRange(camera.flightEnd)) {
             markBeep();
-            if (s.ctrlDown) startTimedReplay();
+            if (camera.ctrlDown) startTimedReplay();
         }
         return KeyAction::Advance;
     }
     case 'R':
-        if (s.shiftDown)
-            s.flightStart = s.flightHead = s.flightEnd = 0;
+        if (camera.shiftDown)
+            camera.flightStart = camera.flightHead = camera.flightEnd = 0;
         else
-            s.flightStart = flightIndexInRange(s.flightHead);
+            camera.flightStart = flightIndexInRange(camera.flightHead);
         markBeep();
         return KeyAction::None;
     case 'T':
-        s.timeRunning = !s.timeRunning;
+        camera.timeRunning = !camera.timeRunning;
         return KeyAction::Advance;
     case 'C': {
-        const int32_t on = !s.capturing;
-        if (on && s.outputFile[0] != 0 && !theCapture().isActive()) {
-            s.flightMode = FLIGHT_STOPPED;
-            s.flightRoll = 0;
-            theCapture().start(WindowId::Trace, s.outputFile, s.imageWidth, s.imageHeight, s.aviFps,
-                               s.maxAviFrames, s.audioFile);
+        const CaptureState& capture = captureView();
+        const bool on = !capture.capturing();
+        if (on && capture.outputFile[0] != 0 && !theCapture().isActive()) {
+            camera.flightMode = FLIGHT_STOPPED;
+            camera.flightRoll = 0;
+            const ProjectFiles& files = projectFiles();
+            theCapture().start(WindowId::Trace, capture.outputFile, files.imageWidth,
+                               files.imageHeight, capture.aviFps, capture.maxAviFrames,
+                               capture.audioFile);
         }
         // Published after the start, so a frame that sees capturing finds
         // the writer ready.
-        std::atomic_ref<int32_t>(s.capturing).store(on, std::memory_order_release);
+        capture.setCapturing(on);
         updateStatusLine(WindowId::Trace);
         return KeyAction::None;
     }
@@ -128,48 +135,48 @@ KeyAction traceKeyDown(int key) {
     case 'Z':
         return KeyAction::CentrePointer;
     case 'V':
-        s.flightMode = FLIGHT_STOPPED;
+        camera.flightMode = FLIGHT_STOPPED;
         return KeyAction::CentrePointerAdvance;
     case VK_ESCAPE:
-        s.flightMode = FLIGHT_FROZEN;
+        camera.flightMode = FLIGHT_FROZEN;
         platform().beep(500, 250);
         return KeyAction::StoreSteeringPoint;
     case VK_SHIFT:
-        s.shiftDown = 1;
+        camera.shiftDown = 1;
         return KeyAction::None;
     case VK_CONTROL:
-        s.ctrlDown = 1;
+        camera.ctrlDown = 1;
         return KeyAction::None;
     case VK_UP:
         startFlying();
-        if (s.shiftDown)
+        if (camera.shiftDown)
             for (int i = 0; i < 3; ++i)
                 velocity[i] *= FASTER;
-        else if (s.ctrlDown)
-            velocity[1] += s.flightAcceleration;
+        else if (camera.ctrlDown)
+            velocity[1] += camera.flightAcceleration;
         else
-            velocity[2] += s.flightAcceleration;
+            velocity[2] += camera.flightAcceleration;
         return KeyAction::Advance;
     case VK_DOWN:
-        if (s.shiftDown)
+        if (camera.shiftDown)
             for (int i = 0; i < 3; ++i)
                 velocity[i] *= SLOWER;
-        else if (s.ctrlDown)
-            velocity[1] -= s.flightAcceleration;
+        else if (camera.ctrlDown)
+            velocity[1] -= camera.flightAcceleration;
         else
-            velocity[2] -= s.flightAcceleration;
+            velocity[2] -= camera.flightAcceleration;
         return KeyAction::Advance;
     case VK_LEFT:
-        if (s.ctrlDown)
-            s.flightRoll -= ROLL_STEP;
+        if (camera.ctrlDown)
+            camera.flightRoll -= ROLL_STEP;
         else
-            velocity[0] -= s.flightAcceleration;
+            velocity[0] -= camera.flightAcceleration;
         return KeyAction::Advance;
     case VK_RIGHT:
-        if (s.ctrlDown)
-            s.flightRoll += ROLL_STEP;
+        if (camera.ctrlDown)
+            camera.flightRoll += ROLL_STEP;
         else
-            velocity[0] += s.flightAcceleration;
+            velocity[0] += camera.flightAcceleration;
         return KeyAction::Advance;
     default:
         return KeyAction::None;
@@ -177,23 +184,23 @@ KeyAction traceKeyDown(int key) {
 }
 
 void traceKeyUp(int key) {
-    ProjectState& s = state();
-    if (key >= KEY_FIRST && key <= KEY_LAST) s.keyDown[key - KEY_FIRST] = 0;
-    if (key == VK_SHIFT) s.shiftDown = 0;
-    if (key == VK_CONTROL) s.ctrlDown = 0;
+    CameraFlight& camera = cameraFlight();
+    if (key >= KEY_FIRST && key <= KEY_LAST) camera.keyDown[key - KEY_FIRST] = 0;
+    if (key == VK_SHIFT) camera.shiftDown = 0;
+    if (key == VK_CONTROL) camera.ctrlDown = 0;
 }
 
 void traceWheel(int delta) {
-    ProjectState& s = state();
+    CameraFlight& camera = cameraFlight();
     const auto notch = static_cast<int16_t>(delta);
     // A sideways scroll (a touchpad, a tilted wheel) has no vertical part:
     // it is no notch in either direction.
-    if (s.flightMode != FLIGHT_FREE || notch == 0) return;
-    s.flightRoll += notch < 0 ? -ROLL_STEP : ROLL_STEP;
+    if (camera.flightMode != FLIGHT_FREE || notch == 0) return;
+    camera.flightRoll += notch < 0 ? -ROLL_STEP : ROLL_STEP;
 }
 
 int traceMouseButton(bool left) {
-    if (state().flightMode != FLIGHT_FREE) return 0;
+    if (cameraView().flightMode != FLIGHT_FREE) return 0;
     return left ? VK_UP : VK_DOWN;
 }
 

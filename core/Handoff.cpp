@@ -1,6 +1,8 @@
 #include "core/Handoff.h"
 
+#include "core/CameraFlight.h"
 #include "core/ProjectState.h"
+#include "platform/Platform.h"
 
 namespace vortigo {
 
@@ -16,7 +18,7 @@ std::atomic<bool>& heldByFailure() {
 
 bool idleTest() {
     ProjectState& s = state();
-    s.flightMode = FLIGHT_STOPPED;
+    cameraView().flightMode = FLIGHT_STOPPED;
     return !s.renderRun || (s.renderHold && !s.frameReady);
 }
 

@@ -1,6 +1,13 @@
 #include "core/ProjectState.h"
 
-#include <algorithm>
+#include "core/CameraFlight.h"
+#include "core/CaptureState.h"
+#include "core/ProjectFiles.h"
+#include "core/ScriptShared.h"
+#include "core/ThreadRole.h"
+#include "core/ViewFlags.h"
+
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -29,25 +36,98 @@ template <typename T> T& placed(GuardedBlock& block) {
     return *new (block.data()) T{};
 }
 
+constexpr const char* MOTION_OWNER =
+    "the motion thread (the user-interface thread, or the batch session's render thread)";
+constexpr const char* UI_OWNER = "the user-interface thread";
+
 } // namespace
 
-ProjectState::ProjectState()
+ScriptShared::ScriptShared()
     : frameInfo(placed<FrameInfo>(sharedBlocks().frameInfo)),
-      animInfo(placed<AnimInfo>(sharedBlocks().animInfo)), imageWidth(frameInfo.imageWidth),
-      imageHeight(frameInfo.imageHeight), aviFps(frameInfo.aviFps), dofScale(animInfo.dofScale),
-      dofOffset(animInfo.dofOffset), maxDepth(animInfo.maxDepth),
-      animationSpeed(animInfo.animationSpeed), animTime(animInfo.animTime),
-      flightHead(frameInfo.flightHead), flightEnd(frameInfo.flightEnd),
-      flightStart(frameInfo.flightStart), keyDown(frameInfo.keyDown),
-      scratchLine(*static_cast<char (*)[DEBUG_LINE_SIZE]>(sharedBlocks().debugLine.data())),
-      capturing(frameInfo.capturing) {
-    // The blocks outlive any one record (the script keeps their addresses):
-    // a new record starts from empty words, as the first one did.
+      animInfo(placed<AnimInfo>(sharedBlocks().animInfo)),
+      scratchLine(*static_cast<char (*)[DEBUG_LINE_SIZE]>(sharedBlocks().debugLine.data())) {
+    // The blocks outlive any one instance (the script keeps their addresses):
+    // a new one starts from empty words, as the first one did.
     frameInfo = FrameInfo{};
     animInfo = AnimInfo{};
     std::memset(scratchLine, 0, sizeof scratchLine);
+}
+
+ProjectFiles::ProjectFiles(FrameInfo& frameInfo, AnimInfo& animInfo)
+    : imageWidth(frameInfo.imageWidth), imageHeight(frameInfo.imageHeight),
+      dofScale(animInfo.dofScale), dofOffset(animInfo.dofOffset), maxDepth(animInfo.maxDepth) {
     for (int i = 0; i < LAYER_COUNT; ++i)
         layers[i].videoFrameCounter = &frameInfo.videoFrameCounter[i];
+}
+
+CameraFlight::CameraFlight(FrameInfo& frameInfo, AnimInfo& animInfo)
+    : animationSpeed(animInfo.animationSpeed), animTime(animInfo.animTime),
+      flightHead(frameInfo.flightHead), flightEnd(frameInfo.flightEnd),
+      flightStart(frameInfo.flightStart), keyDown(frameInfo.keyDown) {}
+
+CaptureState::CaptureState(FrameInfo& frameInfo)
+    : aviFps(frameInfo.aviFps), m_capturing(&frameInfo.capturing) {}
+
+bool CaptureState::capturing() const {
+    return std::atomic_ref<int32_t>(*m_capturing).load(std::memory_order_acquire) != 0;
+}
+
+void CaptureState::setCapturing(bool on) const {
+    std::atomic_ref<int32_t>(*m_capturing).store(on ? 1 : 0, std::memory_order_release);
+}
+
+ScriptShared& scriptShared() {
+    static ScriptShared instance;
+    return instance;
+}
+
+ProjectFiles& projectFiles() {
+    static ProjectFiles instance(scriptShared().frameInfo, scriptShared().animInfo);
+    return instance;
+}
+
+namespace {
+CameraFlight& cameraInstance() {
+    static CameraFlight instance(scriptShared().frameInfo, scriptShared().animInfo);
+    return instance;
+}
+CaptureState& captureInstance() {
+    static CaptureState instance(scriptShared().frameInfo);
+    return instance;
+}
+} // namespace
+
+CameraFlight& cameraFlight() {
+    VORTIGO_CHECK_OWNER(onMotionThread(), "cameraFlight", MOTION_OWNER);
+    return cameraInstance();
+}
+
+CameraFlight& cameraForDrawing() {
+    VORTIGO_CHECK_OWNER(currentThreadRole() == ThreadRole::Render || onMotionThread(),
+                        "cameraForDrawing", "the render thread or the motion thread");
+    return cameraInstance();
+}
+
+const CameraFlight& cameraView() {
+    return cameraInstance();
+}
+
+CaptureState& captureState() {
+    VORTIGO_CHECK_OWNER(onUiThread(), "captureState", UI_OWNER);
+    return captureInstance();
+}
+
+const CaptureState& captureView() {
+    return captureInstance();
+}
+
+ViewFlags& viewFlags() {
+    static ViewFlags instance;
+    return instance;
+}
+
+WindowId mainOwner() {
+    return viewFlags().mainWindowExists ? WindowId::Main : WindowId::None;
 }
 
 ProjectState& state() {
@@ -55,70 +135,24 @@ ProjectState& state() {
     return instance;
 }
 
-char* textOfKind(int kind) {
-    ProjectState& s = state();
-    LayerSlot& layer = s.layers[std::clamp(s.currentLayer, 0, LAYER_COUNT - 1)];
-    switch (kind) {
-    case KIND_SCRIPT:
-        return s.scriptText.get();
-    case KIND_FRAGMENT:
-        return layer.fragmentText.get();
-    case KIND_VERTEX:
-        return layer.vertexText.get();
-    default:
-        return s.debugText.get();
-    }
-}
-
-int& topLineOfKind(int kind) {
-    ProjectState& s = state();
-    LayerSlot& layer = s.layers[std::clamp(s.currentLayer, 0, LAYER_COUNT - 1)];
-    switch (kind) {
-    case KIND_SCRIPT:
-        return s.scriptTopLine;
-    case KIND_FRAGMENT:
-        return layer.fragmentTopLine;
-    case KIND_VERTEX:
-        return layer.vertexTopLine;
-    default:
-        return s.debugTopLine;
-    }
-}
-
-std::string titleOfKind(int kind) {
-    const int layerNumber = std::clamp(state().currentLayer, 0, LAYER_COUNT - 1) + 1;
-    switch (kind) {
-    case KIND_SCRIPT:
-        return "Animation Script";
-    case KIND_FRAGMENT:
-        return "Fragment Shader Layer " + std::to_string(layerNumber);
-    case KIND_VERTEX:
-        return "Vertex Shader Layer " + std::to_string(layerNumber);
-    default:
-        return "Debug Output";
-    }
-}
-
-WindowId mainOwner() {
-    return state().mainWindowExists ? WindowId::Main : WindowId::None;
-}
-
 bool scriptBlocksIntact() {
     SharedBlocks& blocks = sharedBlocks();
-    ProjectState& s = state();
+    CameraFlight& camera = cameraInstance();
     // Every block is checked (and mended), not only up to the first damage.
     bool intact = blocks.frameInfo.leadIntact();
     intact &= blocks.animInfo.leadIntact();
     intact &= blocks.debugLine.leadIntact();
-    intact &= s.udef.leadIntact();
-    intact &= s.flightBuffer.leadIntact();
+    intact &= camera.udef.leadIntact();
+    intact &= camera.flightBuffer.leadIntact();
     return intact;
 }
 
 void releaseProjectBuffers() {
     ProjectState& s = state();
-    s.flightBuffer.reset();
-    s.udef.reset();
+    CameraFlight& camera = cameraInstance();
+    ProjectFiles& files = projectFiles();
+    camera.flightBuffer.reset();
+    camera.udef.reset();
     s.renderTarget = nullptr;
     s.shownFrame = nullptr;
     s.frameBytes = 0;
@@ -126,13 +160,13 @@ void releaseProjectBuffers() {
     s.frameRing[1].reset();
     s.extraFrame.reset();
     s.zBuffer.reset();
-    for (LayerSlot& layer : s.layers) {
+    for (LayerSlot& layer : files.layers) {
         layer.backgroundPixels.reset();
         layer.vertexText.reset();
         layer.fragmentText.reset();
     }
-    s.scriptText.reset();
-    s.debugText.reset();
+    files.scriptText.reset();
+    scriptShared().debugText.reset();
 }
 
 } // namespace vortigo

@@ -4,8 +4,9 @@
 // two pointer requests live in 8-byte slots after word 255 on 64-bit builds.
 //
 // Threads: the user-interface thread, the render thread and the
-// post-processing thread all touch these words without locks, exactly as they
-// touch the other camera and setting fields of the project state.
+// post-processing thread all touch these words without locks; the group that
+// names a word (core/ProjectFiles.h, core/CameraFlight.h, core/CaptureState.h)
+// states its rule, and capturing is always read and written atomically.
 #pragma once
 
 #include <cstddef>

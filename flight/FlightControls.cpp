@@ -1,5 +1,9 @@
 #include "flight/FlightControls.h"
 
+#include "core/CameraFlight.h"
+#include "core/CaptureState.h"
+#include "core/Handoff.h"
+#include "core/ProjectFiles.h"
 #include "core/ProjectState.h"
 #include "flight/FlightRecord.h"
 #include "flight/QuatMath.h"
@@ -25,19 +29,20 @@ bool currentPointer(int& x, int& y) {
 
 // Pitch, yaw and roll by the steering offset, then move by the velocity.
 void steer(int x, int y) {
-    ProjectState& s = state();
-    const double sy = 0.5 - static_cast<double>(y) / s.imageHeight;
-    const double sx = 0.5 - static_cast<double>(x) / s.imageWidth;
+    ProjectFiles& files = projectFiles();
+    CameraFlight& camera = cameraFlight();
+    const double sy = 0.5 - static_cast<double>(y) / files.imageHeight;
+    const double sx = 0.5 - static_cast<double>(x) / files.imageWidth;
     const double pitch = sy * sy * sy, yaw = sx * sx * sx;
-    setCameraQuat(turnQuat(quatFrom(s.cameraQuat), s.cameraMatrix, s.flightRotationSpeed * pitch,
-                           s.flightRotationSpeed * yaw, s.flightRoll));
-    const Vec3 step = vectorTimesMatrix(vecFrom(s.flightVelocity), s.cameraMatrix);
-    store(step, s.flightStep);
-    s.xCenter += step.x;
-    s.yCenter += step.y;
-    s.zLens += step.z;
-    if (s.timeRunning) {
-        s.animTime += s.animationSpeed;
+    setCameraQuat(turnQuat(quatFrom(camera.cameraQuat), camera.cameraMatrix,
+                           camera.flightRotationSpeed * pitch, camera.flightRotationSpeed * yaw,
+                           camera.flightRoll));
+    const Vec3 step = vectorTimesMatrix(vecFrom(camera.flightVelocity), camera.cameraMatrix);
+    camera.xCenter += step.x;
+    camera.yCenter += step.y;
+    camera.zLens += step.z;
+    if (camera.timeRunning) {
+        camera.animTime += camera.animationSpeed;
         recordFlightSample();
     }
 }
@@ -55,14 +60,15 @@ void setSteeringPoint(int x, int y) {
 }
 
 void motionStep() {
-    ProjectState& s = state();
-    switch (s.flightMode.load()) {
+    ProjectFiles& files = projectFiles();
+    const CameraFlight& camera = cameraView();
+    switch (camera.flightMode.load()) {
     case FLIGHT_FREE: {
         // Without a pointer the flight goes straight ahead.
-        int x = s.imageWidth / 2, y = s.imageHeight / 2;
+        int x = files.imageWidth / 2, y = files.imageHeight / 2;
         if (!currentPointer(x, y)) {
-            x = s.imageWidth / 2;
-            y = s.imageHeight / 2;
+            x = files.imageWidth / 2;
+            y = files.imageHeight / 2;
         }
         steer(x, y);
         break;
@@ -96,29 +102,29 @@ bool betweenFrames() {
 }
 
 void applyRingEdit(RingEdit edit) {
-    ProjectState& s = state();
+    CameraFlight& camera = cameraFlight();
     switch (edit) {
     case RingEdit::Rewind:
-        s.flightHead = flightIndexInRange(s.flightStart);
+        camera.flightHead = flightIndexInRange(camera.flightStart);
         // A time-based replay would skip straight back to where it was:
         // rewound, it replays from the first record's time.
-        if (s.flightMode == FLIGHT_TIMED_REPLAY && s.flightBuffer)
-            s.animTime = s.flightBuffer[static_cast<size_t>(s.flightHead) + 3];
+        if (camera.flightMode == FLIGHT_TIMED_REPLAY && camera.flightBuffer)
+            camera.animTime = camera.flightBuffer[static_cast<size_t>(camera.flightHead) + 3];
         break;
     case RingEdit::JumpToEnd:
-        s.flightHead = flightIndexInRange(s.flightEnd);
+        camera.flightHead = flightIndexInRange(camera.flightEnd);
         break;
     case RingEdit::MarkBeginning:
-        s.flightStart = flightIndexInRange(s.flightHead);
+        camera.flightStart = flightIndexInRange(camera.flightHead);
         break;
     case RingEdit::MarkEnd:
-        s.flightEnd = flightIndexInRange(s.flightHead);
+        camera.flightEnd = flightIndexInRange(camera.flightHead);
         break;
     case RingEdit::Smooth:
         smoothFlight();
         break;
     case RingEdit::Clear:
-        s.flightStart = s.flightHead = s.flightEnd = 0;
+        camera.flightStart = camera.flightHead = camera.flightEnd = 0;
         break;
     }
 }

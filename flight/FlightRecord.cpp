@@ -1,6 +1,6 @@
 #include "flight/FlightRecord.h"
 
-#include "core/ProjectState.h"
+#include "core/CameraFlight.h"
 #include "flight/QuatMath.h"
 
 #include <algorithm>
@@ -24,27 +24,27 @@ int32_t flightIndexBackward(int32_t index) {
 }
 
 void recordFlightSample() {
-    ProjectState& s = state();
-    if (!s.flightBuffer) return;
-    const int32_t head = flightIndexInRange(s.flightHead);
-    float* record = s.flightBuffer.get() + head;
-    record[0] = s.xCenter;
-    record[1] = s.yCenter;
-    record[2] = s.zLens;
-    record[3] = s.animTime;
-    std::copy(s.cameraQuat, s.cameraQuat + 4, record + 4);
+    CameraFlight& camera = cameraFlight();
+    if (!camera.flightBuffer) return;
+    const int32_t head = flightIndexInRange(camera.flightHead);
+    float* record = camera.flightBuffer.get() + head;
+    record[0] = camera.xCenter;
+    record[1] = camera.yCenter;
+    record[2] = camera.zLens;
+    record[3] = camera.animTime;
+    std::copy(camera.cameraQuat, camera.cameraQuat + 4, record + 4);
     for (int i = 0; i < 4; ++i)
-        record[8 + i] = s.udef ? s.udef[i] : 0.0f;
-    s.flightHead = flightIndexForward(head);
-    s.flightEnd = s.flightHead;
-    if (s.flightEnd == flightIndexInRange(s.flightStart))
-        s.flightStart = flightIndexForward(s.flightStart);
+        record[8 + i] = camera.udef ? camera.udef[i] : 0.0f;
+    camera.flightHead = flightIndexForward(head);
+    camera.flightEnd = camera.flightHead;
+    if (camera.flightEnd == flightIndexInRange(camera.flightStart))
+        camera.flightStart = flightIndexForward(camera.flightStart);
 }
 
 namespace {
 
 float* recordAt(int32_t index) {
-    return state().flightBuffer.get() + flightIndexInRange(index);
+    return cameraView().flightBuffer.get() + flightIndexInRange(index);
 }
 
 Quat orientationOf(const float* record) {
@@ -54,63 +54,63 @@ Quat orientationOf(const float* record) {
 } // namespace
 
 void loadCameraFromRecord(int32_t index) {
-    ProjectState& s = state();
-    if (!s.flightBuffer) return;
+    CameraFlight& camera = cameraFlight();
+    if (!camera.flightBuffer) return;
     const float* record = recordAt(index);
-    s.xCenter = record[0];
-    s.yCenter = record[1];
-    s.zLens = record[2];
-    s.animTime = record[3];
+    camera.xCenter = record[0];
+    camera.yCenter = record[1];
+    camera.zLens = record[2];
+    camera.animTime = record[3];
     for (int i = 0; i < 4; ++i)
-        s.udef[i] = record[8 + i];
+        camera.udef[i] = record[8 + i];
     setCameraQuat(orientationOf(record));
 }
 
 void replayStepForward() {
-    ProjectState& s = state();
-    const int32_t head = flightIndexInRange(s.flightHead);
-    if (head == flightIndexInRange(s.flightEnd)) {
-        s.flightMode = FLIGHT_STOPPED;
+    CameraFlight& camera = cameraFlight();
+    const int32_t head = flightIndexInRange(camera.flightHead);
+    if (head == flightIndexInRange(camera.flightEnd)) {
+        camera.flightMode = FLIGHT_STOPPED;
         return;
     }
     loadCameraFromRecord(head);
-    s.flightHead = flightIndexForward(head);
+    camera.flightHead = flightIndexForward(head);
 }
 
 void replayStepBackward() {
-    ProjectState& s = state();
-    const int32_t head = flightIndexInRange(s.flightHead);
-    if (head == flightIndexInRange(s.flightStart)) {
-        s.flightMode = FLIGHT_STOPPED;
+    CameraFlight& camera = cameraFlight();
+    const int32_t head = flightIndexInRange(camera.flightHead);
+    if (head == flightIndexInRange(camera.flightStart)) {
+        camera.flightMode = FLIGHT_STOPPED;
         return;
     }
-    s.flightHead = flightIndexBackward(head);
-    loadCameraFromRecord(s.flightHead);
+    camera.flightHead = flightIndexBackward(head);
+    loadCameraFromRecord(camera.flightHead);
 }
 
 void startTimedReplay() {
-    ProjectState& s = state();
-    s.flightMode = FLIGHT_TIMED_REPLAY;
-    if (!s.flightBuffer) return;
-    const float firstTime = recordAt(s.flightStart)[3];
-    if (s.animTime < firstTime) s.animTime = firstTime;
+    CameraFlight& camera = cameraFlight();
+    camera.flightMode = FLIGHT_TIMED_REPLAY;
+    if (!camera.flightBuffer) return;
+    const float firstTime = recordAt(camera.flightStart)[3];
+    if (camera.animTime < firstTime) camera.animTime = firstTime;
 }
 
 void replayTimedStep() {
-    ProjectState& s = state();
-    if (!s.flightBuffer) return;
-    const int32_t end = flightIndexInRange(s.flightEnd);
-    int32_t head = flightIndexInRange(s.flightHead);
+    CameraFlight& camera = cameraFlight();
+    if (!camera.flightBuffer) return;
+    const int32_t end = flightIndexInRange(camera.flightEnd);
+    int32_t head = flightIndexInRange(camera.flightHead);
     if (head == end) {
-        s.flightMode = FLIGHT_STOPPED;
+        camera.flightMode = FLIGHT_STOPPED;
         return;
     }
-    s.animTime += s.animationSpeed;
-    for (int i = 0; i < 10000 && !(s.animTime < recordAt(head)[3]); ++i) {
+    camera.animTime += camera.animationSpeed;
+    for (int i = 0; i < 10000 && !(camera.animTime < recordAt(head)[3]); ++i) {
         head = flightIndexForward(head);
-        s.flightHead = head;
+        camera.flightHead = head;
         if (head == end) {
-            s.flightMode = FLIGHT_STOPPED;
+            camera.flightMode = FLIGHT_STOPPED;
             return;
         }
     }
@@ -118,31 +118,31 @@ void replayTimedStep() {
     const float* next = recordAt(head);
     const float t0 = previous[3], t1 = next[3];
     if (t0 == t1) {
-        s.flightMode = FLIGHT_STOPPED;
+        camera.flightMode = FLIGHT_STOPPED;
         return;
     }
-    const float f = (t1 - s.animTime) / (t1 - t0);
+    const float f = (t1 - camera.animTime) / (t1 - t0);
     const float g = 1.0f - f;
-    s.xCenter = f * previous[0] + g * next[0];
-    s.yCenter = f * previous[1] + g * next[1];
-    s.zLens = f * previous[2] + g * next[2];
+    camera.xCenter = f * previous[0] + g * next[0];
+    camera.yCenter = f * previous[1] + g * next[1];
+    camera.zLens = f * previous[2] + g * next[2];
     for (int i = 0; i < 4; ++i)
-        s.udef[i] = f * previous[8 + i] + g * next[8 + i];
+        camera.udef[i] = f * previous[8 + i] + g * next[8 + i];
     setCameraQuat(slerpQuat(orientationOf(previous), orientationOf(next), g));
 }
 
 void smoothFlight() {
-    ProjectState& s = state();
-    if (!s.flightBuffer) return;
-    const int32_t start = flightIndexInRange(s.flightStart);
-    int32_t end = flightIndexInRange(s.flightEnd);
+    const CameraFlight& camera = cameraView();
+    if (!camera.flightBuffer) return;
+    const int32_t start = flightIndexInRange(camera.flightStart);
+    int32_t end = flightIndexInRange(camera.flightEnd);
     if (start == end) return;
     if (end < start) end += FLIGHT_FLOATS;
     const int32_t limit = end - 2 * FLIGHT_RECORD_FLOATS;
     auto wrap = [](int32_t index) {
         return index >= FLIGHT_FLOATS ? index - FLIGHT_FLOATS : index;
     };
-    float* buffer = s.flightBuffer.get();
+    float* buffer = camera.flightBuffer.get();
     for (int pass = 0; pass < 16; ++pass) {
         for (int32_t j = start; j < limit; j += FLIGHT_RECORD_FLOATS) {
             const float* a = buffer + wrap(j);

@@ -4,7 +4,7 @@
 // -ffp-contract=off so the compiler cannot fuse products into FMAs either.
 #include "flight/QuatMath.h"
 
-#include "core/ProjectState.h"
+#include "core/CameraFlight.h"
 
 #include <algorithm>
 #include <cmath>
@@ -127,26 +127,27 @@ Vec3 matrixToAngles(const Matrix3& m) {
 }
 
 void anglesToOrientation() {
-    ProjectState& s = state();
-    store(Quat{0, 0, 0, 1}, s.cameraQuat);
-    s.flightRoll = 0;
+    CameraFlight& camera = cameraFlight();
+    store(Quat{0, 0, 0, 1}, camera.cameraQuat);
+    camera.flightRoll = 0;
     for (int i = 0; i < 3; ++i)
         for (int j = 0; j < 3; ++j)
-            s.cameraMatrix[i][j] = i == j ? 1.0 : 0.0;
-    const Quat turned = turnQuat(quatFrom(s.cameraQuat), s.cameraMatrix, s.cameraRotation[0],
-                                 s.cameraRotation[1], s.cameraRotation[2]);
+            camera.cameraMatrix[i][j] = i == j ? 1.0 : 0.0;
+    const Quat turned =
+        turnQuat(quatFrom(camera.cameraQuat), camera.cameraMatrix, camera.cameraRotation[0],
+                 camera.cameraRotation[1], camera.cameraRotation[2]);
     setCameraQuat(turned);
 }
 
 void orientationToAngles() {
-    ProjectState& s = state();
-    store(matrixToAngles(s.cameraMatrix), s.cameraRotation);
+    CameraFlight& camera = cameraFlight();
+    store(matrixToAngles(camera.cameraMatrix), camera.cameraRotation);
 }
 
 void setCameraQuat(const Quat& q) {
-    ProjectState& s = state();
-    store(q, s.cameraQuat);
-    quatToMatrix(quatFrom(s.cameraQuat), s.cameraMatrix);
+    CameraFlight& camera = cameraFlight();
+    store(q, camera.cameraQuat);
+    quatToMatrix(quatFrom(camera.cameraQuat), camera.cameraMatrix);
 }
 
 } // namespace vortigo

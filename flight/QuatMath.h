@@ -4,8 +4,8 @@
 // component order and a fixed precision per step (see QuatMath.cpp, which is
 // also compiled without floating-point contraction for that reason).
 //
-// Threads: pure functions anywhere; the three that touch the camera fields
-// of state() on the user-interface thread, render thread idle.
+// Threads: pure functions anywhere; the three that touch the camera
+// (core/CameraFlight.h) on the motion thread, render thread idle.
 #pragma once
 
 namespace vortigo {

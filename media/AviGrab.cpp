@@ -1,6 +1,6 @@
 #include "media/AviGrab.h"
 
-#include "core/ProjectState.h"
+#include "core/ProjectTypes.h"
 #include "media/Backgrounds.h"
 
 #include <algorithm>

@@ -3,7 +3,7 @@
 // frame into the layer's 4-byte pixels, bottom row first.
 //
 // The four readers live here, one per layer, reached through videoReader():
-// the project state sits below the media library and cannot hold them.
+// the state groups sit below the media library and cannot hold them.
 //
 // Threads: open on the thread that loads the background (the user-interface
 // thread while the render thread rests, or the render thread for a

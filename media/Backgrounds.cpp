@@ -1,6 +1,8 @@
 #include "media/Backgrounds.h"
 
-#include "core/ProjectState.h"
+#include "core/CaptureState.h"
+#include "core/ProjectFiles.h"
+#include "core/ViewFlags.h"
 #include "media/AviGrab.h"
 #include "media/ImageDecoders.h"
 #include "platform/Platform.h"
@@ -38,23 +40,23 @@ size_t heldBytes(const LayerSlot& slot) {
 // What layer `layer`'s pixels may take: its own budget, or what the other
 // layers leave of the budget for all four when that is less.
 void setBudget(int layer, DecodedImage& image) {
-    const ProjectState& s = state();
-    const size_t layerLimit = static_cast<size_t>(std::max(s.backgroundLimitMb, 1)) * MB;
-    const size_t totalLimit = static_cast<size_t>(std::max(s.backgroundTotalLimitMb, 1)) * MB;
+    const ProjectFiles& files = projectFiles();
+    const size_t layerLimit = static_cast<size_t>(std::max(files.backgroundLimitMb, 1)) * MB;
+    const size_t totalLimit = static_cast<size_t>(std::max(files.backgroundTotalLimitMb, 1)) * MB;
     size_t others = 0;
     for (int i = 0; i < LAYER_COUNT; ++i)
-        if (i != layer) others += heldBytes(s.layers[i]);
+        if (i != layer) others += heldBytes(files.layers[i]);
     const size_t left = others < totalLimit ? totalLimit - others : 0;
     if (left < layerLimit) {
         image.byteLimit = left;
         image.byteLimitText =
             formatC("the %zu MB the other layers leave of the %d MB all backgrounds may take "
                     "(BackgroundTotalLimitMB)",
-                    left / MB, s.backgroundTotalLimitMb);
+                    left / MB, files.backgroundTotalLimitMb);
     } else {
         image.byteLimit = layerLimit;
         image.byteLimitText =
-            formatC("the %d MB a background may take (BackgroundLimitMB)", s.backgroundLimitMb);
+            formatC("the %d MB a background may take (BackgroundLimitMB)", files.backgroundLimitMb);
     }
 }
 
@@ -62,7 +64,7 @@ void setBudget(int layer, DecodedImage& image) {
 
 uint8_t loadBackground(int layer, const char* path, int32_t* counter, std::string* refusal) {
     if (layer < 0 || layer >= LAYER_COUNT) return 0;
-    LayerSlot& slot = state().layers[layer];
+    LayerSlot& slot = projectFiles().layers[layer];
     slot.backgroundPixels.reset();
     slot.backgroundIsVideo = 0;
     if (!path) return 0;
@@ -90,7 +92,7 @@ uint8_t loadBackground(int layer, const char* path, int32_t* counter, std::strin
             reader.frameCounter = counter;
             // A video slower than one frame a second paces as divisor 1.
             const int fps = reader.videoFps;
-            reader.divisor = fps > 0 ? std::max(state().aviFps / fps, 1) : 1;
+            reader.divisor = fps > 0 ? std::max(captureView().aviFps / fps, 1) : 1;
             slot.backgroundIsVideo = 1;
         }
         break;

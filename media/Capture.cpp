@@ -1,5 +1,8 @@
 #include "media/Capture.h"
 
+#include "core/CameraFlight.h"
+#include "core/CaptureState.h"
+#include "core/ProjectFiles.h"
 #include "media/Stills.h"
 #include "platform/AtomicFile.h"
 
@@ -30,10 +33,6 @@ void message(WindowId owner, const std::string& text, const char* caption) {
     platform().messageBox(owner, text, caption, MsgButtons::Ok, MsgIcon::Error);
 }
 
-std::atomic_ref<int32_t> capturingFlag() {
-    return std::atomic_ref<int32_t>(state().capturing);
-}
-
 Capture g_capture;
 
 } // namespace
@@ -48,15 +47,15 @@ Capture& theCapture() {
 }
 
 void finishCapture() {
-    capturingFlag().store(0, std::memory_order_release);
+    captureView().setCapturing(false);
     theCapture().finish();
 }
 
 void captureFinishedFrame(const uint8_t* pixels) {
-    if (!capturingFlag().load(std::memory_order_acquire)) return;
+    if (!captureView().capturing()) return;
     if (theCapture().captureFrame(pixels)) return;
-    capturingFlag().store(0, std::memory_order_release);
-    state().flightMode = FLIGHT_STOPPED;
+    captureView().setCapturing(false);
+    cameraView().flightMode = FLIGHT_STOPPED;
     platform().beep(1000, 100);
     // The Trace window formats its status line itself, now showing "cap:off".
     platform().postMessage(WindowMessage{WindowId::Trace, MSG_STATUS_LINE, 0, 0});
@@ -183,7 +182,7 @@ bool Capture::releaseStreams() {
 bool Capture::captureFrame(const uint8_t* pixels) {
     if (!isActive() || !pixels) return false;
     frame = pixels;
-    if (state().useMotionBlur && blurBuffer) {
+    if (captureView().useMotionBlur && blurBuffer) {
         uint8_t* blur = blurBuffer.get();
         const size_t bytes = static_cast<size_t>(width) * height * 3;
         for (size_t i = 0; i < bytes; ++i)
@@ -198,7 +197,7 @@ bool Capture::captureFrame(const uint8_t* pixels) {
 }
 
 const uint8_t* Capture::writtenFrame() const {
-    return state().useMotionBlur && blurBuffer ? blurBuffer.get() : frame;
+    return captureView().useMotionBlur && blurBuffer ? blurBuffer.get() : frame;
 }
 
 bool Capture::writeAviFrame() {
@@ -206,7 +205,7 @@ bool Capture::writeAviFrame() {
     const size_t bytes = static_cast<size_t>(width) * height * 3;
     if (frameCount == 0) {
         // The first frame of each file is written as it is and restarts the blur.
-        if (state().useMotionBlur && blurBuffer) std::memcpy(blurBuffer.get(), frame, bytes);
+        if (captureView().useMotionBlur && blurBuffer) std::memcpy(blurBuffer.get(), frame, bytes);
         if (!aviFile.writeFrame(frame, true)) {
             reportWriteFailure("AVI", aviFileName(), aviFile.lastError());
             return false;
@@ -232,7 +231,7 @@ bool Capture::writeAviFrame() {
 bool Capture::writeTgaStill() {
     const int n = frameCount++;
     const std::string path = formatC("%s%i.tga", baseName, n);
-    if (n == 0 && state().useMotionBlur && blurBuffer)
+    if (n == 0 && captureView().useMotionBlur && blurBuffer)
         std::memcpy(blurBuffer.get(), frame, static_cast<size_t>(width) * height * 3);
     errno = 0;
     if (writeTgaFile(path, writtenFrame(), width, height)) return true;

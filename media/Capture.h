@@ -10,7 +10,7 @@
 // thread.
 #pragma once
 
-#include "core/ProjectState.h"
+#include "core/ProjectTypes.h"
 #include "media/AviWriter.h"
 #include "platform/Platform.h"
 

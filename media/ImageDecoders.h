@@ -7,7 +7,7 @@
 // Threads: any; the decoders share no state.
 #pragma once
 
-#include "core/ProjectState.h"
+#include "core/ProjectTypes.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,8 @@
 #include "persist/FlightFile.h"
 
-#include "core/ProjectState.h"
+#include "core/CameraFlight.h"
+#include "core/ProjectFiles.h"
+#include "core/ViewFlags.h"
 #include "flight/FlightRecord.h"
 #include "persist/ProjectFile.h"
 #include "persist/TextFile.h"
@@ -26,42 +28,43 @@ void showError(const char* text) {
 } // namespace
 
 int flightRecordCount() {
-    const ProjectState& s = state();
-    const int32_t start = flightIndexInRange(s.flightStart);
-    const int32_t end = flightIndexInRange(s.flightEnd);
+    const CameraFlight& camera = cameraView();
+    const int32_t start = flightIndexInRange(camera.flightStart);
+    const int32_t end = flightIndexInRange(camera.flightEnd);
     const int32_t floats = end >= start ? end - start : FLIGHT_FLOATS - start + end;
     return floats / FLIGHT_RECORD_FLOATS;
 }
 
 std::string flightFileBytes() {
-    const ProjectState& s = state();
+    const CameraFlight& camera = cameraView();
     std::string bytes(1, static_cast<char>(FLIGHT_FILE_COUNT_BYTE));
-    if (!s.flightBuffer) return bytes;
+    if (!camera.flightBuffer) return bytes;
     // The marks live where the script can write them; walk from the start
     // in range and stop at the end or after one lap, whichever comes first.
-    const int32_t end = flightIndexInRange(s.flightEnd);
-    int32_t index = flightIndexInRange(s.flightStart);
+    const int32_t end = flightIndexInRange(camera.flightEnd);
+    int32_t index = flightIndexInRange(camera.flightStart);
     for (int written = 0; index != end && written < FLIGHT_RING_RECORDS; ++written) {
-        bytes.append(reinterpret_cast<const char*>(s.flightBuffer.get() + index), RECORD_BYTES);
+        bytes.append(reinterpret_cast<const char*>(camera.flightBuffer.get() + index),
+                     RECORD_BYTES);
         index = flightIndexForward(index);
     }
     return bytes;
 }
 
 bool readFlightBytes(std::string_view bytes) {
-    ProjectState& s = state();
-    if (!s.flightBuffer) return false;
+    CameraFlight& camera = cameraFlight();
+    if (!camera.flightBuffer) return false;
     if (!bytes.empty() && static_cast<uint8_t>(bytes[0]) != FLIGHT_FILE_COUNT_BYTE) return false;
-    s.flightStart = s.flightHead = s.flightEnd = 0;
+    camera.flightStart = camera.flightHead = camera.flightEnd = 0;
     size_t offset = 1;
     int32_t end = 0;
     for (int records = 0; records < FLIGHT_RING_RECORDS && offset + RECORD_BYTES <= bytes.size();
          ++records) {
-        std::memcpy(s.flightBuffer.get() + end, bytes.data() + offset, RECORD_BYTES);
+        std::memcpy(camera.flightBuffer.get() + end, bytes.data() + offset, RECORD_BYTES);
         offset += RECORD_BYTES;
         end += FLIGHT_RECORD_FLOATS;
     }
-    s.flightEnd = end;
+    camera.flightEnd = end;
     return true;
 }
 
@@ -71,7 +74,7 @@ bool saveFlightData(const std::string& path) {
         showError("Could not write to file");
         return false;
     }
-    storePath(state().flightFile, path);
+    storePath(projectFiles().flightFile, path);
     return true;
 }
 
@@ -82,7 +85,7 @@ bool loadFlightData(const std::string& path) {
         showError("Could not read from file");
         return false;
     }
-    storePath(state().flightFile, path);
+    storePath(projectFiles().flightFile, path);
     return true;
 }
 

@@ -1,7 +1,9 @@
 #include "persist/Options.h"
 
+#include "core/CameraFlight.h"
+#include "core/CaptureState.h"
 #include "core/Numbers.h"
-#include "core/ProjectState.h"
+#include "core/ProjectFiles.h"
 #include "persist/Ini.h"
 #include "platform/ProgramDir.h"
 
@@ -90,72 +92,82 @@ std::string optionsPath() {
     return base + "/vortigo/VORTOptions.ini";
 }
 
-void readOptions(ProjectState& s, const std::string& path) {
+void readOptions(ProjectFiles& files, CameraFlight& camera, CaptureState& capture,
+                 const std::string& path) {
     IniFile file;
     file.load(path); // an unreadable file loads empty: every key takes its default
     const OptionReader r(file);
 
-    s.imageWidth = r.integer("Width", DEFAULT_WIDTH);
-    s.imageHeight = r.integer("Height", DEFAULT_HEIGHT);
-    s.aviFps = r.integer("AviFPS", DEFAULT_FPS);
-    s.useMotionBlur = r.integer("UseMotionBlur", 0);
-    s.despeckle = r.integer("Despeckle", 0);
-    s.dofEnabled = r.integer("DOF", 0);
-    s.superSample = r.integer("SuperSample", 0);
-    s.traceWindowLeft = r.integer("TraceWindowLeft", 0);
-    s.traceWindowTop = r.integer("TraceWindowTop", 0);
-    s.editWindowLeft = r.integer("EditWindowLeft", 520);
-    s.editWindowTop = r.integer("EditWindowTop", 0);
-    s.editWindowWidth = r.integer("EditWindowWidth", 512);
-    s.editWindowHeight = r.integer("EditWindowHeight", 640);
-    s.dofScale = r.real("DOFScale", "2.0");
-    s.dofOffset = r.real("DOFOffset", "0.1");
-    s.maxDepth = r.real("MaxDepth", "10.0");
-    s.animationSpeed = r.real("AnimationSpeed", "0.01");
-    s.udefDelta = r.real("UdefDelta", "0.01");
-    s.flightAcceleration = r.real("FlightAcceleration", "0.0005");
-    s.flightRotationSpeed = r.real("FlightRotationSpeed", "1.0");
-    r.text("FontFamily", "Verdana", s.fontFamily);
-    s.fontSize = r.integer("FontSize", 10);
-    s.textColour.red = r.colourByte("TextRed", 0);
-    s.textColour.green = r.colourByte("TextGreen", 225);
-    s.textColour.blue = r.colourByte("TextBlue", 0);
-    s.backgroundColour.red = r.colourByte("BGRed", 64);
-    s.backgroundColour.green = r.colourByte("BGGreen", 64);
-    s.backgroundColour.blue = r.colourByte("BGBlue", 64);
-    s.maxAviFrames = r.integer("MaxAVIFrames", 0);
-    r.text("Libraries", "", s.libraries);
-    r.text("IncludePath", "", s.includePath);
-    s.maxWidth = r.integer("MaxWidth", DEFAULT_MAX_WIDTH);
-    s.maxHeight = r.integer("MaxHeight", DEFAULT_MAX_HEIGHT);
-    s.maxUdef = r.integer("MaxUdef", 32);
-    s.scriptTimeoutSeconds = r.integer("ScriptTimeout", DEFAULT_SCRIPT_TIMEOUT);
-    s.backgroundLimitMb = r.integer("BackgroundLimitMB", DEFAULT_BACKGROUND_LIMIT_MB);
-    s.backgroundTotalLimitMb =
+    files.imageWidth = r.integer("Width", DEFAULT_WIDTH);
+    files.imageHeight = r.integer("Height", DEFAULT_HEIGHT);
+    capture.aviFps = r.integer("AviFPS", DEFAULT_FPS);
+    capture.useMotionBlur = r.integer("UseMotionBlur", 0);
+    files.despeckle = r.integer("Despeckle", 0);
+    files.dofEnabled = r.integer("DOF", 0);
+    files.superSample = r.integer("SuperSample", 0);
+    files.dofScale = r.real("DOFScale", "2.0");
+    files.dofOffset = r.real("DOFOffset", "0.1");
+    files.maxDepth = r.real("MaxDepth", "10.0");
+    camera.animationSpeed = r.real("AnimationSpeed", "0.01");
+    camera.udefDelta = r.real("UdefDelta", "0.01");
+    camera.flightAcceleration = r.real("FlightAcceleration", "0.0005");
+    camera.flightRotationSpeed = r.real("FlightRotationSpeed", "1.0");
+    capture.maxAviFrames = r.integer("MaxAVIFrames", 0);
+    r.text("Libraries", "", files.libraries);
+    r.text("IncludePath", "", files.includePath);
+    files.maxWidth = r.integer("MaxWidth", DEFAULT_MAX_WIDTH);
+    files.maxHeight = r.integer("MaxHeight", DEFAULT_MAX_HEIGHT);
+    files.maxUdef = r.integer("MaxUdef", 32);
+    files.scriptTimeoutSeconds = r.integer("ScriptTimeout", DEFAULT_SCRIPT_TIMEOUT);
+    files.backgroundLimitMb = r.integer("BackgroundLimitMB", DEFAULT_BACKGROUND_LIMIT_MB);
+    files.backgroundTotalLimitMb =
         r.integer("BackgroundTotalLimitMB", DEFAULT_BACKGROUND_TOTAL_LIMIT_MB);
 
     // Frame buffers, the GL window and the udef array are sized from these;
     // a size of zero or below cannot be allocated, and the sliders and the
     // script need at least MIN_UDEF udefs. AviFPS stays as written: the
     // capture writer refuses a rate of zero or below when a capture starts.
-    if (s.imageWidth <= 0 || s.imageHeight <= 0) {
-        s.imageWidth = DEFAULT_WIDTH;
-        s.imageHeight = DEFAULT_HEIGHT;
+    if (files.imageWidth <= 0 || files.imageHeight <= 0) {
+        files.imageWidth = DEFAULT_WIDTH;
+        files.imageHeight = DEFAULT_HEIGHT;
     }
-    if (s.maxWidth <= 0 || s.maxHeight <= 0) {
-        s.maxWidth = DEFAULT_MAX_WIDTH;
-        s.maxHeight = DEFAULT_MAX_HEIGHT;
+    if (files.maxWidth <= 0 || files.maxHeight <= 0) {
+        files.maxWidth = DEFAULT_MAX_WIDTH;
+        files.maxHeight = DEFAULT_MAX_HEIGHT;
     }
-    s.maxUdef = std::clamp(s.maxUdef, MIN_UDEF, MAX_UDEF_LIMIT);
+    files.maxUdef = std::clamp(files.maxUdef, MIN_UDEF, MAX_UDEF_LIMIT);
     // Only 0 switches the watchdog off: a stray minus sign must not.
-    if (s.scriptTimeoutSeconds < 0) s.scriptTimeoutSeconds = DEFAULT_SCRIPT_TIMEOUT;
+    if (files.scriptTimeoutSeconds < 0) files.scriptTimeoutSeconds = DEFAULT_SCRIPT_TIMEOUT;
     // A budget of nothing would refuse every background.
-    if (s.backgroundLimitMb <= 0) s.backgroundLimitMb = DEFAULT_BACKGROUND_LIMIT_MB;
-    if (s.backgroundTotalLimitMb <= 0) s.backgroundTotalLimitMb = DEFAULT_BACKGROUND_TOTAL_LIMIT_MB;
+    if (files.backgroundLimitMb <= 0) files.backgroundLimitMb = DEFAULT_BACKGROUND_LIMIT_MB;
+    if (files.backgroundTotalLimitMb <= 0)
+        files.backgroundTotalLimitMb = DEFAULT_BACKGROUND_TOTAL_LIMIT_MB;
 }
 
 void readOptions() {
-    readOptions(state(), optionsPath());
+    readOptions(projectFiles(), cameraFlight(), captureState(), optionsPath());
+}
+
+WindowLayout readWindowLayout(const std::string& path) {
+    IniFile file;
+    file.load(path); // an unreadable file loads empty: every key takes its default
+    const OptionReader r(file);
+    WindowLayout layout;
+    layout.traceWindowLeft = r.integer("TraceWindowLeft", 0);
+    layout.traceWindowTop = r.integer("TraceWindowTop", 0);
+    layout.editWindowLeft = r.integer("EditWindowLeft", 520);
+    layout.editWindowTop = r.integer("EditWindowTop", 0);
+    layout.editWindowWidth = r.integer("EditWindowWidth", 512);
+    layout.editWindowHeight = r.integer("EditWindowHeight", 640);
+    r.text("FontFamily", "Verdana", layout.fontFamily);
+    layout.fontSize = r.integer("FontSize", 10);
+    layout.textColour.red = r.colourByte("TextRed", 0);
+    layout.textColour.green = r.colourByte("TextGreen", 225);
+    layout.textColour.blue = r.colourByte("TextBlue", 0);
+    layout.backgroundColour.red = r.colourByte("BGRed", 64);
+    layout.backgroundColour.green = r.colourByte("BGGreen", 64);
+    layout.backgroundColour.blue = r.colourByte("BGBlue", 64);
+    return layout;
 }
 
 void writeDefaults(const std::string& path, const SavedDefaults& values) {

@@ -8,11 +8,30 @@
 // at rest.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace vortigo {
 
-struct ProjectState;
+struct ProjectFiles;
+struct CameraFlight;
+struct CaptureState;
+
+struct Colour {
+    uint8_t blue = 0, green = 0, red = 0;
+};
+
+// The editor's appearance and the windows' places, as the options file
+// stores them; the window layer applies them.
+struct WindowLayout {
+    char fontFamily[32]{};
+    int fontSize = 10;
+    Colour textColour{};
+    Colour backgroundColour{};
+    int traceWindowLeft = 0, traceWindowTop = 0;
+    int editWindowLeft = 520, editWindowTop = 0;
+    int editWindowWidth = 512, editWindowHeight = 640;
+};
 
 constexpr const char* OPTIONS_SECTION = "VORT";
 
@@ -21,15 +40,20 @@ constexpr int MAX_UDEF_LIMIT = 65536;
 
 std::string optionsPath();
 
-// Fills the option fields of `s` from the file at `path`, key by key; a
+// Fills the option fields of the groups from the file at `path`, key by key; a
 // missing file or key gives the key's default. Values that would break the
 // studio are mended: MaxUdef is kept within [16, MAX_UDEF_LIMIT], a width or
 // height of 0 or below gives 640 x 480, a maximum width or height of 0 or
 // below gives 1920 x 1080, a negative ScriptTimeout gives 5 (only 0 is
 // "off"), and a background budget (BackgroundLimitMB, BackgroundTotalLimitMB)
 // of 0 or below gives its default of 256 or 512 MB.
-void readOptions(ProjectState& s, const std::string& path);
-void readOptions(); // state() from optionsPath()
+void readOptions(ProjectFiles& files, CameraFlight& camera, CaptureState& capture,
+                 const std::string& path);
+void readOptions(); // the process-wide groups from optionsPath()
+
+// The font, colours and window places of the file at `path`; a missing file
+// or key gives the key's default.
+WindowLayout readWindowLayout(const std::string& path);
 
 // The settings "Save as Defaults" stores; each starts at the value a
 // missing key reads as.

@@ -1,7 +1,12 @@
 #include "persist/ProjectDefaults.h"
 
+#include "core/CameraFlight.h"
+#include "core/CaptureState.h"
 #include "core/Handoff.h"
+#include "core/ProjectFiles.h"
 #include "core/ProjectState.h"
+#include "core/ScriptShared.h"
+#include "core/ViewFlags.h"
 #include "flight/FlightRecord.h"
 #include "persist/Options.h"
 #include "persist/TextFile.h"
@@ -25,6 +30,9 @@ void loadDefaultText(const char* path, char* buffer) {
 } // namespace
 
 bool initialiseProjectState() {
+    ProjectFiles& files = projectFiles();
+    CameraFlight& camera = cameraFlight();
+    ScriptShared& blocks = scriptShared();
     ProjectState& s = state();
     readOptions();
 
@@ -33,13 +41,12 @@ bool initialiseProjectState() {
     s.renderTarget = nullptr;
     s.shownFrame = nullptr;
     s.frameBytes = 0;
-    s.findText[0] = 0;
 
-    s.flightBuffer = GuardedFloats::allocate(FLIGHT_FLOATS);
-    s.udef = GuardedFloats::allocate(static_cast<size_t>(std::max(s.maxUdef, MIN_UDEF)));
-    if (!s.flightBuffer || !s.udef) return false;
+    camera.flightBuffer = GuardedFloats::allocate(FLIGHT_FLOATS);
+    camera.udef = GuardedFloats::allocate(static_cast<size_t>(std::max(files.maxUdef, MIN_UDEF)));
+    if (!camera.flightBuffer || !camera.udef) return false;
 
-    for (LayerSlot& layer : s.layers) {
+    for (LayerSlot& layer : files.layers) {
         layer.vertexDirty = layer.fragmentDirty = 0;
         layer.backgroundPixels.reset();
         *layer.videoFrameCounter = 0;
@@ -47,56 +54,55 @@ bool initialiseProjectState() {
         layer.vertexText = allocateZeroed<char>(TEXT_SIZE);
         if (!layer.fragmentText || !layer.vertexText) return false;
     }
-    s.scriptText = allocateZeroed<char>(TEXT_SIZE);
-    s.debugText = allocateZeroed<char>(TEXT_SIZE);
-    if (!s.scriptText || !s.debugText) return false;
-
-    s.displayHeader = DisplayHeader{};
-    s.displayHeader.size = 40;
-    s.displayHeader.planes = 1;
-    s.displayHeader.bitCount = 24;
+    files.scriptText = allocateZeroed<char>(TEXT_SIZE);
+    blocks.debugText = allocateZeroed<char>(TEXT_SIZE);
+    if (!files.scriptText || !blocks.debugText) return false;
 
     resetToDefaults();
     return true;
 }
 
 void resetToDefaults() {
+    ProjectFiles& files = projectFiles();
+    CameraFlight& camera = cameraFlight();
+    CaptureState& capture = captureState();
+    ScriptShared& blocks = scriptShared();
     ProjectState& s = state();
     s.buffersReady.clear();
     s.scriptReady.clear();
-    s.ctrlDown = s.shiftDown = 0;
-    s.timeRunning = 0;
+    camera.ctrlDown = camera.shiftDown = 0;
+    camera.timeRunning = 0;
 
     // udef was allocated for maxUdef entries once, and the renderer and the
     // shaders size their use of it from maxUdef: a new MaxUdef in the
     // options file waits for the next start.
-    const int allocatedUdefs = s.maxUdef;
+    const int allocatedUdefs = files.maxUdef;
     readOptions();
-    if (s.udef) s.maxUdef = allocatedUdefs;
+    if (camera.udef) files.maxUdef = allocatedUdefs;
 
-    s.flightRoll = 0;
-    s.animTime = 0;
-    s.xCenter = 0;
-    s.yCenter = 0.0001f;
-    s.zLens = -3.0f;
+    camera.flightRoll = 0;
+    camera.animTime = 0;
+    camera.xCenter = 0;
+    camera.yCenter = 0.0001f;
+    camera.zLens = -3.0f;
     s.frameMs = 0;
-    s.capturing = 0;
-    s.flightMode = FLIGHT_STOPPED;
+    capture.setCapturing(false);
+    camera.flightMode = FLIGHT_STOPPED;
     s.lastFrameTick = tickCountMs();
 
-    LayerSlot& first = s.layers[0];
-    defaultPath(s.outputFile, PATH_SIZE, "mandelbrot.avi");
-    defaultPath(s.projectFile, PATH_SIZE, "default.vort");
+    LayerSlot& first = files.layers[0];
+    defaultPath(capture.outputFile, PATH_SIZE, "mandelbrot.avi");
+    defaultPath(files.projectFile, PATH_SIZE, "default.vort");
     defaultPath(first.fragmentFile, PATH_SIZE, "default_fragment_shader.frag");
     defaultPath(first.vertexFile, PATH_SIZE, "default_vertex_shader.vert");
-    defaultPath(s.scriptFile, PATH_SIZE, "default_animation_script.anim");
+    defaultPath(files.scriptFile, PATH_SIZE, "default_animation_script.anim");
 
     loadDefaultText(first.vertexFile, first.vertexText.get());
     loadDefaultText(first.fragmentFile, first.fragmentText.get());
-    loadDefaultText(s.scriptFile, s.scriptText.get());
+    loadDefaultText(files.scriptFile, files.scriptText.get());
 
     for (int i = 1; i < LAYER_COUNT; ++i) {
-        LayerSlot& layer = s.layers[i];
+        LayerSlot& layer = files.layers[i];
         layer.vertexDirty = layer.fragmentDirty = 0;
         layer.vertexFile[0] = layer.fragmentFile[0] = 0;
         layer.vertexText[0] = layer.fragmentText[0] = 0;
@@ -108,28 +114,24 @@ void resetToDefaults() {
         layer.backgroundWidth = layer.backgroundHeight = 0;
     }
 
-    s.currentLayer = 0;
-    s.scriptTopLine = 0;
-    s.debugTopLine = 0;
-    s.currentKind = KIND_FRAGMENT;
-    s.scriptDirty = 0;
+    files.scriptDirty = 0;
 
-    s.audioFile[0] = 0;
-    s.flightFile[0] = 0;
-    s.debugText[0] = 0;
+    capture.audioFile[0] = 0;
+    files.flightFile[0] = 0;
+    blocks.debugText[0] = 0;
 
     // The first record carries the orientation the camera is reset to, so a
     // replay rewound to the start never loads a stale or all-zero quaternion.
     const float identity[4] = {0, 0, 0, 1};
-    std::copy(identity, identity + 4, s.cameraQuat);
-    s.flightHead = s.flightEnd = s.flightStart = 0;
+    std::copy(identity, identity + 4, camera.cameraQuat);
+    camera.flightHead = camera.flightEnd = camera.flightStart = 0;
     recordFlightSample();
 
-    for (float& v : s.flightVelocity)
+    for (float& v : camera.flightVelocity)
         v = 0;
     for (int r = 0; r < 3; ++r)
         for (int c = 0; c < 3; ++c)
-            s.cameraMatrix[r][c] = r == c ? 1.0 : 0.0;
+            camera.cameraMatrix[r][c] = r == c ? 1.0 : 0.0;
 
     s.renderHold.set();
     heldByFailure() = false; // this hold is the reset's own

@@ -1,4 +1,4 @@
-// The project state's start-up initialisation and the reset to the defaults
+// The state groups' start-up initialisation and the reset to the defaults
 // of a new project: the options file, the default texts beside the program
 // and the first flight record.
 #pragma once
@@ -10,7 +10,8 @@ namespace vortigo {
 bool initialiseProjectState();
 
 // Reset to defaults of a new project. User-interface thread, render thread
-// idle; the caller raises compileRequest and resizeRequest afterwards.
+// idle; the caller raises compileRequest and resizeRequest afterwards, and
+// the window layer shows the new project's first text.
 void resetToDefaults();
 
 } // namespace vortigo

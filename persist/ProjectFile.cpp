@@ -1,7 +1,11 @@
 #include "persist/ProjectFile.h"
 
+#include "core/CameraFlight.h"
+#include "core/CaptureState.h"
 #include "core/Numbers.h"
+#include "core/ProjectFiles.h"
 #include "core/ProjectState.h"
+#include "core/ViewFlags.h"
 #include "flight/FlightRecord.h"
 #include "flight/QuatMath.h"
 #include "media/Backgrounds.h"
@@ -52,55 +56,57 @@ Field nameField(const char* key, char* value, When when = When::Always) {
 // Every entry of the file except VERSION and the udef values, in the order
 // they are written.
 std::vector<Field> projectFields() {
-    ProjectState& s = state();
+    ProjectFiles& files = projectFiles();
+    CameraFlight& camera = cameraFlight();
+    CaptureState& capture = captureState();
     std::vector<Field> f = {
         // No frame buffer or capture can be made from a size or rate below 1.
-        intField("WIDTH", s.imageWidth, 1),
-        intField("HEIGHT", s.imageHeight, 1),
-        intField("USEMOTIONBLUR", s.useMotionBlur),
-        intField("DESPECKLE", s.despeckle),
-        intField("SUPERSAMPLE", s.superSample),
-        intField("MAXAVIFRAMES", s.maxAviFrames),
-        intField("DOF", s.dofEnabled),
-        realField("DOF_SCALE", s.dofScale),
-        realField("DOF_OFFSET", s.dofOffset),
-        realField("MAX_DEPTH", s.maxDepth),
-        realField("XCENTER", s.xCenter),
-        realField("YCENTER", s.yCenter),
-        realField("ZLENS", s.zLens),
-        realField("ANGLE", s.animTime),
-        realField("ANIMSPEED", s.animationSpeed),
-        intField("FRAMESPERSEC", s.aviFps, 1),
+        intField("WIDTH", files.imageWidth, 1),
+        intField("HEIGHT", files.imageHeight, 1),
+        intField("USEMOTIONBLUR", capture.useMotionBlur),
+        intField("DESPECKLE", files.despeckle),
+        intField("SUPERSAMPLE", files.superSample),
+        intField("MAXAVIFRAMES", capture.maxAviFrames),
+        intField("DOF", files.dofEnabled),
+        realField("DOF_SCALE", files.dofScale),
+        realField("DOF_OFFSET", files.dofOffset),
+        realField("MAX_DEPTH", files.maxDepth),
+        realField("XCENTER", camera.xCenter),
+        realField("YCENTER", camera.yCenter),
+        realField("ZLENS", camera.zLens),
+        realField("ANGLE", camera.animTime),
+        realField("ANIMSPEED", camera.animationSpeed),
+        intField("FRAMESPERSEC", capture.aviFps, 1),
     };
     static const char* const frameKeys[] = {"VIDFRAME1", "VIDFRAME2", "VIDFRAME3", "VIDFRAME4"};
     static const char* const backgroundKeys[] = {"BGIMAGE1", "2ND_BGIMAGE", "3RD_BGIMAGE",
                                                  "4TH_BGIMAGE"};
     for (int i = 0; i < LAYER_COUNT; ++i) {
-        LayerSlot& layer = s.layers[i];
+        LayerSlot& layer = files.layers[i];
         f.push_back({frameKeys[i], Form::Int, When::LayerHasBackground, layer.videoFrameCounter,
                      nullptr, nullptr, i});
         f.push_back(nameField(backgroundKeys[i], layer.backgroundFile, When::NonEmpty));
     }
-    f.push_back(nameField("OUTPUT", s.outputFile));
-    f.push_back(nameField("AUDIO", s.audioFile, When::NonEmpty));
-    f.push_back(nameField("VSFILE", s.layers[0].vertexFile));
-    f.push_back(nameField("FSFILE", s.layers[0].fragmentFile));
+    f.push_back(nameField("OUTPUT", capture.outputFile));
+    f.push_back(nameField("AUDIO", capture.audioFile, When::NonEmpty));
+    f.push_back(nameField("VSFILE", files.layers[0].vertexFile));
+    f.push_back(nameField("FSFILE", files.layers[0].fragmentFile));
     static const char* const shaderKeys[][2] = {
         {"2ND_VSFILE", "2ND_FSFILE"}, {"3RD_VSFILE", "3RD_FSFILE"}, {"4TH_VSFILE", "4TH_FSFILE"}};
     for (int i = 1; i < LAYER_COUNT; ++i) {
-        f.push_back(nameField(shaderKeys[i - 1][0], s.layers[i].vertexFile, When::NonEmpty));
-        f.push_back(nameField(shaderKeys[i - 1][1], s.layers[i].fragmentFile, When::NonEmpty));
+        f.push_back(nameField(shaderKeys[i - 1][0], files.layers[i].vertexFile, When::NonEmpty));
+        f.push_back(nameField(shaderKeys[i - 1][1], files.layers[i].fragmentFile, When::NonEmpty));
     }
-    f.push_back(nameField("ASFILE", s.scriptFile));
+    f.push_back(nameField("ASFILE", files.scriptFile));
     // A one-character name is no file anyone chose.
-    f.push_back(nameField("FLIGHTDATA", s.flightFile, When::LongerThanOne));
-    f.push_back(realField("CAMERAROTATIONX", s.cameraRotation[0]));
-    f.push_back(realField("CAMERAROTATIONY", s.cameraRotation[1]));
-    f.push_back(realField("CAMERAROTATIONZ", s.cameraRotation[2]));
-    f.push_back(realField("CAMERAQUATX", s.cameraQuat[0]));
-    f.push_back(realField("CAMERAQUATY", s.cameraQuat[1]));
-    f.push_back(realField("CAMERAQUATZ", s.cameraQuat[2]));
-    f.push_back(realField("CAMERAQUATW", s.cameraQuat[3]));
+    f.push_back(nameField("FLIGHTDATA", files.flightFile, When::LongerThanOne));
+    f.push_back(realField("CAMERAROTATIONX", camera.cameraRotation[0]));
+    f.push_back(realField("CAMERAROTATIONY", camera.cameraRotation[1]));
+    f.push_back(realField("CAMERAROTATIONZ", camera.cameraRotation[2]));
+    f.push_back(realField("CAMERAQUATX", camera.cameraQuat[0]));
+    f.push_back(realField("CAMERAQUATY", camera.cameraQuat[1]));
+    f.push_back(realField("CAMERAQUATZ", camera.cameraQuat[2]));
+    f.push_back(realField("CAMERAQUATW", camera.cameraQuat[3]));
     return f;
 }
 
@@ -113,7 +119,7 @@ bool written(const Field& field) {
     case When::LongerThanOne:
         return std::strlen(field.name) > 1;
     case When::LayerHasBackground:
-        return state().layers[field.layer].backgroundFile[0] != 0;
+        return projectFiles().layers[field.layer].backgroundFile[0] != 0;
     }
     return true;
 }
@@ -197,7 +203,7 @@ void readName(const Field& field, std::string_view value, TokenReader& reader) {
     // the project it would grow into a name that is then loaded.
     const bool noFlight = std::strcmp(field.key, "FLIGHTDATA") == 0 && std::strlen(field.name) <= 1;
     if (std::strcmp(field.key, "OUTPUT") != 0 && !noFlight)
-        locateFile(field.name, state().projectFile);
+        locateFile(field.name, projectFiles().projectFile);
 }
 
 } // namespace
@@ -306,9 +312,10 @@ std::string projectFileText() {
         }
         text += '\n';
     }
-    const ProjectState& s = state();
-    for (int i = 0; s.udef && i < STORED_UDEFS; ++i)
-        text += "UDEF" + std::to_string(i) + "=" + formatProjectReal(s.udef[i], UDEF_DIGITS) + "\n";
+    const CameraFlight& camera = cameraView();
+    for (int i = 0; camera.udef && i < STORED_UDEFS; ++i)
+        text += "UDEF" + std::to_string(i) + "=" + formatProjectReal(camera.udef[i], UDEF_DIGITS) +
+                "\n";
     return text;
 }
 
@@ -319,10 +326,12 @@ bool hasProjectMagic(std::string_view bytes) {
 }
 
 std::string readProjectEntries(std::string_view bytes) {
+    ProjectFiles& files = projectFiles();
+    CameraFlight& camera = cameraFlight();
     ProjectState& s = state();
     s.buffersReady.clear();
     s.scriptReady.clear();
-    for (LayerSlot& layer : s.layers) {
+    for (LayerSlot& layer : files.layers) {
         layer.fragmentFile[0] = layer.vertexFile[0] = 0;
         layer.vertexText[0] = layer.fragmentText[0] = 0;
         layer.backgroundFile[0] = 0;
@@ -330,7 +339,6 @@ std::string readProjectEntries(std::string_view bytes) {
         // The edited texts are gone, so nothing of them is left to save.
         layer.vertexDirty = layer.fragmentDirty = 0;
     }
-    s.currentLayer = 0;
 
     const std::vector<Field> fields = projectFields();
     std::string refused;
@@ -345,7 +353,7 @@ std::string readProjectEntries(std::string_view bytes) {
         const std::string_view key = token.substr(0, equals);
         const std::string value(token.substr(equals + 1));
         if (const int index = udefIndex(key); index >= 0) {
-            if (s.udef) s.udef[index] = parseFloat(value.c_str());
+            if (camera.udef) camera.udef[index] = parseFloat(value.c_str());
             continue;
         }
         for (const Field& field : fields) {
@@ -375,37 +383,40 @@ std::string readProjectEntries(std::string_view bytes) {
     return refused;
 }
 
-void runAfterLoad() {
+ShownText runAfterLoad() {
+    ProjectFiles& files = projectFiles();
+    CameraFlight& camera = cameraFlight();
     ProjectState& s = state();
+    ShownText shown;
     // Every named background is replaced below: none of the old pictures
     // may count against the budget the new ones share.
-    for (LayerSlot& layer : s.layers)
+    for (LayerSlot& layer : files.layers)
         if (layer.backgroundFile[0]) layer.backgroundPixels.reset();
     for (int i = 0; i < LAYER_COUNT; ++i) {
-        LayerSlot& layer = s.layers[i];
+        LayerSlot& layer = files.layers[i];
         layer.backgroundChanged = layer.backgroundFile[0] ? loadBackground(i, layer.backgroundFile,
                                                                            layer.videoFrameCounter)
                                                           : 0;
         if (layer.vertexFile[0] &&
             loadText(mainOwner(), layer.vertexFile, layer.vertexText.get(), TEXT_SIZE)) {
-            s.currentLayer = i;
-            s.currentKind = KIND_VERTEX;
+            shown = ShownText{i, KIND_VERTEX};
         }
         if (layer.fragmentFile[0] &&
             loadText(mainOwner(), layer.fragmentFile, layer.fragmentText.get(), TEXT_SIZE)) {
-            s.currentLayer = i;
-            s.currentKind = KIND_FRAGMENT;
+            shown = ShownText{i, KIND_FRAGMENT};
         }
     }
-    if (loadText(mainOwner(), s.scriptFile, s.scriptText.get(), TEXT_SIZE)) s.scriptDirty = 0;
+    if (loadText(mainOwner(), files.scriptFile, files.scriptText.get(), TEXT_SIZE))
+        files.scriptDirty = 0;
 
-    s.flightStart = s.flightHead = s.flightEnd = 0;
+    camera.flightStart = camera.flightHead = camera.flightEnd = 0;
     recordFlightSample();
-    if (std::strlen(s.flightFile) > 1) loadFlightData(s.flightFile);
+    if (std::strlen(files.flightFile) > 1) loadFlightData(files.flightFile);
 
-    quatToMatrix(quatFrom(s.cameraQuat), s.cameraMatrix);
+    quatToMatrix(quatFrom(camera.cameraQuat), camera.cameraMatrix);
     s.compileRequest.set();
     s.resizeRequest.set();
+    return shown;
 }
 
 bool saveProject(const std::string& path) {
@@ -415,11 +426,11 @@ bool saveProject(const std::string& path) {
         showError("Could not write to file");
         return false;
     }
-    storePath(state().projectFile, path);
+    storePath(projectFiles().projectFile, path);
     return true;
 }
 
-bool loadProject(const std::string& path) {
+bool loadProject(const std::string& path, ShownText* shown) {
     std::string bytes;
     if (path.size() >= static_cast<size_t>(PATH_SIZE) ||
         readFilePrefix(path, PROJECT_READ_LIMIT, bytes) != 0) {
@@ -430,10 +441,11 @@ bool loadProject(const std::string& path) {
         showError("Not a proper .vort file:");
         return false;
     }
-    storePath(state().projectFile, path);
+    storePath(projectFiles().projectFile, path);
     const std::string refused = readProjectEntries(bytes);
     if (!refused.empty()) showError(refused.c_str());
-    runAfterLoad();
+    const ShownText first = runAfterLoad();
+    if (shown) *shown = first;
     return true;
 }
 
@@ -456,9 +468,9 @@ std::string describeProject() {
         }
         text += '\n';
     }
-    const ProjectState& s = state();
-    for (int i = 0; s.udef && i < STORED_UDEFS; ++i)
-        text += formatC("UDEF%d=%.9g\n", i, static_cast<double>(s.udef[i]) + 0.0);
+    const CameraFlight& camera = cameraView();
+    for (int i = 0; camera.udef && i < STORED_UDEFS; ++i)
+        text += formatC("UDEF%d=%.9g\n", i, static_cast<double>(camera.udef[i]) + 0.0);
     text += "FLIGHTRECORDS=" + std::to_string(flightRecordCount()) + "\n";
     return text;
 }

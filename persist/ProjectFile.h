@@ -45,7 +45,7 @@ std::string projectFileText();
 bool hasProjectMagic(std::string_view bytes);
 
 // Clears what a load replaces (the layers' names, texts, backgrounds and
-// frame counters, the edited flags, currentLayer) and reads every entry of
+// frame counters, the edited flags) and reads every entry of
 // `bytes` after the magic word into the state; names are located beside
 // projectFile. Does not run the after-load sequence. An int that no frame
 // can be made from (WIDTH, HEIGHT or FRAMESPERSEC below 1) leaves its field
@@ -53,9 +53,17 @@ bool hasProjectMagic(std::string_view bytes);
 // (empty when every entry was usable).
 std::string readProjectEntries(std::string_view bytes);
 
+// Which text the editor shows after a load: the last layer text that loaded
+// (its layer and kind); when none did, the first layer, the kind as it was
+// (-1).
+struct ShownText {
+    int layer = 0;
+    int kind = -1;
+};
+
 // Backgrounds, texts, one flight record, the flight file, the camera matrix,
 // then the compile and resize requests.
-void runAfterLoad();
+ShownText runAfterLoad();
 
 // Writes the project to `path` atomically; on success projectFile holds it.
 // Failure: "Could not write to file", nothing changes.
@@ -65,7 +73,7 @@ bool saveProject(const std::string& path);
 // read ("Could not open file.") or that is not a project ("Not a proper
 // .vort file:") changes nothing at all. Entries that cannot be used are
 // shown in one message ("Error") and the rest of the project loads.
-bool loadProject(const std::string& path);
+bool loadProject(const std::string& path, ShownText* shown = nullptr);
 
 // One "KEY=value" line per field the project file holds, with the file's key
 // names (names as they stand, reals with 9 significant digits, udef[0..15])

@@ -1,6 +1,8 @@
 #include "render/BackgroundSwitch.h"
 
+#include "core/ProjectFiles.h"
 #include "core/ProjectState.h"
+#include "core/ScriptShared.h"
 #include "media/Backgrounds.h"
 #include "script/DebugLog.h"
 #include "script/FaultGuard.h"
@@ -22,7 +24,7 @@ struct LoadCall {
 
 void loadGuarded(void* context) {
     LoadCall& call = *static_cast<LoadCall*>(context);
-    LayerSlot& slot = state().layers[call.layer];
+    LayerSlot& slot = projectFiles().layers[call.layer];
     call.loaded =
         loadBackground(call.layer, slot.backgroundFile, slot.videoFrameCounter, &call.refusal);
 }
@@ -39,14 +41,15 @@ int switchBackground(const char* fileName, int layer) {
     // name would load some other file.
     const size_t length = strnlen(fileName, PATH_SIZE);
     if (length >= PATH_SIZE) return -1;
-    ProjectState& s = state();
-    LayerSlot& slot = s.layers[layer];
+    ProjectFiles& files = projectFiles();
+    ScriptShared& blocks = scriptShared();
+    LayerSlot& slot = files.layers[layer];
     std::memcpy(slot.backgroundFile, fileName, length + 1);
 
     LoadCall call{layer, 0, {}};
     if (runGuarded(&loadGuarded, &call) != 0) {
         call.loaded = 0;
-        std::strncpy(s.scratchLine, FAULT_TEXT, DEBUG_LINE_SIZE - 1);
+        std::strncpy(blocks.scratchLine, FAULT_TEXT, DEBUG_LINE_SIZE - 1);
         flushDebugLine();
     } else if (!call.refusal.empty()) {
         // The script's page, not a message box: a script may switch every frame.

@@ -1,6 +1,9 @@
 #include "render/FramePipeline.h"
 
+#include "core/ProjectFiles.h"
 #include "core/ProjectState.h"
+#include "core/ScriptShared.h"
+#include "core/ViewFlags.h"
 #include "media/Capture.h"
 #include "render/Filters.h"
 #include "render/FrameRenderer.h"
@@ -75,6 +78,7 @@ void setFrameSink(FrameSink sink) {
 }
 
 bool allocateFrameBuffers() {
+    ProjectFiles& files = projectFiles();
     ProjectState& s = state();
     if (!waitForPostProcessing(timeouts().postProcessingWaitMs)) {
         // The stuck thread may still read the old buffers: keep them alive.
@@ -91,8 +95,8 @@ bool allocateFrameBuffers() {
     // finishes a frame: its buffers must outlive it, so nothing is touched.
     if (s.frameReady) return false;
 
-    const int width = s.imageWidth;
-    const int height = s.imageHeight;
+    const int width = files.imageWidth;
+    const int height = files.imageHeight;
     // Sizes that overflow or are not positive cannot be allocated.
     const int64_t pixels = static_cast<int64_t>(width) * height;
     const bool sizeOk = width > 0 && height > 0 && pixels <= (int64_t{1} << 28);
@@ -100,9 +104,6 @@ bool allocateFrameBuffers() {
 
     {
         std::lock_guard lock(g_frameBufferMutex);
-        s.displayHeader.width = width;
-        s.displayHeader.height = height;
-        s.displayHeader.sizeImage = static_cast<uint32_t>(bytes);
         s.renderTarget = nullptr;
         s.shownFrame = nullptr;
         s.frameBytes = 0;
@@ -171,18 +172,21 @@ bool allocateFrameBuffers() {
 }
 
 void finishFrame() {
+    ProjectFiles& files = projectFiles();
+    ScriptShared& blocks = scriptShared();
+    ViewFlags& view = viewFlags();
     ProjectState& s = state();
     uint8_t* frame = s.shownFrame.load(std::memory_order_acquire);
     if (!frame) return;
     const int width = s.frameWidth, height = s.frameHeight;
     if (enterScriptFromPostThread()) {
         if (s.scriptReady) callUdPostFrame(frame);
-        if (s.scriptReady && s.watchOpen) refreshWatch();
+        if (s.scriptReady && view.watchOpen) refreshWatch();
         leaveScriptFromPostThread();
     }
     uint8_t* extra = s.extraFrame.get();
-    if (s.superSample && extra) superSampleMerge(frame, extra, width, height);
-    if (s.despeckle && extra) {
+    if (files.superSample && extra) superSampleMerge(frame, extra, width, height);
+    if (files.despeckle && extra) {
         despeckle(frame, extra, width, height);
         frame = extra;
         s.shownFrame.store(extra, std::memory_order_release);
@@ -198,7 +202,7 @@ void finishFrame() {
     }
     publishFrame(frame, width, height);
     if (s.renderRun) platform().invalidate(WindowId::Trace);
-    if (s.currentKind == KIND_DEBUG && s.debugText) platform().setEditorText(debugTextCopy());
+    if (view.debugShown && blocks.debugText) platform().setEditorText(debugTextCopy());
 }
 
 FrameView shownFrameView() {

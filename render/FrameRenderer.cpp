@@ -1,6 +1,9 @@
 #include "render/FrameRenderer.h"
 
+#include "core/CameraFlight.h"
+#include "core/ProjectFiles.h"
 #include "core/ProjectState.h"
+#include "core/ScriptShared.h"
 #include "media/AviGrab.h"
 #include "render/GlContext.h"
 #include "render/LayerPrograms.h"
@@ -68,18 +71,20 @@ void selectUnit(const GlEntryPoints& gl, GLenum unit) {
 }
 
 void setLayerUniforms(const GlState& gls, const LayerProgram& layer, int pass) {
+    const ProjectFiles& files = projectFiles();
+    const CameraFlight& camera = cameraView();
     const ProjectState& s = state();
     const GlEntryPoints& gl = gls.gl;
     const GLint* u = layer.uniforms;
     const GLint size[2] = {s.frameWidth, s.frameHeight};
-    const float eye[3] = {s.xCenter, s.yCenter, s.zLens};
+    const float eye[3] = {camera.xCenter, camera.yCenter, camera.zLens};
     const GLint units[3] = {0, 1, 2};
     gl.glUniform2iv(u[U_SIZE], 1, size);
-    gl.glUniform1fv(u[U_TIME], 1, &s.animTime);
+    gl.glUniform1fv(u[U_TIME], 1, &camera.animTime);
     gl.glUniform3fv(u[U_EYE], 1, eye);
-    gl.glUniform4fv(u[U_ROT], 1, s.cameraQuat);
-    if (s.udef) gl.glUniform1fv(u[U_UDEF], s.maxUdef, s.udef.get());
-    gl.glUniform1fv(u[U_MAX_DEPTH], 1, &s.maxDepth);
+    gl.glUniform4fv(u[U_ROT], 1, camera.cameraQuat);
+    if (camera.udef) gl.glUniform1fv(u[U_UDEF], files.maxUdef, camera.udef.get());
+    gl.glUniform1fv(u[U_MAX_DEPTH], 1, &files.maxDepth);
     gl.glUniform1iv(u[U_SUPER_SAMPLE], 1, &pass);
     gl.glUniform1iv(u[U_TEX], 1, &units[0]);
     gl.glUniform1iv(u[U_DATATEX], 1, &units[1]);
@@ -90,16 +95,18 @@ void setLayerUniforms(const GlState& gls, const LayerProgram& layer, int pass) {
 // memory, so they run under a guard (the uploads copy it before the GL sees
 // it, so a fault never leaves the driver half-way).
 void uploadRequestedTextures(void*) {
-    const FrameInfo& f = state().frameInfo;
+    const FrameInfo& f = scriptShared().frameInfo;
     if (f.dataTex) setupDataTex(f.dataTex, f.dataTexWidth, 0, 3, 0, 2);
     if (f.volTex) setupVolTex(f.volTex, f.volTexWidth, f.volTexHeight, f.volTexDepth, 3, 0, 1);
 }
 
 // What udPre asked for, in the order the requests are carried out.
 void carryOutRequests(GlState& gls, int layerIndex) {
+    ProjectFiles& files = projectFiles();
+    ScriptShared& blocks = scriptShared();
     ProjectState& s = state();
-    const FrameInfo& f = s.frameInfo;
-    LayerSlot& slot = s.layers[layerIndex];
+    const FrameInfo& f = blocks.frameInfo;
+    LayerSlot& slot = files.layers[layerIndex];
     if (f.bgUpdate && slot.backgroundPixels)
         uploadBackground(layerIndex, slot.backgroundWidth, slot.backgroundHeight,
                          slot.backgroundPixels.get(), f.bgUpdate);
@@ -128,10 +135,11 @@ void carryOutRequests(GlState& gls, int layerIndex) {
 }
 
 void drawLayer(GlState& gls, int layerIndex, int pass) {
-    ProjectState& s = state();
+    ProjectFiles& files = projectFiles();
+    ScriptShared& blocks = scriptShared();
     const GlEntryPoints& gl = gls.gl;
     LayerProgram& layer = gls.layers[layerIndex];
-    LayerSlot& slot = s.layers[layerIndex];
+    LayerSlot& slot = files.layers[layerIndex];
 
     if (slot.backgroundPixels && slot.backgroundChanged) {
         uploadBackground(layerIndex, slot.backgroundWidth, slot.backgroundHeight,
@@ -151,7 +159,7 @@ void drawLayer(GlState& gls, int layerIndex, int pass) {
 
     gl.glUseProgram(layer.program);
     setLayerUniforms(gls, layer, pass);
-    if (!(s.frameInfo.layerFlags & LAYER_FLAG_NO_RECTANGLE)) {
+    if (!(blocks.frameInfo.layerFlags & LAYER_FLAG_NO_RECTANGLE)) {
         glRecti(-1, -1, 1, 1);
         gl.glUseProgram(0);
     }
@@ -163,6 +171,7 @@ void drawLayer(GlState& gls, int layerIndex, int pass) {
 }
 
 void depthOfFieldPass(GlState& gls, int width, int height) {
+    ProjectFiles& files = projectFiles();
     ProjectState& s = state();
     const GlEntryPoints& gl = gls.gl;
     const size_t pixels = static_cast<size_t>(width) * static_cast<size_t>(height);
@@ -187,8 +196,8 @@ void depthOfFieldPass(GlState& gls, int width, int height) {
 
     gl.glUseProgram(gls.dofProgram);
     glDisable(GL_DEPTH_TEST);
-    gl.glUniform1fv(gl.glGetUniformLocation(gls.dofProgram, "scale"), 1, &s.dofScale);
-    gl.glUniform1fv(gl.glGetUniformLocation(gls.dofProgram, "offset"), 1, &s.dofOffset);
+    gl.glUniform1fv(gl.glGetUniformLocation(gls.dofProgram, "scale"), 1, &files.dofScale);
+    gl.glUniform1fv(gl.glGetUniformLocation(gls.dofProgram, "offset"), 1, &files.dofOffset);
     glColor4f(1, 1, 1, 1);
     glBegin(GL_QUADS);
     glTexCoord2f(0, 0);
@@ -298,6 +307,8 @@ void readBackFrame(uint8_t* destination, int width, int height) {
 
 void drawFrame(int pass, uint8_t* destination) {
     if (!destination) return;
+    ProjectFiles& files = projectFiles();
+    ScriptShared& blocks = scriptShared();
     ProjectState& s = state();
     GlState& gls = glState();
     const int width = s.frameWidth;
@@ -306,7 +317,7 @@ void drawFrame(int pass, uint8_t* destination) {
     // write of the script must not leave it a wrong name.
     publishLayerTextures(gls);
 
-    if (s.dofEnabled && !prepareDepthOfField(gls, width, height)) s.dofEnabled = 0;
+    if (files.dofEnabled && !prepareDepthOfField(gls, width, height)) files.dofEnabled = 0;
 
     // Only the frame's own rectangle is cleared and drawn: the surface may be
     // much larger than the frame.
@@ -326,11 +337,11 @@ void drawFrame(int pass, uint8_t* destination) {
             if (g_walkLength < MAX_RECORDED_STEPS) g_walk[g_walkLength++] = position;
             drawLayer(gls, position, pass);
         }
-        position = nextLayerIndex(position, s.frameInfo.layerSkip);
+        position = nextLayerIndex(position, blocks.frameInfo.layerSkip);
         if (++steps > MAX_LAYER_STEPS - 1) break;
     }
 
-    if (s.dofEnabled && gls.dofBuffer && gls.gl.glGenerateMipmap && gls.dofProgram && s.zBuffer)
+    if (files.dofEnabled && gls.dofBuffer && gls.gl.glGenerateMipmap && gls.dofProgram && s.zBuffer)
         depthOfFieldPass(gls, width, height);
 
     glFlush(); // the drawing starts before the previous frame is finished

@@ -1,6 +1,6 @@
 #include "render/GlContext.h"
 
-#include "core/ProjectState.h"
+#include "core/ScriptShared.h"
 #include "media/Backgrounds.h"
 #include "render/LayerPrograms.h"
 #include "render/ScriptTextures.h"
@@ -291,7 +291,7 @@ void releaseGlContext(GlState& state) {
 }
 
 void publishLayerTextures(const GlState& gl) {
-    uint32_t* words = state().frameInfo.layerTexture;
+    uint32_t* words = scriptShared().frameInfo.layerTexture;
     for (int i = 0; i < 4; ++i)
         words[i] = gl.layerTexture[i];
 }

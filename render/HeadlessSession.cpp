@@ -1,6 +1,8 @@
 #include "render/HeadlessSession.h"
 
+#include "core/CameraFlight.h"
 #include "core/ProjectState.h"
+#include "core/ThreadRole.h"
 #include "flight/FlightControls.h"
 #include "persist/ProjectDefaults.h"
 #include "platform/HeadlessPlatform.h"
@@ -34,8 +36,18 @@ HeadlessResult renderHeadless(const HeadlessRun& run) {
     // thread has finished its last frame and parks.
     std::atomic<bool> advanceHeld{false};
     auto stopping = [&run] { return run.stop && run.stop->load() != 0; };
+    // The render thread steps the flight in its own advance messages: it is
+    // the motion thread while the session runs, then the caller's thread is
+    // again.
+    std::once_flag motionClaimed;
+    std::atomic<bool> motionMoved{false};
+    std::thread::id motionBefore;
     headless.setImmediate(true);
     headless.setHandler(WindowId::Trace, [&](const WindowMessage& message) {
+        std::call_once(motionClaimed, [&] {
+            motionBefore = claimMotion();
+            motionMoved = true;
+        });
         if (message.type == MSG_KEYDOWN && message.p1 == 'X') {
             int expected = INT_MAX;
             dropFrom.compare_exchange_strong(expected, released - 1);
@@ -47,7 +59,7 @@ HeadlessResult renderHeadless(const HeadlessRun& run) {
             return;
         }
         if (released >= run.frames) return;
-        if (run.endWithTheFlight && state().flightMode == FLIGHT_STOPPED) return;
+        if (run.endWithTheFlight && cameraView().flightMode == FLIGHT_STOPPED) return;
         // No window shows a status line here: the motion, then the next frame.
         if (advanceFlight()) {
             state().renderHold.clear();
@@ -62,6 +74,7 @@ HeadlessResult renderHeadless(const HeadlessRun& run) {
         return result;
     }
     if (run.configure) run.configure();
+    CameraFlight& camera = cameraFlight();
     ProjectState& s = state();
     if (run.check) result.error = run.check();
     if (result.error.empty() && !headless.messageBoxes().empty()) {
@@ -97,7 +110,7 @@ HeadlessResult renderHeadless(const HeadlessRun& run) {
         if (run.onFrame && index < dropFrom.load()) run.onFrame(frame, index);
         lastFrameUs = sinceStartUs();
         // Enough: the render thread parks after the frame in flight.
-        if (index + 1 == run.frames) state().flightMode = FLIGHT_STOPPED;
+        if (index + 1 == run.frames) cameraView().flightMode = FLIGHT_STOPPED;
         delivered = index + 1;
         if (index + 1 == run.frames) {
             std::lock_guard lock(endMutex);
@@ -105,7 +118,7 @@ HeadlessResult renderHeadless(const HeadlessRun& run) {
         }
     });
 
-    if (run.flightMode >= 0) s.flightMode = run.flightMode;
+    if (run.flightMode >= 0) camera.flightMode = run.flightMode;
     s.runAfterCompile.set();
     startWorkers();
     s.compileRequest.set();
@@ -115,8 +128,8 @@ HeadlessResult renderHeadless(const HeadlessRun& run) {
     // motion step that stops it runs just before the last frame is released,
     // so the parked state must hold a moment with no new frame.
     auto parked = [&] {
-        return run.endWithTheFlight && delivered.load() > 0 && s.flightMode == FLIGHT_STOPPED &&
-               s.renderHold && !s.frameReady;
+        return run.endWithTheFlight && delivered.load() > 0 &&
+               camera.flightMode == FLIGHT_STOPPED && s.renderHold && !s.frameReady;
     };
     auto flightOver = [&] {
         if (!parked()) return false;
@@ -186,8 +199,9 @@ HeadlessResult renderHeadless(const HeadlessRun& run) {
     result.ok = done && (result.framesDelivered >= run.frames || result.flightEnded) &&
                 result.error.empty() && !result.stopped;
 
-    s.flightMode = FLIGHT_STOPPED;
+    camera.flightMode = FLIGHT_STOPPED;
     if (!runExitPath() && result.error.empty()) result.error = "a worker did not end";
+    if (motionMoved) restoreMotion(motionBefore);
     setFrameSink(nullptr);
     return result;
 }

@@ -1,6 +1,6 @@
 #include "render/LayerPrograms.h"
 
-#include "core/ProjectState.h"
+#include "core/ProjectFiles.h"
 #include "script/ScriptHost.h"
 
 #include <cstdlib>
@@ -151,12 +151,12 @@ void releaseLayerPrograms(GlState& gls) {
 }
 
 bool buildLayerPrograms(GlState& gls, WindowId owner) {
-    ProjectState& s = state();
+    ProjectFiles& files = projectFiles();
     const GlEntryPoints& gl = gls.gl;
     releaseLayerPrograms(gls);
     if (!gl.glCreateShader) return false;
     for (int i = 0; i < LAYER_COUNT; ++i) {
-        LayerSlot& slot = s.layers[i];
+        LayerSlot& slot = files.layers[i];
         if (!slot.vertexText || !slot.fragmentText) {
             releaseLayerPrograms(gls);
             return false;
@@ -172,7 +172,7 @@ bool buildLayerPrograms(GlState& gls, WindowId owner) {
         }
     }
     for (int i = 0; i < LAYER_COUNT; ++i) {
-        LayerSlot& slot = s.layers[i];
+        LayerSlot& slot = files.layers[i];
         LayerProgram& layer = gls.layers[i];
         if (!compileAndLinkProgram(gls, owner, layer.program, layer.vertexShader,
                                    layer.fragmentShader, slot.vertexText.get(),

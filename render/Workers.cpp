@@ -1,7 +1,11 @@
 #include "render/Workers.h"
 
+#include "core/CameraFlight.h"
+#include "core/CaptureState.h"
 #include "core/Handoff.h"
+#include "core/ProjectFiles.h"
 #include "core/ProjectState.h"
+#include "core/ThreadRole.h"
 #include "media/AviGrab.h"
 #include "media/Capture.h"
 #include "platform/ThreadPriority.h"
@@ -87,6 +91,7 @@ void settlePostWake() {
 }
 
 void postProcessingMain(int generation) {
+    registerThreadRole(ThreadRole::PostProcessing);
     ProjectState& s = state();
     auto current = [&] { return g_postGeneration.load() == generation; };
     // Finishing and encoding frames overlaps the next frame's drawing: it
@@ -129,15 +134,16 @@ void startPostThreadLocked() {
 // Compiles the script and then the programs of all active layers.
 bool compileAll() {
     publishLayerTextures(glState()); // udSetup may read them
-    return compileScript(state().scriptText.get()) && buildLayerPrograms(glState(), WindowId::Main);
+    return compileScript(projectFiles().scriptText.get()) &&
+           buildLayerPrograms(glState(), WindowId::Main);
 }
 
 // Each video background gets the frame due now; a reader that fails is
 // closed and its layer keeps the last frame it showed.
 void pullVideoFrames() {
-    ProjectState& s = state();
+    ProjectFiles& files = projectFiles();
     for (int i = 0; i < LAYER_COUNT; ++i) {
-        LayerSlot& slot = s.layers[i];
+        LayerSlot& slot = files.layers[i];
         if (!slot.backgroundIsVideo) continue;
         AVIGrab& reader = videoReader(i);
         if (reader.isOpen && slot.backgroundPixels) {
@@ -149,6 +155,8 @@ void pullVideoFrames() {
 }
 
 void drawingCase() {
+    ProjectFiles& files = projectFiles();
+    const CameraFlight& camera = cameraView();
     ProjectState& s = state();
     const int64_t now = tickCountMs();
     const int64_t elapsed = now - s.lastFrameTick;
@@ -170,7 +178,7 @@ void drawingCase() {
 
     g_parkedByFailure = false;
     if (s.renderRun && s.buffersReady && target) {
-        if (s.superSample && s.extraFrame) drawFrame(1, s.extraFrame.get());
+        if (files.superSample && s.extraFrame) drawFrame(1, s.extraFrame.get());
         s.shownFrame.store(target, std::memory_order_release);
         s.frameReady.set();
         g_postWakeOwed.store(true);
@@ -180,8 +188,8 @@ void drawingCase() {
     s.renderHold.set();
 
     const bool owed = std::exchange(g_advanceOwed, false);
-    const bool advancing =
-        (s.flightMode != FLIGHT_STOPPED || owed) && s.renderRun && s.scriptReady && s.buffersReady;
+    const bool advancing = (camera.flightMode != FLIGHT_STOPPED || owed) && s.renderRun &&
+                           s.scriptReady && s.buffersReady;
     if (advancing)
         sendAdvance();
     else
@@ -189,9 +197,10 @@ void drawingCase() {
 }
 
 void compileCase() {
+    const CameraFlight& camera = cameraView();
     ProjectState& s = state();
     for (int k = 0; k < KEY_COUNT; ++k)
-        s.keyDown[k] = 0;
+        camera.keyDown[k] = 0;
     s.compileRequest.clear();
     const bool ready = compileAll();
     g_compileFailed.store(!ready);
@@ -239,9 +248,11 @@ void allocationCase() {
 }
 
 void renderMain() {
+    registerThreadRole(ThreadRole::Render);
+    ProjectFiles& files = projectFiles();
     ProjectState& s = state();
     GlState& gl = glState();
-    if (!createGlContext(gl, s.maxWidth, s.maxHeight, WindowId::Main)) {
+    if (!createGlContext(gl, files.maxWidth, files.maxHeight, WindowId::Main)) {
         std::fprintf(stderr, "vortigo: no OpenGL context: %s\n", lastGlContextError().c_str());
         g_contextFailed.store(true);
         g_renderRunning.store(false);
@@ -313,7 +324,7 @@ uint64_t renderIdlePasses() {
 
 void startWorkers() {
     ProjectState& s = state();
-    s.capturing = 0;
+    captureView().setCapturing(false);
     s.postQuit.clear(); // a fresh start after an earlier exit path (tests, batch runs)
     {
         std::lock_guard lock(g_postThreadMutex);

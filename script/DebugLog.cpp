@@ -1,6 +1,6 @@
 #include "script/DebugLog.h"
 
-#include "core/ProjectState.h"
+#include "core/ScriptShared.h"
 
 #include <cstring>
 #include <mutex>
@@ -29,29 +29,29 @@ bool appendToLog(char* log, const char* text, int capacity) {
 
 void clearDebugLine() {
     std::lock_guard lock(g_flushMutex);
-    state().scratchLine[0] = 0;
+    scriptShared().scratchLine[0] = 0;
 }
 
 void flushDebugLine() {
-    ProjectState& s = state();
+    ScriptShared& blocks = scriptShared();
     std::lock_guard lock(g_flushMutex);
-    if (s.scratchLine[0] == 0) return;
+    if (blocks.scratchLine[0] == 0) return;
     // The script may have filled every byte without a terminator.
-    s.scratchLine[DEBUG_LINE_SIZE - 1] = 0;
-    if (s.debugText) appendToLog(s.debugText.get(), s.scratchLine, TEXT_SIZE);
-    s.scratchLine[0] = 0;
+    blocks.scratchLine[DEBUG_LINE_SIZE - 1] = 0;
+    if (blocks.debugText) appendToLog(blocks.debugText.get(), blocks.scratchLine, TEXT_SIZE);
+    blocks.scratchLine[0] = 0;
 }
 
 std::string debugTextCopy() {
-    ProjectState& s = state();
+    ScriptShared& blocks = scriptShared();
     std::lock_guard lock(g_flushMutex);
-    return s.debugText ? std::string(s.debugText.get()) : std::string();
+    return blocks.debugText ? std::string(blocks.debugText.get()) : std::string();
 }
 
 void appendDebugText(const char* text) {
-    ProjectState& s = state();
+    ScriptShared& blocks = scriptShared();
     std::lock_guard lock(g_flushMutex);
-    if (s.debugText) appendToLog(s.debugText.get(), text, TEXT_SIZE);
+    if (blocks.debugText) appendToLog(blocks.debugText.get(), text, TEXT_SIZE);
 }
 
 } // namespace vortigo

@@ -1,6 +1,9 @@
 #include "script/ScriptCalls.h"
 
+#include "core/CameraFlight.h"
+#include "core/ProjectFiles.h"
 #include "core/ProjectState.h"
+#include "core/ScriptShared.h"
 #include "script/DebugLog.h"
 #include "script/FaultGuard.h"
 #include "script/ScriptHost.h"
@@ -38,7 +41,7 @@ template <typename... Args> int guardedCall(void* address, Args... args) {
     clearDebugLine();
     Call<Args...> call{reinterpret_cast<void (*)(Args...)>(address), {args...}};
     const int fault =
-        runGuarded(&runCall<Args...>, &call, std::max(0, state().scriptTimeoutSeconds));
+        runGuarded(&runCall<Args...>, &call, std::max(0, projectFiles().scriptTimeoutSeconds));
     const bool intact = scriptBlocksIntact(); // mended whatever the outcome
     return fault == 0 && !intact ? SIGSEGV : fault;
 }
@@ -56,7 +59,7 @@ GuardedBytes* frameBlockOf(const uint8_t* frame) {
 void reportFault(WindowId owner, const char* entryName, int fault) {
     const std::string text = fault == GUARD_TIMED_OUT
                                  ? formatC("%s did not return within %d seconds.", entryName,
-                                           state().scriptTimeoutSeconds)
+                                           projectFiles().scriptTimeoutSeconds)
                                  : std::string(entryName) + " caused an exception.";
     platform().messageBox(owner, text, FAULT_CAPTION, MsgButtons::Ok, MsgIcon::Error);
 }
@@ -95,11 +98,13 @@ void* traceWindowHandle() {
 }
 
 bool callUdSetup() {
-    ProjectState& s = state();
+    const CameraFlight& camera = cameraView();
+    ScriptShared& blocks = scriptShared();
     void* fn = entryPoint(UD_SETUP);
     if (!fn) return true;
     const int fault = guardedCall<void*, float*, void*, void*, char*>(
-        fn, traceWindowHandle(), s.udef.get(), &s.animInfo, &s.frameInfo, s.scratchLine);
+        fn, traceWindowHandle(), camera.udef.get(), &blocks.animInfo, &blocks.frameInfo,
+        blocks.scratchLine);
     if (fault) reportFault(WindowId::Main, "udSetup", fault);
     flushDebugLine();
     return fault == 0;
@@ -119,7 +124,7 @@ void callUdShutdown(ShutdownReason reason) {
 }
 
 void clearLayerRequests() {
-    FrameInfo& f = state().frameInfo;
+    FrameInfo& f = scriptShared().frameInfo;
     f.bgUpdate = f.layerSkip = f.bgWidth = f.bgHeight = f.videoHold = 0;
     f.reservedDataTex = f.dataTexWidth = f.reservedVolTex = 0;
     f.volTexWidth = f.volTexHeight = f.volTexDepth = f.layerFlags = 0;
@@ -128,27 +133,29 @@ void clearLayerRequests() {
 }
 
 void callUdPre(int layerIndex, int pass) {
-    ProjectState& s = state();
+    ProjectFiles& files = projectFiles();
+    CameraFlight& camera = cameraForDrawing();
+    ScriptShared& blocks = scriptShared();
     void* fn = entryPoint(UD_PRE);
     if (!fn || layerIndex < 0 || layerIndex >= LAYER_COUNT) return;
-    LayerSlot& layer = s.layers[layerIndex];
-    AnimInfo& anim = s.animInfo;
-    anim.cameraPosition[0] = s.xCenter;
-    anim.cameraPosition[1] = s.yCenter;
-    anim.cameraPosition[2] = s.zLens;
-    std::memcpy(anim.cameraOrientation, s.cameraQuat, sizeof s.cameraQuat);
-    s.frameInfo.bgWidth = layer.backgroundWidth;
-    s.frameInfo.bgHeight = layer.backgroundHeight;
-    s.frameInfo.layer = layerIndex + 1;
-    s.frameInfo.pass = pass;
+    LayerSlot& layer = files.layers[layerIndex];
+    AnimInfo& anim = blocks.animInfo;
+    anim.cameraPosition[0] = camera.xCenter;
+    anim.cameraPosition[1] = camera.yCenter;
+    anim.cameraPosition[2] = camera.zLens;
+    std::memcpy(anim.cameraOrientation, camera.cameraQuat, sizeof camera.cameraQuat);
+    blocks.frameInfo.bgWidth = layer.backgroundWidth;
+    blocks.frameInfo.bgHeight = layer.backgroundHeight;
+    blocks.frameInfo.layer = layerIndex + 1;
+    blocks.frameInfo.pass = pass;
 
     int fault =
-        guardedCall<uint8_t*, float*>(fn, layer.backgroundPixels.get(), s.flightBuffer.get());
+        guardedCall<uint8_t*, float*>(fn, layer.backgroundPixels.get(), camera.flightBuffer.get());
     if (!layer.backgroundPixels.leadIntact() && !fault) fault = SIGSEGV;
-    s.xCenter = anim.cameraPosition[0];
-    s.yCenter = anim.cameraPosition[1];
-    s.zLens = anim.cameraPosition[2];
-    std::memcpy(s.cameraQuat, anim.cameraOrientation, sizeof s.cameraQuat);
+    camera.xCenter = anim.cameraPosition[0];
+    camera.yCenter = anim.cameraPosition[1];
+    camera.zLens = anim.cameraPosition[2];
+    std::memcpy(camera.cameraQuat, anim.cameraOrientation, sizeof camera.cameraQuat);
     if (fault) reactToDrawingFault("udPre", fault);
     flushDebugLine();
 }
@@ -156,7 +163,7 @@ void callUdPre(int layerIndex, int pass) {
 void callUdPost(int layerIndex) {
     void* fn = entryPoint(UD_POST);
     if (!fn) return;
-    state().frameInfo.layer = layerIndex + 1;
+    scriptShared().frameInfo.layer = layerIndex + 1;
     if (const int fault = guardedCall<>(fn)) reactToDrawingFault("udPost", fault);
     flushDebugLine();
 }

@@ -1,6 +1,7 @@
 #include "script/ScriptHost.h"
 
 #include "core/Handoff.h"
+#include "core/ProjectFiles.h"
 #include "core/ProjectState.h"
 #include "platform/ProgramDir.h"
 #include "script/DebugLog.h"
@@ -185,7 +186,7 @@ void leaveScriptFromPostThread() {
 }
 
 bool compileScript(const char* text) {
-    ProjectState& s = state();
+    ProjectFiles& files = projectFiles();
     ReopenAfterCompile reopen;
     if (!waitUntilPostThreadLeft()) return false;
     if (entryPoint(UD_SHUTDOWN)) callUdShutdown(ShutdownReason::Compile);
@@ -200,10 +201,10 @@ bool compileScript(const char* text) {
     tcc_set_output_type(compiler, TCC_OUTPUT_MEMORY);
 
     tcc_add_include_path(compiler, (programDirectory() + "/lib").c_str());
-    if (s.includePath[0]) tcc_add_include_path(compiler, s.includePath);
+    if (files.includePath[0]) tcc_add_include_path(compiler, files.includePath);
     for (const char* library : SYSTEM_LIBRARIES)
         tcc_add_library(compiler, library);
-    if (s.libraries[0]) addUserLibraries(compiler, s.libraries);
+    if (files.libraries[0]) addUserLibraries(compiler, files.libraries);
     registerHostFunctions(compiler);
 
     if (tcc_compile_string(compiler, text ? text : "") == -1) {

@@ -1,25 +1,45 @@
-// Puts the process-wide project state back to a freshly constructed record,
-// so a test starts from the same values whatever ran before it.
+// Puts the process-wide state groups back to freshly constructed ones, so a
+// test starts from the same values whatever ran before it.
 #pragma once
 
+#include "core/CameraFlight.h"
+#include "core/CaptureState.h"
 #include "core/Handoff.h"
+#include "core/ProjectFiles.h"
 #include "core/ProjectState.h"
+#include "core/ScriptShared.h"
+#include "core/ThreadRole.h"
+#include "core/ViewFlags.h"
 
 #include <gtest/gtest.h>
 #include <new>
 
 namespace vortigo::test {
 
+// A group cannot be assigned (its references point into the script
+// blocks), so it is rebuilt in place at the same address.
+template <typename T, typename... Args> void rebuild(T& group, Args&... args) {
+    group.~T();
+    new (&group) T(args...);
+}
+
 // Every field gets its declared default; the flight ring and maxUdef udef
-// entries are allocated and zeroed. No worker thread may be running.
+// entries are allocated and zeroed. The calling thread becomes the
+// user-interface and motion thread. No worker thread may be running.
 inline void resetProjectState() {
-    ProjectState& s = state();
-    // The record cannot be assigned (its references point into its own
-    // script blocks), so it is rebuilt in place at the same address.
-    s.~ProjectState();
-    new (&s) ProjectState();
-    s.flightBuffer = GuardedFloats::allocate(FLIGHT_FLOATS);
-    s.udef = GuardedFloats::allocate(static_cast<size_t>(s.maxUdef));
+    registerThreadRole(ThreadRole::Ui);
+    claimMotion();
+    ScriptShared& blocks = scriptShared();
+    rebuild(blocks); // first: it empties the blocks the others point into
+    ProjectFiles& files = projectFiles();
+    rebuild(files, blocks.frameInfo, blocks.animInfo);
+    CameraFlight& camera = cameraFlight();
+    rebuild(camera, blocks.frameInfo, blocks.animInfo);
+    rebuild(captureState(), blocks.frameInfo);
+    rebuild(viewFlags());
+    rebuild(state());
+    camera.flightBuffer = GuardedFloats::allocate(FLIGHT_FLOATS);
+    camera.udef = GuardedFloats::allocate(static_cast<size_t>(files.maxUdef));
 }
 
 // Everything a test can leave behind in the process: the record, and the
@@ -30,13 +50,22 @@ inline void resetProcessState() {
     heldByFailure() = false;
 }
 
-// Every test of the binary starts from resetProcessState(), so the tests
-// pass together in one process, in any order. Call once from main().
-inline void startEachTestFresh() {
+// Every test of the binary starts from resetProcessState() and then `also`
+// (the window layer's own state), so the tests pass together in one process,
+// in any order. Call once from main().
+inline void startEachTestFresh(void (*also)() = nullptr) {
     class FreshState : public ::testing::EmptyTestEventListener {
-        void OnTestStart(const ::testing::TestInfo&) override { resetProcessState(); }
+      public:
+        explicit FreshState(void (*also)()) : m_also(also) {}
+
+      private:
+        void OnTestStart(const ::testing::TestInfo&) override {
+            resetProcessState();
+            if (m_also) m_also();
+        }
+        void (*m_also)();
     };
-    ::testing::UnitTest::GetInstance()->listeners().Append(new FreshState);
+    ::testing::UnitTest::GetInstance()->listeners().Append(new FreshState(also));
 }
 
 } // namespace vortigo::test

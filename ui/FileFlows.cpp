@@ -3,12 +3,14 @@
 #include "ui/StillCommands.h"
 
 #include "control/StatusLine.h"
+#include "core/ProjectFiles.h"
 #include "core/ProjectState.h"
 #include "media/Capture.h"
 #include "persist/FlightFile.h"
 #include "persist/ProjectDefaults.h"
 #include "persist/ProjectFile.h"
 #include "persist/TextFile.h"
+#include "ui/EditorState.h"
 #include "ui/MainWindow.h"
 
 #include <QFileDialog>
@@ -31,14 +33,15 @@ std::string upper(std::string text) {
 }
 
 LayerSlot& shownLayer() {
-    ProjectState& s = state();
-    return s.layers[std::clamp(s.currentLayer, 0, LAYER_COUNT - 1)];
+    ProjectFiles& files = projectFiles();
+    EditorState& editor = editorState();
+    return files.layers[std::clamp(editor.currentLayer, 0, LAYER_COUNT - 1)];
 }
 
 char* fileOfKind(int kind) {
     switch (kind) {
     case KIND_SCRIPT:
-        return state().scriptFile;
+        return projectFiles().scriptFile;
     case KIND_FRAGMENT:
         return shownLayer().fragmentFile;
     case KIND_VERTEX:
@@ -51,7 +54,7 @@ char* fileOfKind(int kind) {
 uint8_t* dirtyOfKind(int kind) {
     switch (kind) {
     case KIND_SCRIPT:
-        return &state().scriptDirty;
+        return &projectFiles().scriptDirty;
     case KIND_FRAGMENT:
         return &shownLayer().fragmentDirty;
     case KIND_VERTEX:
@@ -71,7 +74,7 @@ int textKindOf(const std::string& extension) {
 
 void showProject(MainWindow& window) {
     window.showCurrentText();
-    window.checkLayerItem(state().currentLayer);
+    window.checkLayerItem(editorState().currentLayer);
     updateStatusLine(WindowId::Trace);
 }
 
@@ -87,7 +90,7 @@ void openText(MainWindow& window, const std::string& path, int kind) {
     if (!loadText(WindowId::Main, path, textOfKind(kind), TEXT_SIZE)) return;
     storePath(fileOfKind(kind), path);
     *dirtyOfKind(kind) = 0;
-    state().currentKind = kind;
+    editorState().setKind(kind);
     topLineOfKind(kind) = 0;
     window.showCurrentText();
 }
@@ -95,7 +98,7 @@ void openText(MainWindow& window, const std::string& path, int kind) {
 void saveTextOfKind(MainWindow& window, const std::string& path, int kind) {
     static const char* const refusals[] = {
         "Switch to anim text first!", "Switch to frag text first!", "Switch to vert text first!"};
-    if (state().currentKind != kind) {
+    if (editorState().currentKind != kind) {
         platform().messageBox(WindowId::Main, refusals[kind], "Wrong Extension?", MsgButtons::Ok,
                               MsgIcon::Warning);
         return;
@@ -125,15 +128,16 @@ std::string joinLines(const std::vector<std::string>& lines) {
 
 // The edited texts; `onlyKind` >= 0 lists just that text of the shown layer.
 std::vector<std::string> editedTexts(int onlyKind) {
-    const ProjectState& s = state();
+    const ProjectFiles& files = projectFiles();
+    const EditorState& editor = editorState();
     std::vector<std::string> list;
     auto add = [&](bool dirty, const char* name, const std::string& untitled) {
         if (dirty) list.push_back(name[0] ? std::string(name) : untitled);
     };
     if (onlyKind >= 0) {
-        const int layer = std::clamp(s.currentLayer, 0, LAYER_COUNT - 1) + 1;
+        const int layer = std::clamp(editor.currentLayer, 0, LAYER_COUNT - 1) + 1;
         const std::string number = std::to_string(layer);
-        if (onlyKind == KIND_SCRIPT) add(s.scriptDirty, s.scriptFile, "(untitled script)");
+        if (onlyKind == KIND_SCRIPT) add(files.scriptDirty, files.scriptFile, "(untitled script)");
         if (onlyKind == KIND_VERTEX)
             add(shownLayer().vertexDirty, shownLayer().vertexFile,
                 "(untitled vertex shader, layer " + number + ")");
@@ -142,9 +146,9 @@ std::vector<std::string> editedTexts(int onlyKind) {
                 "(untitled fragment shader, layer " + number + ")");
         return list;
     }
-    add(s.scriptDirty, s.scriptFile, "(untitled script)");
+    add(files.scriptDirty, files.scriptFile, "(untitled script)");
     for (int i = 0; i < LAYER_COUNT; ++i) {
-        const LayerSlot& layer = s.layers[i];
+        const LayerSlot& layer = files.layers[i];
         const std::string number = std::to_string(i + 1);
         add(layer.vertexDirty, layer.vertexFile, "(untitled vertex shader, layer " + number + ")");
         add(layer.fragmentDirty, layer.fragmentFile,
@@ -186,10 +190,10 @@ std::string runQtDialog(QWidget* owner, const FileDialogRequest& request) {
 } // namespace
 
 FileDialogRequest openFileRequest() {
-    return {"Open File", "*.*", "Open File", "txt", false, state().projectFile};
+    return {"Open File", "*.*", "Open File", "txt", false, projectFiles().projectFile};
 }
 FileDialogRequest saveFileRequest() {
-    return {"Save File", "*.*", "Save File", "txt", true, state().projectFile};
+    return {"Save File", "*.*", "Save File", "txt", true, projectFiles().projectFile};
 }
 FileDialogRequest outputFileRequest() {
     return {"Output Files", "*.tga;*.bmp;*.avi", "Output File", "tga", false, {}};
@@ -201,7 +205,7 @@ FileDialogRequest waveFileRequest() {
 std::string dialogFolder(const std::string& startPath) {
     size_t cut = startPath.find_last_of("/\\");
     if (cut != std::string::npos) return startPath.substr(0, cut == 0 ? 1 : cut);
-    const std::string project = state().projectFile;
+    const std::string project = projectFiles().projectFile;
     cut = project.find_last_of("/\\");
     if (cut != std::string::npos) return project.substr(0, cut == 0 ? 1 : cut);
     return {};
@@ -235,7 +239,13 @@ std::string extensionOf(const std::string& path) {
 void openByExtension(MainWindow& window, const std::string& path) {
     const std::string extension = upper(extensionOf(path));
     if (extension == "VORT") {
-        if (loadProject(path)) showProject(window);
+        ShownText shown;
+        if (loadProject(path, &shown)) {
+            EditorState& editor = editorState();
+            editor.currentLayer = shown.layer;
+            if (shown.kind >= 0) editor.setKind(shown.kind);
+            showProject(window);
+        }
     } else if (extension == "VORN") {
         loadFlightData(path);
     } else if (extension == "BMP") {
@@ -280,6 +290,7 @@ void newProjectCommand(MainWindow& window) {
     // While capturing is still set the writer knows there is a file to end.
     finishCapture();
     resetToDefaults();
+    editorState().showNewProject();
     ProjectState& s = state();
     s.compileRequest.set();
     s.resizeRequest.set();
@@ -293,7 +304,7 @@ void openCommand(MainWindow& window) {
 
 void saveCommand(MainWindow& window) {
     window.storeShownText();
-    const int kind = state().currentKind;
+    const int kind = editorState().currentKind;
     const char* file = fileOfKind(kind);
     const std::string name = file ? file : "";
     // A text without a name would be saved nowhere: choose one first.
@@ -313,13 +324,13 @@ void saveAsCommand(MainWindow& window) {
 }
 
 void saveAllCommand(MainWindow& window) {
-    ProjectState& s = state();
-    std::vector<std::string> list = {s.scriptFile};
-    for (const LayerSlot& layer : s.layers) {
+    ProjectFiles& files = projectFiles();
+    std::vector<std::string> list = {files.scriptFile};
+    for (const LayerSlot& layer : files.layers) {
         if (layer.vertexFile[0]) list.emplace_back(layer.vertexFile);
         if (layer.fragmentFile[0]) list.emplace_back(layer.fragmentFile);
     }
-    list.emplace_back(s.projectFile);
+    list.emplace_back(files.projectFile);
     window.storeShownText();
     const MsgAnswer answer = platform().messageBox(
         WindowId::Main, joinLines(list), "Are you sure you want to save the following files?",
@@ -327,8 +338,8 @@ void saveAllCommand(MainWindow& window) {
     if (answer != MsgAnswer::Yes) return;
 
     // Each flag is cleared only when its text reached the file.
-    if (saveText(WindowId::Main, s.scriptFile, s.scriptText.get())) s.scriptDirty = 0;
-    for (LayerSlot& layer : s.layers) {
+    if (saveText(WindowId::Main, files.scriptFile, files.scriptText.get())) files.scriptDirty = 0;
+    for (LayerSlot& layer : files.layers) {
         if (layer.vertexFile[0] &&
             saveText(WindowId::Main, layer.vertexFile, layer.vertexText.get()))
             layer.vertexDirty = 0;
@@ -336,7 +347,7 @@ void saveAllCommand(MainWindow& window) {
             saveText(WindowId::Main, layer.fragmentFile, layer.fragmentText.get()))
             layer.fragmentDirty = 0;
     }
-    saveProject(s.projectFile);
+    saveProject(files.projectFile);
 }
 
 } // namespace vortigo

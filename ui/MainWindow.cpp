@@ -1,6 +1,8 @@
 #include "ui/MainWindow.h"
 
 #include "control/TraceKeys.h"
+#include "core/CameraFlight.h"
+#include "core/ProjectFiles.h"
 #include "core/ProjectState.h"
 #include "flight/FlightControls.h"
 #include "flight/FlightRecord.h"
@@ -9,6 +11,7 @@
 #include "resources/Resources.h"
 #include "ui/AboutDialog.h"
 #include "ui/EditorControl.h"
+#include "ui/EditorState.h"
 #include "ui/EditorText.h"
 #include "ui/FileFlows.h"
 #include "ui/FindDialog.h"
@@ -43,7 +46,7 @@ QColor toQColor(const Colour& c) {
 } // namespace
 
 MainWindow::MainWindow() {
-    ProjectState& s = state();
+    EditorState& editor = editorState();
     setWindowTitle(QString::fromLatin1(APP_TITLE));
 
     m_editor = new EditorControl(this);
@@ -56,8 +59,8 @@ MainWindow::MainWindow() {
 
     // Point sizes convert to pixels with the screen's logical DPI, as the
     // editor font always has.
-    QFont font(QString::fromLatin1(s.fontFamily));
-    font.setPointSize(s.fontSize > 0 ? s.fontSize : 10);
+    QFont font(QString::fromLatin1(editor.fontFamily));
+    font.setPointSize(editor.fontSize > 0 ? editor.fontSize : 10);
     font.setStyleHint(QFont::SansSerif);
     m_editor->setFont(font);
 
@@ -67,8 +70,8 @@ MainWindow::MainWindow() {
     m_editor->setTabStopDistance(metrics.averageCharWidth() * 4.0);
 
     QPalette palette = m_editor->palette();
-    palette.setColor(QPalette::Text, toQColor(s.textColour));
-    palette.setColor(QPalette::Base, toQColor(s.backgroundColour));
+    palette.setColor(QPalette::Text, toQColor(editor.textColour));
+    palette.setColor(QPalette::Base, toQColor(editor.backgroundColour));
     m_editor->setPalette(palette);
 
     // Typing marks the text edited at once, so no change can be lost at exit
@@ -83,9 +86,9 @@ MainWindow::MainWindow() {
     m_editor->viewport()->installEventFilter(this);
 
     buildMenus();
-    move(s.editWindowLeft, s.editWindowTop);
-    resize(s.editWindowWidth > 0 ? s.editWindowWidth : 512,
-           s.editWindowHeight > 0 ? s.editWindowHeight : 640);
+    move(editor.editWindowLeft, editor.editWindowTop);
+    resize(editor.editWindowWidth > 0 ? editor.editWindowWidth : 512,
+           editor.editWindowHeight > 0 ? editor.editWindowHeight : 640);
 }
 
 QAction* MainWindow::addCommand(QMenu* menu, const QString& text, int id,
@@ -164,11 +167,11 @@ void MainWindow::buildMenus() {
     addReplay(tr("Rewind to &Start"), CMD_REWIND, [this] { editRing(RingEdit::Rewind); });
     addReplay(tr("&Jump to End"), CMD_JUMP_TO_END, [this] { editRing(RingEdit::JumpToEnd); });
     addReplay(tr("&Replay Q"), CMD_REPLAY_BACKWARD, [] {
-        state().flightMode = FLIGHT_STEP_BACKWARD;
+        cameraFlight().flightMode = FLIGHT_STEP_BACKWARD;
         handleAdvanceMessage();
     });
     addReplay(tr("&Foreplay E"), CMD_REPLAY_FORWARD, [] {
-        state().flightMode = FLIGHT_STEP_FORWARD;
+        cameraFlight().flightMode = FLIGHT_STEP_FORWARD;
         handleAdvanceMessage();
     });
     addReplay(tr("S&lerp <cntrl> E"), CMD_SLERP, [] {
@@ -183,9 +186,9 @@ void MainWindow::buildMenus() {
               [this] { editRing(RingEdit::MarkBeginning); });
     addReplay(tr("Mark &End"), CMD_MARK_END, [this] { editRing(RingEdit::MarkEnd); });
     m_recordData = addReplay(tr("Record &Data"), CMD_RECORD_DATA, [this] {
-        ProjectState& s = state();
-        s.timeRunning = !s.timeRunning;
-        m_recordData->setChecked(s.timeRunning);
+        CameraFlight& camera = cameraFlight();
+        camera.timeRunning = !camera.timeRunning;
+        m_recordData->setChecked(camera.timeRunning);
     });
     m_recordData->setCheckable(true);
     addReplay(tr("Smo&oth"), CMD_SMOOTH, [this] { editRing(RingEdit::Smooth); });
@@ -193,7 +196,7 @@ void MainWindow::buildMenus() {
     // T in the Trace window, a project and the reset switch recording too:
     // the check mark is read from the state whenever the menu opens.
     connect(replay, &QMenu::aboutToShow, this,
-            [this] { m_recordData->setChecked(state().timeRunning != 0); });
+            [this] { m_recordData->setChecked(cameraView().timeRunning != 0); });
 
     QMenu* help = menuBar()->addMenu(tr("&Help"));
     addCommand(help, tr("&About ..."), CMD_ABOUT, [this] { AboutDialog(this).exec(); });
@@ -243,7 +246,7 @@ void MainWindow::onFunctionKey(int virtualKey) {
         onCommand(CMD_SHOW_DEBUG);
         break; // F9
     case VK_F3:
-        if (state().findText[0])
+        if (editorState().findText[0])
             findNext();
         else
             onCommand(CMD_FIND);
@@ -275,7 +278,7 @@ void MainWindow::selectLineStart(int line) {
 
 void MainWindow::goToLine(int line, int kind) {
     if (kind < KIND_SCRIPT || kind > KIND_VERTEX) return;
-    if (kind != state().currentKind) switchKind(kind);
+    if (kind != editorState().currentKind) switchKind(kind);
     const int lastLine = std::max(0, m_editor->document()->blockCount() - 1);
     const int target = std::clamp(line - 1, 0, lastLine);
     selectLineStart(target);
@@ -283,10 +286,10 @@ void MainWindow::goToLine(int line, int kind) {
 }
 
 void MainWindow::storeShownText() {
-    ProjectState& s = state();
-    char* buffer = textOfKind(s.currentKind);
+    EditorState& editor = editorState();
+    char* buffer = textOfKind(editor.currentKind);
     if (!buffer) return;
-    topLineOfKind(s.currentKind) = firstVisibleLine();
+    topLineOfKind(editor.currentKind) = firstVisibleLine();
     const std::string text = m_editor->storedBytes();
     const size_t n = std::min<size_t>(text.size(), TEXT_SIZE - 1);
     std::memcpy(buffer, text.data(), n);
@@ -294,19 +297,20 @@ void MainWindow::storeShownText() {
 }
 
 void MainWindow::showCurrentText() {
-    ProjectState& s = state();
-    const char* buffer = textOfKind(s.currentKind);
+    EditorState& editor = editorState();
+    const char* buffer = textOfKind(editor.currentKind);
     m_settingText = true;
     m_editor->showBytes(buffer ? buffer : "");
     m_settingText = false;
-    setWindowTitle(QString::fromStdString(titleOfKind(s.currentKind)).left(TITLE_LIMIT));
-    scrollToLine(topLineOfKind(s.currentKind));
+    setWindowTitle(QString::fromStdString(titleOfKind(editor.currentKind)).left(TITLE_LIMIT));
+    scrollToLine(topLineOfKind(editor.currentKind));
 }
 
 void MainWindow::markShownTextEdited() {
-    ProjectState& s = state();
-    LayerSlot& layer = s.layers[s.currentLayer];
-    switch (s.currentKind) {
+    ProjectFiles& files = projectFiles();
+    EditorState& editor = editorState();
+    LayerSlot& layer = files.layers[editor.currentLayer];
+    switch (editor.currentKind) {
     case KIND_FRAGMENT:
         layer.fragmentDirty = 1;
         break;
@@ -314,7 +318,7 @@ void MainWindow::markShownTextEdited() {
         layer.vertexDirty = 1;
         break;
     case KIND_SCRIPT:
-        s.scriptDirty = 1;
+        files.scriptDirty = 1;
         break;
     default:
         break;
@@ -339,9 +343,9 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void MainWindow::findNext() {
-    ProjectState& s = state();
-    if (!s.findText[0]) return;
-    char* buffer = textOfKind(s.currentKind);
+    EditorState& editor = editorState();
+    if (!editor.findText[0]) return;
+    char* buffer = textOfKind(editor.currentKind);
     const std::string text = m_editor->storedBytes();
     if (buffer) {
         const size_t n = std::min<size_t>(text.size(), TEXT_SIZE - 1);
@@ -350,7 +354,7 @@ void MainWindow::findNext() {
     }
     // Positions in the control count characters; the search counts bytes of
     // the text's own encoding.
-    const std::string needle = encodeText(QString::fromUtf8(s.findText), m_editor->encoding());
+    const std::string needle = encodeText(QString::fromUtf8(editor.findText), m_editor->encoding());
     const size_t startByte = m_editor->byteOffsetOf(m_editor->textCursor().selectionStart());
     const size_t match = findNextMatch(text, startByte, needle);
     if (match == std::string::npos) return;
@@ -364,15 +368,15 @@ void MainWindow::findNext() {
 }
 
 void MainWindow::openFind() {
-    ProjectState& s = state();
-    FindDialog dialog(this, s.findText);
+    EditorState& editor = editorState();
+    FindDialog dialog(this, editor.findText);
     if (dialog.exec() != QDialog::Accepted) return;
     const QByteArray text = dialog.text().toUtf8().left(PATH_SIZE - 1);
-    std::memcpy(s.findText, text.constData(), static_cast<size_t>(text.size()));
-    s.findText[text.size()] = 0;
+    std::memcpy(editor.findText, text.constData(), static_cast<size_t>(text.size()));
+    editor.findText[text.size()] = 0;
     if (dialog.lineNumber()) {
         const int lastLine = std::max(0, m_editor->document()->blockCount() - 1);
-        const int line = std::clamp(readLineNumber(s.findText) - 1, 0, lastLine);
+        const int line = std::clamp(readLineNumber(editor.findText) - 1, 0, lastLine);
         selectLineStart(line);
         scrollToLine(line);
     } else {
@@ -385,8 +389,9 @@ void MainWindow::deleteLayer() {
         platform().messageBox(WindowId::Main, "Are you sure you want to delete this layer?",
                               "Delete Confirmation", MsgButtons::YesNo, MsgIcon::Question);
     if (answer != MsgAnswer::Yes) return;
-    ProjectState& s = state();
-    LayerSlot& layer = s.layers[s.currentLayer];
+    ProjectFiles& files = projectFiles();
+    EditorState& editor = editorState();
+    LayerSlot& layer = files.layers[editor.currentLayer];
     layer.vertexTopLine = layer.fragmentTopLine = 0;
     layer.backgroundFile[0] = 0;
     layer.vertexFile[0] = 0;
@@ -404,14 +409,14 @@ void MainWindow::checkLayerItem(int layer) {
 
 void MainWindow::switchKind(int kind) {
     storeShownText();
-    state().currentKind = kind;
+    editorState().setKind(kind);
     showCurrentText();
 }
 
 void MainWindow::switchLayer(int layer) {
     checkLayerItem(layer);
     storeShownText();
-    state().currentLayer = layer;
+    editorState().currentLayer = layer;
     showCurrentText();
 }
 

@@ -1,8 +1,11 @@
 #include "ui/OutputDialog.h"
 
 #include "control/StatusLine.h"
+#include "core/CameraFlight.h"
+#include "core/CaptureState.h"
 #include "core/Handoff.h"
 #include "core/Numbers.h"
+#include "core/ProjectFiles.h"
 #include "core/ProjectState.h"
 #include "media/Capture.h"
 #include "persist/Options.h"
@@ -41,8 +44,10 @@ std::string pathFrom(const QLineEdit* edit) {
 } // namespace
 
 OutputDialog::OutputDialog(QWidget* owner) : QDialog(owner) {
-    ProjectState& s = state();
-    s.flightMode = FLIGHT_STOPPED;
+    ProjectFiles& files = projectFiles();
+    CameraFlight& camera = cameraFlight();
+    const CaptureState& capture = captureView();
+    camera.flightMode = FLIGHT_STOPPED;
     setWindowTitle(tr("Select Output"));
     setModal(true);
 
@@ -67,25 +72,26 @@ OutputDialog::OutputDialog(QWidget* owner) : QDialog(owner) {
     auto real = [](double value) { return QString::fromStdString(formatC("%.4f", value)); };
 
     Controls& c = m_controls;
-    c.width = edit(wholeText(s.imageWidth), true);
-    c.height = edit(wholeText(s.imageHeight), true);
-    c.fps = edit(wholeText(s.aviFps), true);
-    c.motionBlur = check(tr("Motion Blur"), s.useMotionBlur);
-    c.despeckle = check(tr("Despeckle"), s.despeckle);
-    c.superSample = check(tr("Super Sample"), s.superSample);
-    c.dof = check(tr("Depth of Field"), s.dofEnabled);
-    c.dofScale = edit(real(s.dofScale), false);
-    c.dofOffset = edit(real(s.dofOffset), false);
-    c.maxDepth = edit(real(s.maxDepth), false);
-    c.file = edit(QString::fromUtf8(s.outputFile), false);
+    c.width = edit(wholeText(files.imageWidth), true);
+    c.height = edit(wholeText(files.imageHeight), true);
+    c.fps = edit(wholeText(capture.aviFps), true);
+    c.motionBlur = check(tr("Motion Blur"), capture.useMotionBlur);
+    c.despeckle = check(tr("Despeckle"), files.despeckle);
+    c.superSample = check(tr("Super Sample"), files.superSample);
+    c.dof = check(tr("Depth of Field"), files.dofEnabled);
+    c.dofScale = edit(real(files.dofScale), false);
+    c.dofOffset = edit(real(files.dofOffset), false);
+    c.maxDepth = edit(real(files.maxDepth), false);
+    c.file = edit(QString::fromUtf8(capture.outputFile), false);
     c.fileBrowse = button(QStringLiteral("..."), &OutputDialog::browseOutputFile);
-    c.audio = edit(QString::fromUtf8(s.audioFile), false);
+    c.audio = edit(QString::fromUtf8(capture.audioFile), false);
     c.audioBrowse = button(QStringLiteral("..."), &OutputDialog::browseAudioFile);
-    c.maxAviFrames = edit(wholeText(s.maxAviFrames), true);
+    c.maxAviFrames = edit(wholeText(capture.maxAviFrames), true);
     // The acceleration is a fraction: a digits-only field could not take its
     // decimal point.
     c.acceleration = edit(
-        QString::fromStdString(formatC("%.5f", static_cast<double>(s.flightAcceleration))), false);
+        QString::fromStdString(formatC("%.5f", static_cast<double>(camera.flightAcceleration))),
+        false);
     c.saveDefaults = button(tr("Save as Defaults"), &OutputDialog::saveAsDefaults);
     c.ok = button(tr("OK"), &OutputDialog::apply);
     c.ok->setDefault(true);
@@ -177,8 +183,11 @@ void OutputDialog::apply() {
         retryWhenIdle(this, [this] { apply(); });
         return;
     }
+    ProjectFiles& files = projectFiles();
+    CameraFlight& camera = cameraFlight();
+    CaptureState& capture = captureState();
     ProjectState& s = state();
-    if (s.capturing) finishCapture();
+    if (capture.capturing()) finishCapture();
     const Values v = readControls();
     if (v.width <= 0 || v.height <= 0 || v.fps <= 0) {
         platform().messageBox(WindowId::Main, "No negative values please.", "Entry Error",
@@ -195,20 +204,20 @@ void OutputDialog::apply() {
                               "Entry Error", MsgButtons::Ok, MsgIcon::Warning);
         return;
     }
-    s.imageWidth = v.width;
-    s.imageHeight = v.height;
-    s.aviFps = v.fps;
-    s.maxAviFrames = v.maxAviFrames;
-    s.useMotionBlur = v.motionBlur;
-    s.despeckle = v.despeckle;
-    s.superSample = v.superSample;
-    s.dofEnabled = v.dof;
-    s.dofScale = v.dofScale;
-    s.dofOffset = v.dofOffset;
-    s.maxDepth = v.maxDepth;
-    s.flightAcceleration = v.acceleration;
-    storePath(s.outputFile, v.outputFile);
-    storePath(s.audioFile, v.audioFile);
+    files.imageWidth = v.width;
+    files.imageHeight = v.height;
+    capture.aviFps = v.fps;
+    capture.maxAviFrames = v.maxAviFrames;
+    capture.useMotionBlur = v.motionBlur;
+    files.despeckle = v.despeckle;
+    files.superSample = v.superSample;
+    files.dofEnabled = v.dof;
+    files.dofScale = v.dofScale;
+    files.dofOffset = v.dofOffset;
+    files.maxDepth = v.maxDepth;
+    camera.flightAcceleration = v.acceleration;
+    storePath(capture.outputFile, v.outputFile);
+    storePath(capture.audioFile, v.audioFile);
     s.buffersReady.clear();
     s.resizeRequest.set();
     accept();

@@ -1,6 +1,8 @@
 #include "ui/ParametersDialog.h"
 
+#include "core/CameraFlight.h"
 #include "core/Numbers.h"
+#include "core/ProjectFiles.h"
 #include "core/ProjectState.h"
 #include "flight/QuatMath.h"
 #include "media/Backgrounds.h"
@@ -69,6 +71,7 @@ void storePath(const QString& text, const char* original, char* field) {
 // The decoders replace a layer's pixels, which the render thread reads
 // while it draws: they run only while it rests, else once it does.
 void reloadBackgrounds() {
+    ProjectFiles& files = projectFiles();
     ProjectState& s = state();
     if (s.renderRun && !s.renderHold) {
         retryWhenIdle(QCoreApplication::instance(), [] { reloadBackgrounds(); });
@@ -76,10 +79,10 @@ void reloadBackgrounds() {
     }
     // The old pictures of the layers reloaded here must not count against
     // the budget the new ones share.
-    for (LayerSlot& layer : s.layers)
+    for (LayerSlot& layer : files.layers)
         if (std::strlen(layer.backgroundFile) >= 2) layer.backgroundPixels.reset();
     for (int i = 0; i < LAYER_COUNT; ++i) {
-        LayerSlot& layer = s.layers[i];
+        LayerSlot& layer = files.layers[i];
         if (std::strlen(layer.backgroundFile) < 2)
             layer.backgroundChanged = 0;
         else
@@ -116,7 +119,8 @@ int32_t readFrameCounter(const QString& text) {
 
 ParametersDialog::ParametersDialog(QWidget* owner) : QDialog(owner) {
     setWindowTitle(QStringLiteral("Parameters"));
-    ProjectState& s = state();
+    ProjectFiles& files = projectFiles();
+    CameraFlight& camera = cameraFlight();
     orientationToAngles();
 
     Controls& c = m_controls;
@@ -130,25 +134,25 @@ ParametersDialog::ParametersDialog(QWidget* owner) : QDialog(owner) {
         }
         ++row;
     };
-    const float eye[3] = {s.xCenter, s.yCenter, s.zLens};
+    const float eye[3] = {camera.xCenter, camera.yCenter, camera.zLens};
     numberRow("eye", c.eye.data(), eye, 3);
-    numberRow("cam rot", c.rotation.data(), s.cameraRotation, 3);
-    numberRow("time", &c.time, &s.animTime, 1);
-    numberRow("speed", &c.speed, &s.animationSpeed, 1);
+    numberRow("cam rot", c.rotation.data(), camera.cameraRotation, 3);
+    numberRow("time", &c.time, &camera.animTime, 1);
+    numberRow("speed", &c.speed, &camera.animationSpeed, 1);
     for (size_t i = 0; i < 4; ++i) {
         const std::string label = "udef[" + std::to_string(i) + "]";
-        numberRow(label.c_str(), &c.udef[i], &s.udef[i], 1);
+        numberRow(label.c_str(), &c.udef[i], &camera.udef[i], 1);
     }
 
     grid->addWidget(new QLabel(QStringLiteral("textures"), this), row, 0);
     grid->addWidget(new QLabel(QStringLiteral("frame"), this), row, 3);
     ++row;
     for (size_t i = 0; i < LAYER_COUNT; ++i, ++row) {
-        c.texture[i] = new QLineEdit(pathForEdit(s.layers[i].backgroundFile), this);
+        c.texture[i] = new QLineEdit(pathForEdit(files.layers[i].backgroundFile), this);
         c.browse[i] = new QPushButton(QStringLiteral("..."), this);
         c.frame[i] = new QLineEdit(
-            QString::number(s.layers[i].videoFrameCounter
-                                ? static_cast<uint32_t>(*s.layers[i].videoFrameCounter)
+            QString::number(files.layers[i].videoFrameCounter
+                                ? static_cast<uint32_t>(*files.layers[i].videoFrameCounter)
                                 : 0u),
             this);
         connect(c.browse[i], &QPushButton::clicked, this, [this, i] { browse(i); });
@@ -187,26 +191,27 @@ void ParametersDialog::zero() {
 }
 
 void ParametersDialog::applyAndClose() {
-    ProjectState& s = state();
+    ProjectFiles& files = projectFiles();
+    CameraFlight& camera = cameraFlight();
     const Controls& c = m_controls;
     for (size_t i = 0; i < LAYER_COUNT; ++i) {
         const QString text = c.texture[i]->text();
-        if (fitsAsBackground(text, s.layers[i].backgroundFile)) continue;
+        if (fitsAsBackground(text, files.layers[i].backgroundFile)) continue;
         refuseLongName(text);
         return;
     }
-    s.xCenter = static_cast<float>(number(c.eye[0]));
-    s.yCenter = static_cast<float>(number(c.eye[1]));
-    s.zLens = static_cast<float>(number(c.eye[2]));
+    camera.xCenter = static_cast<float>(number(c.eye[0]));
+    camera.yCenter = static_cast<float>(number(c.eye[1]));
+    camera.zLens = static_cast<float>(number(c.eye[2]));
     float angles[3];
     for (size_t i = 0; i < 3; ++i)
         angles[i] = static_cast<float>(number(c.rotation[i]));
-    s.animTime = static_cast<float>(number(c.time));
-    s.animationSpeed = static_cast<float>(number(c.speed));
+    camera.animTime = static_cast<float>(number(c.time));
+    camera.animationSpeed = static_cast<float>(number(c.speed));
     for (size_t i = 0; i < 4; ++i)
-        s.udef[i] = static_cast<float>(number(c.udef[i]));
+        camera.udef[i] = static_cast<float>(number(c.udef[i]));
     for (size_t i = 0; i < LAYER_COUNT; ++i) {
-        LayerSlot& layer = s.layers[i];
+        LayerSlot& layer = files.layers[i];
         const std::string original = layer.backgroundFile;
         storePath(c.texture[i]->text(), original.c_str(), layer.backgroundFile);
         if (layer.videoFrameCounter)
@@ -217,9 +222,9 @@ void ParametersDialog::applyAndClose() {
     // orientation: only a real change replaces it.
     bool turned = false;
     for (int i = 0; i < 3; ++i)
-        if (std::fabs(angles[i] - s.cameraRotation[i]) > 0.01f) turned = true;
+        if (std::fabs(angles[i] - camera.cameraRotation[i]) > 0.01f) turned = true;
     if (turned) {
-        std::copy(angles, angles + 3, s.cameraRotation);
+        std::copy(angles, angles + 3, camera.cameraRotation);
         anglesToOrientation();
     }
 

@@ -1,8 +1,8 @@
 #include "ui/QtPlatform.h"
 
-#include "core/ProjectState.h"
 #include "platform/Waits.h"
 #include "ui/EditorControl.h"
+#include "ui/EditorState.h"
 #include "ui/QtKeys.h"
 
 #include <QApplication>
@@ -225,7 +225,7 @@ void QtPlatform::setEditorText(const std::string& text) {
         [this, text] {
             // The user may have switched to another text since the frame
             // queued this: the debug output must never land in it.
-            if (state().currentKind != KIND_DEBUG) return;
+            if (editorState().currentKind != KIND_DEBUG) return;
             QPointer<EditorControl> editor;
             {
                 std::lock_guard lock(m_mutex);

@@ -1,6 +1,8 @@
 #include "ui/SlidersDialog.h"
 
+#include "core/CameraFlight.h"
 #include "core/ProjectState.h"
+#include "ui/EditorState.h"
 #include "ui/EditorText.h"
 #include "ui/MainWindow.h"
 
@@ -92,7 +94,7 @@ SlidersDialog::SlidersDialog(MainWindow* owner) : QDialog(owner), m_owner(owner)
 
     g_dialog = this;
     m_attached = true;
-    state().slidersOpen = 1;
+    editorState().slidersOpen = 1;
     for (int k = SLIDER_FIRST; k <= SLIDER_LAST; ++k)
         showRow(k);
 }
@@ -102,7 +104,7 @@ SlidersDialog::~SlidersDialog() {
 }
 
 void SlidersDialog::showRow(int k) {
-    const float value = state().udef[k];
+    const float value = cameraView().udef[k];
     const auto row = static_cast<size_t>(k - SLIDER_FIRST);
     m_controls.values[row]->setText(QString::fromStdString(formatC("%.4f", value)));
     m_controls.bars[row]->setValue(sliderPositionOf(value));
@@ -128,8 +130,8 @@ void SlidersDialog::scroll(int k, ScrollRequest request, int thumb) {
     default:
         return;
     }
-    state().udef[k] = sliderValueOf(position);
-    m_controls.values[row]->setText(QString::fromStdString(formatC("%.4f", state().udef[k])));
+    cameraFlight().udef[k] = sliderValueOf(position);
+    m_controls.values[row]->setText(QString::fromStdString(formatC("%.4f", cameraView().udef[k])));
     bar->setValue(position);
     // The Trace window takes it from the queue like every other advance.
     platform().postMessage(WindowMessage{WindowId::Trace, MSG_ADVANCE, 0, 0});
@@ -141,9 +143,9 @@ void SlidersDialog::insert() {
         WindowId::Main, "Are you sure you want to insert slider values as text?",
         "Insert Confirmation", MsgButtons::YesNo, MsgIcon::Question);
     if (answer == MsgAnswer::Yes && m_owner) {
-        ProjectState& s = state();
+        EditorState& editor = editorState();
         m_owner->storeShownText();
-        if (char* buffer = textOfKind(s.currentKind)) {
+        if (char* buffer = textOfKind(editor.currentKind)) {
             std::string text = buffer;
             if (insertSliderValues(text)) {
                 std::memcpy(buffer, text.data(), text.size());
@@ -172,12 +174,12 @@ void SlidersDialog::done(int result) {
 void SlidersDialog::detach() {
     if (!m_attached) return;
     m_attached = false;
-    state().slidersOpen = 0;
+    editorState().slidersOpen = 0;
     if (g_dialog == this) g_dialog = nullptr;
 }
 
 SlidersDialog* openSlidersDialog(MainWindow* owner) {
-    if (state().slidersOpen) return nullptr;
+    if (editorState().slidersOpen) return nullptr;
     auto* dialog = new SlidersDialog(owner);
     dialog->show();
     return dialog;
@@ -186,7 +188,7 @@ SlidersDialog* openSlidersDialog(MainWindow* owner) {
 bool insertSliderValues(std::string& text) {
     if (text.size() > TEXT_LIMIT) text.resize(TEXT_LIMIT);
     bool changed = false;
-    const float* udef = state().udef.get();
+    const float* udef = cameraView().udef.get();
     for (int k = SLIDER_FIRST; k <= SLIDER_LAST; ++k) {
         const std::string name = formatC("udef[%i]", k);
         const std::string value = formatC("%.4f", udef[k]);

@@ -1,7 +1,7 @@
 // The Sliders dialog: udef[4] to udef[15] on twelve horizontal scroll bars
 // from -1.0 to 1.0 in steps of 0.01, and Insert, which writes the values
 // into the shown text in place of their names. Modeless, owned by the main
-// window, at most one at a time (state().slidersOpen).
+// window, at most one at a time (editorState().slidersOpen).
 // User-interface thread only.
 #pragma once
 

@@ -1,10 +1,12 @@
 #include "ui/TraceWindow.h"
 
 #include "control/TraceKeys.h"
+#include "core/ProjectFiles.h"
 #include "core/ProjectState.h"
 #include "flight/FlightControls.h"
 #include "render/FramePipeline.h"
 #include "render/Workers.h"
+#include "ui/EditorState.h"
 #include "ui/IdleRetry.h"
 #include "ui/QtKeys.h"
 
@@ -21,12 +23,14 @@ TraceWindow::TraceWindow()
     : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::WindowMinMaxButtonsHint) {
     // No close box: the studio ends through its main window.
-    ProjectState& s = state();
+    ProjectFiles& files = projectFiles();
+    EditorState& editor = editorState();
     setWindowTitle(QStringLiteral("Trace"));
     setAttribute(Qt::WA_OpaquePaintEvent);
     setFocusPolicy(Qt::StrongFocus);
-    move(s.traceWindowLeft, s.traceWindowTop);
-    resize(s.imageWidth > 0 ? s.imageWidth : 640, s.imageHeight > 0 ? s.imageHeight : 480);
+    move(editor.traceWindowLeft, editor.traceWindowTop);
+    resize(files.imageWidth > 0 ? files.imageWidth : 640,
+           files.imageHeight > 0 ? files.imageHeight : 480);
     setPointerSource([this](int& x, int& y) {
         const QPoint point = mapFromGlobal(QCursor::pos());
         x = point.x();
@@ -66,8 +70,8 @@ void TraceWindow::paintEvent(QPaintEvent*) {
 }
 
 void TraceWindow::centrePointer() {
-    const ProjectState& s = state();
-    QCursor::setPos(mapToGlobal(QPoint(s.imageWidth / 2, s.imageHeight / 2)));
+    const ProjectFiles& files = projectFiles();
+    QCursor::setPos(mapToGlobal(QPoint(files.imageWidth / 2, files.imageHeight / 2)));
 }
 
 void TraceWindow::keyDown(int virtualKey) {

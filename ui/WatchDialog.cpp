@@ -1,6 +1,7 @@
 #include "ui/WatchDialog.h"
 
 #include "core/ProjectState.h"
+#include "core/ViewFlags.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -75,7 +76,7 @@ WatchDialog::WatchDialog(QWidget* owner) : QDialog(owner) {
 
     g_dialog = this;
     m_attached = true;
-    state().watchOpen = 1;
+    viewFlags().watchOpen = 1;
     setWatchRefreshHook(refreshWatchFromPostThread);
 }
 
@@ -108,7 +109,7 @@ void WatchDialog::refresh() {
     // A refresh during one of our own message boxes would stack a second box
     // on the first at the next frame.
     if (m_boxOpen || m_refreshPaused || !m_attached) return;
-    if (!state().scriptReady || !state().watchOpen) return;
+    if (!state().scriptReady || !viewFlags().watchOpen) return;
     handleRows(false, true);
 }
 
@@ -165,7 +166,7 @@ void WatchDialog::detach() {
     if (!m_attached) return;
     m_attached = false;
     setWatchRefreshHook(nullptr);
-    state().watchOpen = 0;
+    viewFlags().watchOpen = 0;
     if (g_dialog == this) g_dialog = nullptr;
 }
 
@@ -181,7 +182,7 @@ void WatchDialog::done(int result) {
 }
 
 WatchDialog* openWatchDialog(QWidget* owner) {
-    if (state().watchOpen) {
+    if (viewFlags().watchOpen) {
         if (g_dialog) {
             g_dialog->raise();
             g_dialog->activateWindow();

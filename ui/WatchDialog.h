@@ -1,6 +1,6 @@
 // The Watch dialog: four rows that show or set globals of the running
 // animation script by name, offset and type. Modeless, owned by the main
-// window, at most one at a time (state().watchOpen). While it is open the
+// window, at most one at a time (viewFlags().watchOpen). While it is open the
 // post-processing thread asks for a refresh after every frame; the refresh
 // itself runs here, on the user-interface thread.
 //

@@ -3,6 +3,9 @@
 #include "TempDir.h"
 #include "control/StatusLine.h"
 #include "control/TraceKeys.h"
+#include "core/CameraFlight.h"
+#include "core/CaptureState.h"
+#include "core/ProjectFiles.h"
 #include "core/ProjectState.h"
 #include "flight/FlightControls.h"
 #include "flight/FlightRecord.h"
@@ -24,10 +27,10 @@ class TraceKeysTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ProjectState& s = state();
-        s.imageWidth = 640;
-        s.imageHeight = 480;
-        s.zLens = -3;
-        s.animationSpeed = 0.01f;
+        projectFiles().imageWidth = 640;
+        projectFiles().imageHeight = 480;
+        cameraFlight().zLens = -3;
+        cameraFlight().animationSpeed = 0.01f;
         s.renderRun.set();
         s.scriptReady.set();
         s.buffersReady.set();
@@ -42,8 +45,8 @@ class TraceKeysTest : public ::testing::Test {
 
     // A record at `time` with position (x, 0, 0).
     void record(float x, float time) {
-        state().xCenter = x;
-        state().animTime = time;
+        cameraFlight().xCenter = x;
+        cameraFlight().animTime = time;
         recordFlightSample();
     }
 
@@ -53,108 +56,113 @@ class TraceKeysTest : public ::testing::Test {
 };
 
 TEST_F(TraceKeysTest, UpAndShiftChangeTheVelocityAndSStopsWithoutForgettingIt) {
-    ProjectState& s = state();
+    CameraFlight& camera = cameraFlight();
     EXPECT_EQ(traceKeyDown(VK_UP), KeyAction::Advance);
-    EXPECT_EQ(s.flightMode, FLIGHT_FREE);
-    EXPECT_FLOAT_EQ(s.flightVelocity[2], 0.0005f);
+    EXPECT_EQ(camera.flightMode, FLIGHT_FREE);
+    EXPECT_FLOAT_EQ(camera.flightVelocity[2], 0.0005f);
     traceKeyDown(VK_SHIFT);
     traceKeyDown(VK_UP);
-    EXPECT_FLOAT_EQ(s.flightVelocity[2], 0.0005f * 1.5f);
+    EXPECT_FLOAT_EQ(camera.flightVelocity[2], 0.0005f * 1.5f);
     traceKeyDown(VK_DOWN);
-    EXPECT_FLOAT_EQ(s.flightVelocity[2], 0.0005f * 1.5f * 0.75f);
+    EXPECT_FLOAT_EQ(camera.flightVelocity[2], 0.0005f * 1.5f * 0.75f);
     traceKeyUp(VK_SHIFT);
-    EXPECT_EQ(s.shiftDown, 0);
+    EXPECT_EQ(camera.shiftDown, 0);
 
-    s.flightRoll = 0.03f;
+    camera.flightRoll = 0.03f;
     EXPECT_EQ(traceKeyDown('S'), KeyAction::None);
-    EXPECT_EQ(s.flightMode, FLIGHT_STOPPED);
-    EXPECT_EQ(s.flightRoll, 0.0f);
-    EXPECT_FLOAT_EQ(s.flightVelocity[2], 0.0005f * 1.125f);
+    EXPECT_EQ(camera.flightMode, FLIGHT_STOPPED);
+    EXPECT_EQ(camera.flightRoll, 0.0f);
+    EXPECT_FLOAT_EQ(camera.flightVelocity[2], 0.0005f * 1.125f);
     traceKeyDown('W');
     motionStep();
-    EXPECT_NEAR(s.zLens, -3.0f + 0.0005f * 1.125f, 1e-7); // flying on with that velocity
+    EXPECT_NEAR(camera.zLens, -3.0f + 0.0005f * 1.125f, 1e-7); // flying on with that velocity
 }
 
 TEST_F(TraceKeysTest, KeysWaitForACompiledScriptButReleasesAlwaysCount) {
+    CameraFlight& camera = cameraFlight();
     ProjectState& s = state();
     s.scriptReady.clear();
     EXPECT_EQ(traceKeyDown('A'), KeyAction::None);
-    EXPECT_EQ(s.keyDown['A' - KEY_FIRST], 0);
+    EXPECT_EQ(camera.keyDown['A' - KEY_FIRST], 0);
     EXPECT_EQ(traceKeyDown('W'), KeyAction::None);
-    EXPECT_EQ(s.flightMode, FLIGHT_STOPPED);
-    s.keyDown['B' - KEY_FIRST] = 1;
+    EXPECT_EQ(camera.flightMode, FLIGHT_STOPPED);
+    camera.keyDown['B' - KEY_FIRST] = 1;
     traceKeyUp('B');
-    EXPECT_EQ(s.keyDown['B' - KEY_FIRST], 0);
+    EXPECT_EQ(camera.keyDown['B' - KEY_FIRST], 0);
     s.scriptReady.set();
     traceKeyDown('A');
-    EXPECT_EQ(s.keyDown['A' - KEY_FIRST], 1);
+    EXPECT_EQ(camera.keyDown['A' - KEY_FIRST], 1);
 }
 
 TEST_F(TraceKeysTest, DigitKeysNudgeTheFirstFourUdefs) {
     traceKeyDown('2');
     traceKeyDown('2');
     traceKeyDown('7');
-    EXPECT_FLOAT_EQ(state().udef[0], 0.02f);
-    EXPECT_FLOAT_EQ(state().udef[3], -0.01f);
+    EXPECT_FLOAT_EQ(cameraView().udef[0], 0.02f);
+    EXPECT_FLOAT_EQ(cameraView().udef[3], -0.01f);
 }
 
 TEST_F(TraceKeysTest, TheWheelRollsOnlyInFreeFlight) {
     traceWheel(120);
-    EXPECT_EQ(state().flightRoll, 0.0f);
-    state().flightMode = FLIGHT_FREE;
+    EXPECT_EQ(cameraView().flightRoll, 0.0f);
+    cameraView().flightMode = FLIGHT_FREE;
     traceWheel(-120);
     traceWheel(-120);
     traceWheel(0); // a sideways scroll
-    EXPECT_FLOAT_EQ(state().flightRoll, -0.02f);
+    EXPECT_FLOAT_EQ(cameraView().flightRoll, -0.02f);
     EXPECT_EQ(traceMouseButton(true), VK_UP);
 }
 
 TEST_F(TraceKeysTest, StepReplaysOfAnEmptyRecordingStopAtOnce) {
-    ProjectState& s = state();
+    const CameraFlight& camera = cameraView();
     traceKeyDown('Q');
     EXPECT_TRUE(m_platform.beeps().empty());
     motionStep();
-    EXPECT_EQ(s.flightMode, FLIGHT_STOPPED);
-    EXPECT_EQ(s.zLens, -3.0f);
+    EXPECT_EQ(camera.flightMode, FLIGHT_STOPPED);
+    EXPECT_EQ(camera.zLens, -3.0f);
 }
 
 TEST_F(TraceKeysTest, ShiftRClearsAndRMarksTheBeginning) {
-    ProjectState& s = state();
+    const CameraFlight& camera = cameraView();
     record(0, 0);
     record(1, 1);
     traceKeyDown('R');
-    EXPECT_EQ(s.flightStart, 24);
+    EXPECT_EQ(camera.flightStart, 24);
     traceKeyDown(VK_SHIFT);
     traceKeyDown('R');
-    EXPECT_EQ(s.flightStart, 0);
-    EXPECT_EQ(s.flightEnd, 0);
+    EXPECT_EQ(camera.flightStart, 0);
+    EXPECT_EQ(camera.flightEnd, 0);
     EXPECT_EQ(m_platform.beeps().size(), 2u);
 }
 
 TEST_F(TraceKeysTest, KeyCStartsBeforeCapturingAndKeyXFinishes) {
+    ProjectFiles& files = projectFiles();
+    CameraFlight& camera = cameraFlight();
+    CaptureState& capture = captureState();
     ProjectState& s = state();
     s.renderRun.set();
     s.scriptReady.set();
     s.buffersReady.set();
     s.renderHold.set();
-    s.capturing = 0;
-    s.imageWidth = W;
-    s.imageHeight = H;
-    s.aviFps = 25;
-    s.maxAviFrames = 0;
-    s.audioFile[0] = 0;
-    std::snprintf(s.outputFile, sizeof s.outputFile, "%s", m_dir.file("keys.tga").c_str());
-    s.flightMode = FLIGHT_FREE;
+    capture.setCapturing(false);
+    files.imageWidth = W;
+    files.imageHeight = H;
+    capture.aviFps = 25;
+    capture.maxAviFrames = 0;
+    capture.audioFile[0] = 0;
+    std::snprintf(capture.outputFile, sizeof capture.outputFile, "%s",
+                  m_dir.file("keys.tga").c_str());
+    camera.flightMode = FLIGHT_FREE;
 
     traceKeyDown('C');
-    EXPECT_EQ(s.capturing, 1);
+    EXPECT_EQ(capture.capturing(), 1);
     EXPECT_TRUE(theCapture().isActive());
-    EXPECT_EQ(s.flightMode, FLIGHT_STOPPED);
+    EXPECT_EQ(camera.flightMode, FLIGHT_STOPPED);
     const std::vector<uint8_t> frame(static_cast<size_t>(W) * H * 3, 7);
     captureFinishedFrame(frame.data());
     // C again pauses the feed with the writer still active.
     traceKeyDown('C');
-    EXPECT_EQ(s.capturing, 0);
+    EXPECT_EQ(capture.capturing(), 0);
     EXPECT_TRUE(theCapture().isActive());
     captureFinishedFrame(frame.data());
     traceKeyDown('C');
@@ -163,28 +171,28 @@ TEST_F(TraceKeysTest, KeyCStartsBeforeCapturingAndKeyXFinishes) {
     EXPECT_FALSE(std::filesystem::exists(m_dir.file("keys.tga2.tga")));
 
     EXPECT_EQ(traceKeyDown('X'), KeyAction::None);
-    EXPECT_EQ(s.capturing, 0);
+    EXPECT_EQ(capture.capturing(), 0);
     EXPECT_FALSE(theCapture().isActive());
 
     // An empty output name only toggles the flag.
-    s.outputFile[0] = 0;
+    capture.outputFile[0] = 0;
     traceKeyDown('C');
-    EXPECT_EQ(s.capturing, 1);
+    EXPECT_EQ(capture.capturing(), 1);
     EXPECT_FALSE(theCapture().isActive());
-    s.capturing = 0;
+    capture.setCapturing(false);
 }
 
 // The write fails on the post-processing thread, which leaves the title to
 // the Trace window: it must read "cap:off" once the window has its message.
 TEST_F(TraceKeysTest, AFailedCaptureWriteTurnsTheTitleToCaptureOff) {
-    ProjectState& s = state();
+    CaptureState& capture = captureState();
     m_platform.setHandler(WindowId::Trace, handleTraceMessage);
     const std::string folder = m_dir.file("stills");
     std::filesystem::create_directory(folder);
-    s.imageWidth = W;
-    s.imageHeight = H;
-    s.aviFps = 25;
-    std::snprintf(s.outputFile, sizeof s.outputFile, "%s/clip.tga", folder.c_str());
+    projectFiles().imageWidth = W;
+    projectFiles().imageHeight = H;
+    capture.aviFps = 25;
+    std::snprintf(capture.outputFile, sizeof capture.outputFile, "%s/clip.tga", folder.c_str());
     traceKeyDown('C');
     ASSERT_TRUE(theCapture().isActive());
     EXPECT_NE(m_platform.title(WindowId::Trace).find(" cap:on,"), std::string::npos);
@@ -192,7 +200,7 @@ TEST_F(TraceKeysTest, AFailedCaptureWriteTurnsTheTitleToCaptureOff) {
     std::filesystem::remove_all(folder);
     const std::vector<uint8_t> frame(static_cast<size_t>(W) * H * 3, 7);
     captureFinishedFrame(frame.data());
-    EXPECT_EQ(s.capturing, 0);
+    EXPECT_EQ(capture.capturing(), 0);
     EXPECT_FALSE(theCapture().isActive());
     m_platform.pump();
     EXPECT_NE(m_platform.title(WindowId::Trace).find(" cap:off,"), std::string::npos)
@@ -200,20 +208,22 @@ TEST_F(TraceKeysTest, AFailedCaptureWriteTurnsTheTitleToCaptureOff) {
 }
 
 TEST_F(TraceKeysTest, TheStatusLineFormatsTheCameraAndTheFrameTime) {
+    CameraFlight& camera = cameraFlight();
+    CaptureState& capture = captureState();
     ProjectState& s = state();
-    s.xCenter = 0.0f;
-    s.yCenter = 0.0001f;
-    s.zLens = -3.0f;
-    s.animTime = 1.25f;
-    s.capturing = 0;
+    camera.xCenter = 0.0f;
+    camera.yCenter = 0.0001f;
+    camera.zLens = -3.0f;
+    camera.animTime = 1.25f;
+    capture.setCapturing(false);
     s.frameMs = 99999;
     EXPECT_EQ(statusLineText(),
               "xc:0.000e+00 yc:1.000e-04 zc:-3.000e+00 time:1.2500 cap:off, mspf:99999");
     s.frameMs = 100000;
-    s.capturing = 1;
+    capture.setCapturing(true);
     EXPECT_EQ(statusLineText(),
               "xc:0.000e+00 yc:1.000e-04 zc:-3.000e+00 time:1.2500 cap:on, mspf:0");
-    s.capturing = 0;
+    capture.setCapturing(false);
 }
 
 } // namespace

@@ -1,11 +1,19 @@
 #include "TempDir.h"
+#include "core/CameraFlight.h"
+#include "core/CaptureState.h"
+#include "core/ProjectFiles.h"
 #include "core/ProjectState.h"
+#include "core/ScriptShared.h"
+#include "core/ThreadRole.h"
+#include "persist/Options.h"
 #include "persist/ProjectDefaults.h"
 #include "platform/HeadlessPlatform.h"
 #include "platform/ProgramDir.h"
 
 #include <cstring>
 #include <gtest/gtest.h>
+#include <string>
+#include <thread>
 
 namespace vortigo {
 namespace {
@@ -23,56 +31,57 @@ class ProjectStateTest : public ::testing::Test {
 
 TEST_F(ProjectStateTest, StartsWithTheDefaultsOfANewProject) {
     ASSERT_TRUE(initialiseProjectState());
+    ProjectFiles& files = projectFiles();
+    const CameraFlight& camera = cameraView();
+    const CaptureState& capture = captureView();
     ProjectState& s = state();
-    EXPECT_EQ(s.imageWidth, 640);
-    EXPECT_EQ(s.imageHeight, 480);
-    EXPECT_EQ(s.aviFps, 25);
-    EXPECT_FLOAT_EQ(s.dofScale, 2.0f);
-    EXPECT_FLOAT_EQ(s.dofOffset, 0.1f);
-    EXPECT_FLOAT_EQ(s.maxDepth, 10.0f);
-    EXPECT_EQ(s.maxUdef, 32);
-    EXPECT_STREQ(s.fontFamily, "Verdana");
-    EXPECT_EQ(s.textColour.green, 225);
-    EXPECT_EQ(s.backgroundColour.red, 64);
+    const WindowLayout editor = readWindowLayout(optionsPath());
+    EXPECT_EQ(files.imageWidth, 640);
+    EXPECT_EQ(files.imageHeight, 480);
+    EXPECT_EQ(capture.aviFps, 25);
+    EXPECT_FLOAT_EQ(files.dofScale, 2.0f);
+    EXPECT_FLOAT_EQ(files.dofOffset, 0.1f);
+    EXPECT_FLOAT_EQ(files.maxDepth, 10.0f);
+    EXPECT_EQ(files.maxUdef, 32);
+    EXPECT_STREQ(editor.fontFamily, "Verdana");
+    EXPECT_EQ(editor.textColour.green, 225);
+    EXPECT_EQ(editor.backgroundColour.red, 64);
 
-    EXPECT_FLOAT_EQ(s.xCenter, 0.0f);
-    EXPECT_FLOAT_EQ(s.yCenter, 0.0001f);
-    EXPECT_FLOAT_EQ(s.zLens, -3.0f);
-    EXPECT_FLOAT_EQ(s.animTime, 0.0f);
-    EXPECT_EQ(s.cameraQuat[3], 1.0f);
-    EXPECT_EQ(s.flightMode, FLIGHT_STOPPED);
+    EXPECT_FLOAT_EQ(camera.xCenter, 0.0f);
+    EXPECT_FLOAT_EQ(camera.yCenter, 0.0001f);
+    EXPECT_FLOAT_EQ(camera.zLens, -3.0f);
+    EXPECT_FLOAT_EQ(camera.animTime, 0.0f);
+    EXPECT_EQ(camera.cameraQuat[3], 1.0f);
+    EXPECT_EQ(camera.flightMode, FLIGHT_STOPPED);
     EXPECT_TRUE(s.renderHold);
     EXPECT_FALSE(s.scriptReady);
     EXPECT_FALSE(s.buffersReady);
-    EXPECT_EQ(s.currentKind, KIND_FRAGMENT);
-    EXPECT_EQ(s.currentLayer, 0);
-    EXPECT_EQ(titleOfKind(s.currentKind), "Fragment Shader Layer 1");
 
-    EXPECT_EQ(std::string(s.layers[0].vertexFile), m_dir.file("default_vertex_shader.vert"));
-    EXPECT_EQ(std::string(s.projectFile), m_dir.file("default.vort"));
-    EXPECT_EQ(std::string(s.outputFile), m_dir.file("mandelbrot.avi"));
-    EXPECT_TRUE(s.layers[0].active());
-    EXPECT_NE(std::string(s.scriptText.get()).find("udSetup"), std::string::npos);
+    EXPECT_EQ(std::string(files.layers[0].vertexFile), m_dir.file("default_vertex_shader.vert"));
+    EXPECT_EQ(std::string(files.projectFile), m_dir.file("default.vort"));
+    EXPECT_EQ(std::string(capture.outputFile), m_dir.file("mandelbrot.avi"));
+    EXPECT_TRUE(files.layers[0].active());
+    EXPECT_NE(std::string(files.scriptText.get()).find("udSetup"), std::string::npos);
     for (int i = 1; i < LAYER_COUNT; ++i)
-        EXPECT_FALSE(s.layers[i].active());
+        EXPECT_FALSE(files.layers[i].active());
     EXPECT_TRUE(m_platform.messageBoxes().empty());
 }
 
 TEST_F(ProjectStateTest, ResetWritesOneFlightRecordOfTheResetCamera) {
     ASSERT_TRUE(initialiseProjectState());
-    ProjectState& s = state();
-    s.udef[0] = 1.5f;
-    s.udef[3] = -2.0f;
-    s.cameraQuat[0] = 0.6f;
-    s.cameraQuat[3] = 0.8f;
-    s.flightHead = 600;
-    s.flightStart = 48;
+    CameraFlight& camera = cameraFlight();
+    camera.udef[0] = 1.5f;
+    camera.udef[3] = -2.0f;
+    camera.cameraQuat[0] = 0.6f;
+    camera.cameraQuat[3] = 0.8f;
+    camera.flightHead = 600;
+    camera.flightStart = 48;
     resetToDefaults();
 
-    EXPECT_EQ(s.flightStart, 0);
-    EXPECT_EQ(s.flightHead, 12);
-    EXPECT_EQ(s.flightEnd, 12);
-    const float* record = s.flightBuffer.get();
+    EXPECT_EQ(camera.flightStart, 0);
+    EXPECT_EQ(camera.flightHead, 12);
+    EXPECT_EQ(camera.flightEnd, 12);
+    const float* record = camera.flightBuffer.get();
     const float expected[12] = {0, 0.0001f, -3.0f, 0, 0, 0, 0, 1, 1.5f, 0, 0, -2.0f};
     for (int i = 0; i < 12; ++i)
         EXPECT_FLOAT_EQ(record[i], expected[i]) << "float " << i;
@@ -80,39 +89,38 @@ TEST_F(ProjectStateTest, ResetWritesOneFlightRecordOfTheResetCamera) {
 
 TEST_F(ProjectStateTest, ResetKeepsUdefRotationAndTheFirstLayersEditorState) {
     ASSERT_TRUE(initialiseProjectState());
-    ProjectState& s = state();
-    s.udef[5] = 7.0f;
-    s.cameraRotation[1] = 0.25f;
-    s.layers[0].fragmentDirty = 1;
-    s.layers[0].fragmentTopLine = 42;
-    s.layers[2].fragmentTopLine = 9;
-    std::strcpy(s.layers[2].vertexText.get(), "void main(){}");
-    std::strcpy(s.layers[2].fragmentText.get(), "void main(){}");
-    std::strcpy(s.layers[2].backgroundFile, "/x/y.jpg");
-    s.layers[2].vertexDirty = 1;
-    s.currentKind = KIND_SCRIPT;
-    s.currentLayer = 2;
-    s.animTime = 12.0f;
-    s.capturing = 1;
-    s.flightMode = FLIGHT_FREE;
-    std::strcpy(s.debugText.get(), "old debug text");
+    ProjectFiles& files = projectFiles();
+    CameraFlight& camera = cameraFlight();
+    CaptureState& capture = captureState();
+    ScriptShared& blocks = scriptShared();
+    camera.udef[5] = 7.0f;
+    camera.cameraRotation[1] = 0.25f;
+    files.layers[0].fragmentDirty = 1;
+    files.layers[0].fragmentTopLine = 42;
+    files.layers[2].fragmentTopLine = 9;
+    std::strcpy(files.layers[2].vertexText.get(), "void main(){}");
+    std::strcpy(files.layers[2].fragmentText.get(), "void main(){}");
+    std::strcpy(files.layers[2].backgroundFile, "/x/y.jpg");
+    files.layers[2].vertexDirty = 1;
+    camera.animTime = 12.0f;
+    capture.setCapturing(true);
+    camera.flightMode = FLIGHT_FREE;
+    std::strcpy(blocks.debugText.get(), "old debug text");
 
     resetToDefaults();
 
-    EXPECT_FLOAT_EQ(s.udef[5], 7.0f);
-    EXPECT_FLOAT_EQ(s.cameraRotation[1], 0.25f);
-    EXPECT_EQ(s.layers[0].fragmentDirty, 1);
-    EXPECT_EQ(s.layers[0].fragmentTopLine, 42);
-    EXPECT_FALSE(s.layers[2].active());
-    EXPECT_EQ(s.layers[2].vertexDirty, 0);
-    EXPECT_EQ(s.layers[2].fragmentTopLine, 0);
-    EXPECT_STREQ(s.layers[2].backgroundFile, "");
-    EXPECT_EQ(s.currentKind, KIND_FRAGMENT);
-    EXPECT_EQ(s.currentLayer, 0);
-    EXPECT_FLOAT_EQ(s.animTime, 0.0f);
-    EXPECT_EQ(s.capturing, 0);
-    EXPECT_EQ(s.flightMode, FLIGHT_STOPPED);
-    EXPECT_STREQ(s.debugText.get(), "");
+    EXPECT_FLOAT_EQ(camera.udef[5], 7.0f);
+    EXPECT_FLOAT_EQ(camera.cameraRotation[1], 0.25f);
+    EXPECT_EQ(files.layers[0].fragmentDirty, 1);
+    EXPECT_EQ(files.layers[0].fragmentTopLine, 42);
+    EXPECT_FALSE(files.layers[2].active());
+    EXPECT_EQ(files.layers[2].vertexDirty, 0);
+    EXPECT_EQ(files.layers[2].fragmentTopLine, 0);
+    EXPECT_STREQ(files.layers[2].backgroundFile, "");
+    EXPECT_FLOAT_EQ(camera.animTime, 0.0f);
+    EXPECT_EQ(capture.capturing(), 0);
+    EXPECT_EQ(camera.flightMode, FLIGHT_STOPPED);
+    EXPECT_STREQ(blocks.debugText.get(), "");
 }
 
 TEST_F(ProjectStateTest, MissingVertexShaderGivesOneFileErrorAndAnInactiveLayer) {
@@ -125,21 +133,24 @@ TEST_F(ProjectStateTest, MissingVertexShaderGivesOneFileErrorAndAnInactiveLayer)
                                  m_dir.file("default_vertex_shader.vert"));
     EXPECT_EQ(boxes[0].owner, WindowId::None);
     EXPECT_EQ(boxes[0].icon, MsgIcon::Error);
-    EXPECT_STREQ(state().layers[0].vertexText.get(), "");
-    EXPECT_FALSE(state().layers[0].active());
+    EXPECT_STREQ(projectFiles().layers[0].vertexText.get(), "");
+    EXPECT_FALSE(projectFiles().layers[0].active());
 }
 
 TEST_F(ProjectStateTest, FieldsSharedWithTheScriptLiveInItsBlocks) {
     ASSERT_TRUE(initialiseProjectState());
-    ProjectState& s = state();
-    s.imageWidth = 333;
-    s.capturing = 1;
-    s.animTime = 4.5f;
-    s.maxDepth = 7.0f;
-    s.keyDown['A' - KEY_FIRST] = 1;
-    *s.layers[3].videoFrameCounter = 17;
-    const auto* words = reinterpret_cast<const int32_t*>(&s.frameInfo);
-    const auto* animWords = reinterpret_cast<const float*>(&s.animInfo);
+    ProjectFiles& files = projectFiles();
+    CameraFlight& camera = cameraFlight();
+    CaptureState& capture = captureState();
+    ScriptShared& blocks = scriptShared();
+    files.imageWidth = 333;
+    capture.setCapturing(true);
+    camera.animTime = 4.5f;
+    files.maxDepth = 7.0f;
+    camera.keyDown['A' - KEY_FIRST] = 1;
+    *files.layers[3].videoFrameCounter = 17;
+    const auto* words = reinterpret_cast<const int32_t*>(&blocks.frameInfo);
+    const auto* animWords = reinterpret_cast<const float*>(&blocks.animInfo);
     EXPECT_EQ(words[0], 333);
     EXPECT_EQ(words[28], 1);
     EXPECT_EQ(words['A'], 1);
@@ -148,7 +159,7 @@ TEST_F(ProjectStateTest, FieldsSharedWithTheScriptLiveInItsBlocks) {
     EXPECT_FLOAT_EQ(animWords[4], 7.0f);
     // A write by the script is the field's new value.
     const_cast<int32_t*>(words)[3] = 24;
-    EXPECT_EQ(s.flightHead, 24);
+    EXPECT_EQ(camera.flightHead, 24);
 }
 
 // udef is allocated once; a reset reading a larger MaxUdef must not make the
@@ -157,8 +168,41 @@ TEST_F(ProjectStateTest, ResetKeepsTheAllocatedUdefCount) {
     ASSERT_TRUE(initialiseProjectState());
     m_dir.write("VORTOptions.ini", "[VORT]\nMaxUdef=4096\nWidth=800\n");
     resetToDefaults();
-    EXPECT_EQ(state().maxUdef, 32);
-    EXPECT_EQ(state().imageWidth, 800);
+    EXPECT_EQ(projectFiles().maxUdef, 32);
+    EXPECT_EQ(projectFiles().imageWidth, 800);
+}
+
+std::string g_violation;
+
+// The groups' writer handles stop a writer on the wrong thread and say which
+// thread may write; readers and the owners pass.
+TEST(ThreadOwnership, AWriterOnTheWrongThreadIsCaughtWithItsOwnerNamed) {
+#ifdef NDEBUG
+    GTEST_SKIP() << "the owner checks run in debug builds";
+#endif
+    g_violation.clear();
+    const OwnerViolationHandler before =
+        setOwnerViolationHandler([](const char* message) { g_violation = message; });
+    cameraFlight(); // the test thread steps the flight
+    captureState();
+    EXPECT_EQ(g_violation, "");
+    std::thread([] {
+        registerThreadRole(ThreadRole::PostProcessing);
+        cameraView(); // reading is any thread's right
+        EXPECT_EQ(g_violation, "");
+        cameraFlight();
+    }).join();
+    EXPECT_EQ(g_violation, "cameraFlight written from the post-processing thread; only the motion "
+                           "thread (the user-interface thread, or the batch session's render "
+                           "thread) may write it");
+    std::thread([] {
+        registerThreadRole(ThreadRole::Render);
+        captureState();
+    }).join();
+    EXPECT_EQ(g_violation,
+              "captureState written from the render thread; only the user-interface thread may "
+              "write it");
+    setOwnerViolationHandler(before);
 }
 
 } // namespace

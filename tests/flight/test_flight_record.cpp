@@ -1,5 +1,5 @@
 #include "ResetProjectState.h"
-#include "core/ProjectState.h"
+#include "core/CameraFlight.h"
 #include "flight/FlightRecord.h"
 
 #include <gtest/gtest.h>
@@ -32,28 +32,28 @@ class FlightRecordTest : public ::testing::Test {
 };
 
 TEST_F(FlightRecordTest, RingHoldsAtMost9999Records) {
-    ProjectState& s = state();
+    const CameraFlight& camera = cameraView();
     for (int i = 0; i < 9999; ++i)
         recordFlightSample();
-    EXPECT_EQ(s.flightStart, 0);
-    EXPECT_EQ(s.flightEnd, 119988);
+    EXPECT_EQ(camera.flightStart, 0);
+    EXPECT_EQ(camera.flightEnd, 119988);
     recordFlightSample(); // wraps to 0 and pushes the oldest record out
-    EXPECT_EQ(s.flightHead, 0);
-    EXPECT_EQ(s.flightEnd, 0);
-    EXPECT_EQ(s.flightStart, 12);
+    EXPECT_EQ(camera.flightHead, 0);
+    EXPECT_EQ(camera.flightEnd, 0);
+    EXPECT_EQ(camera.flightStart, 12);
 }
 
 TEST_F(FlightRecordTest, ScriptWrittenIndicesNeverReachOutsideTheRing) {
-    ProjectState& s = state();
-    s.flightHead = 2000000000;
-    s.xCenter = 3.0f;
+    CameraFlight& camera = cameraFlight();
+    camera.flightHead = 2000000000;
+    camera.xCenter = 3.0f;
     recordFlightSample();
-    EXPECT_FLOAT_EQ(s.flightBuffer[119988], 3.0f);
-    EXPECT_EQ(s.flightHead, 0);
-    s.flightHead = -77;
+    EXPECT_FLOAT_EQ(camera.flightBuffer[119988], 3.0f);
+    EXPECT_EQ(camera.flightHead, 0);
+    camera.flightHead = -77;
     recordFlightSample();
-    EXPECT_FLOAT_EQ(s.flightBuffer[0], 3.0f);
-    EXPECT_EQ(s.flightHead, 12);
+    EXPECT_FLOAT_EQ(camera.flightBuffer[0], 3.0f);
+    EXPECT_EQ(camera.flightHead, 12);
 }
 
 } // namespace

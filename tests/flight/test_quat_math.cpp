@@ -1,5 +1,5 @@
 #include "ResetProjectState.h"
-#include "core/ProjectState.h"
+#include "core/CameraFlight.h"
 #include "flight/QuatMath.h"
 
 #include <gtest/gtest.h>
@@ -162,13 +162,13 @@ class QuatCameraAngles : public ::testing::Test {
   protected:
     void SetUp() override { test::resetProjectState(); }
     static Vec3 roundTrip(float x, float y, float z) {
-        ProjectState& s = state();
-        s.cameraRotation[0] = x;
-        s.cameraRotation[1] = y;
-        s.cameraRotation[2] = z;
+        CameraFlight& camera = cameraFlight();
+        camera.cameraRotation[0] = x;
+        camera.cameraRotation[1] = y;
+        camera.cameraRotation[2] = z;
         anglesToOrientation();
         orientationToAngles();
-        return vecFrom(s.cameraRotation);
+        return vecFrom(camera.cameraRotation);
     }
 };
 
@@ -191,22 +191,23 @@ TEST_F(QuatCameraAngles, CombinedAnglesReadBackChanged) {
 }
 
 TEST_F(QuatCameraAngles, OrientationStartsFromIdentityAndKeepsMatrixInStep) {
-    ProjectState& s = state();
-    store(normalizeQuat({1, 2, 3, 4}), s.cameraQuat);
-    s.flightRoll = 0.7f;
-    s.cameraRotation[0] = 0.2f;
-    s.cameraRotation[1] = -0.5f;
-    s.cameraRotation[2] = 1.0f;
+    CameraFlight& camera = cameraFlight();
+    store(normalizeQuat({1, 2, 3, 4}), camera.cameraQuat);
+    camera.flightRoll = 0.7f;
+    camera.cameraRotation[0] = 0.2f;
+    camera.cameraRotation[1] = -0.5f;
+    camera.cameraRotation[2] = 1.0f;
     anglesToOrientation();
 
-    EXPECT_EQ(s.flightRoll, 0.0f);
+    EXPECT_EQ(camera.flightRoll, 0.0f);
     const Matrix3 identity{{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
-    expectQuatNear(quatFrom(s.cameraQuat), turnQuat({0, 0, 0, 1}, identity, 0.2f, -0.5f, 1.0f), 0);
+    expectQuatNear(quatFrom(camera.cameraQuat), turnQuat({0, 0, 0, 1}, identity, 0.2f, -0.5f, 1.0f),
+                   0);
     Matrix3 m;
-    quatToMatrix(quatFrom(s.cameraQuat), m);
+    quatToMatrix(quatFrom(camera.cameraQuat), m);
     for (int i = 0; i < 3; ++i)
         for (int j = 0; j < 3; ++j)
-            EXPECT_EQ(s.cameraMatrix[i][j], m[i][j]);
+            EXPECT_EQ(camera.cameraMatrix[i][j], m[i][j]);
 }
 
 TEST_F(QuatCameraAngles, GimbalBranchUsesTheFirstTwoDiagonals) {
@@ -221,12 +222,12 @@ TEST_F(QuatCameraAngles, StraightUpPitchReadsBackFinite) {
     // Normalising this float quarter turn rounds up, leaving M[2][1] just
     // above 1: asin alone would make the camera rotation NaN.
     setCameraQuat(normalizeQuat({0.70710677f, 0, 0, 0.70710677f}));
-    ProjectState& s = state();
-    ASSERT_GT(s.cameraMatrix[2][1], 1.0);
+    const CameraFlight& camera = cameraView();
+    ASSERT_GT(camera.cameraMatrix[2][1], 1.0);
     orientationToAngles();
-    EXPECT_FLOAT_EQ(s.cameraRotation[0], float(PI / 2));
-    EXPECT_TRUE(std::isfinite(s.cameraRotation[1]));
-    EXPECT_TRUE(std::isfinite(s.cameraRotation[2]));
+    EXPECT_FLOAT_EQ(camera.cameraRotation[0], float(PI / 2));
+    EXPECT_TRUE(std::isfinite(camera.cameraRotation[1]));
+    EXPECT_TRUE(std::isfinite(camera.cameraRotation[2]));
 }
 
 } // namespace

@@ -2,7 +2,7 @@
 // platform and a project state initialised once, without default texts.
 #pragma once
 
-#include "core/ProjectState.h"
+#include "core/ProjectTypes.h"
 #include "persist/ProjectDefaults.h"
 #include "platform/HeadlessPlatform.h"
 #include "platform/ProgramDir.h"

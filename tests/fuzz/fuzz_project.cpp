@@ -39,7 +39,7 @@ bool sameText(const std::string& a, const std::string& b) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!fuzz::initialiseOnce()) return 0;
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-    storePath(state().projectFile, "/nonexistent-vortigo-fuzz/project.vort");
+    storePath(projectFiles().projectFile, "/nonexistent-vortigo-fuzz/project.vort");
     if (!hasProjectMagic(bytes)) return 0;
     readProjectEntries(bytes);
     const std::string first = projectFileText();

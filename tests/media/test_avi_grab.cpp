@@ -1,7 +1,8 @@
 // The video reader on AVI files made here with the ffmpeg tool. Pixel (x, y)
 // of frame N carries red 80 N (20 N in the long clip), green 10 x, blue 20 y.
 #include "TempDir.h"
-#include "core/ProjectState.h"
+#include "core/CaptureState.h"
+#include "core/ProjectFiles.h"
 #include "media/AviGrab.h"
 #include "media/Backgrounds.h"
 #include "platform/HeadlessPlatform.h"
@@ -55,8 +56,8 @@ class AviGrabTest : public ::testing::Test {
     void TearDown() override {
         for (int i = 0; i < LAYER_COUNT; ++i) {
             videoReader(i).close();
-            state().layers[i].backgroundPixels.reset();
-            state().layers[i].backgroundIsVideo = 0;
+            projectFiles().layers[i].backgroundPixels.reset();
+            projectFiles().layers[i].backgroundIsVideo = 0;
         }
         setPlatform(m_previousPlatform); // as found: the tests share one process
     }
@@ -219,10 +220,10 @@ TEST_F(AviGrabTest, FramesNeverWritePastTheLayersBlock) {
 }
 
 TEST_F(AviGrabTest, LoadBackgroundSetsUpTheLayersVideo) {
-    state().aviFps = 25;
+    captureState().aviFps = 25;
     int32_t counter = 0;
     ASSERT_EQ(loadBackground(1, s_dir->file("raw.avi").c_str(), &counter), 1);
-    const LayerSlot& slot = state().layers[1];
+    const LayerSlot& slot = projectFiles().layers[1];
     EXPECT_EQ(slot.backgroundIsVideo, 1);
     EXPECT_EQ(slot.backgroundWidth, 8);
     EXPECT_EQ(slot.backgroundHeight, 6);

@@ -1,5 +1,8 @@
 // The capture writer against the real FFmpeg and ImageMagick tools: file
 // names, the split rule, motion blur, the sound track, stills and failures.
+#include "core/CameraFlight.h"
+#include "core/CaptureState.h"
+#include "core/ProjectFiles.h"
 #include "core/ProjectState.h"
 #include "media/Capture.h"
 #include "media/Stills.h"
@@ -75,7 +78,7 @@ class CaptureTest : public ::testing::Test {
   protected:
     void SetUp() override {
         m_previousPlatform = setPlatform(&m_platform);
-        state().useMotionBlur = 0;
+        captureState().useMotionBlur = 0;
         setCompressionChooser([this](CompressionChoice& choice) {
             ++m_asked;
             choice = m_choice;
@@ -85,7 +88,7 @@ class CaptureTest : public ::testing::Test {
     void TearDown() override {
         theCapture().finish();
         setCompressionChooser(nullptr);
-        state().useMotionBlur = 0;
+        captureState().useMotionBlur = 0;
         setPlatform(m_previousPlatform); // as found: the tests share one process
     }
 
@@ -273,7 +276,7 @@ TEST_F(CaptureTest, H264AndMpeg4AreTaggedWithTheMatrixTheirSamplesUse) {
 }
 
 TEST_F(CaptureTest, MotionBlurBlendsWrittenFramesAndRestartsWithEachFile) {
-    state().useMotionBlur = 1;
+    captureState().useMotionBlur = 1;
     start(m_dir.file("blur.tga"));
     captureAll({flatFrame(0), flatFrame(255), flatFrame(255), flatFrame(255), flatFrame(77)});
     // (3 x blur + frame) >> 2 from 0 towards 255: 63, 111, then 147 (333 + 255 = 588).
@@ -383,12 +386,12 @@ TEST_F(CaptureTest, StartFailuresLeaveTheWriterIdleWithTheirMessage) {
     start(m_dir.file("zero.avi"), 0);
     EXPECT_FALSE(theCapture().isActive());
     EXPECT_EQ(m_asked, 0);
-    state().capturing = 1;
-    state().flightMode = FLIGHT_FREE;
+    captureState().setCapturing(true);
+    cameraView().flightMode = FLIGHT_FREE;
     const auto frame = patternFrame(0);
     captureFinishedFrame(frame.data());
-    EXPECT_EQ(state().capturing, 0);
-    EXPECT_EQ(state().flightMode, FLIGHT_STOPPED);
+    EXPECT_EQ(captureView().capturing(), 0);
+    EXPECT_EQ(cameraView().flightMode, FLIGHT_STOPPED);
     ASSERT_EQ(m_platform.beeps().size(), 1u);
     EXPECT_EQ(m_platform.beeps()[0].hz, 1000);
     EXPECT_EQ(m_platform.beeps()[0].ms, 100);

@@ -1,5 +1,7 @@
 // The background image decoders against files made here with known pixels.
 #include "TempDir.h"
+#include "core/ProjectFiles.h"
+#include "core/ProjectState.h"
 #include "media/Backgrounds.h"
 #include "media/ImageDecoders.h"
 #include "platform/HeadlessPlatform.h"
@@ -368,7 +370,7 @@ long peakResidentKb() {
 TEST_F(ImageDecoderTest, BackgroundsBeyondTheBudgetsAreRefusedFromTheHeaderWithTheirSize) {
     HeadlessPlatform platform;
     ScopedPlatform installed(&platform);
-    ProjectState& s = state();
+    ProjectFiles& files = projectFiles();
     int32_t counter = 0;
     auto boxes = [&] {
         std::vector<std::string> texts;
@@ -412,8 +414,8 @@ TEST_F(ImageDecoderTest, BackgroundsBeyondTheBudgetsAreRefusedFromTheHeaderWithT
 
     // The budget for all four layers counts what the others hold; the
     // options set both budgets.
-    s.backgroundLimitMb = 1;
-    s.backgroundTotalLimitMb = 2;
+    files.backgroundLimitMb = 1;
+    files.backgroundTotalLimitMb = 2;
     const std::string mb = put("mb.tga", tgaHeader(2, 24, 512, 512, true)); // 1 MB, black
     EXPECT_EQ(loadBackground(0, mb.c_str(), &counter), 1);
     EXPECT_EQ(loadBackground(1, mb.c_str(), &counter), 1);

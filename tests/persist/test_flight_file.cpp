@@ -1,6 +1,9 @@
 // The flight data file: record counts at the ring's limits, the wrap on save,
 // and the files that must not be taken.
 #include "FuzzSeeds.h"
+#include "core/CameraFlight.h"
+#include "core/ProjectFiles.h"
+#include "core/ProjectState.h"
 #include "flight/FlightRecord.h"
 #include "persist/FlightFile.h"
 #include "script/ScriptFixture.h"
@@ -41,40 +44,42 @@ class FlightFileTest : public test::ScriptFixture {
 };
 
 TEST_F(FlightFileTest, LoadsEveryRecordUpToTheRingsLimitAndSavesThemBack) {
-    ProjectState& s = state();
+    ProjectFiles& files = projectFiles();
+    const CameraFlight& camera = cameraView();
     for (int count : {0, 1, 9999}) {
         const std::string path = write(flightBytes(count));
         ASSERT_TRUE(loadFlightData(path)) << count;
         EXPECT_EQ(flightRecordCount(), count);
-        EXPECT_EQ(std::tuple(s.flightStart, s.flightHead, s.flightEnd),
+        EXPECT_EQ(std::tuple(camera.flightStart, camera.flightHead, camera.flightEnd),
                   std::tuple(0, 0, count * FLIGHT_RECORD_FLOATS));
-        EXPECT_EQ(std::string(s.flightFile), path);
+        EXPECT_EQ(std::string(files.flightFile), path);
         ASSERT_TRUE(saveFlightData(m_dir.file("copy.vorn")));
         EXPECT_EQ(readFile(m_dir.file("copy.vorn")), flightBytes(count)) << count;
-        EXPECT_EQ(std::string(s.flightFile), m_dir.file("copy.vorn"));
+        EXPECT_EQ(std::string(files.flightFile), m_dir.file("copy.vorn"));
     }
     // One record more than the ring holds: the first 9999 load.
     ASSERT_TRUE(loadFlightData(write(flightBytes(10000))));
     EXPECT_EQ(flightRecordCount(), 9999);
-    EXPECT_EQ(s.flightBuffer[FLIGHT_LAST_INDEX - FLIGHT_RECORD_FLOATS], 9999.0f);
+    EXPECT_EQ(camera.flightBuffer[FLIGHT_LAST_INDEX - FLIGHT_RECORD_FLOATS], 9999.0f);
     EXPECT_TRUE(m_platform.messageBoxes().empty());
 }
 
 TEST_F(FlightFileTest, ACutOffRecordIsDroppedAndAnEmptyFileLoadsNoRecord) {
-    ProjectState& s = state();
+    ProjectFiles& files = projectFiles();
     const std::string two = flightBytes(2);
     ASSERT_TRUE(loadFlightData(write(two + two.substr(1, 47))));
     EXPECT_EQ(flightRecordCount(), 2);
     ASSERT_TRUE(loadFlightData(write("")));
     EXPECT_EQ(flightRecordCount(), 0);
-    EXPECT_EQ(std::string(s.flightFile), m_dir.file("f.vorn"));
+    EXPECT_EQ(std::string(files.flightFile), m_dir.file("f.vorn"));
 }
 
 TEST_F(FlightFileTest, AWrongCountByteOrAMissingFileKeepsTheRing) {
-    ProjectState& s = state();
+    ProjectFiles& files = projectFiles();
+    CameraFlight& camera = cameraFlight();
     ASSERT_EQ(flightRecordCount(), 1); // the reset's record
-    s.flightBuffer[0] = 42.0f;
-    s.flightFile[0] = 0;
+    camera.flightBuffer[0] = 42.0f;
+    files.flightFile[0] = 0;
     for (char countByte : {char(11), char(13), char(0), char(0xff)}) {
         m_platform.clearRecords();
         EXPECT_FALSE(loadFlightData(write(flightBytes(3, countByte))));
@@ -84,16 +89,16 @@ TEST_F(FlightFileTest, AWrongCountByteOrAMissingFileKeepsTheRing) {
     EXPECT_FALSE(loadFlightData(m_dir.file("missing.vorn")));
     EXPECT_EQ(boxTexts(), std::vector<std::string>{"Could not read from file"});
     EXPECT_EQ(flightRecordCount(), 1);
-    EXPECT_EQ(s.flightBuffer[0], 42.0f);
-    EXPECT_STREQ(s.flightFile, "");
+    EXPECT_EQ(camera.flightBuffer[0], 42.0f);
+    EXPECT_STREQ(files.flightFile, "");
 }
 
 TEST_F(FlightFileTest, SaveWalksTheRingAcrossItsWrap) {
-    ProjectState& s = state();
+    CameraFlight& camera = cameraFlight();
     for (int i = 0; i < FLIGHT_FLOATS; ++i)
-        s.flightBuffer[i] = static_cast<float>(i);
-    s.flightStart = FLIGHT_LAST_INDEX - FLIGHT_RECORD_FLOATS;
-    s.flightEnd = 2 * FLIGHT_RECORD_FLOATS;
+        camera.flightBuffer[i] = static_cast<float>(i);
+    camera.flightStart = FLIGHT_LAST_INDEX - FLIGHT_RECORD_FLOATS;
+    camera.flightEnd = 2 * FLIGHT_RECORD_FLOATS;
     EXPECT_EQ(flightRecordCount(), 4);
     ASSERT_TRUE(saveFlightData(m_dir.file("wrap.vorn")));
     const std::string bytes = readFile(m_dir.file("wrap.vorn"));
@@ -107,12 +112,12 @@ TEST_F(FlightFileTest, SaveWalksTheRingAcrossItsWrap) {
     EXPECT_EQ(firsts[3], 12.0f);
 
     // Marks a script wrote out of range never take the walk outside the ring.
-    s.flightStart = 7;
-    s.flightEnd = -500;
+    camera.flightStart = 7;
+    camera.flightEnd = -500;
     ASSERT_TRUE(saveFlightData(m_dir.file("wild.vorn")));
     EXPECT_EQ(readFile(m_dir.file("wild.vorn")).size(), 1u);
-    s.flightStart = 12;
-    s.flightEnd = 1 << 30;
+    camera.flightStart = 12;
+    camera.flightEnd = 1 << 30;
     ASSERT_TRUE(saveFlightData(m_dir.file("wild.vorn")));
     EXPECT_EQ(readFile(m_dir.file("wild.vorn")).size(), 1u + 9998 * 48);
 }

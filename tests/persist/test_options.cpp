@@ -1,7 +1,9 @@
 #include "persist/Options.h"
 
 #include "FuzzSeeds.h"
-#include "core/ProjectState.h"
+#include "core/CameraFlight.h"
+#include "core/CaptureState.h"
+#include "core/ProjectFiles.h"
 
 #include "TempDir.h"
 
@@ -21,27 +23,40 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// The groups the options file fills, apart from the process-wide ones.
+struct OptionGroups {
+    FrameInfo frameInfo{};
+    AnimInfo animInfo{};
+    ProjectFiles files{frameInfo, animInfo};
+    CameraFlight camera{frameInfo, animInfo};
+    CaptureState capture{frameInfo};
+    WindowLayout layout;
+};
+
 class OptionsTest : public ::testing::Test {
   protected:
     void SetUp() override {
         m_path = m_dir + "/VORTOptions.ini";
-        m_state = std::make_unique<ProjectState>();
+        m_state = std::make_unique<OptionGroups>();
         scramble(*m_state);
     }
 
     // Values no default has, so a key that is not read shows up.
-    static void scramble(ProjectState& s) {
-        s.imageWidth = s.imageHeight = s.aviFps = 7777;
-        s.useMotionBlur = s.despeckle = s.dofEnabled = s.superSample = 7777;
-        s.traceWindowLeft = s.traceWindowTop = s.editWindowLeft = s.editWindowTop = 7777;
-        s.editWindowWidth = s.editWindowHeight = s.fontSize = s.maxAviFrames = 7777;
-        s.maxWidth = s.maxHeight = s.maxUdef = 7777;
-        s.dofScale = s.dofOffset = s.maxDepth = s.animationSpeed = 77.0f;
-        s.udefDelta = s.flightAcceleration = s.flightRotationSpeed = 77.0f;
-        s.textColour = s.backgroundColour = Colour{7, 7, 7};
-        std::memset(s.fontFamily, 'x', sizeof s.fontFamily - 1);
-        std::memset(s.libraries, 'x', sizeof s.libraries - 1);
-        std::memset(s.includePath, 'x', sizeof s.includePath - 1);
+    static void scramble(OptionGroups& s) {
+        s.files.imageWidth = s.files.imageHeight = s.capture.aviFps = 7777;
+        s.capture.useMotionBlur = s.files.despeckle = s.files.dofEnabled = s.files.superSample =
+            7777;
+        s.layout.traceWindowLeft = s.layout.traceWindowTop = s.layout.editWindowLeft =
+            s.layout.editWindowTop = 7777;
+        s.layout.editWindowWidth = s.layout.editWindowHeight = s.layout.fontSize =
+            s.capture.maxAviFrames = 7777;
+        s.files.maxWidth = s.files.maxHeight = s.files.maxUdef = 7777;
+        s.files.dofScale = s.files.dofOffset = s.files.maxDepth = s.camera.animationSpeed = 77.0f;
+        s.camera.udefDelta = s.camera.flightAcceleration = s.camera.flightRotationSpeed = 77.0f;
+        s.layout.textColour = s.layout.backgroundColour = Colour{7, 7, 7};
+        std::memset(s.layout.fontFamily, 'x', sizeof s.layout.fontFamily - 1);
+        std::memset(s.files.libraries, 'x', sizeof s.files.libraries - 1);
+        std::memset(s.files.includePath, 'x', sizeof s.files.includePath - 1);
     }
 
     void writeFile(const std::string& bytes) const {
@@ -52,44 +67,51 @@ class OptionsTest : public ::testing::Test {
         std::ifstream in(m_path, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
-    ProjectState& read() {
-        readOptions(*m_state, m_path);
+    OptionGroups& read() {
+        readOptions(m_state->files, m_state->camera, m_state->capture, m_path);
+        m_state->layout = readWindowLayout(m_path);
         return *m_state;
     }
 
     test::TempDir m_temp;
     std::string m_dir = m_temp.path();
     std::string m_path;
-    std::unique_ptr<ProjectState> m_state;
+    std::unique_ptr<OptionGroups> m_state;
 };
 
 // Tuples keep the long field lists readable; each line is one group of keys.
-void expectOptions(const ProjectState& s, std::tuple<int, int, int, int> size,
+void expectOptions(const OptionGroups& s, std::tuple<int, int, int, int> size,
                    std::tuple<int, int, int, int> switches,
                    std::tuple<int, int, int, int, int, int> windows,
                    std::tuple<float, float, float, float, float, float, float> reals,
                    const char* font, std::tuple<int, int, int, int, int, int, int> fontAndColours,
                    const char* libraries, const char* includePath,
                    std::tuple<int, int, int> limits) {
-    EXPECT_EQ(std::tuple(s.imageWidth, s.imageHeight, s.aviFps, s.maxAviFrames), size);
-    EXPECT_EQ(std::tuple(s.useMotionBlur, s.despeckle, s.dofEnabled, s.superSample), switches);
-    EXPECT_EQ(std::tuple(s.traceWindowLeft, s.traceWindowTop, s.editWindowLeft, s.editWindowTop,
-                         s.editWindowWidth, s.editWindowHeight),
+    EXPECT_EQ(std::tuple(s.files.imageWidth, s.files.imageHeight, s.capture.aviFps,
+                         s.capture.maxAviFrames),
+              size);
+    EXPECT_EQ(std::tuple(s.capture.useMotionBlur, s.files.despeckle, s.files.dofEnabled,
+                         s.files.superSample),
+              switches);
+    EXPECT_EQ(std::tuple(s.layout.traceWindowLeft, s.layout.traceWindowTop, s.layout.editWindowLeft,
+                         s.layout.editWindowTop, s.layout.editWindowWidth,
+                         s.layout.editWindowHeight),
               windows);
-    EXPECT_EQ(std::tuple(s.dofScale, s.dofOffset, s.maxDepth, s.animationSpeed, s.udefDelta,
-                         s.flightAcceleration, s.flightRotationSpeed),
+    EXPECT_EQ(std::tuple(s.files.dofScale, s.files.dofOffset, s.files.maxDepth,
+                         s.camera.animationSpeed, s.camera.udefDelta, s.camera.flightAcceleration,
+                         s.camera.flightRotationSpeed),
               reals);
-    EXPECT_STREQ(s.fontFamily, font);
-    EXPECT_EQ(std::tuple(s.fontSize, +s.textColour.red, +s.textColour.green, +s.textColour.blue,
-                         +s.backgroundColour.red, +s.backgroundColour.green,
-                         +s.backgroundColour.blue),
+    EXPECT_STREQ(s.layout.fontFamily, font);
+    EXPECT_EQ(std::tuple(s.layout.fontSize, +s.layout.textColour.red, +s.layout.textColour.green,
+                         +s.layout.textColour.blue, +s.layout.backgroundColour.red,
+                         +s.layout.backgroundColour.green, +s.layout.backgroundColour.blue),
               fontAndColours);
-    EXPECT_STREQ(s.libraries, libraries);
-    EXPECT_STREQ(s.includePath, includePath);
-    EXPECT_EQ(std::tuple(s.maxWidth, s.maxHeight, s.maxUdef), limits);
+    EXPECT_STREQ(s.files.libraries, libraries);
+    EXPECT_STREQ(s.files.includePath, includePath);
+    EXPECT_EQ(std::tuple(s.files.maxWidth, s.files.maxHeight, s.files.maxUdef), limits);
 }
 
-void expectDefaults(const ProjectState& s) {
+void expectDefaults(const OptionGroups& s) {
     expectOptions(s, {640, 480, 25, 0}, {0, 0, 0, 0}, {0, 0, 520, 0, 512, 640},
                   {2.0f, 0.1f, 10.0f, 0.01f, 0.01f, 0.0005f, 1.0f}, "Verdana",
                   {10, 0, 225, 0, 64, 64, 64}, "", "", {1920, 1080, 32});
@@ -119,32 +141,36 @@ TEST_F(OptionsTest, ReadsEveryKeyInAnyLetterCase) {
 TEST_F(OptionsTest, PresentValuesWithoutANumberReadZero) {
     writeFile("[VORT]\nMaxAVIFrames=abc\nFontSize=\nDOFScale=x1\nMaxDepth=\nUdefDelta=1,5\n"
               "TextGreen=green\n");
-    const ProjectState& s = read();
-    EXPECT_EQ(std::tuple(s.maxAviFrames, s.fontSize, +s.textColour.green), std::tuple(0, 0, 0));
-    EXPECT_EQ(std::tuple(s.dofScale, s.maxDepth, s.udefDelta), std::tuple(0.0f, 0.0f, 1.0f));
+    const OptionGroups& s = read();
+    EXPECT_EQ(std::tuple(s.capture.maxAviFrames, s.layout.fontSize, +s.layout.textColour.green),
+              std::tuple(0, 0, 0));
+    EXPECT_EQ(std::tuple(s.files.dofScale, s.files.maxDepth, s.camera.udefDelta),
+              std::tuple(0.0f, 0.0f, 1.0f));
 }
 
 TEST_F(OptionsTest, ColoursKeepTheirLowEightBits) {
     writeFile("[VORT]\nTextRed=511\nTextGreen=-1\nTextBlue=256\nBGRed=-256\nBGGreen=99999999999\n");
-    const ProjectState& s = read(); // BGGreen is clamped to INT_MAX first
-    EXPECT_EQ(std::tuple(+s.textColour.red, +s.textColour.green, +s.textColour.blue),
-              std::tuple(255, 255, 0));
+    const OptionGroups& s = read(); // BGGreen is clamped to INT_MAX first
     EXPECT_EQ(
-        std::tuple(+s.backgroundColour.red, +s.backgroundColour.green, +s.backgroundColour.blue),
-        std::tuple(0, 255, 64));
+        std::tuple(+s.layout.textColour.red, +s.layout.textColour.green, +s.layout.textColour.blue),
+        std::tuple(255, 255, 0));
+    EXPECT_EQ(std::tuple(+s.layout.backgroundColour.red, +s.layout.backgroundColour.green,
+                         +s.layout.backgroundColour.blue),
+              std::tuple(0, 255, 64));
 }
 
 TEST_F(OptionsTest, HugeNumbersStayFinite) {
     writeFile("[VORT]\nWidth=99999999999999\nHeight=-99999999999999\nEditWindowTop=-99999999999\n"
               "MaxDepth=1e999\nDOFScale=1e39\nDOFOffset=-1e39\nAnimationSpeed=inf\n"
               "UdefDelta=nan\nFlightRotationSpeed=3e38\n");
-    const ProjectState& s = read();
+    const OptionGroups& s = read();
     // The negative height sends both sizes back.
-    EXPECT_EQ(std::tuple(s.imageWidth, s.imageHeight, s.editWindowTop),
+    EXPECT_EQ(std::tuple(s.files.imageWidth, s.files.imageHeight, s.layout.editWindowTop),
               std::tuple(640, 480, INT_MIN));
-    EXPECT_EQ(std::tuple(s.maxDepth, s.dofScale, s.dofOffset, s.animationSpeed, s.udefDelta),
+    EXPECT_EQ(std::tuple(s.files.maxDepth, s.files.dofScale, s.files.dofOffset,
+                         s.camera.animationSpeed, s.camera.udefDelta),
               std::tuple(0.0f, 0.0f, 0.0f, 0.0f, 0.0f));
-    EXPECT_EQ(s.flightRotationSpeed, 3e38f);
+    EXPECT_EQ(s.camera.flightRotationSpeed, 3e38f);
 }
 
 TEST_F(OptionsTest, TextsAreCutToTheirBuffers) {
@@ -152,39 +178,44 @@ TEST_F(OptionsTest, TextsAreCutToTheirBuffers) {
     writeFile("[VORT]\nFontFamily=" + std::string(100, 'F') +
               "\nLibraries=" + std::string(300, 'L') + "\nIncludePath=" + std::string(259, 'I') +
               "\nDOFScale=" + zeros30 + "7\nDOFOffset=" + zeros31 + "7\n");
-    const ProjectState& s = read();
-    EXPECT_EQ(std::string(s.fontFamily), std::string(31, 'F'));
-    EXPECT_EQ(std::string(s.libraries), std::string(259, 'L'));
-    EXPECT_EQ(std::string(s.includePath), std::string(259, 'I'));
-    EXPECT_FLOAT_EQ(s.dofScale, 7.0f); // 31 characters: whole
-    EXPECT_EQ(s.dofOffset, 0.0f);      // 32 characters: the 7 is cut off
+    const OptionGroups& s = read();
+    EXPECT_EQ(std::string(s.layout.fontFamily), std::string(31, 'F'));
+    EXPECT_EQ(std::string(s.files.libraries), std::string(259, 'L'));
+    EXPECT_EQ(std::string(s.files.includePath), std::string(259, 'I'));
+    EXPECT_FLOAT_EQ(s.files.dofScale, 7.0f); // 31 characters: whole
+    EXPECT_EQ(s.files.dofOffset, 0.0f);      // 32 characters: the 7 is cut off
 }
 
 TEST_F(OptionsTest, UnusableSizesAndCountsAreMendedButTheRateIsKeptAsWritten) {
     writeFile("[VORT]\nWidth=0\nHeight=600\nAviFPS=0\nMaxWidth=-1\nMaxHeight=2000\nMaxUdef=3\n");
-    ProjectState& s = read();
+    OptionGroups& s = read();
     // A rate of 0 stays: the capture writer refuses to start with it.
-    EXPECT_EQ(std::tuple(s.imageWidth, s.imageHeight, s.aviFps), std::tuple(640, 480, 0));
-    EXPECT_EQ(std::tuple(s.maxWidth, s.maxHeight, s.maxUdef), std::tuple(1920, 1080, MIN_UDEF));
+    EXPECT_EQ(std::tuple(s.files.imageWidth, s.files.imageHeight, s.capture.aviFps),
+              std::tuple(640, 480, 0));
+    EXPECT_EQ(std::tuple(s.files.maxWidth, s.files.maxHeight, s.files.maxUdef),
+              std::tuple(1920, 1080, MIN_UDEF));
 
     // A width beyond MaxWidth is usable and taken as it stands.
     writeFile("[VORT]\nWidth=5000\nHeight=1\nAviFPS=-3\nMaxUdef=2000000000\n");
     read();
-    EXPECT_EQ(std::tuple(s.imageWidth, s.imageHeight, s.aviFps), std::tuple(5000, 1, -3));
-    EXPECT_EQ(s.maxUdef, MAX_UDEF_LIMIT);
+    EXPECT_EQ(std::tuple(s.files.imageWidth, s.files.imageHeight, s.capture.aviFps),
+              std::tuple(5000, 1, -3));
+    EXPECT_EQ(s.files.maxUdef, MAX_UDEF_LIMIT);
 
     writeFile("[VORT]\nMaxUdef=16\n");
-    EXPECT_EQ(read().maxUdef, 16);
+    EXPECT_EQ(read().files.maxUdef, 16);
 
     // Only 0 switches the watchdog off; a negative time-out is a slip, and a
     // background budget of nothing would refuse every background.
     writeFile("[VORT]\nScriptTimeout=-1\nBackgroundLimitMB=0\nBackgroundTotalLimitMB=-5\n");
     read();
-    EXPECT_EQ(std::tuple(s.scriptTimeoutSeconds, s.backgroundLimitMb, s.backgroundTotalLimitMb),
+    EXPECT_EQ(std::tuple(s.files.scriptTimeoutSeconds, s.files.backgroundLimitMb,
+                         s.files.backgroundTotalLimitMb),
               std::tuple(5, 256, 512));
     writeFile("[VORT]\nScriptTimeout=0\nBackgroundLimitMB=64\nBackgroundTotalLimitMB=100\n");
     read();
-    EXPECT_EQ(std::tuple(s.scriptTimeoutSeconds, s.backgroundLimitMb, s.backgroundTotalLimitMb),
+    EXPECT_EQ(std::tuple(s.files.scriptTimeoutSeconds, s.files.backgroundLimitMb,
+                         s.files.backgroundTotalLimitMb),
               std::tuple(0, 64, 100));
 }
 
@@ -202,11 +233,13 @@ TEST_F(OptionsTest, WriteDefaultsWritesTheTwelveKeysInOrder) {
                           "DOFOffset=0.100000\nFlightAcceleration=0.001000\n"
                           "MaxDepth=12.500000\nMaxAVIFrames=500\n");
 
-    const ProjectState& s = read();
-    EXPECT_EQ(std::tuple(s.imageWidth, s.imageHeight, s.aviFps, s.maxAviFrames),
+    const OptionGroups& s = read();
+    EXPECT_EQ(std::tuple(s.files.imageWidth, s.files.imageHeight, s.capture.aviFps,
+                         s.capture.maxAviFrames),
               std::tuple(800, 600, 30, 500));
-    EXPECT_EQ(std::tuple(s.useMotionBlur, s.despeckle, s.dofEnabled), std::tuple(1, 0, 1));
-    EXPECT_EQ(std::tuple(s.dofOffset, s.maxDepth, s.flightAcceleration),
+    EXPECT_EQ(std::tuple(s.capture.useMotionBlur, s.files.despeckle, s.files.dofEnabled),
+              std::tuple(1, 0, 1));
+    EXPECT_EQ(std::tuple(s.files.dofOffset, s.files.maxDepth, s.camera.flightAcceleration),
               std::tuple(0.1f, 12.5f, 0.001f));
 }
 
@@ -230,8 +263,9 @@ TEST_F(OptionsTest, WriteDefaultsWritesLargeRealsSoTheyReadBack) {
     EXPECT_NE(text.find("\nDOFOffset=-1000000000.000000\n"), std::string::npos);
     EXPECT_NE(text.find("\nMaxDepth=3e+38\n"), std::string::npos);
     EXPECT_NE(text.find("\nFlightAcceleration=-2e+30\n"), std::string::npos);
-    const ProjectState& s = read(); // 1e23 still fits 31 characters of fixed text
-    EXPECT_EQ(std::tuple(s.dofScale, s.dofOffset, s.maxDepth, s.flightAcceleration),
+    const OptionGroups& s = read(); // 1e23 still fits 31 characters of fixed text
+    EXPECT_EQ(std::tuple(s.files.dofScale, s.files.dofOffset, s.files.maxDepth,
+                         s.camera.flightAcceleration),
               std::tuple(1e23f, -1e9f, 3e38f, -2e30f));
 }
 

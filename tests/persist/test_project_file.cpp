@@ -2,7 +2,11 @@
 // rules, locate file, the after-load sequence and the refusals that must keep
 // the open project.
 #include "FuzzSeeds.h"
+#include "core/CameraFlight.h"
+#include "core/CaptureState.h"
 #include "core/Numbers.h"
+#include "core/ProjectFiles.h"
+#include "core/ProjectState.h"
 #include "flight/QuatMath.h"
 #include "persist/FlightFile.h"
 #include "persist/ProjectFile.h"
@@ -69,95 +73,101 @@ class ProjectFileTest : public test::ScriptFixture {
     bool loadText(const std::string& bytes) {
         test::keepAsFuzzSeed("project", "loaded_" + std::to_string(++m_loads) + ".vort", bytes);
         m_dir.write("my project/scene.vort", bytes);
-        return loadProject(m_project);
+        return loadProject(m_project, &m_shown);
     }
 
     std::string m_project;
+    ShownText m_shown;
     int m_loads = 0;
 };
 
 TEST_F(ProjectFileTest, EveryFieldSurvivesASaveAndALoad) {
-    ProjectState& s = state();
-    s.imageWidth = 800;
-    s.imageHeight = 601;
-    s.useMotionBlur = 1;
-    s.despeckle = 1;
-    s.superSample = 1;
-    s.maxAviFrames = 250;
-    s.dofEnabled = 1;
-    s.dofScale = 2.75f;
-    s.dofOffset = 0.05f;
-    s.maxDepth = 123456.789f;
-    s.xCenter = -1.0e-7f;
-    s.yCenter = 3.4e38f;
-    s.zLens = -2.5f;
-    s.animTime = 1.0f / 3.0f;
-    s.animationSpeed = 0.01f;
-    s.aviFps = 30;
+    ProjectFiles& files = projectFiles();
+    CameraFlight& camera = cameraFlight();
+    CaptureState& capture = captureState();
+    files.imageWidth = 800;
+    files.imageHeight = 601;
+    capture.useMotionBlur = 1;
+    files.despeckle = 1;
+    files.superSample = 1;
+    capture.maxAviFrames = 250;
+    files.dofEnabled = 1;
+    files.dofScale = 2.75f;
+    files.dofOffset = 0.05f;
+    files.maxDepth = 123456.789f;
+    camera.xCenter = -1.0e-7f;
+    camera.yCenter = 3.4e38f;
+    camera.zLens = -2.5f;
+    camera.animTime = 1.0f / 3.0f;
+    camera.animationSpeed = 0.01f;
+    capture.aviFps = 30;
     setCameraQuat(normalizeQuat({0.1f, -0.2f, 0.3f, 0.9f}));
     for (int i = 0; i < 16; ++i)
-        s.udef[i] = 0.05f * static_cast<float>(i) - 0.3f;
+        camera.udef[i] = 0.05f * static_cast<float>(i) - 0.3f;
     // Names with spaces and "=" are read by length.
     const std::string names[] = {"v 1=x.vert", "f 1.frag", "v=2.vert", "f 2.frag",
                                  "v3.vert",    "f 3.frag", "v4.vert",  "f4 = .frag"};
     for (int i = 0; i < LAYER_COUNT; ++i) {
-        storePath(s.layers[i].vertexFile, text(names[2 * i], "vertex " + std::to_string(i)));
-        storePath(s.layers[i].fragmentFile,
+        storePath(files.layers[i].vertexFile, text(names[2 * i], "vertex " + std::to_string(i)));
+        storePath(files.layers[i].fragmentFile,
                   text(names[2 * i + 1], "fragment " + std::to_string(i)));
-        storePath(s.layers[i].backgroundFile, text("bg " + std::to_string(i) + ".jpg", "x"));
-        *s.layers[i].videoFrameCounter = 10 + i;
+        storePath(files.layers[i].backgroundFile, text("bg " + std::to_string(i) + ".jpg", "x"));
+        *files.layers[i].videoFrameCounter = 10 + i;
     }
-    storePath(s.scriptFile, text("my = script.anim", "int x;"));
-    storePath(s.outputFile, m_dir.file("out put.avi"));
-    storePath(s.audioFile, text("sound track.wav", "RIFF"));
+    storePath(files.scriptFile, text("my = script.anim", "int x;"));
+    storePath(capture.outputFile, m_dir.file("out put.avi"));
+    storePath(capture.audioFile, text("sound track.wav", "RIFF"));
     const std::string flight = text("path.vorn", std::string(1, '\x0c'));
-    storePath(s.flightFile, flight);
+    storePath(files.flightFile, flight);
 
     ASSERT_TRUE(saveProject(m_project));
-    EXPECT_EQ(std::string(s.projectFile), m_project);
+    EXPECT_EQ(std::string(files.projectFile), m_project);
     const std::string written = readFile(m_project);
     test::keepAsFuzzSeed("project", "every_field.vort", written);
     EXPECT_EQ(written.find('\r'), std::string::npos) << "LF line ends only";
-    const float rotation[3] = {s.cameraRotation[0], s.cameraRotation[1], s.cameraRotation[2]};
-    const float quat[4] = {s.cameraQuat[0], s.cameraQuat[1], s.cameraQuat[2], s.cameraQuat[3]};
+    const float rotation[3] = {camera.cameraRotation[0], camera.cameraRotation[1],
+                               camera.cameraRotation[2]};
+    const float quat[4] = {camera.cameraQuat[0], camera.cameraQuat[1], camera.cameraQuat[2],
+                           camera.cameraQuat[3]};
 
     // Everything else: what a new project holds.
     resetToDefaults();
-    s.imageWidth = 1;
-    std::fill(s.udef.get(), s.udef.get() + 16, 9.0f);
-    s.cameraRotation[0] = 7;
+    files.imageWidth = 1;
+    std::fill(camera.udef.get(), camera.udef.get() + 16, 9.0f);
+    camera.cameraRotation[0] = 7;
     ASSERT_TRUE(loadProject(m_project));
     EXPECT_TRUE(m_platform.messageBoxes().empty()) << m_platform.messageBoxes()[0].text;
 
-    EXPECT_EQ(std::tuple(s.imageWidth, s.imageHeight, s.useMotionBlur, s.despeckle, s.superSample,
-                         s.maxAviFrames, s.dofEnabled, s.aviFps),
+    EXPECT_EQ(std::tuple(files.imageWidth, files.imageHeight, capture.useMotionBlur,
+                         files.despeckle, files.superSample, capture.maxAviFrames, files.dofEnabled,
+                         capture.aviFps),
               std::tuple(800, 601, 1, 1, 1, 250, 1, 30));
     // 15 significant digits carry every float exactly.
-    EXPECT_EQ(s.dofScale, 2.75f);
-    EXPECT_EQ(s.dofOffset, 0.05f);
-    EXPECT_EQ(s.maxDepth, 123456.789f);
-    EXPECT_EQ(s.xCenter, -1.0e-7f);
-    EXPECT_EQ(s.yCenter, 3.4e38f);
-    EXPECT_EQ(s.zLens, -2.5f);
-    EXPECT_EQ(s.animTime, 1.0f / 3.0f);
-    EXPECT_EQ(s.animationSpeed, 0.01f);
+    EXPECT_EQ(files.dofScale, 2.75f);
+    EXPECT_EQ(files.dofOffset, 0.05f);
+    EXPECT_EQ(files.maxDepth, 123456.789f);
+    EXPECT_EQ(camera.xCenter, -1.0e-7f);
+    EXPECT_EQ(camera.yCenter, 3.4e38f);
+    EXPECT_EQ(camera.zLens, -2.5f);
+    EXPECT_EQ(camera.animTime, 1.0f / 3.0f);
+    EXPECT_EQ(camera.animationSpeed, 0.01f);
     for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(s.cameraRotation[i], rotation[i]) << i;
+        EXPECT_EQ(camera.cameraRotation[i], rotation[i]) << i;
     for (int i = 0; i < 4; ++i)
-        EXPECT_EQ(s.cameraQuat[i], quat[i]) << i;
+        EXPECT_EQ(camera.cameraQuat[i], quat[i]) << i;
     Matrix3 expected;
     quatToMatrix(quatFrom(quat), expected);
     for (int r = 0; r < 3; ++r)
         for (int c = 0; c < 3; ++c)
-            EXPECT_EQ(s.cameraMatrix[r][c], expected[r][c]);
+            EXPECT_EQ(camera.cameraMatrix[r][c], expected[r][c]);
     // udef values keep six significant digits.
     for (int i = 0; i < 16; ++i)
-        EXPECT_EQ(s.udef[i],
+        EXPECT_EQ(camera.udef[i],
                   parseFloat(formatC("%.5e", 0.05f * static_cast<float>(i) - 0.3f).c_str()))
             << i;
 
     for (int i = 0; i < LAYER_COUNT; ++i) {
-        const LayerSlot& layer = s.layers[i];
+        const LayerSlot& layer = files.layers[i];
         EXPECT_EQ(std::string(layer.vertexFile), m_dir.file("my project/" + names[2 * i]));
         EXPECT_EQ(std::string(layer.fragmentFile), m_dir.file("my project/" + names[2 * i + 1]));
         EXPECT_EQ(std::string(layer.vertexText.get()), "vertex " + std::to_string(i));
@@ -166,10 +176,10 @@ TEST_F(ProjectFileTest, EveryFieldSurvivesASaveAndALoad) {
                   m_dir.file("my project/bg " + std::to_string(i) + ".jpg"));
         EXPECT_EQ(*layer.videoFrameCounter, 10 + i);
     }
-    EXPECT_EQ(std::string(s.scriptText.get()), "int x;");
-    EXPECT_EQ(std::string(s.outputFile), m_dir.file("out put.avi"));
-    EXPECT_EQ(std::string(s.audioFile), m_dir.file("my project/sound track.wav"));
-    EXPECT_EQ(std::string(s.flightFile), flight);
+    EXPECT_EQ(std::string(files.scriptText.get()), "int x;");
+    EXPECT_EQ(std::string(capture.outputFile), m_dir.file("out put.avi"));
+    EXPECT_EQ(std::string(capture.audioFile), m_dir.file("my project/sound track.wav"));
+    EXPECT_EQ(std::string(files.flightFile), flight);
 
     // Written again, the file is the same byte for byte.
     ASSERT_TRUE(saveProject(m_dir.file("again.vort")));
@@ -177,11 +187,12 @@ TEST_F(ProjectFileTest, EveryFieldSurvivesASaveAndALoad) {
 }
 
 TEST_F(ProjectFileTest, EntriesAreWrittenInTheTableOrderAndOptionalOnesOnlyWhenSet) {
-    ProjectState& s = state();
-    storePath(s.flightFile, "x");      // one character: no file anyone chose
-    s.layers[0].backgroundFile[0] = 0; // a reset keeps layer 1's background
-    s.audioFile[0] = 0;
-    s.outputFile[0] = 0;
+    ProjectFiles& files = projectFiles();
+    CaptureState& capture = captureState();
+    storePath(files.flightFile, "x");      // one character: no file anyone chose
+    files.layers[0].backgroundFile[0] = 0; // a reset keeps layer 1's background
+    capture.audioFile[0] = 0;
+    capture.outputFile[0] = 0;
     ASSERT_TRUE(saveProject(m_project));
     std::istringstream lines(readFile(m_project));
     std::vector<std::string> keys;
@@ -232,31 +243,33 @@ TEST(ProjectReal, FifteenDigitsReadBackAsTheSameFloat) {
 }
 
 TEST_F(ProjectFileTest, AProjectWrittenHereLoadsInALocaleWithADecimalComma) {
-    state().dofScale = 2.5f;
-    state().udef[3] = 0.125f;
+    projectFiles().dofScale = 2.5f;
+    cameraFlight().udef[3] = 0.125f;
     ASSERT_TRUE(saveProject(m_project));
     const char* chosen = nullptr;
     for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8"})
         chosen = chosen ? chosen : std::setlocale(LC_ALL, name);
     if (!chosen) GTEST_SKIP() << "no locale with a decimal comma is installed";
-    state().dofScale = 0;
-    state().udef[3] = 0;
+    projectFiles().dofScale = 0;
+    cameraFlight().udef[3] = 0;
     ASSERT_TRUE(saveProject(m_dir.file("comma.vort")));
     const bool loaded = loadProject(m_project);
     std::setlocale(LC_ALL, "C");
     ASSERT_TRUE(loaded);
-    EXPECT_EQ(state().dofScale, 2.5f);
-    EXPECT_EQ(state().udef[3], 0.125f);
+    EXPECT_EQ(projectFiles().dofScale, 2.5f);
+    EXPECT_EQ(cameraView().udef[3], 0.125f);
     EXPECT_EQ(readFile(m_dir.file("comma.vort")).find(','), std::string::npos);
 }
 
 TEST_F(ProjectFileTest, TheTokenRules) {
-    ProjectState& s = state();
-    s.despeckle = 0;
-    s.maxAviFrames = 5;
-    s.udef[2] = 2.0f;
-    s.udef[1] = 1.0f;
-    s.dofScale = 4.0f;
+    ProjectFiles& files = projectFiles();
+    CameraFlight& camera = cameraFlight();
+    CaptureState& capture = captureState();
+    files.despeckle = 0;
+    capture.maxAviFrames = 5;
+    camera.udef[2] = 2.0f;
+    camera.udef[1] = 1.0f;
+    files.dofScale = 4.0f;
     const std::string longToken = std::string(300, 'x') + "DESPECKLE=3";
     ASSERT_TRUE(
         loadText(minimalProject("WIDTH=0x10\r\n"
@@ -268,21 +281,23 @@ TEST_F(ProjectFileTest, TheTokenRules) {
                                 "DOF_OFFSET=junk\n"  // no number: 0
                                 "UDEF16=9 UDEF01=9 UDEF2=0.5e1\n" +
                                 longToken + "\nANTIALIASING=4 VERSION=3\twidth=9 garbage\n")));
-    EXPECT_EQ(s.imageWidth, 16);
-    EXPECT_EQ(s.imageHeight, 416);
-    EXPECT_EQ(s.aviFps, 25);
-    EXPECT_EQ(s.maxAviFrames, -31);
-    EXPECT_EQ(s.useMotionBlur, 0);
-    EXPECT_EQ(s.dofScale, 1.0f);
-    EXPECT_EQ(s.dofOffset, 0.0f);
-    EXPECT_EQ(s.udef[1], 1.0f);
-    EXPECT_EQ(s.udef[2], 5.0f);
-    EXPECT_EQ(s.despeckle, 0);
+    EXPECT_EQ(files.imageWidth, 16);
+    EXPECT_EQ(files.imageHeight, 416);
+    EXPECT_EQ(capture.aviFps, 25);
+    EXPECT_EQ(capture.maxAviFrames, -31);
+    EXPECT_EQ(capture.useMotionBlur, 0);
+    EXPECT_EQ(files.dofScale, 1.0f);
+    EXPECT_EQ(files.dofOffset, 0.0f);
+    EXPECT_EQ(camera.udef[1], 1.0f);
+    EXPECT_EQ(camera.udef[2], 5.0f);
+    EXPECT_EQ(files.despeckle, 0);
 }
 
 TEST_F(ProjectFileTest, SizesAndRatesBelowOneAreNamedWithTheirValueAndKept) {
+    ProjectFiles& files = projectFiles();
+    const CaptureState& capture = captureView();
     ProjectState& s = state();
-    s.despeckle = 0;
+    files.despeckle = 0;
     ASSERT_TRUE(
         loadText(minimalProject("WIDTH=0 HEIGHT=-1\nFRAMESPERSEC=0\nDESPECKLE=1\nHEIGHT=0x10\n")));
     EXPECT_EQ(boxTexts(), std::vector<std::string>{
@@ -290,27 +305,29 @@ TEST_F(ProjectFileTest, SizesAndRatesBelowOneAreNamedWithTheirValueAndKept) {
                               "HEIGHT=-1 cannot be used: it must be 1 or more. HEIGHT stays 480.\n"
                               "FRAMESPERSEC=0 cannot be used: it must be 1 or more. FRAMESPERSEC "
                               "stays 25."});
-    EXPECT_EQ(std::tuple(s.imageWidth, s.imageHeight, s.aviFps), std::tuple(640, 16, 25));
-    EXPECT_EQ(s.despeckle, 1); // the rest of the project loads
+    EXPECT_EQ(std::tuple(files.imageWidth, files.imageHeight, capture.aviFps),
+              std::tuple(640, 16, 25));
+    EXPECT_EQ(files.despeckle, 1); // the rest of the project loads
     EXPECT_TRUE(s.compileRequest);
 }
 
 TEST_F(ProjectFileTest, ABadNameLengthLeavesTheFieldAndItsLineIsReadAsTokens) {
-    ProjectState& s = state();
-    const std::string keptOutput = s.outputFile;
-    s.despeckle = 0;
-    s.superSample = 0;
+    ProjectFiles& files = projectFiles();
+    const CaptureState& capture = captureView();
+    const std::string keptOutput = capture.outputFile;
+    files.despeckle = 0;
+    files.superSample = 0;
     ASSERT_TRUE(loadText(minimalProject("OUTPUT=260\r\nDESPECKLE=1\nAUDIO=-1\nSUPERSAMPLE=1\n"
                                         "FLIGHTDATA=x\nVIDFRAME1=1\n")));
-    EXPECT_EQ(std::string(s.outputFile), keptOutput);
-    EXPECT_EQ(s.despeckle, 1);
-    EXPECT_EQ(s.superSample, 1);
-    EXPECT_STREQ(s.audioFile, "");
+    EXPECT_EQ(std::string(capture.outputFile), keptOutput);
+    EXPECT_EQ(files.despeckle, 1);
+    EXPECT_EQ(files.superSample, 1);
+    EXPECT_STREQ(capture.audioFile, "");
     // A CR LF after the length line is one character, and the name is
     // exactly its bytes.
     ASSERT_TRUE(loadText(minimalProject("OUTPUT=6\r\nc:\\a b\r\nAUDIO=0\r\n\r\n")));
-    EXPECT_EQ(std::string(s.outputFile), "c:\\a b");
-    EXPECT_STREQ(s.audioFile, "");
+    EXPECT_EQ(std::string(capture.outputFile), "c:\\a b");
+    EXPECT_STREQ(capture.audioFile, "");
 }
 
 TEST_F(ProjectFileTest, LocateFileFindsMovedFilesBesideTheProject) {
@@ -347,6 +364,8 @@ TEST_F(ProjectFileTest, LocateFileFindsMovedFilesBesideTheProject) {
 }
 
 TEST_F(ProjectFileTest, AfterLoadRunsInOrderAndAFailingTextKeepsLoadingTheRest) {
+    ProjectFiles& files = projectFiles();
+    const CameraFlight& camera = cameraView();
     ProjectState& s = state();
     const std::string good = text("good.frag", "good");
     text("ring.vorn", std::string(1, '\x0b')); // a wrong count byte
@@ -367,26 +386,27 @@ TEST_F(ProjectFileTest, AfterLoadRunsInOrderAndAFailingTextKeepsLoadingTheRest) 
         "There has been an error opening the text file: " + missingScript,
         "Could not read from file"};
     EXPECT_EQ(boxTexts(), expected);
-    EXPECT_STREQ(s.layers[0].fragmentText.get(), "good");
-    EXPECT_STREQ(s.layers[1].vertexText.get(), "good");
+    EXPECT_STREQ(files.layers[0].fragmentText.get(), "good");
+    EXPECT_STREQ(files.layers[1].vertexText.get(), "good");
     // The last text that loaded decides what the editor shows.
-    EXPECT_EQ(s.currentLayer, 1);
-    EXPECT_EQ(s.currentKind, KIND_VERTEX);
+    EXPECT_EQ(m_shown.layer, 1);
+    EXPECT_EQ(m_shown.kind, KIND_VERTEX);
     // The ring holds the one record of the loaded camera.
     EXPECT_EQ(flightRecordCount(), 1);
-    EXPECT_EQ(s.flightBuffer[0], 4.0f);
-    EXPECT_EQ(s.cameraMatrix[1][1], -1.0);
+    EXPECT_EQ(camera.flightBuffer[0], 4.0f);
+    EXPECT_EQ(camera.cameraMatrix[1][1], -1.0);
     EXPECT_TRUE(s.compileRequest);
     EXPECT_TRUE(s.resizeRequest);
     EXPECT_FALSE(s.buffersReady);
 }
 
 TEST_F(ProjectFileTest, AFileThatIsNotAProjectChangesNothing) {
+    ProjectFiles& files = projectFiles();
     ProjectState& s = state();
-    const std::string projectBefore = s.projectFile;
-    const std::string vertexBefore = s.layers[0].vertexText.get();
-    const std::string fileBefore = s.layers[0].vertexFile;
-    s.layers[0].fragmentDirty = 1;
+    const std::string projectBefore = files.projectFile;
+    const std::string vertexBefore = files.layers[0].vertexText.get();
+    const std::string fileBefore = files.layers[0].vertexFile;
+    files.layers[0].fragmentDirty = 1;
     s.buffersReady.set();
     s.compileRequest.clear();
     for (const std::string& bytes :
@@ -399,30 +419,31 @@ TEST_F(ProjectFileTest, AFileThatIsNotAProjectChangesNothing) {
     m_platform.clearRecords();
     EXPECT_FALSE(loadProject(m_dir.file("nothing here.vort")));
     EXPECT_EQ(boxTexts(), std::vector<std::string>{"Could not open file."});
-    EXPECT_EQ(std::string(s.projectFile), projectBefore);
-    EXPECT_EQ(std::string(s.layers[0].vertexText.get()), vertexBefore);
-    EXPECT_EQ(std::string(s.layers[0].vertexFile), fileBefore);
-    EXPECT_EQ(s.layers[0].fragmentDirty, 1);
-    EXPECT_EQ(s.imageWidth, 640);
+    EXPECT_EQ(std::string(files.projectFile), projectBefore);
+    EXPECT_EQ(std::string(files.layers[0].vertexText.get()), vertexBefore);
+    EXPECT_EQ(std::string(files.layers[0].vertexFile), fileBefore);
+    EXPECT_EQ(files.layers[0].fragmentDirty, 1);
+    EXPECT_EQ(files.imageWidth, 640);
     EXPECT_TRUE(s.buffersReady);
     EXPECT_FALSE(s.compileRequest);
 }
 
 TEST_F(ProjectFileTest, MissingEntriesKeepTheirFieldsAndOneCharacterFlightNamesAreUnused) {
-    ProjectState& s = state();
-    s.udef[5] = 5.5f;
-    s.animTime = 2.0f;
+    ProjectFiles& files = projectFiles();
+    CameraFlight& camera = cameraFlight();
+    camera.udef[5] = 5.5f;
+    camera.animTime = 2.0f;
     const std::string flight = text("keep.vorn", std::string(1, '\x0c'));
-    storePath(s.flightFile, flight);
+    storePath(files.flightFile, flight);
     ASSERT_TRUE(loadText(minimalProject("UDEF4=1\n")));
-    EXPECT_EQ(s.udef[5], 5.5f);
-    EXPECT_EQ(s.udef[4], 1.0f);
-    EXPECT_EQ(s.animTime, 2.0f);
+    EXPECT_EQ(camera.udef[5], 5.5f);
+    EXPECT_EQ(camera.udef[4], 1.0f);
+    EXPECT_EQ(camera.animTime, 2.0f);
     // The flight file of the previous project is read again: it is empty.
-    EXPECT_EQ(std::string(s.flightFile), flight);
+    EXPECT_EQ(std::string(files.flightFile), flight);
     EXPECT_EQ(flightRecordCount(), 0);
 
-    storePath(s.flightFile, "q");
+    storePath(files.flightFile, "q");
     m_platform.clearRecords();
     ASSERT_TRUE(loadText(minimalProject()));
     EXPECT_TRUE(m_platform.messageBoxes().empty());
@@ -432,7 +453,7 @@ TEST_F(ProjectFileTest, MissingEntriesKeepTheirFieldsAndOneCharacterFlightNamesA
     // project (which would make it a long name that is then loaded).
     ASSERT_TRUE(loadText(minimalProject(nameEntry("FLIGHTDATA", "q"))));
     EXPECT_TRUE(m_platform.messageBoxes().empty());
-    EXPECT_STREQ(s.flightFile, "q");
+    EXPECT_STREQ(files.flightFile, "q");
     EXPECT_EQ(flightRecordCount(), 1);
     EXPECT_EQ(projectFileText().find("FLIGHTDATA"), std::string::npos);
 }
@@ -440,7 +461,7 @@ TEST_F(ProjectFileTest, MissingEntriesKeepTheirFieldsAndOneCharacterFlightNamesA
 TEST_F(ProjectFileTest, AFailedSaveKeepsTheOldFileAndTheProjectName) {
     ASSERT_TRUE(loadText(minimalProject()));
     const std::string old = readFile(m_project);
-    const std::string projectBefore = state().projectFile;
+    const std::string projectBefore = projectFiles().projectFile;
 
     // A write that fails half-way (the file size limit).
     rlimit previous;
@@ -458,7 +479,7 @@ TEST_F(ProjectFileTest, AFailedSaveKeepsTheOldFileAndTheProjectName) {
     EXPECT_EQ(boxTexts(), std::vector<std::string>(2, "Could not write to file"));
     EXPECT_EQ(readFile(m_project), old);
     EXPECT_FALSE(fs::exists(m_dir.file("my project/other.vort")));
-    EXPECT_EQ(std::string(state().projectFile), projectBefore);
+    EXPECT_EQ(std::string(projectFiles().projectFile), projectBefore);
     EXPECT_EQ(std::distance(fs::directory_iterator(m_dir.file("my project")), {}), 4);
 }
 
@@ -505,9 +526,9 @@ TEST_F(ProjectFileTest, ReadOnlyFilesAreRefusedAndUnwritableFoldersAreWrittenInP
 }
 
 TEST_F(ProjectFileTest, DescribeListsEveryFieldWithNineDigitReals) {
-    state().udef[15] = 0.1f;
+    cameraFlight().udef[15] = 0.1f;
     ASSERT_TRUE(loadText(minimalProject("DOF_SCALE=0.3\nBGIMAGE1=6\n/x.jpg\n")));
-    state().cameraRotation[1] = -0.0f; // what an upright camera's angles give
+    cameraFlight().cameraRotation[1] = -0.0f; // what an upright camera's angles give
     const std::string described = describeProject();
     for (const std::string& line : std::vector<std::string>{
              "WIDTH=640\n", "DOF_SCALE=0.300000012\n", "VIDFRAME1=0\n",

@@ -1,7 +1,7 @@
 #include "persist/TextFile.h"
 
 #include "FuzzSeeds.h"
-#include "core/ProjectState.h"
+#include "core/ProjectTypes.h"
 #include "platform/AtomicFile.h"
 #include "platform/HeadlessPlatform.h"
 

@@ -2,6 +2,8 @@
 // renderer), a loaded project state and frame buffers of a chosen size.
 #pragma once
 
+#include "core/ProjectFiles.h"
+#include "core/ProjectState.h"
 #include "render/FramePipeline.h"
 #include "render/FrameRenderer.h"
 #include "render/GlContext.h"
@@ -23,8 +25,8 @@ struct Bgr {
 class RendererFixture : public ScriptFixture {
   public:
     void setLayer(int layer, const char* vertex, const char* fragment) {
-        std::strcpy(state().layers[layer].vertexText.get(), vertex);
-        std::strcpy(state().layers[layer].fragmentText.get(), fragment);
+        std::strcpy(projectFiles().layers[layer].vertexText.get(), vertex);
+        std::strcpy(projectFiles().layers[layer].fragmentText.get(), fragment);
     }
 
   protected:
@@ -52,8 +54,8 @@ class RendererFixture : public ScriptFixture {
 
     // A context and frame buffers of width x height.
     void openFrame(int width, int height) {
-        state().imageWidth = width;
-        state().imageHeight = height;
+        projectFiles().imageWidth = width;
+        projectFiles().imageHeight = height;
         onGl([&] {
             ASSERT_TRUE(createGlContext(glState(), 128, 96, WindowId::Main))
                 << lastGlContextError();

@@ -1,6 +1,7 @@
 // SwitchBackground from a real script on the real render thread: the new
 // picture is on screen from the next frame on.
 #include "TempDir.h"
+#include "core/ProjectFiles.h"
 #include "core/ProjectState.h"
 #include "render/HeadlessSession.h"
 #include "script/DebugLog.h"
@@ -74,13 +75,13 @@ void udPostFrame(unsigned char *pixels)
     run.programDirectory = dir.path();
     run.frames = 3;
     run.configure = [&] {
-        ProjectState& s = state();
-        s.imageWidth = 32;
-        s.imageHeight = 24;
-        std::strcpy(s.scriptText.get(), script.c_str());
-        std::strcpy(s.layers[0].fragmentText.get(), SAMPLING_SHADER);
-        s.layers[0].backgroundFile[0] = 0;
-        s.layers[0].backgroundPixels.reset();
+        ProjectFiles& files = projectFiles();
+        files.imageWidth = 32;
+        files.imageHeight = 24;
+        std::strcpy(files.scriptText.get(), script.c_str());
+        std::strcpy(files.layers[0].fragmentText.get(), SAMPLING_SHADER);
+        files.layers[0].backgroundFile[0] = 0;
+        files.layers[0].backgroundPixels.reset();
     };
     std::string debugPage; // the run's end frees it
     run.onFrame = [&](const FrameView& frame, int index) {

@@ -1,6 +1,11 @@
 // One frame at a time on a real context: uniforms, the layer walk the
 // script steers, layer requests, faults, depth of field and shader logs.
 #include "RendererFixture.h"
+#include "core/CameraFlight.h"
+#include "core/CaptureState.h"
+#include "core/ProjectFiles.h"
+#include "core/ProjectState.h"
+#include "core/ScriptShared.h"
 #include "script/ScriptCalls.h"
 
 #include <cmath>
@@ -23,16 +28,17 @@ int byte(float v) {
 
 TEST_F(FrameRendererTest, EveryUniformReachesTheShader) {
     openFrame(64, 48);
-    ProjectState& s = state();
-    s.animTime = 0.5f;
-    s.maxDepth = 0.25f;
-    s.xCenter = 0.1f;
-    s.yCenter = 0.2f;
-    s.zLens = 0.3f;
-    s.cameraQuat[0] = 0.4f;
-    s.cameraQuat[1] = 0.6f;
-    s.cameraQuat[2] = 0.8f;
-    s.udef[31] = 0.75f;
+    ProjectFiles& files = projectFiles();
+    CameraFlight& camera = cameraFlight();
+    camera.animTime = 0.5f;
+    files.maxDepth = 0.25f;
+    camera.xCenter = 0.1f;
+    camera.yCenter = 0.2f;
+    camera.zLens = 0.3f;
+    camera.cameraQuat[0] = 0.4f;
+    camera.cameraQuat[1] = 0.6f;
+    camera.cameraQuat[2] = 0.8f;
+    camera.udef[31] = 0.75f;
     // The picture is split into columns, each showing some uniforms.
     setLayer(0, PASS_VERTEX, R"(
 uniform ivec2 size; uniform float time; uniform vec3 eye; uniform vec4 rot;
@@ -104,7 +110,7 @@ TEST_F(FrameRendererTest, RepeatingALayerEndsAfter1001Steps) {
 TEST_F(FrameRendererTest, AnInactiveLayerIsSteppedOverWithTheSkipStillSet) {
     openFrame(8, 8);
     fourLayers(*this);
-    state().layers[2].fragmentText[0] = 0; // inactive
+    projectFiles().layers[2].fragmentText[0] = 0; // inactive
     // From layer 1 the skip lands on the inactive layer 3, where it applies
     // once more and ends the walk before layer 4.
     ASSERT_TRUE(
@@ -135,7 +141,7 @@ void udPre(unsigned char *b, float *fl) { frame[FI_LAYER_FLAGS] = LAYER_FLAG_NO_
 void udPost(void) { int program = 0; glGetIntegerv(0x8B8D, &program); udef[9] = program; }
 )"));
     expectNear(pixel(8, 8), {0, 0, 0});
-    EXPECT_FLOAT_EQ(state().udef[9], static_cast<float>(glState().layers[0].program));
+    EXPECT_FLOAT_EQ(cameraView().udef[9], static_cast<float>(glState().layers[0].program));
     EXPECT_NE(glState().layers[0].program, 0u);
 }
 
@@ -156,20 +162,21 @@ void udPre(unsigned char *b, float *fl) {
     int n; for (n = 0; n < 4; ++n) udef[4 + n] = frame[FI_LAYER_TEXTURE(n)];
 }
 )"));
-    ProjectState& s = state();
+    const CameraFlight& camera = cameraView();
+    ScriptShared& blocks = scriptShared();
     for (int n = 0; n < LAYER_COUNT; ++n) {
         const GLuint name = glState().layerTexture[n];
         EXPECT_NE(name, 0u);
-        EXPECT_EQ(s.udef[n], static_cast<float>(name)) << n;
-        EXPECT_EQ(s.udef[4 + n], static_cast<float>(name)) << n;
+        EXPECT_EQ(camera.udef[n], static_cast<float>(name)) << n;
+        EXPECT_EQ(camera.udef[4 + n], static_cast<float>(name)) << n;
     }
     onGl([] { releaseGlContext(glState()); });
     for (int n = 0; n < LAYER_COUNT; ++n)
-        EXPECT_EQ(s.frameInfo.layerTexture[n], 0u) << n;
+        EXPECT_EQ(blocks.frameInfo.layerTexture[n], 0u) << n;
     openFrame(8, 8);
     for (int n = 0; n < LAYER_COUNT; ++n) {
-        EXPECT_NE(s.frameInfo.layerTexture[n], 0u) << n;
-        EXPECT_EQ(s.frameInfo.layerTexture[n], glState().layerTexture[n]) << n;
+        EXPECT_NE(blocks.frameInfo.layerTexture[n], 0u) << n;
+        EXPECT_EQ(blocks.frameInfo.layerTexture[n], glState().layerTexture[n]) << n;
     }
 }
 
@@ -200,10 +207,10 @@ void udResize(void) { }
 // and stays sharp, the upper half lies far from it and blurs to grey.
 TEST_F(FrameRendererTest, DepthOfFieldBlursWhatIsOutOfFocus) {
     openFrame(32, 32);
-    ProjectState& s = state();
-    s.dofEnabled = 1;
-    s.dofOffset = 0.1f;
-    s.dofScale = 2.0f;
+    ProjectFiles& files = projectFiles();
+    files.dofEnabled = 1;
+    files.dofOffset = 0.1f;
+    files.dofScale = 2.0f;
     setLayer(0, PASS_VERTEX, R"(
 void main() {
     float white = mod(floor(gl_FragCoord.x), 2.0);
@@ -211,7 +218,7 @@ void main() {
     gl_FragDepth = gl_FragCoord.y < 16.0 ? 0.1 : 0.9;
 })");
     ASSERT_TRUE(compileAndDraw("", 2));
-    EXPECT_EQ(s.dofEnabled, 1);
+    EXPECT_EQ(files.dofEnabled, 1);
     EXPECT_NE(glState().dofProgram, 0u);
     EXPECT_EQ(glState().dofBufferWidth, 32);
     expectNear(pixel(10, 4), {0, 0, 0});

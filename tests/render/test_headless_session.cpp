@@ -1,7 +1,7 @@
 // The default project through the real render and post-processing threads
 // with no window at all.
 #include "TempDir.h"
-#include "core/ProjectState.h"
+#include "core/ProjectFiles.h"
 #include "render/Filters.h"
 #include "render/HeadlessSession.h"
 
@@ -68,8 +68,8 @@ class HeadlessSessionTest : public ::testing::Test {
         run.frames = frames;
         run.flightMode = flightMode;
         run.configure = [=] {
-            state().imageWidth = width;
-            state().imageHeight = height;
+            projectFiles().imageWidth = width;
+            projectFiles().imageHeight = height;
             if (extra) extra();
         };
         run.onFrame = [this](const FrameView& frame, int) {
@@ -112,7 +112,7 @@ TEST_F(HeadlessSessionTest, TheScriptDrawsExactlyTheWantedFrames) {
                                "}\n";
     for (const int frames : {1, 3}) {
         const HeadlessResult result = render(32, 24, frames, FLIGHT_FREE, [&] {
-            std::snprintf(state().scriptText.get(), TEXT_SIZE, "%s", script.c_str());
+            std::snprintf(projectFiles().scriptText.get(), TEXT_SIZE, "%s", script.c_str());
         });
         ASSERT_TRUE(result.ok) << result.error;
         EXPECT_EQ(result.framesDelivered, frames);
@@ -140,8 +140,8 @@ TEST_F(HeadlessSessionTest, SuperSamplingAndDespeckleRunInThePipeline) {
     ASSERT_TRUE(render(97, 61, 1, FLIGHT_STOPPED).ok);
     const Image plain = m_last;
     const HeadlessResult result = render(97, 61, 1, FLIGHT_STOPPED, [] {
-        state().superSample = 1;
-        state().despeckle = 1;
+        projectFiles().superSample = 1;
+        projectFiles().despeckle = 1;
     });
     ASSERT_TRUE(result.ok) << result.error;
     ASSERT_EQ(m_last.bgr.size(), plain.bgr.size());

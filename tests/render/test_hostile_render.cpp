@@ -2,6 +2,8 @@
 // out of bounds for them: short and bad texture buffers, and pixel-store
 // state left set.
 #include "RendererFixture.h"
+#include "core/ProjectFiles.h"
+#include "core/ProjectState.h"
 #include "script/ScriptCalls.h"
 
 #include <thread>
@@ -114,10 +116,10 @@ void udPost(void) {
         EXPECT_EQ(p.r, 51) << x << "," << y;
     }
     // Depth of field reads back and uploads too.
-    state().dofEnabled = 1;
+    projectFiles().dofEnabled = 1;
     drawAgain();
     drawAgain();
-    EXPECT_EQ(state().dofEnabled, 1);
+    EXPECT_EQ(projectFiles().dofEnabled, 1);
     EXPECT_NEAR(pixel(20, 15).g, 102, 2);
     EXPECT_NEAR(pixel(39, 29).b, 153, 2);
 }

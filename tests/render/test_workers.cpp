@@ -3,7 +3,13 @@
 // user-interface thread (this test's thread pumps its messages).
 #include "TempDir.h"
 #include "control/TraceKeys.h"
+#include "core/CameraFlight.h"
+#include "core/CaptureState.h"
+#include "core/ProjectFiles.h"
 #include "core/ProjectState.h"
+#include "core/ScriptShared.h"
+#include "core/ViewFlags.h"
+#include "flight/FlightControls.h"
 #include "media/Capture.h"
 #include "media/MediaTools.h"
 #include "persist/ProjectDefaults.h"
@@ -110,9 +116,9 @@ class WorkersTest : public ::testing::Test {
 TEST_F(WorkersTest, StartUpCompilesAllocatesAndDrawsOneFrame) {
     startStudio();
     ProjectState& s = state();
-    EXPECT_EQ(s.displayHeader.width, 63);
-    EXPECT_EQ(s.displayHeader.height, 37);
-    EXPECT_EQ(s.displayHeader.sizeImage, 63u * 37u * 3u);
+    EXPECT_EQ(s.frameWidth, 63);
+    EXPECT_EQ(s.frameHeight, 37);
+    EXPECT_EQ(s.frameBytes, 63 * 37 * 3);
     // The finished frame became the display buffer without a copy.
     EXPECT_EQ(s.shownFrame.load(), shownFrameView().pixels);
     EXPECT_EQ(s.renderTarget, s.frameRing[1].get());
@@ -160,12 +166,12 @@ TEST_F(WorkersTest, OneFramePerAdvanceWhenTheFlightIsStopped) {
 
 TEST_F(WorkersTest, AFlyingCameraKeepsFramesComingAndTheIdleTestStopsIt) {
     startStudio();
-    state().flightMode = FLIGHT_FREE;
+    cameraView().flightMode = FLIGHT_FREE;
     run();
     ASSERT_TRUE(pumpUntil([&] { return frameCount() >= 5; }));
     // The idle test stops the flight; the render thread then parks.
     EXPECT_TRUE(pumpUntil([] { return idleTest(); }));
-    EXPECT_EQ(state().flightMode, FLIGHT_STOPPED);
+    EXPECT_EQ(cameraView().flightMode, FLIGHT_STOPPED);
     const size_t stopped = frameCount();
     settle();
     EXPECT_LE(frameCount(), stopped + 1);
@@ -173,18 +179,19 @@ TEST_F(WorkersTest, AFlyingCameraKeepsFramesComingAndTheIdleTestStopsIt) {
 
 TEST_F(WorkersTest, ACompileReleasesEveryHeldKey) {
     startStudio();
-    ProjectState& s = state();
-    s.keyDown['A' - KEY_FIRST] = 1;
-    s.keyDown[255 - KEY_FIRST] = 1;
+    CameraFlight& camera = cameraFlight();
+    ScriptShared& blocks = scriptShared();
+    camera.keyDown['A' - KEY_FIRST] = 1;
+    camera.keyDown[255 - KEY_FIRST] = 1;
     run();
     ASSERT_TRUE(pumpUntil([&] { return frameCount() == 2 && parked(); }));
-    EXPECT_EQ(s.frameInfo.keyDown['A' - KEY_FIRST], 0);
-    EXPECT_EQ(s.keyDown[255 - KEY_FIRST], 0);
+    EXPECT_EQ(blocks.frameInfo.keyDown['A' - KEY_FIRST], 0);
+    EXPECT_EQ(camera.keyDown[255 - KEY_FIRST], 0);
 }
 
 TEST_F(WorkersTest, AScriptThatFailsToCompileDrawsNothing) {
     startStudio();
-    std::strcpy(state().scriptText.get(), "this is not C");
+    std::strcpy(projectFiles().scriptText.get(), "this is not C");
     run();
     ASSERT_TRUE(pumpUntil([this] { return !m_platform.messageBoxes().empty(); }));
     settle();
@@ -197,9 +204,10 @@ TEST_F(WorkersTest, AScriptThatFailsToCompileDrawsNothing) {
 // render thread parked, or New and Open would wait for ever. The frame is
 // still owed: a later Compile that succeeds draws it.
 TEST_F(WorkersTest, AFailedStartUpCompileLeavesTheRenderThreadParkedUntilACompileSucceeds) {
+    ProjectFiles& files = projectFiles();
     ProjectState& s = state();
-    const std::string script = s.scriptText.get();
-    std::strcpy(s.scriptText.get(), "this is not C");
+    const std::string script = files.scriptText.get();
+    std::strcpy(files.scriptText.get(), "this is not C");
     startWorkers();
     s.compileRequest.set();
     s.resizeRequest.set();
@@ -209,7 +217,7 @@ TEST_F(WorkersTest, AFailedStartUpCompileLeavesTheRenderThreadParkedUntilACompil
     EXPECT_TRUE(idleTest());
     EXPECT_EQ(frameCount(), 0u);
 
-    std::strcpy(s.scriptText.get(), script.c_str());
+    std::strcpy(files.scriptText.get(), script.c_str());
     s.scriptReady.clear();
     s.runAfterCompile.clear(); // Compile, not Run
     s.compileRequest.set();
@@ -221,7 +229,7 @@ TEST_F(WorkersTest, AFailedStartUpCompileLeavesTheRenderThreadParkedUntilACompil
     // compile draws nothing until Run.
     ASSERT_TRUE(runExitPath());
     ASSERT_TRUE(initialiseProjectState());
-    std::strcpy(s.scriptText.get(), "this is not C");
+    std::strcpy(files.scriptText.get(), "this is not C");
     startWorkers();
     s.compileRequest.set();
     s.resizeRequest.set();
@@ -238,26 +246,28 @@ TEST_F(WorkersTest, AFailedStartUpCompileLeavesTheRenderThreadParkedUntilACompil
 
 TEST_F(WorkersTest, AResizeWhileFramesFlowGivesFramesOfTheNewSize) {
     startStudio();
+    ProjectFiles& files = projectFiles();
+    CameraFlight& camera = cameraFlight();
     ProjectState& s = state();
-    s.flightMode = FLIGHT_FREE;
+    camera.flightMode = FLIGHT_FREE;
     m_platform.postMessage(WindowMessage{WindowId::Trace, MSG_ADVANCE, 0, 0});
     ASSERT_TRUE(pumpUntil([&] { return frameCount() >= 4; }));
     // What the Output dialog does: wait for the idle test, change, request.
     ASSERT_TRUE(pumpUntil([] { return idleTest(); }));
-    s.imageWidth = 50;
-    s.imageHeight = 31;
+    files.imageWidth = 50;
+    files.imageHeight = 31;
     s.buffersReady.clear();
     s.resizeRequest.set();
     ASSERT_TRUE(pumpUntil([&] { return s.buffersReady && !s.resizeRequest; }));
     const size_t before = frameCount();
-    s.flightMode = FLIGHT_FREE;
+    camera.flightMode = FLIGHT_FREE;
     m_platform.postMessage(WindowMessage{WindowId::Trace, MSG_ADVANCE, 0, 0});
     ASSERT_TRUE(pumpUntil([&] { return frameCount() >= before + 3; }));
-    s.flightMode = FLIGHT_STOPPED;
+    camera.flightMode = FLIGHT_STOPPED;
     std::lock_guard lock(m_framesMutex);
     EXPECT_EQ(m_frames.back().width, 50);
     EXPECT_EQ(m_frames.back().height, 31);
-    EXPECT_EQ(s.displayHeader.sizeImage, 50u * 31u * 3u);
+    EXPECT_EQ(s.frameBytes, 50 * 31 * 3);
 }
 
 TEST_F(WorkersTest, AdvanceIsIgnoredWhileNothingIsReady) {
@@ -275,7 +285,7 @@ TEST_F(WorkersTest, ExitEndsBothWorkersCallsUdShutdownAndFreesTheBuffers) {
     const std::string script = "#include <stdio.h>\n"
                                "void udShutdown(void) { fclose(fopen(\"" +
                                marker + "\", \"w\")); }\n";
-    std::strcpy(state().scriptText.get(), script.c_str());
+    std::strcpy(projectFiles().scriptText.get(), script.c_str());
     startStudio();
     EXPECT_FALSE(std::filesystem::exists(marker));
     EXPECT_TRUE(runExitPath());
@@ -283,7 +293,7 @@ TEST_F(WorkersTest, ExitEndsBothWorkersCallsUdShutdownAndFreesTheBuffers) {
     EXPECT_FALSE(renderThreadRunning());
     EXPECT_FALSE(postThreadRunning());
     EXPECT_EQ(state().frameRing[0], nullptr);
-    EXPECT_EQ(state().scriptText, nullptr);
+    EXPECT_EQ(projectFiles().scriptText, nullptr);
 }
 
 TEST_F(WorkersTest, ExitCompletesWithAPostProcessingThreadStuckInACallback) {
@@ -322,7 +332,7 @@ TEST_F(WorkersTest, ExitCompletesWithTheRenderThreadStuckInAMessageBox) {
         released.wait();
         return MsgAnswer::Ok;
     });
-    state().imageWidth = 0; // cannot be allocated: the render thread reports it
+    projectFiles().imageWidth = 0; // cannot be allocated: the render thread reports it
     startWorkers();
     state().resizeRequest.set();
     ASSERT_TRUE(pumpUntil([&] { return asked.load(); }));
@@ -336,6 +346,9 @@ TEST_F(WorkersTest, ExitCompletesWithTheRenderThreadStuckInAMessageBox) {
 
 // udPre loops until udef[4] is 0 again, with the watchdog off.
 TEST_F(WorkersTest, ExitWithTheRenderThreadStuckInTheScriptStillCompletesTheCapture) {
+    ProjectFiles& files = projectFiles();
+    CameraFlight& camera = cameraFlight();
+    CaptureState& capture = captureState();
     ProjectState& s = state();
     const std::string marker = m_dir.file("shut-down");
     const std::string script = "#include <stdio.h>\n"
@@ -346,23 +359,24 @@ TEST_F(WorkersTest, ExitWithTheRenderThreadStuckInTheScriptStillCompletesTheCapt
                                " { while (u[4] != 0) u[2] = 1; }\n"
                                "void udShutdown(void) { fclose(fopen(\"" +
                                marker + "\", \"w\")); }\n";
-    std::strcpy(s.scriptText.get(), script.c_str());
-    s.scriptTimeoutSeconds = 0;
-    s.useMotionBlur = 0;
+    std::strcpy(files.scriptText.get(), script.c_str());
+    files.scriptTimeoutSeconds = 0;
+    capture.useMotionBlur = 0;
     setCompressionChooser([](CompressionChoice& choice) {
         choice = CompressionChoice{VideoCodec::Raw};
         return true;
     });
     startStudio();
     const std::string avi = m_dir.file("stuck.AVI");
-    theCapture().start(WindowId::Trace, avi.c_str(), s.imageWidth, s.imageHeight, 25, 0, "");
+    theCapture().start(WindowId::Trace, avi.c_str(), files.imageWidth, files.imageHeight, 25, 0,
+                       "");
     ASSERT_TRUE(theCapture().isActive());
-    std::atomic_ref<int32_t>(s.capturing).store(1);
-    s.flightMode = FLIGHT_FREE;
+    capture.setCapturing(true);
+    camera.flightMode = FLIGHT_FREE;
     m_platform.postMessage(WindowMessage{WindowId::Trace, MSG_ADVANCE, 0, 0});
     ASSERT_TRUE(pumpUntil([&] { return frameCount() >= 4; }));
-    s.udef[4] = 1;
-    ASSERT_TRUE(pumpUntil([&] { return s.udef[2] == 1 && !s.frameReady; }));
+    camera.udef[4] = 1;
+    ASSERT_TRUE(pumpUntil([&] { return camera.udef[2] == 1 && !s.frameReady; }));
     const size_t captured = frameCount() - 1; // the first frame came before the capture
 
     EXPECT_FALSE(runExitPath());
@@ -373,15 +387,16 @@ TEST_F(WorkersTest, ExitWithTheRenderThreadStuckInTheScriptStillCompletesTheCapt
     // The buffers stay: the stuck thread draws into them.
     EXPECT_NE(s.frameRing[0], nullptr);
 
-    s.udef[4] = 0;
+    camera.udef[4] = 0;
     EXPECT_TRUE(waitUntil([] { return !renderThreadRunning(); }, 5000));
     setCompressionChooser(nullptr);
-    s.scriptTimeoutSeconds = 5;
+    files.scriptTimeoutSeconds = 5;
 }
 
 TEST_F(WorkersTest, AFailedAllocationLeavesNoBufferToPaint) {
+    ProjectFiles& files = projectFiles();
     ProjectState& s = state();
-    s.imageWidth = -4;
+    files.imageWidth = -4;
     startStudioWithoutBuffers();
     const auto boxes = m_platform.messageBoxes();
     ASSERT_EQ(boxes.size(), 1u);
@@ -410,19 +425,21 @@ void udPostFrame(unsigned char *p) {
 )";
 
 TEST_F(WorkersTest, ACompileWaitsUntilThePostProcessingThreadHasLeftTheScript) {
+    ProjectFiles& files = projectFiles();
+    CameraFlight& camera = cameraFlight();
     ProjectState& s = state();
-    std::strcpy(s.scriptText.get(), LINGERING_POST_FRAME);
+    std::strcpy(files.scriptText.get(), LINGERING_POST_FRAME);
     startStudio();
-    s.udef[4] = 1;
+    camera.udef[4] = 1;
     m_platform.postMessage(WindowMessage{WindowId::Trace, MSG_ADVANCE, 0, 0});
-    ASSERT_TRUE(pumpUntil([&] { return s.udef[2] == 1; }));
+    ASSERT_TRUE(pumpUntil([&] { return camera.udef[2] == 1; }));
 
-    std::strcpy(s.scriptText.get(), "void udPre(unsigned char *b, float *f) {}\n"
-                                    "void udPost(void) {}\n");
+    std::strcpy(files.scriptText.get(), "void udPre(unsigned char *b, float *f) {}\n"
+                                        "void udPost(void) {}\n");
     run();
     ASSERT_TRUE(pumpUntil([&] { return !s.compileRequest; }));
     EXPECT_FALSE(s.scriptReady); // the compile waits for the old udPostFrame
-    s.udef[3] = 1;
+    camera.udef[3] = 1;
     ASSERT_TRUE(pumpUntil([&] { return s.scriptReady && frameCount() >= 3 && parked(); }));
     EXPECT_TRUE(m_platform.messageBoxes().empty());
     EXPECT_NE(entryPoint(UD_PRE), nullptr);
@@ -430,12 +447,14 @@ TEST_F(WorkersTest, ACompileWaitsUntilThePostProcessingThreadHasLeftTheScript) {
 }
 
 TEST_F(WorkersTest, AResizePendingAtExitLeavesTheFrameBeingFinishedAlone) {
+    ProjectFiles& files = projectFiles();
+    CameraFlight& camera = cameraFlight();
     ProjectState& s = state();
-    std::strcpy(s.scriptText.get(), LINGERING_POST_FRAME);
+    std::strcpy(files.scriptText.get(), LINGERING_POST_FRAME);
     startStudio();
-    s.udef[4] = 1;
+    camera.udef[4] = 1;
     m_platform.postMessage(WindowMessage{WindowId::Trace, MSG_ADVANCE, 0, 0});
-    ASSERT_TRUE(pumpUntil([&] { return s.udef[2] == 1; }));
+    ASSERT_TRUE(pumpUntil([&] { return camera.udef[2] == 1; }));
     uint8_t* const inUse = s.shownFrame.load();
 
     // The allocation waits for the frame; then the exit path stops the workers.
@@ -447,29 +466,30 @@ TEST_F(WorkersTest, AResizePendingAtExitLeavesTheFrameBeingFinishedAlone) {
     // Still allocated and still holding the picture (a new buffer is zeroed).
     ASSERT_TRUE(s.frameRing[0].get() == inUse || s.frameRing[1].get() == inUse);
     EXPECT_TRUE(std::any_of(inUse, inUse + 63 * 37 * 3, [](uint8_t b) { return b != 0; }));
-    s.udef[3] = 1;
+    camera.udef[3] = 1;
     EXPECT_TRUE(waitUntil([&] { return !s.frameReady; }, 5000));
 }
 
 TEST_F(WorkersTest, ThePictureOnlyEverShowsFinishedFrames) {
-    ProjectState& s = state();
+    ProjectFiles& files = projectFiles();
+    CameraFlight& camera = cameraFlight();
     // Pass 0 red, pass 1 blue: every finished frame is their merge.
-    std::strcpy(s.layers[0].vertexText.get(), "void main() { gl_Position = gl_Vertex; }\n");
-    std::strcpy(s.layers[0].fragmentText.get(),
+    std::strcpy(files.layers[0].vertexText.get(), "void main() { gl_Position = gl_Vertex; }\n");
+    std::strcpy(files.layers[0].fragmentText.get(),
                 "uniform int superSample;\n"
                 "void main() { gl_FragColor = superSample == 1 ? vec4(0.0, 0.0, 1.0, 1.0)\n"
                 "                                              : vec4(1.0, 0.0, 0.0, 1.0); }\n");
     // The debug output page is shown while the script writes to it.
-    std::strcpy(s.scriptText.get(), "static char *line;\n"
-                                    "void udSetup(void *w, float *u, float *a, int *f, char *l)"
-                                    " { line = l; }\n"
-                                    "void udPre(unsigned char *b, float *f)"
-                                    " { line[0] = 'x'; line[1] = 0; }\n");
-    s.currentKind = KIND_DEBUG;
-    s.superSample = 1;
-    s.despeckle = 1;
+    std::strcpy(files.scriptText.get(), "static char *line;\n"
+                                        "void udSetup(void *w, float *u, float *a, int *f, char *l)"
+                                        " { line = l; }\n"
+                                        "void udPre(unsigned char *b, float *f)"
+                                        " { line[0] = 'x'; line[1] = 0; }\n");
+    viewFlags().debugShown = true;
+    files.superSample = 1;
+    files.despeckle = 1;
     startStudio();
-    s.flightMode = FLIGHT_FREE;
+    camera.flightMode = FLIGHT_FREE;
     m_platform.postMessage(WindowMessage{WindowId::Trace, MSG_ADVANCE, 0, 0});
     int painted = 0, halfMade = 0;
     const size_t centre = (18 * 63 + 31) * 3;
@@ -485,7 +505,7 @@ TEST_F(WorkersTest, ThePictureOnlyEverShowsFinishedFrames) {
             return frameCount() >= 150;
         },
         60000);
-    s.flightMode = FLIGHT_STOPPED;
+    camera.flightMode = FLIGHT_STOPPED;
     EXPECT_GT(painted, 0);
     EXPECT_EQ(halfMade, 0);
     EXPECT_GE(frameCount(), 150u);

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "TempDir.h"
-#include "core/ProjectState.h"
+#include "core/ProjectTypes.h"
 #include "persist/ProjectDefaults.h"
 #include "platform/HeadlessPlatform.h"
 #include "platform/ProgramDir.h"

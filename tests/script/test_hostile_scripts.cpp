@@ -2,7 +2,10 @@
 // the C library's heap, the memory around the shared blocks, the ways of
 // ending a thread or the process, never returning, threads that outlive
 // the script, the guard's signals, new processes and a short address space.
+#include "core/CameraFlight.h"
 #include "core/Handoff.h"
+#include "core/ProjectFiles.h"
+#include "core/ScriptShared.h"
 #include "media/Backgrounds.h"
 #include "script/DebugLog.h"
 #include "script/FaultGuard.h"
@@ -116,7 +119,7 @@ void udPre(unsigned char *b, float *f) {
 )";
     ASSERT_TRUE(compileScript(script.c_str()));
     callUdPre(0, 0);
-    EXPECT_EQ(state().udef[0], 1.0f);
+    EXPECT_EQ(cameraView().udef[0], 1.0f);
     const size_t afterOne = scriptHeapBytesUsed();
     EXPECT_GT(afterOne, 0u);
     for (int i = 0; i < 20; ++i)
@@ -134,7 +137,7 @@ TEST_F(HostileScriptTest, WritesPastEitherEndOfEachLentBlockFaultAndSpareTheHost
     tga.append(12, '\x40');
     m_dir.write("grey.tga", tga);
     ASSERT_EQ(loadBackground(0, m_dir.file("grey.tga").c_str(), nullptr), 1);
-    const std::string udefEnd = "u[" + std::to_string(state().maxUdef) + "] = 1.0f;";
+    const std::string udefEnd = "u[" + std::to_string(projectFiles().maxUdef) + "] = 1.0f;";
     const char* const writes[] = {"b[2 * 2 * 4] = 1;",     "b[-1] = 1;",
                                   udefEnd.c_str(),         "u[-1] = 1.0f;",
                                   "fl[120000] = 1.0f;",    "fl[-1] = 1.0f;",
@@ -165,8 +168,8 @@ TEST_F(HostileScriptTest, WritesPastEitherEndOfEachLentBlockFaultAndSpareTheHost
         callUdPre(0, 0);
         EXPECT_TRUE(m_platform.messageBoxes().empty());
     }
-    EXPECT_EQ(reinterpret_cast<uintptr_t>(&state().frameInfo) % 8, 0u);
-    EXPECT_EQ(reinterpret_cast<uintptr_t>(state().udef.get()) % alignof(float), 0u);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(&scriptShared().frameInfo) % 8, 0u);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(cameraView().udef.get()) % alignof(float), 0u);
 }
 
 TEST_F(HostileScriptTest, PthreadExitIsAFaultAndKillingTheProcessEndsNothing) {
@@ -193,13 +196,13 @@ void udPre(unsigned char *b, float *f) {
     });
     worker.join();
     EXPECT_TRUE(returned);
-    EXPECT_EQ(state().udef[1], 1.0f);
-    EXPECT_EQ(state().udef[2], 0.0f);
+    EXPECT_EQ(cameraView().udef[1], 1.0f);
+    EXPECT_EQ(cameraView().udef[2], 0.0f);
     EXPECT_EQ(boxTextsOf(m_platform), std::vector<std::string>{"udPre caused an exception."});
 }
 
 TEST_F(HostileScriptTest, AnEntryPointThatNeverReturnsIsInterruptedByTheWatchdog) {
-    state().scriptTimeoutSeconds = 1;
+    projectFiles().scriptTimeoutSeconds = 1;
     const std::string script = std::string(KEEP_UDEF) + R"(
 #include <stdlib.h>
 void udPre(unsigned char *b, float *f) { for (;;) free(malloc(16)); }
@@ -220,7 +223,7 @@ void udPost(void) { u[3] += 1; }
     ASSERT_TRUE(compileScript(script.c_str()));
     for (int i = 0; i < 50; ++i)
         callUdPost(0);
-    EXPECT_EQ(state().udef[3], 50.0f);
+    EXPECT_EQ(cameraView().udef[3], 50.0f);
     EXPECT_EQ(m_platform.messageBoxes().size(), 2u);
 }
 
@@ -252,11 +255,11 @@ void udResize(void) {
     // Once on recompiling, once on the exit path.
     for (const bool atExit : {false, true}) {
         SCOPED_TRACE(atExit ? "exit" : "recompile");
-        state().udef[0] = 0;
-        state().udef[1] = 0;
+        cameraFlight().udef[0] = 0;
+        cameraFlight().udef[1] = 0;
         ASSERT_TRUE(compileScript(script.c_str()));
         callUdResize();
-        EXPECT_EQ(state().udef[2], 3.0f);
+        EXPECT_EQ(cameraView().udef[2], 3.0f);
         EXPECT_TRUE(debugTextHas("A thread of the script caused an exception and has ended."));
         if (atExit)
             shutDownScript();
@@ -266,9 +269,9 @@ void udResize(void) {
         EXPECT_EQ(scriptImagesKeptForThreads(), 1);
         EXPECT_TRUE(debugTextHas("1 thread of the old script still ran after 200 ms: its code and "
                                  "heap stay in memory until that thread ends."));
-        state().udef[0] = 1;
+        cameraFlight().udef[0] = 1;
         EXPECT_TRUE(becomesTrue(10000, [] { return scriptImagesKeptForThreads() == 0; }));
-        EXPECT_EQ(state().udef[1], 1.0f);
+        EXPECT_EQ(cameraView().udef[1], 1.0f);
     }
     EXPECT_TRUE(debugTextHas("The threads of a replaced script have ended: its code and heap are "
                              "released."));
@@ -301,14 +304,14 @@ void udPost(void) {
     replaced.set_value();
     worker.join();
     EXPECT_TRUE(compiled);
-    EXPECT_EQ(state().udef[0], 1.0f);
-    EXPECT_EQ(state().udef[1], 0.0f);
-    EXPECT_EQ(state().udef[3], 1.0f); // refused: it would run at the studio's exit
+    EXPECT_EQ(cameraView().udef[0], 1.0f);
+    EXPECT_EQ(cameraView().udef[1], 0.0f);
+    EXPECT_EQ(cameraView().udef[3], 1.0f); // refused: it would run at the studio's exit
     EXPECT_TRUE(debugTextHas("atexit() refused: not available to a script."));
 }
 
 TEST_F(HostileScriptTest, TheScriptCannotTakeTheFaultSignalsFromTheGuard) {
-    state().scriptTimeoutSeconds = 1;
+    projectFiles().scriptTimeoutSeconds = 1;
     const std::string script = std::string(KEEP_UDEF) + R"(
 #include <errno.h>
 #include <pthread.h>
@@ -359,12 +362,12 @@ void udPre(unsigned char *b, float *f) {
         m_platform.clearRecords();
         ASSERT_TRUE(compileScript(script.c_str()));
         callUdResize();
-        state().udef[0] = static_cast<float>(which);
-        state().udef[1] = 0;
+        cameraFlight().udef[0] = static_cast<float>(which);
+        cameraFlight().udef[1] = 0;
         // On a thread of its own, as on the render thread, so that no mask
         // the script might leave stays on the test's thread.
         EXPECT_TRUE(endsWithin(10000, [] { callUdPre(0, 0); }));
-        EXPECT_EQ(state().udef[1], 1.0f);
+        EXPECT_EQ(cameraView().udef[1], 1.0f);
         EXPECT_EQ(boxTextsOf(m_platform),
                   std::vector<std::string>{which == 3 ? "udPre did not return within 1 seconds."
                                                       : "udPre caused an exception."});
@@ -415,7 +418,7 @@ void udPre(unsigned char *b, float *f) {
 )";
     ASSERT_TRUE(compileScript(script.c_str()));
     callUdPre(0, 0);
-    EXPECT_EQ(state().udef[1], 14.0f);
+    EXPECT_EQ(cameraView().udef[1], 14.0f);
     EXPECT_TRUE(debugTextHas("fork() refused: a script cannot start processes.\r\n"));
     EXPECT_TRUE(debugTextHas("posix_spawnp() refused: a script cannot start processes.\r\n"));
     EXPECT_TRUE(m_platform.messageBoxes().empty());
@@ -452,7 +455,7 @@ int inChildWithAddressLimit(size_t headroomBytes, const std::function<int()>& bo
 
 TEST_F(HostileScriptTest, TheScriptHeapShrinksToFitALimitedAddressSpace) {
     // No watchdog in the child: its thread stayed behind in the parent.
-    state().scriptTimeoutSeconds = 0;
+    projectFiles().scriptTimeoutSeconds = 0;
     const std::string script = std::string(KEEP_UDEF) + R"(
 #include <stdlib.h>
 void udResize(void) { u[0] = malloc(100 << 20) != 0; }
@@ -463,7 +466,7 @@ void udResize(void) { u[0] = malloc(100 << 20) != 0; }
                                       [&] {
                                           if (!compileScript(script.c_str())) return 1;
                                           callUdResize();
-                                          return state().udef[0] == 1.0f ? 0 : 2;
+                                          return cameraView().udef[0] == 1.0f ? 0 : 2;
                                       }),
               0);
     // Not even the smallest heap fits: the compile says why it failed.

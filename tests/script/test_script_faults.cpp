@@ -1,5 +1,7 @@
 // Real faults raised by compiled scripts: every entry point's reaction, the
 // script's ways of trying to end the process, and faults of our own.
+#include "core/CameraFlight.h"
+#include "core/ScriptShared.h"
 #include "script/DebugLog.h"
 #include "script/FaultGuard.h"
 #include "script/ScriptCalls.h"
@@ -74,7 +76,7 @@ TEST_F(ScriptFaultTest, DivisionByZeroInUdPreStopsTheFlightAndDropsTheFrameEntri
     EXPECT_EQ(m_platform.messageBoxes().size(), 1u);
     // The next compile still calls the faulted script's udShutdown.
     ASSERT_TRUE(compileScript(""));
-    EXPECT_FLOAT_EQ(state().udef[1], 1.0f);
+    EXPECT_FLOAT_EQ(cameraView().udef[1], 1.0f);
 }
 
 TEST_F(ScriptFaultTest, NullWriteInUdPostReactsLikeUdPre) {
@@ -137,8 +139,8 @@ void udSetup(void *w, float *u, float *anim, int *frame, char *line) {
 }
 )"));
     // The unterminated debug line is cut at its last byte.
-    EXPECT_EQ(std::strlen(state().debugText.get()), 259u);
-    EXPECT_EQ(state().scratchLine[0], 0);
+    EXPECT_EQ(std::strlen(scriptShared().debugText.get()), 259u);
+    EXPECT_EQ(scriptShared().scratchLine[0], 0);
 }
 
 TEST_F(ScriptFaultTest, CameraSnapshotWrittenInUdPreMovesTheCamera) {
@@ -149,17 +151,18 @@ void udSetup(void *w, float *u, float *a, int *f, char *l) { anim = a; frame = f
 void udPre(unsigned char *b, float *fl) { anim[AI_CAMERA_X] = 1.0f; frame[FI_LAYER_SKIP] = 5; }
 void udPost(void) { anim[AI_CAMERA_Y] = 7.0f; }
 )"));
-    ProjectState& s = state();
+    const CameraFlight& camera = cameraView();
+    ScriptShared& blocks = scriptShared();
     callUdPre(2, 1);
-    EXPECT_FLOAT_EQ(s.xCenter, 1.0f);
-    EXPECT_EQ(s.frameInfo.layer, 3);
-    EXPECT_EQ(s.frameInfo.pass, 1);
-    EXPECT_EQ(s.frameInfo.layerSkip, 5);
+    EXPECT_FLOAT_EQ(camera.xCenter, 1.0f);
+    EXPECT_EQ(blocks.frameInfo.layer, 3);
+    EXPECT_EQ(blocks.frameInfo.pass, 1);
+    EXPECT_EQ(blocks.frameInfo.layerSkip, 5);
     clearLayerRequests();
-    EXPECT_EQ(s.frameInfo.layerSkip, 0);
+    EXPECT_EQ(blocks.frameInfo.layerSkip, 0);
     callUdPost(2);
     callUdPre(2, 0);
-    EXPECT_FLOAT_EQ(s.yCenter, 0.0001f); // written outside udPre: no effect
+    EXPECT_FLOAT_EQ(camera.yCenter, 0.0001f); // written outside udPre: no effect
 }
 
 TEST_F(ScriptFaultTest, DebugLinesGoToTheEndOfTheDebugOutput) {
@@ -168,11 +171,11 @@ static char *line; static int calls;
 void udSetup(void *w, float *u, float *a, int *f, char *l) { line = l; }
 void udPost(void) { if (++calls == 2) { line[0] = 'h'; line[1] = 'i'; line[2] = 0; } }
 )"));
-    std::strcpy(state().debugText.get(), "start ");
+    std::strcpy(scriptShared().debugText.get(), "start ");
     callUdPost(0); // an empty line adds nothing
-    EXPECT_STREQ(state().debugText.get(), "start ");
+    EXPECT_STREQ(scriptShared().debugText.get(), "start ");
     callUdPost(0);
-    EXPECT_STREQ(state().debugText.get(), "start hi");
+    EXPECT_STREQ(scriptShared().debugText.get(), "start hi");
 }
 
 TEST(DebugLog, AFullLogDropsTheOldestCharactersFirst) {

@@ -1,5 +1,8 @@
 // Compiling real scripts with libtcc: entry points, libraries, diagnostics
 // and the order of udShutdown and udSetup.
+#include "core/CameraFlight.h"
+#include "core/ProjectFiles.h"
+#include "core/ScriptShared.h"
 #include "script/ScriptCalls.h"
 #include "script/ScriptFixture.h"
 
@@ -46,13 +49,14 @@ void udSetup(void *w, float *udef, float *anim, int *frame, char *line) {
     line[0] = 'o'; line[1] = 'k'; line[2] = 0;
 }
 )"));
-    ProjectState& s = state();
-    EXPECT_FLOAT_EQ(s.udef[4], 640.0f);
-    EXPECT_FLOAT_EQ(s.udef[5], 10.0f);
-    EXPECT_FLOAT_EQ(s.udef[6], 1.0f);
-    EXPECT_EQ(s.flightEnd, 36);
-    EXPECT_STREQ(s.debugText.get(), "ok");
-    EXPECT_EQ(s.scratchLine[0], 0);
+    const CameraFlight& camera = cameraView();
+    ScriptShared& blocks = scriptShared();
+    EXPECT_FLOAT_EQ(camera.udef[4], 640.0f);
+    EXPECT_FLOAT_EQ(camera.udef[5], 10.0f);
+    EXPECT_FLOAT_EQ(camera.udef[6], 1.0f);
+    EXPECT_EQ(camera.flightEnd, 36);
+    EXPECT_STREQ(blocks.debugText.get(), "ok");
+    EXPECT_EQ(blocks.scratchLine[0], 0);
 }
 
 TEST_F(ScriptHostTest, HeaderNamesThePointerSlotsAfterTheWords) {
@@ -64,12 +68,12 @@ void udSetup(void *w, float *udef, float *anim, int *frame, char *line) {
     frame[FI_DATA_TEX_WIDTH] = 2;
 }
 )"));
-    EXPECT_NE(state().frameInfo.dataTex, nullptr);
-    EXPECT_EQ(state().frameInfo.dataTexWidth, 2);
+    EXPECT_NE(scriptShared().frameInfo.dataTex, nullptr);
+    EXPECT_EQ(scriptShared().frameInfo.dataTexWidth, 2);
 }
 
 TEST_F(ScriptHostTest, UserLibrariesAreAddedInOrderSkippingEmptyPieces) {
-    std::strcpy(state().libraries, "z,,jpeg");
+    std::strcpy(projectFiles().libraries, "z,,jpeg");
     const char* script = R"(
 const char *zlibVersion(void);
 void *jpeg_std_error(void *err);
@@ -80,14 +84,14 @@ void udSetup(void *w, float *udef, float *a, int *f, char *line) {
 }
 )";
     ASSERT_TRUE(compileScript(script)) << ::testing::PrintToString(boxTexts());
-    EXPECT_FLOAT_EQ(state().udef[0], 1.0f);
-    EXPECT_FLOAT_EQ(state().udef[1], 1.0f);
+    EXPECT_FLOAT_EQ(cameraView().udef[0], 1.0f);
+    EXPECT_FLOAT_EQ(cameraView().udef[1], 1.0f);
     EXPECT_TRUE(compileScript(script)); // the option is unchanged: both are added again
-    EXPECT_STREQ(state().libraries, "z,,jpeg");
+    EXPECT_STREQ(projectFiles().libraries, "z,,jpeg");
 }
 
 TEST_F(ScriptHostTest, AMissingLibraryIsSkippedSilently) {
-    std::strcpy(state().libraries, "no_such_library_anywhere");
+    std::strcpy(projectFiles().libraries, "no_such_library_anywhere");
     EXPECT_TRUE(compileScript("void udPost(void) {}"));
     EXPECT_TRUE(m_platform.messageBoxes().empty());
 }
@@ -129,7 +133,7 @@ TEST_F(ScriptHostTest, AWarningCallsUdSetupOnceAndLeavesNoScript) {
 void udSetup(void *w, float *udef, float *a, int *f, char *line) { udef[0] += 1; puts(""); }
 void udShutdown(void) { }
 )"));
-    EXPECT_FLOAT_EQ(state().udef[0], 1.0f);
+    EXPECT_FLOAT_EQ(cameraView().udef[0], 1.0f);
     ASSERT_FALSE(m_platform.messageBoxes().empty());
     EXPECT_EQ(m_platform.messageBoxes()[0].caption, "Anim Script Compilation Error");
     EXPECT_NE(m_platform.messageBoxes()[0].text.find("warning"), std::string::npos);
@@ -139,16 +143,16 @@ void udShutdown(void) { }
 
 TEST_F(ScriptHostTest, RecompilingCallsTheOldUdShutdownOnceBeforeTheNewScript) {
     ASSERT_TRUE(compileScript(COUNTING_SCRIPT));
-    ProjectState& s = state();
-    EXPECT_FLOAT_EQ(s.udef[0], 1.0f);
+    const CameraFlight& camera = cameraView();
+    EXPECT_FLOAT_EQ(camera.udef[0], 1.0f);
     ASSERT_TRUE(compileScript(R"(
 void udSetup(void *w, float *udef, float *a, int *f, char *line) { udef[3] = 5; }
 )"));
-    EXPECT_FLOAT_EQ(s.udef[1], 1.0f); // udShutdown ran once
-    EXPECT_FLOAT_EQ(s.udef[2], 0.0f); // ...before the new udSetup
-    EXPECT_FLOAT_EQ(s.udef[3], 5.0f);
+    EXPECT_FLOAT_EQ(camera.udef[1], 1.0f); // udShutdown ran once
+    EXPECT_FLOAT_EQ(camera.udef[2], 0.0f); // ...before the new udSetup
+    EXPECT_FLOAT_EQ(camera.udef[3], 5.0f);
     ASSERT_TRUE(compileScript("")); // the second script has no udShutdown
-    EXPECT_FLOAT_EQ(s.udef[1], 1.0f);
+    EXPECT_FLOAT_EQ(camera.udef[1], 1.0f);
 }
 
 TEST_F(ScriptHostTest, GlobalsAreFoundByNameWhileTheScriptIsLoaded) {
@@ -169,12 +173,13 @@ TEST_F(ScriptHostTest, TheLargestScriptCompiles) {
         "; }\nvoid udSetup(void *w, float *u, float *a, int *f, char *l) { u[0] = total(); }\n";
     ASSERT_LE(script.size(), static_cast<size_t>(TEXT_SIZE - 1));
     EXPECT_TRUE(compileScript(script.c_str())) << ::testing::PrintToString(boxTexts());
-    EXPECT_GT(state().udef[0], 0.0f);
+    EXPECT_GT(cameraView().udef[0], 0.0f);
 }
 
 TEST_F(ScriptHostTest, TheDefaultScriptCompilesAndWritesItsDebugLine) {
-    ASSERT_TRUE(compileScript(state().scriptText.get())) << ::testing::PrintToString(boxTexts());
-    EXPECT_NE(std::string(state().debugText.get()).find("640 x 480"), std::string::npos);
+    ASSERT_TRUE(compileScript(projectFiles().scriptText.get()))
+        << ::testing::PrintToString(boxTexts());
+    EXPECT_NE(std::string(scriptShared().debugText.get()).find("640 x 480"), std::string::npos);
 }
 
 TEST(ErrorLineScanner, ShaderLogsAndCompilerDiagnostics) {

@@ -2,11 +2,14 @@
 // endings survive showing and storing, nothing beyond a buffer is taken
 // silently, the debug output stays on its own page, function keys stay
 // with modal dialogs, and the Trace window cannot be closed away.
+#include "core/CameraFlight.h"
+#include "core/ProjectFiles.h"
 #include "core/ProjectState.h"
 #include "persist/TextFile.h"
 #include "resources/Resources.h"
 #include "script/ScriptFixture.h"
 #include "ui/EditorControl.h"
+#include "ui/EditorState.h"
 #include "ui/FindDialog.h"
 #include "ui/KeyRouter.h"
 #include "ui/MainWindow.h"
@@ -58,24 +61,24 @@ class EditorControlTest : public test::ScriptFixture {
 };
 
 TEST_F(EditorControlTest, LatinOneBytesAndMixedLineEndsComeBackByteForByte) {
-    ProjectState& s = state();
+    ProjectFiles& files = projectFiles();
     // 0xB0 and 0xE9 are not UTF-8; CR LF, a lone CR and LF in one text.
     const std::string shader =
         "// 90\xB0 caf\xE9\r\nvoid main()\r{\n\tgl_FragColor = vec4(1.0);\r\n}";
     const std::string script = "\xEF\xBB\xBF// caf\xC3\xA9\xC2\xA0ok\n"; // UTF-8 with BOM and nbsp
-    std::strcpy(s.layers[0].fragmentText.get(), shader.c_str());
-    std::strcpy(s.scriptText.get(), script.c_str());
+    std::strcpy(files.layers[0].fragmentText.get(), shader.c_str());
+    std::strcpy(files.scriptText.get(), script.c_str());
     m_window->showCurrentText();
     EXPECT_TRUE(
         editor()->toPlainText().startsWith(QString::fromUtf8("// 90\xC2\xB0 caf\xC3\xA9\n")));
     roundTrip();
-    EXPECT_EQ(std::string(s.layers[0].fragmentText.get()), shader);
-    EXPECT_EQ(std::string(s.scriptText.get()), script);
-    EXPECT_EQ(s.layers[0].fragmentDirty, 0);
+    EXPECT_EQ(std::string(files.layers[0].fragmentText.get()), shader);
+    EXPECT_EQ(std::string(files.scriptText.get()), script);
+    EXPECT_EQ(files.layers[0].fragmentDirty, 0);
 
     // Saved as stored.
     const std::string path = m_dir.path() + "/latin1.frag";
-    ASSERT_TRUE(saveText(WindowId::Main, path, s.layers[0].fragmentText.get()));
+    ASSERT_TRUE(saveText(WindowId::Main, path, files.layers[0].fragmentText.get()));
     std::ifstream file(path, std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), shader);
 
@@ -86,12 +89,12 @@ TEST_F(EditorControlTest, LatinOneBytesAndMixedLineEndsComeBackByteForByte) {
     cursor.movePosition(QTextCursor::End);
     cursor.insertText(QString::fromUtf8("\n\xC3\xA9\xE2\x82\xAC"));
     m_window->storeShownText();
-    EXPECT_EQ(std::string(s.layers[0].fragmentText.get()), shader + "\r\n\xE9\xE2\x82\xAC");
+    EXPECT_EQ(std::string(files.layers[0].fragmentText.get()), shader + "\r\n\xE9\xE2\x82\xAC");
 }
 
 TEST_F(EditorControlTest, APasteBeyondTheBufferIsCutWithAMessageAndTypingStopsAtTheLimit) {
-    ProjectState& s = state();
-    std::strcpy(s.layers[0].fragmentText.get(), "ab\r\ncd\r\ne"); // line breaks take 2 bytes
+    ProjectFiles& files = projectFiles();
+    std::strcpy(files.layers[0].fragmentText.get(), "ab\r\ncd\r\ne"); // line breaks take 2 bytes
     m_window->showCurrentText();
     QTextCursor cursor(editor()->document());
     cursor.setPosition(3); // start of "cd"
@@ -105,7 +108,7 @@ TEST_F(EditorControlTest, APasteBeyondTheBufferIsCutWithAMessageAndTypingStopsAt
     EXPECT_EQ(boxTexts()[0], TEXT_TOO_LONG);
     EXPECT_EQ(editor()->storedSize(), TEXT_LIMIT - 1); // a whole CR LF did not fit
     m_window->storeShownText();
-    const std::string stored = s.layers[0].fragmentText.get();
+    const std::string stored = files.layers[0].fragmentText.get();
     EXPECT_EQ(stored.size(), TEXT_LIMIT - 1);
     EXPECT_EQ(stored.substr(0, 14), "ab\r\n123456789\r");
     EXPECT_EQ(stored.substr(stored.size() - 6), "9cd\r\ne");
@@ -122,10 +125,11 @@ TEST_F(EditorControlTest, APasteBeyondTheBufferIsCutWithAMessageAndTypingStopsAt
 }
 
 TEST_F(EditorControlTest, FindNextCountsTheTextsOwnBytes) {
-    ProjectState& s = state();
-    std::strcpy(s.layers[0].fragmentText.get(), "caf\xE9\r\nx caf\xE9 y\r\ncaf\xE9");
+    ProjectFiles& files = projectFiles();
+    EditorState& view = editorState();
+    std::strcpy(files.layers[0].fragmentText.get(), "caf\xE9\r\nx caf\xE9 y\r\ncaf\xE9");
     m_window->showCurrentText();
-    std::strcpy(s.findText, "caf\xC3\xA9"); // the Find dialog stores UTF-8
+    std::strcpy(view.findText, "caf\xC3\xA9"); // the Find dialog stores UTF-8
     m_window->findNext();
     EXPECT_EQ(editor()->textCursor().selectionStart(), 7);
     EXPECT_EQ(editor()->textCursor().selectedText(), QString::fromUtf8("caf\xC3\xA9"));
@@ -134,21 +138,22 @@ TEST_F(EditorControlTest, FindNextCountsTheTextsOwnBytes) {
 }
 
 TEST_F(EditorControlTest, QueuedDebugOutputNeverLandsInAnotherText) {
-    ProjectState& s = state();
+    ProjectFiles& files = projectFiles();
+    EditorState& view = editorState();
     QtPlatform qt;
     qt.registerEditor(editor());
     setPlatform(&qt);
-    const std::string fragment = s.layers[0].fragmentText.get();
-    const std::string vertex = s.layers[0].vertexText.get();
-    const std::string script = s.scriptText.get();
-    s.layers[0].fragmentDirty = s.layers[0].vertexDirty = s.scriptDirty = 0;
+    const std::string fragment = files.layers[0].fragmentText.get();
+    const std::string vertex = files.layers[0].vertexText.get();
+    const std::string script = files.scriptText.get();
+    files.layers[0].fragmentDirty = files.layers[0].vertexDirty = files.scriptDirty = 0;
 
     // A post-processing thread refreshing the debug page after every frame,
     // while the user switches pages.
     std::atomic<bool> flying{true};
     std::thread post([&] {
         for (int frame = 0; flying; ++frame) {
-            if (s.currentKind == KIND_DEBUG) qt.setEditorText("frame " + std::to_string(frame));
+            if (view.currentKind == KIND_DEBUG) qt.setEditorText("frame " + std::to_string(frame));
             std::this_thread::yield();
         }
     });
@@ -165,11 +170,12 @@ TEST_F(EditorControlTest, QueuedDebugOutputNeverLandsInAnotherText) {
     m_window->onCommand(CMD_SHOW_DEBUG);
     setPlatform(&m_platform);
 
-    EXPECT_EQ(s.layers[0].fragmentText.get(), fragment);
-    EXPECT_EQ(s.layers[0].vertexText.get(), vertex);
-    EXPECT_EQ(s.scriptText.get(), script);
-    EXPECT_EQ(std::tuple(s.layers[0].fragmentDirty, s.layers[0].vertexDirty, s.scriptDirty),
-              std::tuple(0, 0, 0));
+    EXPECT_EQ(files.layers[0].fragmentText.get(), fragment);
+    EXPECT_EQ(files.layers[0].vertexText.get(), vertex);
+    EXPECT_EQ(files.scriptText.get(), script);
+    EXPECT_EQ(
+        std::tuple(files.layers[0].fragmentDirty, files.layers[0].vertexDirty, files.scriptDirty),
+        std::tuple(0, 0, 0));
 }
 
 TEST_F(EditorControlTest, FunctionKeysInsideAModalDialogAreTheDialogsOwn) {
@@ -215,7 +221,7 @@ TEST_F(EditorControlTest, FunctionKeysInsideAModalDialogAreTheDialogsOwn) {
 }
 
 TEST_F(EditorControlTest, TheTraceWindowSurvivesACloseAndReplayCommandsBringItBack) {
-    ProjectState& s = state();
+    CameraFlight& camera = cameraFlight();
     TraceWindow trace;
     m_window->setTraceWindow(&trace);
     trace.show();
@@ -225,11 +231,11 @@ TEST_F(EditorControlTest, TheTraceWindowSurvivesACloseAndReplayCommandsBringItBa
     trace.hide();
     m_window->onCommand(CMD_REPLAY_FORWARD);
     EXPECT_TRUE(trace.isVisible());
-    EXPECT_EQ(s.flightMode, FLIGHT_STEP_FORWARD);
+    EXPECT_EQ(camera.flightMode, FLIGHT_STEP_FORWARD);
     // Marking the recording stops nothing.
     for (int id : {CMD_MARK_END, CMD_REWIND, CMD_MARK_BEGINNING, CMD_SMOOTH})
         m_window->onCommand(id);
-    EXPECT_EQ(s.flightMode, FLIGHT_STEP_FORWARD);
+    EXPECT_EQ(camera.flightMode, FLIGHT_STEP_FORWARD);
 
     // The check mark follows recording however it was switched (T, a
     // project, the reset).
@@ -237,14 +243,14 @@ TEST_F(EditorControlTest, TheTraceWindowSurvivesACloseAndReplayCommandsBringItBa
     for (QAction* a : m_window->findChildren<QAction*>())
         if (a->data().toInt() == CMD_RECORD_DATA) record = a;
     ASSERT_NE(record, nullptr);
-    s.timeRunning = 1;
+    camera.timeRunning = 1;
     QMenu* replay = nullptr;
     for (QMenu* menu : m_window->findChildren<QMenu*>())
         if (menu->actions().contains(record)) replay = menu;
     ASSERT_NE(replay, nullptr);
     emit replay->aboutToShow();
     EXPECT_TRUE(record->isChecked());
-    s.timeRunning = 0;
+    camera.timeRunning = 0;
     emit replay->aboutToShow();
     EXPECT_FALSE(record->isChecked());
     m_window->setTraceWindow(nullptr);

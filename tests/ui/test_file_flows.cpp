@@ -1,10 +1,13 @@
 // The File menu on Qt's offscreen platform: the dispatchers by extension, the
 // questions before edited texts are lost, Save without a name, Save All and
 // the file dialog's requests.
+#include "core/ProjectFiles.h"
+#include "core/ProjectState.h"
 #include "persist/FlightFile.h"
 #include "persist/ProjectFile.h"
 #include "resources/Resources.h"
 #include "script/ScriptFixture.h"
+#include "ui/EditorState.h"
 #include "ui/FileFlows.h"
 #include "ui/MainWindow.h"
 
@@ -74,42 +77,43 @@ class FileFlowsTest : public test::ScriptFixture {
 };
 
 TEST_F(FileFlowsTest, OpenChoosesByExtensionWithoutRegardToCase) {
-    ProjectState& s = state();
-    s.currentLayer = 2;
+    ProjectFiles& files = projectFiles();
+    EditorState& editor = editorState();
+    editor.currentLayer = 2;
     openByExtension(*m_window, file("wave.VeRt", "vertex text"));
-    EXPECT_STREQ(s.layers[2].vertexText.get(), "vertex text");
-    EXPECT_EQ(std::string(s.layers[2].vertexFile), m_dir.file("wave.VeRt"));
-    EXPECT_EQ(s.currentKind, KIND_VERTEX);
+    EXPECT_STREQ(files.layers[2].vertexText.get(), "vertex text");
+    EXPECT_EQ(std::string(files.layers[2].vertexFile), m_dir.file("wave.VeRt"));
+    EXPECT_EQ(editor.currentKind, KIND_VERTEX);
     EXPECT_EQ(title(), "Vertex Shader Layer 3");
     EXPECT_EQ(m_window->editor()->toPlainText(), "vertex text");
 
     openByExtension(*m_window, file("f.fRAG", "fragment text"));
-    EXPECT_STREQ(s.layers[2].fragmentText.get(), "fragment text");
+    EXPECT_STREQ(files.layers[2].fragmentText.get(), "fragment text");
     openByExtension(*m_window, file("s.Anim", "script text"));
-    EXPECT_STREQ(s.scriptText.get(), "script text");
+    EXPECT_STREQ(files.scriptText.get(), "script text");
     EXPECT_EQ(title(), "Animation Script");
-    EXPECT_EQ(s.currentLayer, 2); // opening never changes the layer
+    EXPECT_EQ(editor.currentLayer, 2); // opening never changes the layer
 
     // Unknown, missing and image extensions do nothing at all.
     for (const char* name : {"notes.txt", "noextension", "shot.bmp"})
         openByExtension(*m_window, file(name, "other"));
     openByExtension(*m_window, m_dir.file("dir.frag/inside"));
-    EXPECT_STREQ(s.scriptText.get(), "script text");
+    EXPECT_STREQ(files.scriptText.get(), "script text");
     EXPECT_TRUE(m_platform.messageBoxes().empty());
 
     openByExtension(*m_window, file("ring.VoRn", std::string(1, '\x0c') + std::string(96, 0)));
     EXPECT_EQ(flightRecordCount(), 2);
-    storePath(s.layers[0].vertexFile, file("p.vert", "from project"));
+    storePath(files.layers[0].vertexFile, file("p.vert", "from project"));
     ASSERT_TRUE(saveProject(m_dir.file("p.VoRt")));
-    std::strcpy(s.layers[2].vertexText.get(), "changed");
+    std::strcpy(files.layers[2].vertexText.get(), "changed");
     openByExtension(*m_window, m_dir.file("p.VoRt"));
     EXPECT_TRUE(m_platform.messageBoxes().empty());
-    EXPECT_STREQ(s.layers[2].vertexText.get(), "vertex text");
-    EXPECT_STREQ(s.layers[0].vertexText.get(), "from project");
+    EXPECT_STREQ(files.layers[2].vertexText.get(), "vertex text");
+    EXPECT_STREQ(files.layers[0].vertexText.get(), "from project");
 }
 
 TEST_F(FileFlowsTest, SaveRefusesAnotherKindAndKeepsAFailedTextEdited) {
-    ProjectState& s = state();
+    ProjectFiles& files = projectFiles();
     m_window->onCommand(CMD_SHOW_SCRIPT);
     saveByExtension(*m_window, m_dir.file("x.frag"));
     EXPECT_EQ(boxTexts(), std::vector<std::string>{"Switch to frag text first!"});
@@ -118,50 +122,51 @@ TEST_F(FileFlowsTest, SaveRefusesAnotherKindAndKeepsAFailedTextEdited) {
 
     m_window->onCommand(CMD_SHOW_FRAGMENT);
     m_window->editor()->setPlainText("edited fragment");
-    EXPECT_EQ(s.layers[0].fragmentDirty, 1);
-    const std::string before = s.layers[0].fragmentFile;
+    EXPECT_EQ(files.layers[0].fragmentDirty, 1);
+    const std::string before = files.layers[0].fragmentFile;
     m_platform.clearRecords();
     saveByExtension(*m_window, m_dir.file("missing folder/y.FRAG"));
     EXPECT_EQ(boxTexts(),
               std::vector<std::string>{"There has been an error saving the script file."});
-    EXPECT_EQ(std::string(s.layers[0].fragmentFile), before);
-    EXPECT_EQ(s.layers[0].fragmentDirty, 1);
+    EXPECT_EQ(std::string(files.layers[0].fragmentFile), before);
+    EXPECT_EQ(files.layers[0].fragmentDirty, 1);
 
     saveByExtension(*m_window, m_dir.file("y.FRAG"));
     EXPECT_EQ(readFile(m_dir.file("y.FRAG")), "edited fragment");
-    EXPECT_EQ(std::string(s.layers[0].fragmentFile), m_dir.file("y.FRAG"));
-    EXPECT_EQ(s.layers[0].fragmentDirty, 0);
+    EXPECT_EQ(std::string(files.layers[0].fragmentFile), m_dir.file("y.FRAG"));
+    EXPECT_EQ(files.layers[0].fragmentDirty, 0);
 
     m_platform.clearRecords();
     saveByExtension(*m_window, m_dir.file("p.Vort"));
-    EXPECT_EQ(std::string(s.projectFile), m_dir.file("p.Vort"));
+    EXPECT_EQ(std::string(files.projectFile), m_dir.file("p.Vort"));
     saveByExtension(*m_window, m_dir.file("r.vorn"));
-    EXPECT_EQ(std::string(s.flightFile), m_dir.file("r.vorn"));
+    EXPECT_EQ(std::string(files.flightFile), m_dir.file("r.vorn"));
     saveByExtension(*m_window, m_dir.file("notes.txt"));
     EXPECT_FALSE(fs::exists(m_dir.file("notes.txt")));
     EXPECT_TRUE(m_platform.messageBoxes().empty());
 }
 
 TEST_F(FileFlowsTest, EditedTextsAreListedWithNamesOrAsUntitled) {
-    ProjectState& s = state();
+    ProjectFiles& files = projectFiles();
     EXPECT_EQ(editedTextsList(), "");
-    s.scriptFile[0] = 0;
-    s.scriptDirty = 1;
-    s.layers[0].fragmentDirty = 1;
-    s.layers[2].vertexDirty = 1;
-    storePath(s.layers[3].fragmentFile, "/p/four.frag");
-    s.layers[3].fragmentDirty = 1;
-    EXPECT_EQ(editedTextsList(), "(untitled script)\n" + std::string(s.layers[0].fragmentFile) +
+    files.scriptFile[0] = 0;
+    files.scriptDirty = 1;
+    files.layers[0].fragmentDirty = 1;
+    files.layers[2].vertexDirty = 1;
+    storePath(files.layers[3].fragmentFile, "/p/four.frag");
+    files.layers[3].fragmentDirty = 1;
+    EXPECT_EQ(editedTextsList(), "(untitled script)\n" + std::string(files.layers[0].fragmentFile) +
                                      "\n(untitled vertex shader, layer 3)\n/p/four.frag");
 }
 
 TEST_F(FileFlowsTest, NewOpenExitAndTheCloseBoxAskBeforeEditedTextsAreLost) {
+    ProjectFiles& files = projectFiles();
     ProjectState& s = state();
     const std::string script = file("mine.anim", "mine");
-    storePath(s.scriptFile, script);
-    s.scriptDirty = 1;
-    s.imageWidth = 1234;
-    const std::string scriptBefore = s.scriptText.get();
+    storePath(files.scriptFile, script);
+    files.scriptDirty = 1;
+    files.imageWidth = 1234;
+    const std::string scriptBefore = files.scriptText.get();
 
     answerQuestions(MsgAnswer::No);
     m_window->onCommand(CMD_NEW);
@@ -176,9 +181,9 @@ TEST_F(FileFlowsTest, NewOpenExitAndTheCloseBoxAskBeforeEditedTextsAreLost) {
                                                     DISCARD_QUESTION, DISCARD_QUESTION}));
     for (const auto& box : m_platform.messageBoxes())
         EXPECT_EQ(box.text, script);
-    EXPECT_EQ(s.imageWidth, 1234);
-    EXPECT_EQ(std::string(s.scriptText.get()), scriptBefore);
-    EXPECT_EQ(std::string(s.scriptFile), script);
+    EXPECT_EQ(files.imageWidth, 1234);
+    EXPECT_EQ(std::string(files.scriptText.get()), scriptBefore);
+    EXPECT_EQ(std::string(files.scriptFile), script);
     EXPECT_EQ(m_exits, 0);
 
     // An open that replaces no edited text asks nothing.
@@ -186,16 +191,16 @@ TEST_F(FileFlowsTest, NewOpenExitAndTheCloseBoxAskBeforeEditedTextsAreLost) {
     m_chosen = file("v.vert", "v");
     m_window->onCommand(CMD_OPEN);
     EXPECT_TRUE(m_platform.messageBoxes().empty());
-    EXPECT_STREQ(s.layers[0].vertexText.get(), "v");
+    EXPECT_STREQ(files.layers[0].vertexText.get(), "v");
 
     answerQuestions(MsgAnswer::Yes);
     m_window->onCommand(CMD_NEW);
-    EXPECT_EQ(s.imageWidth, 640);
-    EXPECT_EQ(s.scriptDirty, 0);
+    EXPECT_EQ(files.imageWidth, 640);
+    EXPECT_EQ(files.scriptDirty, 0);
     EXPECT_EQ(title(), "Fragment Shader Layer 1");
     EXPECT_TRUE(s.compileRequest);
 
-    s.scriptDirty = 1;
+    files.scriptDirty = 1;
     m_window->close();
     EXPECT_EQ(m_exits, 1);
 }
@@ -207,10 +212,10 @@ TEST_F(FileFlowsTest, ExitWithNothingEditedClosesWithoutAsking) {
 }
 
 TEST_F(FileFlowsTest, SaveAsksWithTheNameAndWithoutANameActsAsSaveAs) {
-    ProjectState& s = state();
+    ProjectFiles& files = projectFiles();
     m_window->onCommand(CMD_SHOW_SCRIPT);
     const std::string script = file("s.anim", "old");
-    storePath(s.scriptFile, script);
+    storePath(files.scriptFile, script);
     m_window->editor()->setPlainText("new");
     answerQuestions(MsgAnswer::No);
     m_window->onCommand(CMD_SAVE);
@@ -220,7 +225,7 @@ TEST_F(FileFlowsTest, SaveAsksWithTheNameAndWithoutANameActsAsSaveAs) {
     answerQuestions(MsgAnswer::Yes);
     m_window->onCommand(CMD_SAVE);
     EXPECT_EQ(readFile(script), "new");
-    EXPECT_EQ(s.scriptDirty, 0);
+    EXPECT_EQ(files.scriptDirty, 0);
 
     // No name yet: the Save as dialog chooses one, and no question is asked.
     m_platform.clearRecords();
@@ -234,7 +239,7 @@ TEST_F(FileFlowsTest, SaveAsksWithTheNameAndWithoutANameActsAsSaveAs) {
     EXPECT_TRUE(m_requests[0].save);
     EXPECT_TRUE(m_platform.messageBoxes().empty());
     EXPECT_EQ(readFile(m_dir.file("fresh.vert")), "fresh");
-    EXPECT_EQ(std::string(s.layers[1].vertexFile), m_dir.file("fresh.vert"));
+    EXPECT_EQ(std::string(files.layers[1].vertexFile), m_dir.file("fresh.vert"));
 
     // The debug output has no file: the question has an empty text, Yes does nothing.
     m_window->onCommand(CMD_SHOW_DEBUG);
@@ -244,13 +249,13 @@ TEST_F(FileFlowsTest, SaveAsksWithTheNameAndWithoutANameActsAsSaveAs) {
 }
 
 TEST_F(FileFlowsTest, SaveAllListsAndWritesExactlyTheNamedFiles) {
-    ProjectState& s = state();
-    storePath(s.scriptFile, m_dir.file("all.anim"));
-    storePath(s.layers[0].vertexFile, m_dir.file("all.vert"));
-    storePath(s.layers[0].fragmentFile, m_dir.file("all.frag"));
-    storePath(s.projectFile, m_dir.file("all.vort"));
-    s.scriptDirty = s.layers[0].vertexDirty = 1;
-    s.layers[1].vertexDirty = 1; // edited, but without a name: not saved, still edited
+    ProjectFiles& files = projectFiles();
+    storePath(files.scriptFile, m_dir.file("all.anim"));
+    storePath(files.layers[0].vertexFile, m_dir.file("all.vert"));
+    storePath(files.layers[0].fragmentFile, m_dir.file("all.frag"));
+    storePath(files.projectFile, m_dir.file("all.vort"));
+    files.scriptDirty = files.layers[0].vertexDirty = 1;
+    files.layers[1].vertexDirty = 1; // edited, but without a name: not saved, still edited
     answerQuestions(MsgAnswer::No);
     m_window->onCommand(CMD_SAVE_ALL);
     EXPECT_FALSE(fs::exists(m_dir.file("all.vort")));
@@ -260,12 +265,13 @@ TEST_F(FileFlowsTest, SaveAllListsAndWritesExactlyTheNamedFiles) {
                              m_dir.file("all.frag") + "\n" + m_dir.file("all.vort");
     EXPECT_EQ(boxTexts(), std::vector<std::string>(2, list));
     EXPECT_EQ(captions()[0], "Are you sure you want to save the following files?");
-    EXPECT_EQ(readFile(m_dir.file("all.vert")), s.layers[0].vertexText.get());
+    EXPECT_EQ(readFile(m_dir.file("all.vert")), files.layers[0].vertexText.get());
     EXPECT_TRUE(fs::exists(m_dir.file("all.anim")) && fs::exists(m_dir.file("all.frag")));
     EXPECT_EQ(readFile(m_dir.file("all.vort")).rfind(PROJECT_MAGIC, 0), 0u);
     EXPECT_EQ(std::distance(fs::directory_iterator(m_dir.path()), {}), 4 + 4); // + defaults, lib
-    EXPECT_EQ(std::tuple(s.scriptDirty, s.layers[0].vertexDirty, s.layers[1].vertexDirty),
-              std::tuple(0, 0, 1));
+    EXPECT_EQ(
+        std::tuple(files.scriptDirty, files.layers[0].vertexDirty, files.layers[1].vertexDirty),
+        std::tuple(0, 0, 1));
 }
 
 // The real dialog: a name without an extension is opened as it is (and the
@@ -302,8 +308,8 @@ TEST_F(FileFlowsTest, TheOpenDialogTakesANameWithoutExtensionAsItIs) {
 }
 
 TEST_F(FileFlowsTest, DialogsStartInTheProjectsFolderWithTheirFilters) {
-    ProjectState& s = state();
-    storePath(s.projectFile, "/projects/space dir/p.vort");
+    ProjectFiles& files = projectFiles();
+    storePath(files.projectFile, "/projects/space dir/p.vort");
     m_chosen.clear();
     m_window->onCommand(CMD_OPEN);
     m_window->onCommand(CMD_SAVE_AS);

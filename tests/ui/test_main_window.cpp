@@ -1,10 +1,11 @@
 // The editor window's commands on Qt's offscreen platform: layers and
 // kinds with their titles and scroll positions, Find, go-to-line, Delete
 // Layer and what counts as an edit.
-#include "core/ProjectState.h"
+#include "core/ProjectFiles.h"
 #include "platform/HeadlessPlatform.h"
 #include "resources/Resources.h"
 #include "script/ScriptFixture.h"
+#include "ui/EditorState.h"
 #include "ui/MainWindow.h"
 
 #include <QApplication>
@@ -29,10 +30,10 @@ class MainWindowTest : public test::ScriptFixture {
   protected:
     void SetUp() override {
         test::ScriptFixture::SetUp();
-        ProjectState& s = state();
+        ProjectFiles& files = projectFiles();
         for (int i = 0; i < LAYER_COUNT; ++i) {
-            std::strcpy(s.layers[i].fragmentText.get(), numberedLines("fragment", 200).c_str());
-            std::strcpy(s.layers[i].vertexText.get(), numberedLines("vertex", 200).c_str());
+            std::strcpy(files.layers[i].fragmentText.get(), numberedLines("fragment", 200).c_str());
+            std::strcpy(files.layers[i].vertexText.get(), numberedLines("vertex", 200).c_str());
         }
         m_window = std::make_unique<MainWindow>();
         m_window->resize(500, 400);
@@ -54,13 +55,14 @@ class MainWindowTest : public test::ScriptFixture {
 };
 
 TEST_F(MainWindowTest, LayersKeepTheirKindAndWhereEachTextWasLeft) {
-    ProjectState& s = state();
+    ProjectFiles& files = projectFiles();
+    EditorState& view = editorState();
     EXPECT_EQ(title(), "Fragment Shader Layer 1");
     editor()->verticalScrollBar()->setValue(20);
     m_window->onCommand(CMD_LAYER_2);
     EXPECT_EQ(title(), "Fragment Shader Layer 2");
-    EXPECT_EQ(s.currentLayer, 1);
-    EXPECT_EQ(s.layers[0].fragmentTopLine, 20);
+    EXPECT_EQ(view.currentLayer, 1);
+    EXPECT_EQ(files.layers[0].fragmentTopLine, 20);
     EXPECT_EQ(firstLine(), 0);
     m_window->onCommand(CMD_SHOW_VERTEX);
     EXPECT_EQ(title(), "Vertex Shader Layer 2");
@@ -75,13 +77,14 @@ TEST_F(MainWindowTest, LayersKeepTheirKindAndWhereEachTextWasLeft) {
 }
 
 TEST_F(MainWindowTest, FindNextSelectsTheNextOccurrenceAndStopsAtTheLast) {
-    ProjectState& s = state();
-    std::strcpy(s.layers[0].fragmentText.get(), "one two\none two\n");
+    ProjectFiles& files = projectFiles();
+    EditorState& view = editorState();
+    std::strcpy(files.layers[0].fragmentText.get(), "one two\none two\n");
     m_window->showCurrentText();
     QTextCursor cursor(editor()->document());
     cursor.setPosition(5); // inside the first "two"
     editor()->setTextCursor(cursor);
-    std::strcpy(s.findText, "two");
+    std::strcpy(view.findText, "two");
     m_window->findNext();
     EXPECT_EQ(editor()->textCursor().selectionStart(), 12);
     EXPECT_EQ(editor()->textCursor().selectedText(), "two");
@@ -104,40 +107,40 @@ TEST_F(MainWindowTest, GoToLineSwitchesTheKindAndSelectsTheLinesFirstCharacter) 
 }
 
 TEST_F(MainWindowTest, DeleteLayerAsksFirst) {
-    ProjectState& s = state();
-    std::strcpy(s.layers[0].vertexFile, "/x/a.vert");
+    ProjectFiles& files = projectFiles();
+    std::strcpy(files.layers[0].vertexFile, "/x/a.vert");
     m_platform.setAnswer(MsgAnswer::No);
     m_window->onCommand(CMD_DELETE_LAYER);
     ASSERT_EQ(m_platform.messageBoxes().size(), 1u);
     EXPECT_EQ(m_platform.messageBoxes()[0].text, "Are you sure you want to delete this layer?");
     EXPECT_EQ(m_platform.messageBoxes()[0].caption, "Delete Confirmation");
-    EXPECT_TRUE(s.layers[0].active());
+    EXPECT_TRUE(files.layers[0].active());
 
     m_platform.setAnswer(MsgAnswer::Yes);
     m_window->onCommand(CMD_DELETE_LAYER);
-    EXPECT_FALSE(s.layers[0].active());
-    EXPECT_STREQ(s.layers[0].vertexFile, "");
+    EXPECT_FALSE(files.layers[0].active());
+    EXPECT_STREQ(files.layers[0].vertexFile, "");
     EXPECT_TRUE(editor()->toPlainText().isEmpty());
-    EXPECT_TRUE(s.layers[1].active());
+    EXPECT_TRUE(files.layers[1].active());
 }
 
 TEST_F(MainWindowTest, TypingMarksTheTextEditedButShowingItDoesNot) {
-    ProjectState& s = state();
-    s.layers[0].fragmentDirty = 0;
+    ProjectFiles& files = projectFiles();
+    files.layers[0].fragmentDirty = 0;
     m_window->onCommand(CMD_SHOW_VERTEX);
     m_window->onCommand(CMD_SHOW_FRAGMENT);
-    EXPECT_EQ(s.layers[0].fragmentDirty, 0);
+    EXPECT_EQ(files.layers[0].fragmentDirty, 0);
     editor()->insertPlainText("x");
-    EXPECT_EQ(s.layers[0].fragmentDirty, 1);
-    EXPECT_EQ(s.layers[0].vertexDirty, 0);
+    EXPECT_EQ(files.layers[0].fragmentDirty, 1);
+    EXPECT_EQ(files.layers[0].vertexDirty, 0);
 }
 
 TEST_F(MainWindowTest, CrLfTextsComeBackByteForByte) {
-    ProjectState& s = state();
-    std::strcpy(s.scriptText.get(), "int a;\r\n\tint b;\r\n");
+    ProjectFiles& files = projectFiles();
+    std::strcpy(files.scriptText.get(), "int a;\r\n\tint b;\r\n");
     m_window->onCommand(CMD_SHOW_SCRIPT);
     m_window->onCommand(CMD_SHOW_DEBUG); // stores the script
-    EXPECT_STREQ(s.scriptText.get(), "int a;\r\n\tint b;\r\n");
+    EXPECT_STREQ(files.scriptText.get(), "int a;\r\n\tint b;\r\n");
 }
 
 TEST_F(MainWindowTest, TheWheelScrollsTenLinesANotchAndTitlesTheLine) {

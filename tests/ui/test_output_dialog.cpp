@@ -1,5 +1,9 @@
 // The Output dialog driven through its controls on Qt's offscreen platform:
 // how it shows the fields, its refusals, OK and Save as Defaults.
+#include "core/CameraFlight.h"
+#include "core/CaptureState.h"
+#include "core/ProjectFiles.h"
+#include "core/ProjectState.h"
 #include "persist/Options.h"
 #include "persist/ProjectFile.h"
 #include "script/ScriptFixture.h"
@@ -19,7 +23,7 @@ class OutputDialogTest : public test::ScriptFixture {
   protected:
     void SetUp() override {
         test::ScriptFixture::SetUp();
-        state().flightMode = FLIGHT_FREE;
+        cameraView().flightMode = FLIGHT_FREE;
         m_dialog = std::make_unique<OutputDialog>(nullptr);
     }
     void TearDown() override {
@@ -34,20 +38,22 @@ class OutputDialogTest : public test::ScriptFixture {
 };
 
 TEST_F(OutputDialogTest, OpeningStopsTheCameraAndShowsEveryField) {
-    EXPECT_EQ(state().flightMode, FLIGHT_STOPPED);
+    EXPECT_EQ(cameraView().flightMode, FLIGHT_STOPPED);
     EXPECT_EQ(controls().width->text(), "640");
     EXPECT_EQ(controls().fps->text(), "25");
     EXPECT_EQ(controls().dofScale->text(), "2.0000");
     EXPECT_EQ(controls().dofOffset->text(), "0.1000");
     EXPECT_EQ(controls().acceleration->text(), "0.00050");
-    EXPECT_EQ(controls().file->text().toStdString(), state().outputFile);
+    EXPECT_EQ(controls().file->text().toStdString(), captureView().outputFile);
     EXPECT_FALSE(controls().dof->isChecked());
 }
 
 TEST_F(OutputDialogTest, SizesAndRatesThatAreNotPositiveAreRefused) {
+    ProjectFiles& files = projectFiles();
+    CaptureState& capture = captureState();
     ProjectState& s = state();
     s.buffersReady.set();
-    s.capturing = 1;
+    capture.setCapturing(true);
     for (const char* bad : {"0", "-5", "abc", "99999999999"}) {
         m_platform.clearRecords();
         controls().width->setText(QString::fromLatin1(bad));
@@ -57,28 +63,28 @@ TEST_F(OutputDialogTest, SizesAndRatesThatAreNotPositiveAreRefused) {
         EXPECT_EQ(m_platform.messageBoxes()[0].caption, "Entry Error");
         EXPECT_NE(m_dialog->result(), QDialog::Accepted);
     }
-    EXPECT_EQ(s.imageWidth, 640);
-    EXPECT_EQ(s.dofScale, 2.0f);
+    EXPECT_EQ(files.imageWidth, 640);
+    EXPECT_EQ(files.dofScale, 2.0f);
     EXPECT_TRUE(s.buffersReady);
     // The capture is finished all the same, and Cancel changes nothing more.
-    EXPECT_EQ(s.capturing, 0);
+    EXPECT_EQ(capture.capturing(), 0);
     controls().cancel->click();
     EXPECT_EQ(m_dialog->result(), QDialog::Rejected);
-    EXPECT_EQ(s.imageWidth, 640);
+    EXPECT_EQ(files.imageWidth, 640);
 }
 
 // A name cut to fit would name another file: a clip.avi cut short becomes
 // TGA stills. The field and the file dialog refuse it whole instead.
 TEST_F(OutputDialogTest, ANameThatDoesNotFitIsRefusedNotCut) {
-    ProjectState& s = state();
-    storePath(s.outputFile, "/clips/kept.avi");
+    CaptureState& capture = captureState();
+    storePath(capture.outputFile, "/clips/kept.avi");
     const std::string tooLong = "/clips/" + std::string(260, 'n') + ".avi";
     controls().file->setText(QString::fromStdString(tooLong));
     controls().ok->click();
     EXPECT_EQ(boxTexts(),
               std::vector<std::string>{"The File name is 271 bytes long; at most 259 bytes fit."});
     EXPECT_NE(m_dialog->result(), QDialog::Accepted);
-    EXPECT_STREQ(s.outputFile, "/clips/kept.avi");
+    EXPECT_STREQ(capture.outputFile, "/clips/kept.avi");
 
     m_platform.clearRecords();
     setFileDialogHook([&](const FileDialogRequest&) { return tooLong; });
@@ -90,6 +96,9 @@ TEST_F(OutputDialogTest, ANameThatDoesNotFitIsRefusedNotCut) {
 }
 
 TEST_F(OutputDialogTest, OkStoresEveryValueAndAsksForNewBuffers) {
+    ProjectFiles& files = projectFiles();
+    const CameraFlight& camera = cameraView();
+    const CaptureState& capture = captureView();
     ProjectState& s = state();
     s.buffersReady.set();
     controls().width->setText("320");
@@ -104,14 +113,15 @@ TEST_F(OutputDialogTest, OkStoresEveryValueAndAsksForNewBuffers) {
     controls().despeckle->setChecked(true);
     controls().ok->click();
     EXPECT_EQ(m_dialog->result(), QDialog::Accepted);
-    EXPECT_EQ(std::tuple(s.imageWidth, s.imageHeight, s.aviFps, s.maxAviFrames),
+    EXPECT_EQ(std::tuple(files.imageWidth, files.imageHeight, capture.aviFps, capture.maxAviFrames),
               std::tuple(320, 200, 30, 0));
-    EXPECT_EQ(std::tuple(s.dofEnabled, s.despeckle, s.superSample, s.useMotionBlur),
-              std::tuple(1, 1, 0, 0));
-    EXPECT_EQ(s.dofScale, 1.23456f);
-    EXPECT_EQ(s.maxDepth, 12.5f);
-    EXPECT_EQ(s.flightAcceleration, 0.001f);
-    EXPECT_STREQ(s.audioFile, "/music/track.wav");
+    EXPECT_EQ(
+        std::tuple(files.dofEnabled, files.despeckle, files.superSample, capture.useMotionBlur),
+        std::tuple(1, 1, 0, 0));
+    EXPECT_EQ(files.dofScale, 1.23456f);
+    EXPECT_EQ(files.maxDepth, 12.5f);
+    EXPECT_EQ(camera.flightAcceleration, 0.001f);
+    EXPECT_STREQ(capture.audioFile, "/music/track.wav");
     EXPECT_FALSE(s.buffersReady);
     EXPECT_TRUE(s.resizeRequest);
 
@@ -136,7 +146,7 @@ TEST_F(OutputDialogTest, SaveAsDefaultsWritesTheOptionsFileOnlyAndBeeps) {
     ASSERT_EQ(m_platform.beeps().size(), 1u);
     EXPECT_EQ(m_platform.beeps()[0].hz, 350);
     EXPECT_EQ(m_platform.beeps()[0].ms, 250);
-    EXPECT_EQ(state().maxDepth, 10.0f);
+    EXPECT_EQ(projectFiles().maxDepth, 10.0f);
     EXPECT_NE(m_dialog->result(), QDialog::Accepted);
 }
 

@@ -1,6 +1,7 @@
 // The Parameters dialog driven through its controls: what OK applies, the
 // angle tolerance, Zero, Cancel and the frame counters.
-#include "core/ProjectState.h"
+#include "core/CameraFlight.h"
+#include "core/ProjectFiles.h"
 #include "flight/QuatMath.h"
 #include "script/ScriptFixture.h"
 #include "ui/ParametersDialog.h"
@@ -47,17 +48,18 @@ class ParametersDialogTest : public test::ScriptFixture {
 };
 
 TEST_F(ParametersDialogTest, OkWithoutEditsKeepsTheOrientationButReloadsTheBackgrounds) {
-    ProjectState& s = state();
+    ProjectFiles& files = projectFiles();
+    CameraFlight& camera = cameraFlight();
     // A turn whose "%.4f" angles would rebuild a slightly different one.
     const Axis axis = {0.6, 0.0, 0.8};
     setCameraQuat(axisAngleQuat(axis, 0.123456789));
-    s.flightRoll = 0.5f;
-    const std::array<float, 4> quat = {s.cameraQuat[0], s.cameraQuat[1], s.cameraQuat[2],
-                                       s.cameraQuat[3]};
-    std::strcpy(s.layers[0].backgroundFile, "a"); // too short to be a file
-    std::strcpy(s.layers[1].backgroundFile, "bg.jpg");
-    s.layers[0].backgroundChanged = 1;
-    *s.layers[1].videoFrameCounter = 17;
+    camera.flightRoll = 0.5f;
+    const std::array<float, 4> quat = {camera.cameraQuat[0], camera.cameraQuat[1],
+                                       camera.cameraQuat[2], camera.cameraQuat[3]};
+    std::strcpy(files.layers[0].backgroundFile, "a"); // too short to be a file
+    std::strcpy(files.layers[1].backgroundFile, "bg.jpg");
+    files.layers[0].backgroundChanged = 1;
+    *files.layers[1].videoFrameCounter = 17;
 
     open();
     EXPECT_EQ(controls().texture[1]->text(), "bg.jpg");
@@ -65,72 +67,76 @@ TEST_F(ParametersDialogTest, OkWithoutEditsKeepsTheOrientationButReloadsTheBackg
     controls().ok->click();
 
     EXPECT_EQ(m_dialog->result(), ParametersDialog::RESULT_OK);
-    EXPECT_EQ(
-        (std::array<float, 4>{s.cameraQuat[0], s.cameraQuat[1], s.cameraQuat[2], s.cameraQuat[3]}),
-        quat);
-    EXPECT_EQ(s.flightRoll, 0.5f);
+    EXPECT_EQ((std::array<float, 4>{camera.cameraQuat[0], camera.cameraQuat[1],
+                                    camera.cameraQuat[2], camera.cameraQuat[3]}),
+              quat);
+    EXPECT_EQ(camera.flightRoll, 0.5f);
     ASSERT_EQ(m_loads.size(), 1u);
     EXPECT_EQ(m_loads[0].layer, 1);
     EXPECT_EQ(m_loads[0].path, "bg.jpg");
-    EXPECT_EQ(m_loads[0].counter, s.layers[1].videoFrameCounter);
-    EXPECT_EQ(*s.layers[1].videoFrameCounter, 17);
-    EXPECT_EQ(s.layers[0].backgroundChanged, 0);
-    EXPECT_EQ(s.layers[1].backgroundChanged, 1);
+    EXPECT_EQ(m_loads[0].counter, files.layers[1].videoFrameCounter);
+    EXPECT_EQ(*files.layers[1].videoFrameCounter, 17);
+    EXPECT_EQ(files.layers[0].backgroundChanged, 0);
+    EXPECT_EQ(files.layers[1].backgroundChanged, 1);
     EXPECT_EQ(advances(), 1u);
 }
 
 TEST_F(ParametersDialogTest, ATypedRotationIsAPureTurnAndClearsTheRoll) {
-    ProjectState& s = state();
-    s.flightRoll = 0.7f;
+    CameraFlight& camera = cameraFlight();
+    camera.flightRoll = 0.7f;
     open();
     type(controls().rotation[0], "0.3");
     type(controls().rotation[1], "0");
     type(controls().rotation[2], "0");
     controls().ok->click();
-    EXPECT_FLOAT_EQ(s.cameraRotation[0], 0.3f);
-    EXPECT_EQ(s.flightRoll, 0.0f);
+    EXPECT_FLOAT_EQ(camera.cameraRotation[0], 0.3f);
+    EXPECT_EQ(camera.flightRoll, 0.0f);
     // The first axis stays put; the other two turn by 0.3 radians.
-    EXPECT_NEAR(s.cameraMatrix[0][0], 1.0, 1e-6);
-    EXPECT_NEAR(s.cameraMatrix[1][1], std::cos(0.3), 1e-6);
-    EXPECT_NEAR(std::fabs(s.cameraMatrix[1][2]), std::sin(0.3), 1e-6);
-    EXPECT_NEAR(std::fabs(s.cameraMatrix[0][1]) + std::fabs(s.cameraMatrix[0][2]), 0.0, 1e-6);
+    EXPECT_NEAR(camera.cameraMatrix[0][0], 1.0, 1e-6);
+    EXPECT_NEAR(camera.cameraMatrix[1][1], std::cos(0.3), 1e-6);
+    EXPECT_NEAR(std::fabs(camera.cameraMatrix[1][2]), std::sin(0.3), 1e-6);
+    EXPECT_NEAR(std::fabs(camera.cameraMatrix[0][1]) + std::fabs(camera.cameraMatrix[0][2]), 0.0,
+                1e-6);
 }
 
 TEST_F(ParametersDialogTest, ZeroFillsTheDefaultsWhichOnlyOkApplies) {
-    ProjectState& s = state();
-    s.cameraRotation[0] = 0.5f;
+    ProjectFiles& files = projectFiles();
+    CameraFlight& camera = cameraFlight();
+    camera.cameraRotation[0] = 0.5f;
     anglesToOrientation();
-    s.xCenter = 4.0f;
-    s.udef[2] = 9.0f;
-    std::strcpy(s.layers[2].backgroundFile, "keep.tga");
+    camera.xCenter = 4.0f;
+    camera.udef[2] = 9.0f;
+    std::strcpy(files.layers[2].backgroundFile, "keep.tga");
     open();
     controls().zero->click();
     EXPECT_EQ(m_dialog->result(), 0); // still open
-    EXPECT_EQ(s.xCenter, 4.0f);
+    EXPECT_EQ(camera.xCenter, 4.0f);
     EXPECT_EQ(controls().eye[2]->text(), "-3.00");
     EXPECT_EQ(controls().texture[2]->text(), "keep.tga");
     controls().ok->click();
-    EXPECT_EQ(std::tuple(s.xCenter, s.yCenter, s.zLens), std::tuple(0.0f, 0.0001f, -3.0f));
-    EXPECT_EQ(std::tuple(s.animTime, s.animationSpeed), std::tuple(0.0f, 0.01f));
-    EXPECT_EQ(std::tuple(s.udef[0], s.udef[1], s.udef[2], s.udef[3]),
+    EXPECT_EQ(std::tuple(camera.xCenter, camera.yCenter, camera.zLens),
+              std::tuple(0.0f, 0.0001f, -3.0f));
+    EXPECT_EQ(std::tuple(camera.animTime, camera.animationSpeed), std::tuple(0.0f, 0.01f));
+    EXPECT_EQ(std::tuple(camera.udef[0], camera.udef[1], camera.udef[2], camera.udef[3]),
               std::tuple(0.0f, 0.0f, 0.0f, 0.0f));
-    EXPECT_EQ(
-        (std::array<float, 4>{s.cameraQuat[0], s.cameraQuat[1], s.cameraQuat[2], s.cameraQuat[3]}),
-        (std::array<float, 4>{0, 0, 0, 1}));
-    EXPECT_STREQ(s.layers[2].backgroundFile, "keep.tga");
+    EXPECT_EQ((std::array<float, 4>{camera.cameraQuat[0], camera.cameraQuat[1],
+                                    camera.cameraQuat[2], camera.cameraQuat[3]}),
+              (std::array<float, 4>{0, 0, 0, 1}));
+    EXPECT_STREQ(files.layers[2].backgroundFile, "keep.tga");
 }
 
 TEST_F(ParametersDialogTest, CancelAppliesNothingAndCountersReadAsUnsignedNumbers) {
-    ProjectState& s = state();
-    s.xCenter = 1.5f;
-    std::strcpy(s.layers[0].backgroundFile, "old.jpg");
+    ProjectFiles& files = projectFiles();
+    CameraFlight& camera = cameraFlight();
+    camera.xCenter = 1.5f;
+    std::strcpy(files.layers[0].backgroundFile, "old.jpg");
     open();
     type(controls().eye[0], "7");
     type(controls().texture[0], "new.jpg");
     controls().cancel->click();
     EXPECT_EQ(m_dialog->result(), ParametersDialog::RESULT_CANCEL);
-    EXPECT_EQ(s.xCenter, 1.5f);
-    EXPECT_STREQ(s.layers[0].backgroundFile, "old.jpg");
+    EXPECT_EQ(camera.xCenter, 1.5f);
+    EXPECT_STREQ(files.layers[0].backgroundFile, "old.jpg");
     EXPECT_TRUE(m_loads.empty());
     EXPECT_EQ(advances(), 0u);
 
@@ -141,15 +147,16 @@ TEST_F(ParametersDialogTest, CancelAppliesNothingAndCountersReadAsUnsignedNumber
     type(controls().frame[2], "-5");
     type(controls().frame[3], "99999999999");
     controls().ok->click();
-    EXPECT_EQ(s.xCenter, 0.0f);
-    EXPECT_EQ(std::tuple(*s.layers[0].videoFrameCounter, *s.layers[1].videoFrameCounter,
-                         *s.layers[2].videoFrameCounter, *s.layers[3].videoFrameCounter),
+    EXPECT_EQ(camera.xCenter, 0.0f);
+    EXPECT_EQ(std::tuple(*files.layers[0].videoFrameCounter, *files.layers[1].videoFrameCounter,
+                         *files.layers[2].videoFrameCounter, *files.layers[3].videoFrameCounter),
               std::tuple(0, 12, 0, 0));
 }
 
 TEST_F(ParametersDialogTest, ABackgroundNameThatDoesNotFitIsRefusedNotCut) {
-    ProjectState& s = state();
-    std::strcpy(s.layers[1].backgroundFile, "keep.jpg");
+    ProjectFiles& files = projectFiles();
+    const CameraFlight& camera = cameraView();
+    std::strcpy(files.layers[1].backgroundFile, "keep.jpg");
     open();
     const std::string tooLong = "/images/" + std::string(250, 'b') + ".jpg";
     type(controls().texture[1], tooLong.c_str());
@@ -158,8 +165,8 @@ TEST_F(ParametersDialogTest, ABackgroundNameThatDoesNotFitIsRefusedNotCut) {
     EXPECT_EQ(boxTexts(),
               std::vector<std::string>{"The background name is longer than 255 bytes: " + tooLong});
     EXPECT_NE(m_dialog->result(), ParametersDialog::RESULT_OK);
-    EXPECT_STREQ(s.layers[1].backgroundFile, "keep.jpg");
-    EXPECT_NE(s.xCenter, 7.0f);
+    EXPECT_STREQ(files.layers[1].backgroundFile, "keep.jpg");
+    EXPECT_NE(camera.xCenter, 7.0f);
     EXPECT_TRUE(m_loads.empty());
 }
 

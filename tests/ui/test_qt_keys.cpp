@@ -1,4 +1,5 @@
 // Qt's key names against the virtual-key codes the core and the scripts see.
+#include "core/CameraFlight.h"
 #include "core/ProjectState.h"
 #include "platform/VirtualKeys.h"
 #include "script/ScriptFixture.h"
@@ -43,20 +44,22 @@ class TraceKeysTest : public test::ScriptFixture {
   protected:
     void SetUp() override {
         test::ScriptFixture::SetUp();
+        CameraFlight& camera = cameraFlight();
         ProjectState& s = state();
-        s.udef[0] = 0;
-        s.udefDelta = 1;
+        camera.udef[0] = 0;
+        camera.udefDelta = 1;
         s.renderRun.set();
         s.scriptReady.set();
         s.buffersReady.set();
     }
     void TearDown() override {
+        CameraFlight& camera = cameraFlight();
         ProjectState& s = state();
         s.renderRun.clear();
         s.scriptReady.clear();
         s.buffersReady.clear();
         for (int k = KEY_FIRST; k <= KEY_LAST; ++k)
-            s.keyDown[k - KEY_FIRST] = 0;
+            camera.keyDown[k - KEY_FIRST] = 0;
         test::ScriptFixture::TearDown();
     }
     // scanCode: the XKB keycode as xcb reports it; 0 as offscreen reports it.
@@ -64,7 +67,7 @@ class TraceKeysTest : public test::ScriptFixture {
         QKeyEvent event(type, qtKey, modifiers, scanCode, 0, 0);
         QApplication::sendEvent(&m_trace, &event);
     }
-    int down(int virtualKey) const { return state().keyDown[virtualKey - KEY_FIRST]; }
+    int down(int virtualKey) const { return cameraView().keyDown[virtualKey - KEY_FIRST]; }
     std::vector<int> held() const {
         std::vector<int> codes;
         for (int k = KEY_FIRST; k <= KEY_LAST; ++k)
@@ -76,7 +79,7 @@ class TraceKeysTest : public test::ScriptFixture {
 };
 
 TEST_F(TraceKeysTest, ShiftLayoutAndKeypadLeaveTheCodeOfTheKeysPlace) {
-    const ProjectState& s = state();
+    const CameraFlight& camera = cameraView();
     const auto press = QEvent::KeyPress;
     const auto release = QEvent::KeyRelease;
     const auto shift = Qt::ShiftModifier;
@@ -89,22 +92,22 @@ TEST_F(TraceKeysTest, ShiftLayoutAndKeypadLeaveTheCodeOfTheKeysPlace) {
         EXPECT_EQ(down('1'), 1);
         key(release, Qt::Key_Shift, shift, 50);
         key(release, Qt::Key_1, {}, oneKey);
-        EXPECT_EQ(s.udef[0], -1);
+        EXPECT_EQ(camera.udef[0], -1);
         // 1, then Shift down before its release.
         key(press, Qt::Key_1, {}, oneKey);
         key(press, Qt::Key_Shift, {}, 50);
         key(release, Qt::Key_Exclam, shift, oneKey);
         key(release, Qt::Key_Shift, shift, 50);
-        EXPECT_EQ(s.udef[0], -2);
+        EXPECT_EQ(camera.udef[0], -2);
         EXPECT_EQ(held(), std::vector<int>{});
-        state().udef[0] = 0;
+        cameraFlight().udef[0] = 0;
     }
     // An AZERTY keyboard types & on the 1 key.
     key(press, Qt::Key_Ampersand, {}, 10);
     EXPECT_EQ(held(), std::vector<int>{'1'});
     key(release, Qt::Key_Ampersand, {}, 10);
-    EXPECT_EQ(s.udef[0], -1);
-    state().udef[0] = 0;
+    EXPECT_EQ(camera.udef[0], -1);
+    cameraFlight().udef[0] = 0;
 
     // Keypad 1 to 8 are no digit keys. Shift turns keypad 1 into End while
     // it is held; the release still clears the keypad code.
@@ -116,7 +119,7 @@ TEST_F(TraceKeysTest, ShiftLayoutAndKeypadLeaveTheCodeOfTheKeysPlace) {
     key(release, Qt::Key_2, pad, 0);
     key(release, Qt::Key_Shift, shift, 50);
     EXPECT_EQ(held(), std::vector<int>{});
-    EXPECT_EQ(s.udef[0], 0);
+    EXPECT_EQ(camera.udef[0], 0);
 
     // Main row against keypad, with a scan code and without.
     struct Case {
@@ -151,7 +154,7 @@ TEST_F(TraceKeysTest, ShiftLayoutAndKeypadLeaveTheCodeOfTheKeysPlace) {
         key(release, c.qtKey, c.modifiers, c.scanCode);
         EXPECT_EQ(held(), std::vector<int>{});
     }
-    EXPECT_EQ(s.udef[0], 0);
+    EXPECT_EQ(camera.udef[0], 0);
 }
 
 } // namespace

@@ -1,8 +1,11 @@
 // The Sliders dialog driven by control identifier: the scroll mapping, the
 // requests a scroll bar sends, Insert, and one dialog at a time.
+#include "core/CameraFlight.h"
+#include "core/ProjectFiles.h"
 #include "core/ProjectState.h"
 #include "resources/Resources.h"
 #include "script/ScriptFixture.h"
+#include "ui/EditorState.h"
 #include "ui/EditorText.h"
 #include "ui/MainWindow.h"
 #include "ui/SlidersDialog.h"
@@ -42,10 +45,10 @@ class SlidersDialogTest : public test::ScriptFixture {
 };
 
 TEST_F(SlidersDialogTest, ValuesShowAtTheTruncatedPositionClampedByTheBar) {
-    ProjectState& s = state();
-    s.udef[7] = 0.005f;
-    s.udef[8] = 1.5f;
-    s.udef[15] = -0.5f;
+    CameraFlight& camera = cameraFlight();
+    camera.udef[7] = 0.005f;
+    camera.udef[8] = 1.5f;
+    camera.udef[15] = -0.5f;
     ASSERT_NE(open(), nullptr);
     EXPECT_EQ(bar(7)->value(), 100);
     EXPECT_EQ(sliderPositionOf(1.5f), 250);
@@ -57,51 +60,53 @@ TEST_F(SlidersDialogTest, ValuesShowAtTheTruncatedPositionClampedByTheBar) {
 }
 
 TEST_F(SlidersDialogTest, LineRequestsStopAtTheEndsAndPagesChangeNothing) {
-    ProjectState& s = state();
-    s.udef[4] = 1.0f;
-    s.udef[5] = -1.0f;
-    s.udef[6] = 0.0f;
+    CameraFlight& camera = cameraFlight();
+    camera.udef[4] = 1.0f;
+    camera.udef[5] = -1.0f;
+    camera.udef[6] = 0.0f;
     open();
     m_dialog->scroll(4, ScrollRequest::LineRight);
-    EXPECT_EQ(std::tuple(bar(4)->value(), s.udef[4]), std::tuple(200, 1.0f));
+    EXPECT_EQ(std::tuple(bar(4)->value(), camera.udef[4]), std::tuple(200, 1.0f));
     m_dialog->scroll(5, ScrollRequest::LineLeft);
-    EXPECT_EQ(std::tuple(bar(5)->value(), s.udef[5]), std::tuple(0, -1.0f));
+    EXPECT_EQ(std::tuple(bar(5)->value(), camera.udef[5]), std::tuple(0, -1.0f));
     EXPECT_EQ(posted(MSG_ADVANCE).size(), 2u);
 
     // The bar's own arrows and page clicks, as the user gives them.
     bar(6)->triggerAction(QAbstractSlider::SliderSingleStepAdd);
     EXPECT_EQ(bar(6)->value(), 101);
-    EXPECT_FLOAT_EQ(s.udef[6], 0.01f);
+    EXPECT_FLOAT_EQ(camera.udef[6], 0.01f);
     EXPECT_EQ(box(6), "0.0100");
     bar(6)->triggerAction(QAbstractSlider::SliderPageStepAdd);
     bar(6)->triggerAction(QAbstractSlider::SliderToMaximum);
     EXPECT_EQ(bar(6)->value(), 101);
-    EXPECT_FLOAT_EQ(s.udef[6], 0.01f);
+    EXPECT_FLOAT_EQ(camera.udef[6], 0.01f);
     EXPECT_EQ(posted(MSG_ADVANCE).size(), 3u);
 }
 
 TEST_F(SlidersDialogTest, DraggingTheThumbSetsTheValueAsItMoves) {
-    ProjectState& s = state();
-    s.udef[10] = 0.0f;
+    CameraFlight& camera = cameraFlight();
+    camera.udef[10] = 0.0f;
     open();
     bar(10)->setSliderDown(true);
     bar(10)->setSliderPosition(150);
-    EXPECT_FLOAT_EQ(s.udef[10], 0.5f);
+    EXPECT_FLOAT_EQ(camera.udef[10], 0.5f);
     EXPECT_EQ(box(10), "0.5000");
     bar(10)->setSliderPosition(3);
     bar(10)->setSliderDown(false);
-    EXPECT_FLOAT_EQ(s.udef[10], -0.97f);
+    EXPECT_FLOAT_EQ(camera.udef[10], -0.97f);
     EXPECT_EQ(bar(10)->value(), 3);
 }
 
 TEST_F(SlidersDialogTest, InsertAsksThenReplacesOnlyTheFirstNameOfEachAndCloses) {
-    ProjectState& s = state();
-    std::strcpy(s.scriptText.get(), "a = udef[4]; b = udef[4]; c = udef[15]; d = udef[14];\n");
-    s.udef[4] = 0.25f;
-    s.udef[15] = -1.0f;
-    s.udef[14] = 0.125f;
+    ProjectFiles& files = projectFiles();
+    CameraFlight& camera = cameraFlight();
+    EditorState& editor = editorState();
+    std::strcpy(files.scriptText.get(), "a = udef[4]; b = udef[4]; c = udef[15]; d = udef[14];\n");
+    camera.udef[4] = 0.25f;
+    camera.udef[15] = -1.0f;
+    camera.udef[14] = 0.125f;
     m_window->onCommand(CMD_SHOW_SCRIPT);
-    s.scriptDirty = 0;
+    files.scriptDirty = 0;
 
     m_platform.setAnswer(MsgAnswer::No);
     open();
@@ -109,8 +114,8 @@ TEST_F(SlidersDialogTest, InsertAsksThenReplacesOnlyTheFirstNameOfEachAndCloses)
     m_dialog->insert();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(m_dialog.isNull());
-    EXPECT_EQ(s.slidersOpen, 0);
-    EXPECT_EQ(std::string(s.scriptText.get()).substr(0, 11), "a = udef[4]");
+    EXPECT_EQ(editor.slidersOpen, 0);
+    EXPECT_EQ(std::string(files.scriptText.get()).substr(0, 11), "a = udef[4]");
 
     m_platform.setAnswer(MsgAnswer::Yes);
     ASSERT_NE(open(), nullptr);
@@ -121,16 +126,16 @@ TEST_F(SlidersDialogTest, InsertAsksThenReplacesOnlyTheFirstNameOfEachAndCloses)
     const char* expected = "a = 0.2500; b = udef[4]; c = -1.0000; d = 0.1250;\n";
     EXPECT_EQ(m_window->editor()->toPlainText().toStdString(), expected);
     m_window->storeShownText();
-    EXPECT_STREQ(s.scriptText.get(), expected);
-    EXPECT_EQ(s.scriptDirty, 1);
+    EXPECT_STREQ(files.scriptText.get(), expected);
+    EXPECT_EQ(files.scriptDirty, 1);
 }
 
 TEST(InsertSliderValues, NeverGrowsATextPastTheBuffer) {
-    ProjectState& s = state();
-    GuardedFloats saved = std::move(s.udef);
-    s.udef = GuardedFloats::allocate(MIN_UDEF);
-    s.udef[4] = 123.5f; // "123.5000" is one character longer than "udef[4]"
-    s.udef[5] = 0.5f;   // "0.5000" is shorter than "udef[5]"
+    CameraFlight& camera = cameraFlight();
+    GuardedFloats saved = std::move(camera.udef);
+    camera.udef = GuardedFloats::allocate(MIN_UDEF);
+    camera.udef[4] = 123.5f; // "123.5000" is one character longer than "udef[4]"
+    camera.udef[5] = 0.5f;   // "0.5000" is shorter than "udef[5]"
     std::string text = "udef[5] udef[4]";
     text += std::string(TEXT_LIMIT - text.size(), 'x');
     const std::string before = text;
@@ -144,7 +149,7 @@ TEST(InsertSliderValues, NeverGrowsATextPastTheBuffer) {
     std::string full = "udef[4]" + std::string(TEXT_LIMIT - 7, 'y');
     EXPECT_FALSE(insertSliderValues(full));
     EXPECT_EQ(full.substr(0, 7), "udef[4]");
-    s.udef = std::move(saved);
+    camera.udef = std::move(saved);
 }
 
 } // namespace

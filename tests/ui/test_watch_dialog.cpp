@@ -2,7 +2,9 @@
 // and the dialog's message boxes recorded instead of shown.
 #include "ResetProjectState.h"
 #include "core/ProjectState.h"
+#include "core/ViewFlags.h"
 #include "script/ScriptFixture.h"
+#include "ui/EditorState.h"
 #include "ui/WatchDialog.h"
 
 #include <QApplication>
@@ -78,7 +80,7 @@ TEST_F(WatchDialogTest, OpensOnceWithItsControls) {
     EXPECT_EQ(m_dialog->windowTitle(), "Watch Animation Script Globals");
     EXPECT_FALSE(m_dialog->isModal());
     EXPECT_EQ(m_dialog->parentWidget(), m_owner);
-    EXPECT_TRUE(state().watchOpen);
+    EXPECT_TRUE(viewFlags().watchOpen);
     EXPECT_EQ(openWatchDialog(m_owner), nullptr);
     EXPECT_EQ(watchDialog(), m_dialog);
 
@@ -100,7 +102,7 @@ TEST_F(WatchDialogTest, OpensOnceWithItsControls) {
 
 TEST_F(WatchDialogTest, EveryWayOfClosingClearsWatchOpenAndFreesTheDialog) {
     controls().close->click();
-    EXPECT_FALSE(state().watchOpen);
+    EXPECT_FALSE(viewFlags().watchOpen);
     EXPECT_EQ(watchDialog(), nullptr);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(m_dialog.isNull());
@@ -108,12 +110,12 @@ TEST_F(WatchDialogTest, EveryWayOfClosingClearsWatchOpenAndFreesTheDialog) {
     m_dialog = openWatchDialog(m_owner);
     ASSERT_NE(m_dialog, nullptr);
     m_dialog->close(); // the title bar's close box
-    EXPECT_FALSE(state().watchOpen);
+    EXPECT_FALSE(viewFlags().watchOpen);
 
     m_dialog = openWatchDialog(m_owner);
     ASSERT_NE(m_dialog, nullptr);
     m_dialog->reject(); // Escape
-    EXPECT_FALSE(state().watchOpen);
+    EXPECT_FALSE(viewFlags().watchOpen);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(m_dialog.isNull());
 
@@ -122,7 +124,7 @@ TEST_F(WatchDialogTest, EveryWayOfClosingClearsWatchOpenAndFreesTheDialog) {
     delete m_owner; // the main window goes first
     m_owner = nullptr;
     EXPECT_TRUE(m_dialog.isNull());
-    EXPECT_FALSE(state().watchOpen);
+    EXPECT_FALSE(viewFlags().watchOpen);
     EXPECT_EQ(watchDialog(), nullptr);
 }
 
@@ -208,7 +210,7 @@ TEST_F(WatchDialogTest, FramesFromThePostThreadQueueOneRefreshAtATime) {
     *global("counter") = 30;
     std::thread post([] {
         for (int frame = 0; frame < 50; ++frame)
-            if (state().scriptReady && state().watchOpen) refreshWatch();
+            if (state().scriptReady && viewFlags().watchOpen) refreshWatch();
     });
     post.join();
     EXPECT_EQ(shown(0), ""); // nothing touched the widgets off their thread
@@ -259,6 +261,6 @@ int main(int argc, char** argv) {
     // Fixtures install their own recording platform; this one catches the rest.
     static vortigo::HeadlessPlatform headless;
     vortigo::setPlatform(&headless);
-    vortigo::test::startEachTestFresh();
+    vortigo::test::startEachTestFresh([] { vortigo::test::rebuild(vortigo::editorState()); });
     return RUN_ALL_TESTS();
 }
