@@ -89,7 +89,9 @@ std::vector<int16_t> toneSamples(int hz, int ms, int sampleRate) {
         double gain = LEVEL * 32767;
         const size_t edge = std::min(i, count - 1 - i);
         // A raised-cosine ramp at both ends.
-        if (edge < fade) gain *= 0.5 - 0.5 * std::cos(std::numbers::pi * edge / fade);
+        if (edge < fade)
+            gain *= 0.5 - 0.5 * std::cos(std::numbers::pi * static_cast<double>(edge) /
+                                         static_cast<double>(fade));
         const double phase = 2 * std::numbers::pi * frequency * static_cast<double>(i) / sampleRate;
         samples[i] = static_cast<int16_t>(std::lround(gain * std::sin(phase)));
     }

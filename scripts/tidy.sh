@@ -22,5 +22,5 @@ run-clang-tidy-14 -quiet -j "${VORTIGO_TIDY_JOBS:-2}" -p "$build" \
     -extra-arg=-Wno-unknown-warning-option \
     -header-filter="^$quoted_root/($folders)/" \
     "^$quoted_root/($folders)/.*\\.(c|cpp)\$" |
-    sed -e '/^clang-tidy-14 /d'
+    sed -e '/^\(\x1b\[[0-9;]*m\)*clang-tidy-14 /d'
 echo "clang-tidy: no findings"
