@@ -4,6 +4,7 @@
 
 #include "core/ProjectFiles.h"
 #include "core/ProjectState.h"
+#include "core/ThreadRole.h"
 #include "render/FramePipeline.h"
 #include "render/FrameRenderer.h"
 #include "render/GlContext.h"
@@ -42,6 +43,7 @@ class RendererFixture : public ScriptFixture {
     // Everything GL runs on one thread, which keeps the context current.
     void onGl(const std::function<void()>& work) {
         std::thread thread([&] {
+            registerThreadRole(ThreadRole::Render); // this thread stands in for it
             GlState& gl = glState();
             if (gl.glContext != EGL_NO_CONTEXT)
                 eglMakeCurrent(gl.eglDisplay, gl.eglSurface, gl.eglSurface, gl.glContext);

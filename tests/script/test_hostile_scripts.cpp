@@ -6,6 +6,7 @@
 #include "core/Handoff.h"
 #include "core/ProjectFiles.h"
 #include "core/ScriptShared.h"
+#include "core/ThreadRole.h"
 #include "media/Backgrounds.h"
 #include "script/DebugLog.h"
 #include "script/FaultGuard.h"
@@ -38,6 +39,7 @@ bool endsWithin(int limitMs, std::function<void()> work) {
     auto done = std::make_shared<std::promise<void>>();
     std::future<void> ended = done->get_future();
     std::thread([work = std::move(work), done] {
+        registerThreadRole(ThreadRole::Render);
         work();
         done->set_value();
     }).detach();
@@ -191,6 +193,7 @@ void udPre(unsigned char *b, float *f) {
     // process, whose main thread is inside no guard.
     bool returned = false;
     std::thread worker([&] {
+        registerThreadRole(ThreadRole::Render);
         callUdPre(0, 0);
         returned = true;
     });
