@@ -1,6 +1,7 @@
 #include "app/Studio.h"
 
 #include "core/ProjectState.h"
+#include "core/RunState.h"
 #include "flight/FlightControls.h"
 #include "media/Capture.h"
 #include "persist/ProjectDefaults.h"
@@ -238,8 +239,8 @@ int runStudio(int argc, char** argv) {
         openFileAsked(*mainWindow, QFileInfo(arguments[1]).absoluteFilePath().toStdString());
 
     startWorkers();
-    state().compileRequest.set();
-    state().resizeRequest.set();
+    runState().compileRequest.set();
+    runState().resizeRequest.set();
 
     KeyRouter router(mainWindow);
     application.installEventFilter(&router);

@@ -9,6 +9,7 @@
 // first finished frame.
 //
 // Run from the build folder: bin/bench_pipeline [frames]
+#include "core/FrameQueue.h"
 #include "core/ProjectState.h"
 #include "persist/ProjectDefaults.h"
 #include "platform/HeadlessPlatform.h"
@@ -103,7 +104,7 @@ double plainFps(const Layer& layer, int width, int height, int frames) {
             std::fprintf(stderr, "plain loop: cannot set up\n");
             std::exit(1);
         }
-        uint8_t* frame = state().frameRing[0].get();
+        uint8_t* frame = frameQueue().target();
         drawFrame(0, frame);
         fps = bestFps(frames, [&] { drawFrame(0, frame); });
         shutDownScript();
@@ -212,7 +213,7 @@ void smallAfterLarge(const Layer& layer, int width, int height, int bigWidth, in
             }
         };
         auto measure = [&] {
-            uint8_t* frame = state().frameRing[0].get();
+            uint8_t* frame = frameQueue().target();
             drawFrame(0, frame);
             return bestFps(frames, [&] { drawFrame(0, frame); });
         };
@@ -224,7 +225,7 @@ void smallAfterLarge(const Layer& layer, int width, int height, int bigWidth, in
         allocate(width, height);
         before = measure();
         allocate(bigWidth, bigHeight);
-        drawFrame(0, state().frameRing[0].get());
+        drawFrame(0, frameQueue().target());
         allocate(width, height);
         after = measure();
         shutDownScript();

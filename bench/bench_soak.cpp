@@ -9,6 +9,7 @@
 //
 // Not a test: run from the build folder, bin/bench_soak [frames] [width] [height]
 #include "core/ProjectState.h"
+#include "core/RunState.h"
 #include "flight/FlightControls.h"
 #include "persist/ProjectDefaults.h"
 #include "platform/HeadlessPlatform.h"
@@ -130,20 +131,20 @@ int main(int argc, char** argv) {
             state().flightMode = FLIGHT_STOPPED;
         } else if (faulted || n % 5000 == 0) {
             ++compiles;
-            state().scriptReady.clear();
-            state().compileRequest.set();
+            runState().scriptReady.clear();
+            runState().compileRequest.set();
         }
         notifyFlagChange();
     });
 
     s.flightMode = FLIGHT_FREE;
-    s.runAfterCompile.set();
+    runState().runAfterCompile.set();
     startWorkers();
-    s.compileRequest.set();
-    s.resizeRequest.set();
+    runState().compileRequest.set();
+    runState().resizeRequest.set();
     const auto start = Clock::now();
     waitUntil([&] { return delivered >= frames || renderContextFailed(); }, 24 * 3600 * 1000);
-    waitUntil([&] { return idleTest(); }, 10000);
+    waitUntil([&] { return stopFlightAndCheckParked(); }, 10000);
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     std::printf("%ld frames of %dx%d in %.1f s (%.0f fps), %ld compiles\n", delivered.load(), width,
                 height, seconds, delivered / seconds, compiles.load() + 1);

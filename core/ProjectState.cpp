@@ -1,5 +1,7 @@
 #include "core/ProjectState.h"
 
+#include "core/FrameQueue.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -119,13 +121,7 @@ void releaseProjectBuffers() {
     ProjectState& s = state();
     s.flightBuffer.reset();
     s.udef.reset();
-    s.renderTarget = nullptr;
-    s.shownFrame = nullptr;
-    s.frameBytes = 0;
-    s.frameRing[0].reset();
-    s.frameRing[1].reset();
-    s.extraFrame.reset();
-    s.zBuffer.reset();
+    frameQueue().clear();
     for (LayerSlot& layer : s.layers) {
         layer.backgroundPixels.reset();
         layer.vertexText.reset();

@@ -1,14 +1,15 @@
 // The one process-wide record of the studio: settings, camera, animation
-// time, udef, flight ring, file names, texts, editor state, run-control flags
-// and frame buffers. It is reached directly through `state()`.
+// time, udef, flight ring, file names, texts and editor state. It is reached
+// directly through `state()`. The run state (core/RunState.h) and the frame
+// buffers (core/FrameQueue.h) have objects of their own.
 //
 // Threads: see the groups of ProjectState below.
 #pragma once
 
 #include "core/GuardedBlock.h"
-#include "core/RunFlags.h"
 #include "core/ScriptBlocks.h"
 #include "platform/Platform.h"
+#include "platform/Waits.h"
 
 #include <array>
 #include <atomic>
@@ -87,8 +88,8 @@ struct LayerSlot {
 };
 
 // Fields are grouped by the thread that may write them; a group's comment
-// says when. Readers on other threads rely on the hand-offs of the run-control
-// flags (release/acquire) for what they see.
+// says when. Readers on other threads rely on the hand-offs of the run state
+// and the frame queue (release/acquire) for what they see.
 struct ProjectState {
     ProjectState();
     ProjectState(const ProjectState&) = delete;
@@ -104,8 +105,8 @@ struct ProjectState {
     AnimInfo& animInfo;
 
     // ---- User-interface thread, while the render thread rests ------------
-    // (the idle test passed, or renderHold set and no frame in flight). The
-    // render thread reads them while it draws or compiles.
+    // (the idle test passed, or the render thread held and no frame in
+    // flight). The render thread reads them while it draws or compiles.
 
     // Image and output settings.
     int32_t& imageWidth;
@@ -138,8 +139,8 @@ struct ProjectState {
     Path libraries{};
     Path includePath{};
 
-    // Camera and animation: the motion step writes them while renderHold is
-    // set, before it releases the next frame.
+    // Camera and animation: the motion step writes them while the render
+    // thread is held, before it releases the next frame.
     float xCenter = 0.0f, yCenter = 0.0f, zLens = 0.0f;
     float& animTime;
     uint8_t timeRunning = 0;
@@ -191,23 +192,6 @@ struct ProjectState {
     DisplayHeader displayHeader{};
 
     // ---- Render thread ---------------------------------------------------
-    // Frame buffers: imageWidth x imageHeight pixels of 3 bytes (blue, green,
-    // red), bottom row first, rows not padded. Only the frame-buffer
-    // allocation (render thread, post-processing idle, under
-    // frameBufferMutex) allocates or frees them. renderTarget and ringIndex
-    // belong to the render thread; the frame behind shownFrame belongs to
-    // whichever side frameReady says. Before it lets a frame go, the
-    // post-processing thread trades that frame's buffer (a ring entry or
-    // extraFrame) for the Trace window's display buffer, under
-    // frameBufferMutex. The buffers trade places, and udPostFrame is lent
-    // whichever is a ring entry at the time, so all of them are guarded.
-    GuardedBytes frameRing[2];
-    int ringIndex = 0;
-    uint8_t* renderTarget = nullptr;
-    GuardedBytes extraFrame;
-    std::unique_ptr<float[]> zBuffer;
-    int frameBytes = 0; // size in bytes of each allocated frame buffer, 0 when none
-    int frameWidth = 0, frameHeight = 0; // size the buffers were allocated for
     int64_t lastFrameTick = 0;
 
     // Debug output: appended by whichever thread ran the script, under the
@@ -216,15 +200,10 @@ struct ProjectState {
 
     // ---- Atomics: any thread ---------------------------------------------
     std::atomic<int> flightMode{FLIGHT_STOPPED}; // the idle test stops the flight
-    std::atomic<uint8_t*> shownFrame{nullptr}; // render thread hands over, post-processing may swap
     std::atomic<int> frameMs{0};               // render thread
     std::atomic<uint8_t> watchOpen{0};         // user-interface thread
     std::atomic<bool> mainWindowExists{false}; // user-interface thread
     int32_t& capturing;                        // in FrameInfo; see the capture writer
-
-    // Run-control flags (release/acquire).
-    RunFlag renderRun, renderHold, frameReady, compileRequest, runAfterCompile, scriptReady,
-        resizeRequest, buffersReady, postQuit;
 };
 
 ProjectState& state();

@@ -2,6 +2,7 @@
 
 #include "core/Handoff.h"
 #include "core/ProjectState.h"
+#include "core/RunState.h"
 #include "core/StatusLine.h"
 #include "flight/FlightRecord.h"
 #include "flight/QuatMath.h"
@@ -27,8 +28,8 @@ PointerSource g_pointer;
 int g_steeringX = 0, g_steeringY = 0;
 
 bool running() {
-    const ProjectState& s = state();
-    return s.renderRun && s.scriptReady && s.buffersReady;
+    const RunState& run = runState();
+    return run.running() && run.scriptReady && run.buffersReady;
 }
 
 void markBeep() {
@@ -136,7 +137,7 @@ KeyAction traceKeyDown(int key) {
     case 'S':
         s.flightMode = FLIGHT_STOPPED;
         s.flightRoll = 0;
-        s.renderHold.set();
+        runState().park();
         s.ctrlDown = s.shiftDown = 0;
         return KeyAction::None;
     case '1':
@@ -202,7 +203,7 @@ KeyAction traceKeyDown(int key) {
         return KeyAction::None;
     }
     case 'X':
-        if (!idleTest()) return KeyAction::RepostKey;
+        if (!stopFlightAndCheckParked()) return KeyAction::RepostKey;
         if (captureKeys().finish)
             captureKeys().finish();
         else
@@ -285,8 +286,8 @@ std::deque<RingEdit> g_pendingRingEdits; // user-interface thread only
 // No frame is being drawn: the render thread waits for the advance, is
 // parked, or is gone.
 bool betweenFrames() {
-    const ProjectState& s = state();
-    return !s.renderRun || s.renderHold;
+    const RunState& run = runState();
+    return !run.running() || run.held();
 }
 
 void applyRingEdit(RingEdit edit) {
@@ -334,12 +335,12 @@ bool requestRingEdit(RingEdit edit) {
 }
 
 void handleAdvanceMessage() {
-    ProjectState& s = state();
-    if (!(s.renderHold && s.renderRun && s.scriptReady && s.buffersReady)) return;
+    RunState& run = runState();
+    if (!(run.held() && run.scriptReady && run.buffersReady)) return;
     applyPendingRingEdits();
     motionStep();
     updateStatusLine(WindowId::Trace);
-    s.renderHold.clear();
+    run.release();
 }
 
 } // namespace vortigo

@@ -1,7 +1,8 @@
 #include "persist/ProjectDefaults.h"
 
-#include "core/Handoff.h"
+#include "core/FrameQueue.h"
 #include "core/ProjectState.h"
+#include "core/RunState.h"
 #include "flight/FlightRecord.h"
 #include "persist/Options.h"
 #include "persist/TextFile.h"
@@ -28,11 +29,7 @@ bool initialiseProjectState() {
     ProjectState& s = state();
     readOptions();
 
-    s.frameRing[0].reset();
-    s.frameRing[1].reset();
-    s.renderTarget = nullptr;
-    s.shownFrame = nullptr;
-    s.frameBytes = 0;
+    frameQueue().clear();
     s.findText[0] = 0;
 
     s.flightBuffer = GuardedFloats::allocate(FLIGHT_FLOATS);
@@ -62,8 +59,8 @@ bool initialiseProjectState() {
 
 void resetToDefaults() {
     ProjectState& s = state();
-    s.buffersReady.clear();
-    s.scriptReady.clear();
+    runState().buffersReady.clear();
+    runState().scriptReady.clear();
     s.ctrlDown = s.shiftDown = 0;
     s.timeRunning = 0;
 
@@ -131,8 +128,7 @@ void resetToDefaults() {
         for (int c = 0; c < 3; ++c)
             s.cameraMatrix[r][c] = r == c ? 1.0 : 0.0;
 
-    s.renderHold.set();
-    heldByFailure() = false; // this hold is the reset's own
+    runState().park(); // a hold a failure made becomes the reset's own
 }
 
 } // namespace vortigo

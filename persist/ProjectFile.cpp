@@ -1,6 +1,7 @@
 #include "persist/ProjectFile.h"
 
 #include "core/ProjectState.h"
+#include "core/RunState.h"
 #include "flight/FlightRecord.h"
 #include "flight/QuatMath.h"
 #include "media/Backgrounds.h"
@@ -320,8 +321,8 @@ bool hasProjectMagic(std::string_view bytes) {
 
 std::string readProjectEntries(std::string_view bytes) {
     ProjectState& s = state();
-    s.buffersReady.clear();
-    s.scriptReady.clear();
+    runState().buffersReady.clear();
+    runState().scriptReady.clear();
     for (LayerSlot& layer : s.layers) {
         layer.fragmentFile[0] = layer.vertexFile[0] = 0;
         layer.vertexText[0] = layer.fragmentText[0] = 0;
@@ -404,8 +405,8 @@ void runAfterLoad() {
     if (std::strlen(s.flightFile) > 1) loadFlightData(s.flightFile);
 
     quatToMatrix(quatFrom(s.cameraQuat), s.cameraMatrix);
-    s.compileRequest.set();
-    s.resizeRequest.set();
+    runState().compileRequest.set();
+    runState().resizeRequest.set();
 }
 
 bool saveProject(const std::string& path) {

@@ -1,6 +1,7 @@
 #include "render/FramePipeline.h"
 
 #include "core/ProjectState.h"
+#include "core/RunState.h"
 #include "media/Capture.h"
 #include "render/Filters.h"
 #include "render/FrameRenderer.h"
@@ -13,19 +14,13 @@
 
 #include <memory>
 #include <new>
-#include <vector>
 
 namespace vortigo {
 namespace {
 
-std::mutex g_frameBufferMutex;
 std::mutex g_sinkMutex;
 // Shared, so taking it for a frame copies a pointer, never the function.
 std::shared_ptr<const FrameSink> g_sink;
-
-// Buffers a replaced post-processing thread may still read: kept alive
-// rather than freed under it.
-std::vector<GuardedBytes> g_abandonedFrames;
 
 // Every frame buffer may be lent to udPostFrame (they trade places), so each
 // is guarded; mapped zeroed.
@@ -33,40 +28,7 @@ GuardedBytes allocateFrame(size_t bytes) {
     return GuardedBytes::allocate(bytes);
 }
 
-// What the Trace window paints: the last finished frame, in a buffer of its
-// own. The ring entries and extraFrame are rewritten while later frames are
-// made (the render thread draws the next frames into them, the
-// post-processing thread merges and despeckles in place), so a finished
-// frame trades places with the display buffer instead of being copied: the
-// display takes the frame's buffer and the ring slot (or extraFrame) takes
-// the display's old one, to be drawn over later. The render thread reads
-// those slots only after the post-processing thread is done with the frame.
-// Under g_frameBufferMutex.
-GuardedBytes g_displayFrame;
-size_t g_displayBytes = 0;
-int g_displayWidth = 0, g_displayHeight = 0;
-
-void publishFrame(const uint8_t* frame, int width, int height) {
-    ProjectState& s = state();
-    std::lock_guard lock(g_frameBufferMutex);
-    const size_t bytes = static_cast<size_t>(width) * height * 3;
-    if (!g_displayFrame || bytes != g_displayBytes) return;
-    GuardedBytes* slot = s.extraFrame.get() == frame ? &s.extraFrame : nullptr;
-    for (GuardedBytes& entry : s.frameRing)
-        if (entry.get() == frame) slot = &entry;
-    // A frame of buffers already replaced (a post-processing thread given up
-    // on and come back) is no longer the newest: nothing to show.
-    if (!slot) return;
-    std::swap(*slot, g_displayFrame);
-    g_displayWidth = width;
-    g_displayHeight = height;
-}
-
 } // namespace
-
-std::mutex& frameBufferMutex() {
-    return g_frameBufferMutex;
-}
 
 void setFrameSink(FrameSink sink) {
     auto shared = sink ? std::make_shared<const FrameSink>(std::move(sink)) : nullptr;
@@ -76,20 +38,15 @@ void setFrameSink(FrameSink sink) {
 
 bool allocateFrameBuffers() {
     ProjectState& s = state();
+    FrameQueue& queue = frameQueue();
     if (!waitForPostProcessing(timeouts().postProcessingWaitMs)) {
         // The stuck thread may still read the old buffers: keep them alive.
-        std::lock_guard lock(g_frameBufferMutex);
-        for (GuardedBytes& b : s.frameRing)
-            g_abandonedFrames.push_back(std::move(b));
-        g_abandonedFrames.push_back(std::move(s.extraFrame));
-        s.renderTarget = nullptr;
-        s.shownFrame = nullptr;
-        s.frameBytes = 0;
+        queue.abandon();
         replacePostProcessingThread();
     }
     // The workers are stopping while the post-processing thread still
     // finishes a frame: its buffers must outlive it, so nothing is touched.
-    if (s.frameReady) return false;
+    if (queue.inFlight()) return false;
 
     const int width = s.imageWidth;
     const int height = s.imageHeight;
@@ -98,23 +55,10 @@ bool allocateFrameBuffers() {
     const bool sizeOk = width > 0 && height > 0 && pixels <= (int64_t{1} << 28);
     const size_t bytes = sizeOk ? static_cast<size_t>(pixels) * 3 : 0;
 
-    {
-        std::lock_guard lock(g_frameBufferMutex);
-        s.displayHeader.width = width;
-        s.displayHeader.height = height;
-        s.displayHeader.sizeImage = static_cast<uint32_t>(bytes);
-        s.renderTarget = nullptr;
-        s.shownFrame = nullptr;
-        s.frameBytes = 0;
-        s.frameWidth = s.frameHeight = 0;
-        s.frameRing[0].reset();
-        s.frameRing[1].reset();
-        s.zBuffer.reset();
-        s.extraFrame.reset();
-        g_displayFrame.reset();
-        g_displayBytes = 0;
-        g_displayWidth = g_displayHeight = 0;
-    }
+    s.displayHeader.width = width;
+    s.displayHeader.height = height;
+    s.displayHeader.sizeImage = static_cast<uint32_t>(bytes);
+    queue.clear();
 
     // A frame larger than the drawing surface gets a larger surface, so it
     // is drawn in full; a size the driver refuses is said plainly.
@@ -148,21 +92,15 @@ bool allocateFrameBuffers() {
         platform().messageBox(WindowId::Main, "Out of memory. Could not create despeckle buffer.",
                               "Memory Error.", MsgButtons::Ok, MsgIcon::Error);
 
-    {
-        std::lock_guard lock(g_frameBufferMutex);
-        s.frameRing[0] = std::move(ring0);
-        s.frameRing[1] = std::move(ring1);
-        s.zBuffer = std::move(depth);
-        s.extraFrame = std::move(extra);
-        s.ringIndex = 0;
-        s.renderTarget = s.frameRing[0].get();
-        s.shownFrame = s.frameRing[0].get();
-        s.frameBytes = static_cast<int>(bytes);
-        s.frameWidth = width;
-        s.frameHeight = height;
-        g_displayFrame = std::move(display);
-        g_displayBytes = bytes;
-    }
+    FrameBuffers buffers;
+    buffers.draw[0] = std::move(ring0);
+    buffers.draw[1] = std::move(ring1);
+    buffers.display = std::move(display);
+    buffers.extra = std::move(extra);
+    buffers.depth = std::move(depth);
+    buffers.width = width;
+    buffers.height = height;
+    queue.install(std::move(buffers));
 
     prepareReadBack(width, height);
     finishCapture();
@@ -172,20 +110,21 @@ bool allocateFrameBuffers() {
 
 void finishFrame() {
     ProjectState& s = state();
-    uint8_t* frame = s.shownFrame.load(std::memory_order_acquire);
-    if (!frame) return;
-    const int width = s.frameWidth, height = s.frameHeight;
+    FrameQueue& queue = frameQueue();
+    const TakenFrame taken = queue.take();
+    if (!taken) return;
+    uint8_t* frame = taken.pixels;
+    const int width = queue.width(), height = queue.height();
     if (enterScriptFromPostThread()) {
-        if (s.scriptReady) callUdPostFrame(frame);
-        if (s.scriptReady && s.watchOpen) refreshWatch();
+        if (runState().scriptReady) callUdPostFrame(frame);
+        if (runState().scriptReady && s.watchOpen) refreshWatch();
         leaveScriptFromPostThread();
     }
-    uint8_t* extra = s.extraFrame.get();
+    uint8_t* extra = queue.extra();
     if (s.superSample && extra) superSampleMerge(frame, extra, width, height);
     if (s.despeckle && extra) {
         despeckle(frame, extra, width, height);
         frame = extra;
-        s.shownFrame.store(extra, std::memory_order_release);
     }
     captureFinishedFrame(frame);
     {
@@ -196,14 +135,10 @@ void finishFrame() {
         }
         if (sink) (*sink)(FrameView{frame, width, height});
     }
-    publishFrame(frame, width, height);
-    if (s.renderRun) platform().invalidate(WindowId::Trace);
+    queue.publish(taken, frame);
+    if (runState().running()) platform().invalidate(WindowId::Trace);
     if (s.currentKind == KIND_DEBUG && s.debugText) platform().setEditorText(debugTextCopy());
-}
-
-FrameView shownFrameView() {
-    if (!g_displayFrame || g_displayWidth == 0) return {};
-    return FrameView{g_displayFrame.get(), g_displayWidth, g_displayHeight};
+    queue.release(taken);
 }
 
 } // namespace vortigo

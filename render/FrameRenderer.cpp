@@ -1,5 +1,6 @@
 #include "render/FrameRenderer.h"
 
+#include "core/FrameQueue.h"
 #include "core/ProjectState.h"
 #include "media/AviGrab.h"
 #include "render/GlContext.h"
@@ -71,7 +72,7 @@ void setLayerUniforms(const GlState& gls, const LayerProgram& layer, int pass) {
     const ProjectState& s = state();
     const GlEntryPoints& gl = gls.gl;
     const GLint* u = layer.uniforms;
-    const GLint size[2] = {s.frameWidth, s.frameHeight};
+    const GLint size[2] = {frameQueue().width(), frameQueue().height()};
     const float eye[3] = {s.xCenter, s.yCenter, s.zLens};
     const GLint units[3] = {0, 1, 2};
     gl.glUniform2iv(u[U_SIZE], 1, size);
@@ -114,12 +115,13 @@ void carryOutRequests(GlState& gls, int layerIndex) {
     if (f.layerFlags & LAYER_FLAG_NO_3D) glDisable(GL_TEXTURE_3D);
     if ((f.layerFlags & LAYER_FLAG_OFFSCREEN) && gls.framebufferSupported) {
         const OffscreenTarget& target = gls.offscreen;
-        if (target.width != s.frameWidth || target.height != s.frameHeight || !target.current) {
-            if (target.width == s.frameWidth && target.height == s.frameHeight) {
+        const int width = frameQueue().width(), height = frameQueue().height();
+        if (target.width != width || target.height != height || !target.current) {
+            if (target.width == width && target.height == height) {
                 gls.gl.glBindFramebuffer(GL_FRAMEBUFFER, gls.framebufferObject);
                 gls.offscreen.current = true;
             } else {
-                makeOffscreenTarget(s.frameWidth, s.frameHeight);
+                makeOffscreenTarget(width, height);
             }
         }
     } else if (!(f.layerFlags & LAYER_FLAG_OFFSCREEN) && gls.offscreen.current) {
@@ -168,9 +170,9 @@ void depthOfFieldPass(GlState& gls, int width, int height) {
     const size_t pixels = static_cast<size_t>(width) * static_cast<size_t>(height);
     tightPack(gl);
     glReadPixels(0, 0, width, height, GL_RGBA, GL_FLOAT, gls.dofBuffer);
-    glReadPixels(0, 0, width, height, GL_DEPTH_COMPONENT, GL_FLOAT, s.zBuffer.get());
+    glReadPixels(0, 0, width, height, GL_DEPTH_COMPONENT, GL_FLOAT, frameQueue().depth());
     float* rgba = gls.dofBuffer;
-    const float* depth = s.zBuffer.get();
+    const float* depth = frameQueue().depth();
     for (size_t i = 0; i < pixels; ++i)
         rgba[i * 4 + 3] = depth[i];
 
@@ -300,8 +302,8 @@ void drawFrame(int pass, uint8_t* destination) {
     if (!destination) return;
     ProjectState& s = state();
     GlState& gls = glState();
-    const int width = s.frameWidth;
-    const int height = s.frameHeight;
+    const int width = frameQueue().width();
+    const int height = frameQueue().height();
     // The script's udPre reads them; a reset of the shared words or a stray
     // write of the script must not leave it a wrong name.
     publishLayerTextures(gls);
@@ -330,7 +332,7 @@ void drawFrame(int pass, uint8_t* destination) {
         if (++steps > MAX_LAYER_STEPS - 1) break;
     }
 
-    if (s.dofEnabled && gls.dofBuffer && gls.gl.glGenerateMipmap && gls.dofProgram && s.zBuffer)
+    if (s.dofEnabled && gls.dofBuffer && gls.gl.glGenerateMipmap && gls.dofProgram && frameQueue().depth())
         depthOfFieldPass(gls, width, height);
 
     glFlush(); // the drawing starts before the previous frame is finished

@@ -1,6 +1,8 @@
 #include "render/HeadlessSession.h"
 
+#include "core/FrameQueue.h"
 #include "core/ProjectState.h"
+#include "core/RunState.h"
 #include "flight/FlightControls.h"
 #include "persist/ProjectDefaults.h"
 #include "platform/HeadlessPlatform.h"
@@ -48,9 +50,9 @@ HeadlessResult renderHeadless(const HeadlessRun& run) {
         }
         if (released >= run.frames) return;
         if (run.endWithTheFlight && state().flightMode == FLIGHT_STOPPED) return;
-        const bool parked = state().renderHold;
+        const bool parked = runState().held();
         handleAdvanceMessage();
-        if (parked && !state().renderHold) ++released;
+        if (parked && !runState().held()) ++released;
     });
     ScopedPlatform installed(&headless);
     if (!run.programDirectory.empty()) setProgramDirectory(run.programDirectory);
@@ -104,17 +106,19 @@ HeadlessResult renderHeadless(const HeadlessRun& run) {
     });
 
     if (run.flightMode >= 0) s.flightMode = run.flightMode;
-    s.runAfterCompile.set();
+    RunState& runs = runState();
+    const FrameQueue& queue = frameQueue();
+    runs.runAfterCompile.set();
     startWorkers();
-    s.compileRequest.set();
-    s.resizeRequest.set();
+    runs.compileRequest.set();
+    runs.resizeRequest.set();
 
     // The render thread parks after a frame when the flight has stopped. The
     // motion step that stops it runs just before the last frame is released,
     // so the parked state must hold a moment with no new frame.
     auto parked = [&] {
         return run.endWithTheFlight && delivered.load() > 0 && s.flightMode == FLIGHT_STOPPED &&
-               s.renderHold && !s.frameReady;
+               runs.held() && !queue.inFlight();
     };
     auto flightOver = [&] {
         if (!parked()) return false;
@@ -137,7 +141,7 @@ HeadlessResult renderHeadless(const HeadlessRun& run) {
             stopSeen = true;
             idleAtStop = renderIdlePasses();
         }
-        return !s.frameReady && (advanceHeld.load() || renderIdlePasses() >= idleAtStop + 2);
+        return !queue.inFlight() && (advanceHeld.load() || renderIdlePasses() >= idleAtStop + 2);
     };
     auto finished = [&] {
         return delivered.load() >= run.frames || startFailed() ||

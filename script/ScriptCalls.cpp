@@ -1,5 +1,6 @@
 #include "script/ScriptCalls.h"
 
+#include "core/FrameQueue.h"
 #include "core/ProjectState.h"
 #include "script/DebugLog.h"
 #include "script/FaultGuard.h"
@@ -46,11 +47,7 @@ template <typename... Args> int guardedCall(void* address, Args... args) {
 // The frame buffer udPostFrame is lent, when it is one of the record's (not
 // a caller's own memory): only those have a lead to check.
 GuardedBytes* frameBlockOf(const uint8_t* frame) {
-    ProjectState& s = state();
-    for (GuardedBytes& entry : s.frameRing)
-        if (entry && entry.get() == frame) return &entry;
-    if (s.extraFrame && s.extraFrame.get() == frame) return &s.extraFrame;
-    return nullptr;
+    return frameQueue().blockOf(frame);
 }
 
 void reportFault(WindowId owner, const char* entryName, int fault) {

@@ -3,6 +3,7 @@
 #include "ui/StillCommands.h"
 
 #include "core/ProjectState.h"
+#include "core/RunState.h"
 #include "core/StatusLine.h"
 #include "media/Capture.h"
 #include "persist/FlightFile.h"
@@ -280,9 +281,8 @@ void newProjectCommand(MainWindow& window) {
     // While capturing is still set the writer knows there is a file to end.
     finishCapture();
     resetToDefaults();
-    ProjectState& s = state();
-    s.compileRequest.set();
-    s.resizeRequest.set();
+    runState().compileRequest.set();
+    runState().resizeRequest.set();
     showProject(window);
 }
 

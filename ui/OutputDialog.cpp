@@ -2,6 +2,7 @@
 
 #include "core/Handoff.h"
 #include "core/ProjectState.h"
+#include "core/RunState.h"
 #include "core/StatusLine.h"
 #include "media/Capture.h"
 #include "persist/Numbers.h"
@@ -197,7 +198,7 @@ void OutputDialog::onCommand(int id) {
 
 void OutputDialog::apply() {
     // Sizes and buffers change under the render thread only while it rests.
-    if (!idleTest()) {
+    if (!stopFlightAndCheckParked()) {
         retryWhenIdle(this, [this] { onCommand(IDC_OUTPUT_OK); });
         return;
     }
@@ -233,8 +234,8 @@ void OutputDialog::apply() {
     s.flightAcceleration = v.acceleration;
     storePath(s.outputFile, v.outputFile);
     storePath(s.audioFile, v.audioFile);
-    s.buffersReady.clear();
-    s.resizeRequest.set();
+    runState().buffersReady.clear();
+    runState().resizeRequest.set();
     accept();
 }
 

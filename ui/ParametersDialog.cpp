@@ -1,6 +1,7 @@
 #include "ui/ParametersDialog.h"
 
 #include "core/ProjectState.h"
+#include "core/RunState.h"
 #include "flight/QuatMath.h"
 #include "media/Backgrounds.h"
 #include "persist/Numbers.h"
@@ -66,7 +67,7 @@ void storePath(const QString& text, const char* original, char* field) {
 // while it draws: they run only while it rests, else once it does.
 void reloadBackgrounds() {
     ProjectState& s = state();
-    if (s.renderRun && !s.renderHold) {
+    if (runState().drawing()) {
         retryWhenIdle(QCoreApplication::instance(), [] { reloadBackgrounds(); });
         return;
     }

@@ -1,6 +1,7 @@
 #include "ui/WatchDialog.h"
 
 #include "core/ProjectState.h"
+#include "core/RunState.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -99,7 +100,7 @@ QWidget* WatchDialog::control(int id) const {
 }
 
 void WatchDialog::watch() {
-    if (!state().scriptReady) {
+    if (!runState().scriptReady) {
         showMessage(QStringLiteral("You need to compile first."), QStringLiteral("Watch Error"));
         return;
     }
@@ -107,7 +108,7 @@ void WatchDialog::watch() {
 }
 
 void WatchDialog::set() {
-    if (!state().scriptReady) {
+    if (!runState().scriptReady) {
         showMessage(QStringLiteral("You need to compile first."), QStringLiteral("Watch Error"));
         return;
     }
@@ -123,7 +124,7 @@ void WatchDialog::refresh() {
     // A refresh during one of our own message boxes would stack a second box
     // on the first at the next frame.
     if (m_boxOpen || m_refreshPaused || !m_attached) return;
-    if (!state().scriptReady || !state().watchOpen) return;
+    if (!runState().scriptReady || !state().watchOpen) return;
     handleRows(false, true);
 }
 
