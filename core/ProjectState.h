@@ -200,10 +200,10 @@ struct ProjectState {
 
     // ---- Atomics: any thread ---------------------------------------------
     std::atomic<int> flightMode{FLIGHT_STOPPED}; // the idle test stops the flight
-    std::atomic<int> frameMs{0};               // render thread
-    std::atomic<uint8_t> watchOpen{0};         // user-interface thread
-    std::atomic<bool> mainWindowExists{false}; // user-interface thread
-    int32_t& capturing;                        // in FrameInfo; see the capture writer
+    std::atomic<int> frameMs{0};                 // render thread
+    std::atomic<uint8_t> watchOpen{0};           // user-interface thread
+    std::atomic<bool> mainWindowExists{false};   // user-interface thread
+    int32_t& capturing;                          // in FrameInfo; see the capture writer
 };
 
 ProjectState& state();

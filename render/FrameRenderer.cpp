@@ -332,7 +332,8 @@ void drawFrame(int pass, uint8_t* destination) {
         if (++steps > MAX_LAYER_STEPS - 1) break;
     }
 
-    if (s.dofEnabled && gls.dofBuffer && gls.gl.glGenerateMipmap && gls.dofProgram && frameQueue().depth())
+    if (s.dofEnabled && gls.dofBuffer && gls.gl.glGenerateMipmap && gls.dofProgram &&
+        frameQueue().depth())
         depthOfFieldPass(gls, width, height);
 
     glFlush(); // the drawing starts before the previous frame is finished

@@ -2,8 +2,10 @@
 // so a test starts from the same values whatever ran before it.
 #pragma once
 
+#include "core/FrameQueue.h"
 #include "core/Handoff.h"
 #include "core/ProjectState.h"
+#include "core/RunState.h"
 
 #include <gtest/gtest.h>
 #include <new>
@@ -22,12 +24,14 @@ inline void resetProjectState() {
     s.udef = GuardedFloats::allocate(static_cast<size_t>(s.maxUdef));
 }
 
-// Everything a test can leave behind in the process: the record, and the
-// timeouts a test may have shortened. No worker thread may be running.
+// Everything a test can leave behind in the process: the record, the run
+// state, the frame queue, and the timeouts a test may have shortened. No
+// worker thread may be running.
 inline void resetProcessState() {
     resetProjectState();
     timeouts() = Timeouts{};
-    heldByFailure() = false;
+    runState().reset();
+    frameQueue().clear();
 }
 
 // Every test of the binary starts from resetProcessState(), so the tests

@@ -1,5 +1,6 @@
 #include "TempDir.h"
 #include "core/ProjectState.h"
+#include "core/RunState.h"
 #include "persist/ProjectDefaults.h"
 #include "platform/HeadlessPlatform.h"
 #include "platform/ProgramDir.h"
@@ -41,9 +42,11 @@ TEST_F(ProjectStateTest, StartsWithTheDefaultsOfANewProject) {
     EXPECT_FLOAT_EQ(s.animTime, 0.0f);
     EXPECT_EQ(s.cameraQuat[3], 1.0f);
     EXPECT_EQ(s.flightMode, FLIGHT_STOPPED);
-    EXPECT_TRUE(s.renderHold);
-    EXPECT_FALSE(s.scriptReady);
-    EXPECT_FALSE(s.buffersReady);
+    runState().moveTo(RunPhase::Drawing);
+    resetToDefaults(); // a released render thread is held by the reset
+    EXPECT_EQ(runState().phase(), RunPhase::Parked);
+    EXPECT_FALSE(runState().scriptReady);
+    EXPECT_FALSE(runState().buffersReady);
     EXPECT_EQ(s.currentKind, KIND_FRAGMENT);
     EXPECT_EQ(s.currentLayer, 0);
     EXPECT_EQ(titleOfKind(s.currentKind), "Fragment Shader Layer 1");

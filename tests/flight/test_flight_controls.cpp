@@ -2,6 +2,7 @@
 // recording's replays and smoothing, on the project state alone.
 #include "ResetProjectState.h"
 #include "core/ProjectState.h"
+#include "core/RunState.h"
 #include "flight/FlightControls.h"
 #include "flight/FlightRecord.h"
 #include "flight/QuatMath.h"
@@ -22,10 +23,10 @@ class FlightTest : public ::testing::Test {
         s.imageHeight = 480;
         s.zLens = -3;
         s.animationSpeed = 0.01f;
-        s.renderRun.set();
-        s.scriptReady.set();
-        s.buffersReady.set();
-        s.renderHold.set();
+        runState().moveTo(RunPhase::Drawing);
+        runState().scriptReady.set();
+        runState().buffersReady.set();
+        runState().park();
         setPointerSource([this](int& x, int& y) {
             x = m_pointerX;
             y = m_pointerY;
@@ -34,9 +35,9 @@ class FlightTest : public ::testing::Test {
     }
     void TearDown() override {
         setPointerSource(nullptr);
-        state().renderRun.clear();
-        state().scriptReady.clear();
-        state().buffersReady.clear();
+        runState().moveTo(RunPhase::ShuttingDown);
+        runState().scriptReady.clear();
+        runState().buffersReady.clear();
     }
 
     // A record at `time` with position (x, 0, 0).
@@ -95,7 +96,7 @@ TEST_F(FlightTest, UpAndShiftChangeTheVelocityAndSStopsWithoutForgettingIt) {
 
 TEST_F(FlightTest, KeysWaitForACompiledScriptButReleasesAlwaysCount) {
     ProjectState& s = state();
-    s.scriptReady.clear();
+    runState().scriptReady.clear();
     EXPECT_EQ(traceKeyDown('A'), KeyAction::None);
     EXPECT_EQ(s.keyDown['A' - KEY_FIRST], 0);
     EXPECT_EQ(traceKeyDown('W'), KeyAction::None);
@@ -103,7 +104,7 @@ TEST_F(FlightTest, KeysWaitForACompiledScriptButReleasesAlwaysCount) {
     s.keyDown['B' - KEY_FIRST] = 1;
     traceKeyUp('B');
     EXPECT_EQ(s.keyDown['B' - KEY_FIRST], 0);
-    s.scriptReady.set();
+    runState().scriptReady.set();
     traceKeyDown('A');
     EXPECT_EQ(s.keyDown['A' - KEY_FIRST], 1);
 }
@@ -214,17 +215,17 @@ TEST_F(FlightTest, MarkEditsKeepTheFlightGoingAndWaitForTheFrameInHand) {
 
     // While a frame is drawn the edit waits for the next advance, which
     // applies it before its motion step.
-    s.renderHold.clear();
+    runState().release();
     const int32_t head = s.flightHead;
     EXPECT_FALSE(requestRingEdit(RingEdit::MarkBeginning));
     EXPECT_FALSE(requestRingEdit(RingEdit::Smooth));
     EXPECT_EQ(s.flightStart, 0);
-    s.renderHold.set();
+    runState().park();
     handleAdvanceMessage();
     EXPECT_EQ(s.flightStart, head);
     EXPECT_EQ(s.flightMode, FLIGHT_TIMED_REPLAY);
 
-    s.renderHold.set();
+    runState().park();
     s.flightMode = FLIGHT_FREE;
     for (RingEdit edit : {RingEdit::JumpToEnd, RingEdit::MarkEnd, RingEdit::Clear})
         EXPECT_TRUE(requestRingEdit(edit));

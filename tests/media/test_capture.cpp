@@ -1,6 +1,7 @@
 // The capture writer against the real FFmpeg and ImageMagick tools: file
 // names, the split rule, motion blur, the sound track, stills and failures.
 #include "core/ProjectState.h"
+#include "core/RunState.h"
 #include "flight/FlightControls.h"
 #include "media/Capture.h"
 #include "media/Stills.h"
@@ -525,10 +526,10 @@ TEST_F(CaptureTest, AKilledCaptureKeepsTheOldFileAndTheNextOneClearsItsLeftover)
 
 TEST_F(CaptureTest, KeyCStartsBeforeCapturingAndKeyXFinishes) {
     ProjectState& s = state();
-    s.renderRun.set();
-    s.scriptReady.set();
-    s.buffersReady.set();
-    s.renderHold.set();
+    runState().moveTo(RunPhase::Drawing);
+    runState().scriptReady.set();
+    runState().buffersReady.set();
+    runState().park();
     s.capturing = 0;
     s.imageWidth = W;
     s.imageHeight = H;
@@ -564,10 +565,9 @@ TEST_F(CaptureTest, KeyCStartsBeforeCapturingAndKeyXFinishes) {
     EXPECT_EQ(s.capturing, 1);
     EXPECT_FALSE(theCapture().isActive());
     s.capturing = 0;
-    s.renderRun.clear();
-    s.scriptReady.clear();
-    s.buffersReady.clear();
-    s.renderHold.clear();
+    runState().moveTo(RunPhase::ShuttingDown);
+    runState().scriptReady.clear();
+    runState().buffersReady.clear();
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // rules, locate file, the after-load sequence and the refusals that must keep
 // the open project.
 #include "FuzzSeeds.h"
+#include "core/RunState.h"
 #include "flight/QuatMath.h"
 #include "persist/FlightFile.h"
 #include "persist/Numbers.h"
@@ -292,7 +293,7 @@ TEST_F(ProjectFileTest, SizesAndRatesBelowOneAreNamedWithTheirValueAndKept) {
                               "stays 25."});
     EXPECT_EQ(std::tuple(s.imageWidth, s.imageHeight, s.aviFps), std::tuple(640, 16, 25));
     EXPECT_EQ(s.despeckle, 1); // the rest of the project loads
-    EXPECT_TRUE(s.compileRequest);
+    EXPECT_TRUE(runState().compileRequest);
 }
 
 TEST_F(ProjectFileTest, ABadNameLengthLeavesTheFieldAndItsLineIsReadAsTokens) {
@@ -350,9 +351,9 @@ TEST_F(ProjectFileTest, AfterLoadRunsInOrderAndAFailingTextKeepsLoadingTheRest) 
     ProjectState& s = state();
     const std::string good = text("good.frag", "good");
     text("ring.vorn", std::string(1, '\x0b')); // a wrong count byte
-    s.compileRequest.clear();
-    s.resizeRequest.clear();
-    s.buffersReady.set();
+    runState().compileRequest.clear();
+    runState().resizeRequest.clear();
+    runState().buffersReady.set();
     const std::string missingVertex = m_dir.file("my project/missing.vert");
     const std::string missingScript = m_dir.file("my project/missing.anim");
     ASSERT_TRUE(loadText(header() + nameEntry("VSFILE", missingVertex) + nameEntry("FSFILE", good) +
@@ -376,9 +377,9 @@ TEST_F(ProjectFileTest, AfterLoadRunsInOrderAndAFailingTextKeepsLoadingTheRest) 
     EXPECT_EQ(flightRecordCount(), 1);
     EXPECT_EQ(s.flightBuffer[0], 4.0f);
     EXPECT_EQ(s.cameraMatrix[1][1], -1.0);
-    EXPECT_TRUE(s.compileRequest);
-    EXPECT_TRUE(s.resizeRequest);
-    EXPECT_FALSE(s.buffersReady);
+    EXPECT_TRUE(runState().compileRequest);
+    EXPECT_TRUE(runState().resizeRequest);
+    EXPECT_FALSE(runState().buffersReady);
 }
 
 TEST_F(ProjectFileTest, AFileThatIsNotAProjectChangesNothing) {
@@ -387,8 +388,8 @@ TEST_F(ProjectFileTest, AFileThatIsNotAProjectChangesNothing) {
     const std::string vertexBefore = s.layers[0].vertexText.get();
     const std::string fileBefore = s.layers[0].vertexFile;
     s.layers[0].fragmentDirty = 1;
-    s.buffersReady.set();
-    s.compileRequest.clear();
+    runState().buffersReady.set();
+    runState().compileRequest.clear();
     for (const std::string& bytes :
          {std::string("cobblewick_vortigo_file\nWIDTH=3\n"), std::string(""),
           std::string("Cobblewick_Vortigo_FileX WIDTH=3")}) {
@@ -404,8 +405,8 @@ TEST_F(ProjectFileTest, AFileThatIsNotAProjectChangesNothing) {
     EXPECT_EQ(std::string(s.layers[0].vertexFile), fileBefore);
     EXPECT_EQ(s.layers[0].fragmentDirty, 1);
     EXPECT_EQ(s.imageWidth, 640);
-    EXPECT_TRUE(s.buffersReady);
-    EXPECT_FALSE(s.compileRequest);
+    EXPECT_TRUE(runState().buffersReady);
+    EXPECT_FALSE(runState().compileRequest);
 }
 
 TEST_F(ProjectFileTest, MissingEntriesKeepTheirFieldsAndOneCharacterFlightNamesAreUnused) {

@@ -3,6 +3,7 @@
 // silently, the debug output stays on its own page, function keys stay
 // with modal dialogs, and the Trace window cannot be closed away.
 #include "core/ProjectState.h"
+#include "core/RunState.h"
 #include "persist/TextFile.h"
 #include "resources/Resources.h"
 #include "script/ScriptFixture.h"
@@ -198,7 +199,7 @@ TEST_F(EditorControlTest, FunctionKeysInsideAModalDialogAreTheDialogsOwn) {
             QApplication::sendEvent(field, &press);
         }
         QApplication::processEvents();
-        compiledInside = s.compileRequest;
+        compiledInside = runState().compileRequest;
         qobject_cast<QDialog*>(first)->reject();
     });
     m_window->onCommand(CMD_FIND);
@@ -209,7 +210,7 @@ TEST_F(EditorControlTest, FunctionKeysInsideAModalDialogAreTheDialogsOwn) {
     // Outside a modal dialog F5 still runs.
     QKeyEvent f5(QEvent::KeyPress, Qt::Key_F5, Qt::NoModifier);
     QApplication::sendEvent(editor(), &f5);
-    EXPECT_TRUE(s.compileRequest);
+    EXPECT_TRUE(runState().compileRequest);
     qApp->removeEventFilter(&router);
 }
 

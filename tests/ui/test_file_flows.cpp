@@ -1,6 +1,7 @@
 // The File menu on Qt's offscreen platform: the dispatchers by extension, the
 // questions before edited texts are lost, Save without a name, Save All and
 // the file dialog's requests.
+#include "core/RunState.h"
 #include "persist/FlightFile.h"
 #include "persist/ProjectFile.h"
 #include "resources/Resources.h"
@@ -193,7 +194,7 @@ TEST_F(FileFlowsTest, NewOpenExitAndTheCloseBoxAskBeforeEditedTextsAreLost) {
     EXPECT_EQ(s.imageWidth, 640);
     EXPECT_EQ(s.scriptDirty, 0);
     EXPECT_EQ(title(), "Fragment Shader Layer 1");
-    EXPECT_TRUE(s.compileRequest);
+    EXPECT_TRUE(runState().compileRequest);
 
     s.scriptDirty = 1;
     m_window->close();

@@ -1,5 +1,6 @@
 // The Output dialog driven by control identifier on Qt's offscreen platform:
 // how it shows the fields, its refusals, OK and Save as Defaults.
+#include "core/RunState.h"
 #include "persist/Options.h"
 #include "persist/ProjectFile.h"
 #include "script/ScriptFixture.h"
@@ -46,7 +47,7 @@ TEST_F(OutputDialogTest, OpeningStopsTheCameraAndShowsEveryField) {
 
 TEST_F(OutputDialogTest, SizesAndRatesThatAreNotPositiveAreRefused) {
     ProjectState& s = state();
-    s.buffersReady.set();
+    runState().buffersReady.set();
     s.capturing = 1;
     for (const char* bad : {"0", "-5", "abc", "99999999999"}) {
         m_platform.clearRecords();
@@ -59,7 +60,7 @@ TEST_F(OutputDialogTest, SizesAndRatesThatAreNotPositiveAreRefused) {
     }
     EXPECT_EQ(s.imageWidth, 640);
     EXPECT_EQ(s.dofScale, 2.0f);
-    EXPECT_TRUE(s.buffersReady);
+    EXPECT_TRUE(runState().buffersReady);
     // The capture is finished all the same, and Cancel changes nothing more.
     EXPECT_EQ(s.capturing, 0);
     m_dialog->onCommand(IDC_OUTPUT_CANCEL);
@@ -91,7 +92,7 @@ TEST_F(OutputDialogTest, ANameThatDoesNotFitIsRefusedNotCut) {
 
 TEST_F(OutputDialogTest, OkStoresEveryValueAndAsksForNewBuffers) {
     ProjectState& s = state();
-    s.buffersReady.set();
+    runState().buffersReady.set();
     edit(IDC_OUTPUT_WIDTH)->setText("320");
     edit(IDC_OUTPUT_HEIGHT)->setText(" 200 ");
     edit(IDC_OUTPUT_FPS)->setText("30");
@@ -112,8 +113,8 @@ TEST_F(OutputDialogTest, OkStoresEveryValueAndAsksForNewBuffers) {
     EXPECT_EQ(s.maxDepth, 12.5f);
     EXPECT_EQ(s.flightAcceleration, 0.001f);
     EXPECT_STREQ(s.audioFile, "/music/track.wav");
-    EXPECT_FALSE(s.buffersReady);
-    EXPECT_TRUE(s.resizeRequest);
+    EXPECT_FALSE(runState().buffersReady);
+    EXPECT_TRUE(runState().resizeRequest);
 
     reopen();
     EXPECT_EQ(edit(IDC_OUTPUT_DOF_SCALE)->text(), "1.2346");

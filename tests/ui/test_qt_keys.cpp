@@ -1,5 +1,6 @@
 // Qt's key names against the virtual-key codes the core and the scripts see.
 #include "core/ProjectState.h"
+#include "core/RunState.h"
 #include "platform/VirtualKeys.h"
 #include "script/ScriptFixture.h"
 #include "ui/QtKeys.h"
@@ -46,15 +47,15 @@ class TraceKeysTest : public test::ScriptFixture {
         ProjectState& s = state();
         s.udef[0] = 0;
         s.udefDelta = 1;
-        s.renderRun.set();
-        s.scriptReady.set();
-        s.buffersReady.set();
+        runState().moveTo(RunPhase::Drawing);
+        runState().scriptReady.set();
+        runState().buffersReady.set();
     }
     void TearDown() override {
         ProjectState& s = state();
-        s.renderRun.clear();
-        s.scriptReady.clear();
-        s.buffersReady.clear();
+        runState().moveTo(RunPhase::ShuttingDown);
+        runState().scriptReady.clear();
+        runState().buffersReady.clear();
         for (int k = KEY_FIRST; k <= KEY_LAST; ++k)
             s.keyDown[k - KEY_FIRST] = 0;
         test::ScriptFixture::TearDown();

@@ -2,6 +2,7 @@
 // and the dialog's message boxes recorded instead of shown.
 #include "ResetProjectState.h"
 #include "core/ProjectState.h"
+#include "core/RunState.h"
 #include "script/ScriptFixture.h"
 #include "ui/WatchDialog.h"
 
@@ -41,7 +42,7 @@ class WatchDialogTest : public test::ScriptFixture {
     void SetUp() override {
         test::ScriptFixture::SetUp();
         ASSERT_TRUE(compileScript(SCRIPT));
-        state().scriptReady.set();
+        runState().scriptReady.set();
         m_owner = new QWidget;
         m_dialog = openWatchDialog(m_owner);
         ASSERT_NE(m_dialog, nullptr);
@@ -52,7 +53,7 @@ class WatchDialogTest : public test::ScriptFixture {
     void TearDown() override {
         delete m_owner; // takes the dialog with it
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        state().scriptReady.clear();
+        runState().scriptReady.clear();
         test::ScriptFixture::TearDown();
     }
 
@@ -130,7 +131,7 @@ TEST_F(WatchDialogTest, EveryWayOfClosingClearsWatchOpenAndFreesTheDialog) {
 }
 
 TEST_F(WatchDialogTest, ButtonsNeedACompiledScript) {
-    state().scriptReady.clear();
+    runState().scriptReady.clear();
     fillRow(0, "counter", WATCH_INT, "0", "42");
     click(IDC_WATCH_BUTTON);
     click(IDC_WATCH_SET);
@@ -211,7 +212,7 @@ TEST_F(WatchDialogTest, FramesFromThePostThreadQueueOneRefreshAtATime) {
     *global("counter") = 30;
     std::thread post([] {
         for (int frame = 0; frame < 50; ++frame)
-            if (state().scriptReady && state().watchOpen) refreshWatch();
+            if (runState().scriptReady && state().watchOpen) refreshWatch();
     });
     post.join();
     EXPECT_EQ(shown(0), ""); // nothing touched the widgets off their thread
