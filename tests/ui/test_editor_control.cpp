@@ -173,7 +173,6 @@ TEST_F(EditorControlTest, QueuedDebugOutputNeverLandsInAnotherText) {
 }
 
 TEST_F(EditorControlTest, FunctionKeysInsideAModalDialogAreTheDialogsOwn) {
-    ProjectState& s = state();
     KeyRouter router(m_window.get());
     qApp->installEventFilter(&router);
     int extraDialogs = 0;
