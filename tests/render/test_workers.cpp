@@ -459,6 +459,7 @@ TEST_F(WorkersTest, AResizePendingAtExitLeavesTheFrameBeingFinishedAlone) {
     EXPECT_TRUE(std::any_of(inUse, inUse + 63 * 37 * 3, [](uint8_t b) { return b != 0; }));
     s.udef[3] = 1;
     EXPECT_TRUE(waitUntil([] { return !frameQueue().inFlight(); }, 5000));
+    EXPECT_TRUE(runExitPath()); // both threads have ended: this joins them
 }
 
 TEST_F(WorkersTest, ThePictureOnlyEverShowsFinishedFrames) {
