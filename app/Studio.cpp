@@ -2,6 +2,7 @@
 
 #include "control/TraceKeys.h"
 #include "core/ProjectState.h"
+#include "core/RunState.h"
 #include "core/ThreadRole.h"
 #include "core/ViewFlags.h"
 #include "flight/FlightControls.h"
@@ -248,8 +249,8 @@ int runStudio(int argc, char** argv) {
         openFileAsked(*mainWindow, QFileInfo(arguments[1]).absoluteFilePath().toStdString());
 
     startWorkers();
-    state().compileRequest.set();
-    state().resizeRequest.set();
+    runState().compileRequest.set();
+    runState().resizeRequest.set();
 
     KeyRouter router(mainWindow);
     application.installEventFilter(&router);

@@ -17,6 +17,7 @@
 #include "persist/ProjectFile.h"
 #include "platform/AtomicFile.h"
 #include "platform/HeadlessPlatform.h"
+#include "platform/Waits.h"
 #include "render/HeadlessSession.h"
 
 #include <algorithm>

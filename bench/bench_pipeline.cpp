@@ -10,6 +10,7 @@
 //
 // Run from the build folder: bin/bench_pipeline [frames]
 #include "core/CameraFlight.h"
+#include "core/FrameQueue.h"
 #include "core/ProjectFiles.h"
 #include "core/ProjectState.h"
 #include "persist/ProjectDefaults.h"
@@ -106,7 +107,7 @@ double plainFps(const Layer& layer, int width, int height, int frames) {
             std::fprintf(stderr, "plain loop: cannot set up\n");
             std::exit(1);
         }
-        uint8_t* frame = state().frameRing[0].get();
+        uint8_t* frame = frameQueue().target();
         drawFrame(0, frame);
         fps = bestFps(frames, [&] { drawFrame(0, frame); });
         shutDownScript();
@@ -216,7 +217,7 @@ void smallAfterLarge(const Layer& layer, int width, int height, int bigWidth, in
             }
         };
         auto measure = [&] {
-            uint8_t* frame = state().frameRing[0].get();
+            uint8_t* frame = frameQueue().target();
             drawFrame(0, frame);
             return bestFps(frames, [&] { drawFrame(0, frame); });
         };
@@ -230,7 +231,7 @@ void smallAfterLarge(const Layer& layer, int width, int height, int bigWidth, in
         allocate(width, height);
         before = measure();
         allocate(bigWidth, bigHeight);
-        drawFrame(0, state().frameRing[0].get());
+        drawFrame(0, frameQueue().target());
         allocate(width, height);
         after = measure();
         shutDownScript();

@@ -12,6 +12,8 @@
 #include "core/CameraFlight.h"
 #include "core/ProjectFiles.h"
 #include "core/ProjectState.h"
+#include "core/RunState.h"
+#include "flight/FlightControls.h"
 #include "persist/ProjectDefaults.h"
 #include "platform/HeadlessPlatform.h"
 #include "render/FramePipeline.h"
@@ -99,7 +101,6 @@ int main(int argc, char** argv) {
     if (!initialiseProjectState()) return 1;
     ProjectFiles& files = projectFiles();
     CameraFlight& camera = cameraFlight();
-    ProjectState& s = state();
     files.imageWidth = width;
     files.imageHeight = height;
     std::strcpy(files.scriptText.get(), SOAK_SCRIPT);
@@ -134,20 +135,20 @@ int main(int argc, char** argv) {
             cameraView().flightMode = FLIGHT_STOPPED;
         } else if (faulted || n % 5000 == 0) {
             ++compiles;
-            state().scriptReady.clear();
-            state().compileRequest.set();
+            runState().scriptReady.clear();
+            runState().compileRequest.set();
         }
         notifyFlagChange();
     });
 
     camera.flightMode = FLIGHT_FREE;
-    s.runAfterCompile.set();
+    runState().runAfterCompile.set();
     startWorkers();
-    s.compileRequest.set();
-    s.resizeRequest.set();
+    runState().compileRequest.set();
+    runState().resizeRequest.set();
     const auto start = Clock::now();
     waitUntil([&] { return delivered >= frames || renderContextFailed(); }, 24 * 3600 * 1000);
-    waitUntil([&] { return idleTest(); }, 10000);
+    waitUntil([&] { return stopFlightAndCheckParked(); }, 10000);
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     std::printf("%ld frames of %dx%d in %.1f s (%.0f fps), %ld compiles\n", delivered.load(), width,
                 height, seconds, delivered / seconds, compiles.load() + 1);

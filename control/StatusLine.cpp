@@ -2,6 +2,7 @@
 
 #include "core/CameraFlight.h"
 #include "core/CaptureState.h"
+#include "core/FrameQueue.h"
 #include "core/ProjectState.h"
 
 namespace vortigo {
@@ -9,8 +10,7 @@ namespace vortigo {
 std::string statusLineText() {
     const CameraFlight& camera = cameraView();
     const CaptureState& capture = captureView();
-    ProjectState& s = state();
-    const int ms = s.frameMs;
+    const int ms = frameQueue().frameMs;
     return formatC("xc:%.3e yc:%.3e zc:%.3e time:%.4f cap:%s, mspf:%i", camera.xCenter,
                    camera.yCenter, camera.zLens, static_cast<double>(camera.animTime),
                    capture.capturing() ? "on" : "off", ms >= 100000 ? 0 : ms);

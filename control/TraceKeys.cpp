@@ -5,7 +5,7 @@
 #include "core/CaptureState.h"
 #include "core/Handoff.h"
 #include "core/ProjectFiles.h"
-#include "core/ProjectState.h"
+#include "core/RunState.h"
 #include "flight/FlightControls.h"
 #include "flight/FlightRecord.h"
 #include "media/Capture.h"
@@ -19,8 +19,7 @@ constexpr float FASTER = 1.5f;
 constexpr float SLOWER = 0.75f;
 
 bool running() {
-    const ProjectState& s = state();
-    return s.renderRun && s.scriptReady && s.buffersReady;
+    return runState().running() && runState().scriptReady && runState().buffersReady;
 }
 
 void markBeep() {
@@ -46,7 +45,6 @@ void nudgeUdef(int index, float sign) {
 
 KeyAction traceKeyDown(int key) {
     CameraFlight& camera = cameraFlight();
-    ProjectState& s = state();
     if (!running()) return KeyAction::None;
     if (key >= KEY_FIRST && key <= KEY_LAST) camera.keyDown[key - KEY_FIRST] = 1;
     float* velocity = camera.flightVelocity;
@@ -57,7 +55,7 @@ KeyAction traceKeyDown(int key) {
     case 'S':
         camera.flightMode = FLIGHT_STOPPED;
         camera.flightRoll = 0;
-        s.renderHold.set();
+        runState().park();
         camera.ctrlDown = camera.shiftDown = 0;
         return KeyAction::None;
     case '1':
@@ -128,7 +126,7 @@ KeyAction traceKeyDown(int key) {
         return KeyAction::None;
     }
     case 'X':
-        if (!idleTest()) return KeyAction::RepostKey;
+        if (!stopFlightAndCheckParked()) return KeyAction::RepostKey;
         finishCapture();
         updateStatusLine(WindowId::Trace);
         return KeyAction::None;
@@ -207,7 +205,7 @@ int traceMouseButton(bool left) {
 void handleAdvanceMessage() {
     if (!advanceFlight()) return;
     updateStatusLine(WindowId::Trace);
-    state().renderHold.clear();
+    runState().release();
 }
 
 void handleTraceMessage(const WindowMessage& message) {

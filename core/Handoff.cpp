@@ -1,8 +1,10 @@
 #include "core/Handoff.h"
 
 #include "core/CameraFlight.h"
-#include "core/ProjectState.h"
+#include "core/FrameQueue.h"
+#include "core/RunState.h"
 #include "platform/Platform.h"
+#include "platform/Waits.h"
 
 namespace vortigo {
 
@@ -11,27 +13,25 @@ Timeouts& timeouts() {
     return limits;
 }
 
-std::atomic<bool>& heldByFailure() {
-    static std::atomic<bool> held{false};
-    return held;
-}
-
-bool idleTest() {
-    ProjectState& s = state();
+bool stopFlightAndCheckParked() {
     cameraView().flightMode = FLIGHT_STOPPED;
-    return !s.renderRun || (s.renderHold && !s.frameReady);
+    const RunState& run = runState();
+    return !run.running() || (run.held() && !frameQueue().inFlight());
 }
 
 bool waitForPostProcessing(int limitMs) {
-    ProjectState& s = state();
-    return waitUntil([&] { return !(s.frameReady && s.renderRun); }, limitMs);
+    const RunState& run = runState();
+    const FrameQueue& queue = frameQueue();
+    return waitUntil([&] { return !(queue.inFlight() && run.running()); }, limitMs);
 }
 
 void sendAdvance() {
-    ProjectState& s = state();
-    if (!s.renderRun) return;
+    RunState& run = runState();
+    if (!run.running()) return;
+    run.awaitAdvance();
     platform().sendMessage(WindowMessage{WindowId::Trace, MSG_ADVANCE, 0, 0},
-                           [&] { return s.renderRun.get(); });
+                           [&] { return run.running(); });
+    run.advanceDeclined();
 }
 
 } // namespace vortigo

@@ -1,9 +1,8 @@
-// The hand-offs between the three threads that every layer needs: the idle
-// test, the wait for post-processing, the advance message and their limits.
-// The threads themselves are started and stopped by the renderer.
+// The hand-offs between the three threads that every layer needs: the stop
+// of the flight with the test that the render thread rests, the wait for
+// post-processing, the advance message and their limits. The threads
+// themselves are started and stopped by the renderer.
 #pragma once
-
-#include <atomic>
 
 namespace vortigo {
 
@@ -15,21 +14,17 @@ struct Timeouts {
 // Tests shorten the limits; the studio keeps the defaults.
 Timeouts& timeouts();
 
-// Stops the flight; true when the render thread is stopped or parked with
-// nothing in flight.
-bool idleTest();
+// Stops the flight; true when the render thread is stopped, or held with no
+// frame in flight.
+bool stopFlightAndCheckParked();
 
-// While frameReady and renderRun are both set, waits up to `limitMs`; true
-// when the wait ended within the limit.
+// While a frame is in flight and the render thread runs, waits up to
+// `limitMs`; true when the wait ended within the limit.
 bool waitForPostProcessing(int limitMs);
 
-// Set by the render thread when only a failed compile or allocation holds it
-// (renderHold was clear before): the next success releases that hold. The
-// reset to defaults clears it, since its own hold must stay.
-std::atomic<bool>& heldByFailure();
-
-// The render thread's request for the next frame; waits until the Trace
-// window has handled it or renderRun clears.
+// The render thread's request for the next frame (Parked or HeldByFailure
+// becomes AwaitingAdvance); waits until the Trace window has handled it or
+// the thread is told to end. Not released by it, the thread is Parked.
 void sendAdvance();
 
 } // namespace vortigo

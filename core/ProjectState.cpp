@@ -2,6 +2,7 @@
 
 #include "core/CameraFlight.h"
 #include "core/CaptureState.h"
+#include "core/FrameQueue.h"
 #include "core/ProjectFiles.h"
 #include "core/ScriptShared.h"
 #include "core/ThreadRole.h"
@@ -130,11 +131,6 @@ WindowId mainOwner() {
     return viewFlags().mainWindowExists ? WindowId::Main : WindowId::None;
 }
 
-ProjectState& state() {
-    static ProjectState instance;
-    return instance;
-}
-
 bool scriptBlocksIntact() {
     SharedBlocks& blocks = sharedBlocks();
     CameraFlight& camera = cameraInstance();
@@ -148,18 +144,11 @@ bool scriptBlocksIntact() {
 }
 
 void releaseProjectBuffers() {
-    ProjectState& s = state();
     CameraFlight& camera = cameraInstance();
     ProjectFiles& files = projectFiles();
     camera.flightBuffer.reset();
     camera.udef.reset();
-    s.renderTarget = nullptr;
-    s.shownFrame = nullptr;
-    s.frameBytes = 0;
-    s.frameRing[0].reset();
-    s.frameRing[1].reset();
-    s.extraFrame.reset();
-    s.zBuffer.reset();
+    frameQueue().clear();
     for (LayerSlot& layer : files.layers) {
         layer.backgroundPixels.reset();
         layer.vertexText.reset();

@@ -4,7 +4,7 @@
 #include "core/CaptureState.h"
 #include "core/Handoff.h"
 #include "core/ProjectFiles.h"
-#include "core/ProjectState.h"
+#include "core/RunState.h"
 #include "flight/FlightRecord.h"
 #include "flight/QuatMath.h"
 
@@ -97,8 +97,8 @@ std::deque<RingEdit> g_pendingRingEdits; // user-interface thread only
 // No frame is being drawn: the render thread waits for the advance, is
 // parked, or is gone.
 bool betweenFrames() {
-    const ProjectState& s = state();
-    return !s.renderRun || s.renderHold;
+    const RunState& run = runState();
+    return !run.running() || run.held();
 }
 
 void applyRingEdit(RingEdit edit) {
@@ -146,8 +146,9 @@ bool requestRingEdit(RingEdit edit) {
 }
 
 bool advanceFlight() {
-    const ProjectState& s = state();
-    if (!(s.renderHold && s.renderRun && s.scriptReady && s.buffersReady)) return false;
+    if (!(runState().held() && runState().running() && runState().scriptReady &&
+          runState().buffersReady))
+        return false;
     applyPendingRingEdits();
     motionStep();
     return true;

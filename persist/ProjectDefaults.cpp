@@ -2,15 +2,18 @@
 
 #include "core/CameraFlight.h"
 #include "core/CaptureState.h"
+#include "core/FrameQueue.h"
 #include "core/Handoff.h"
 #include "core/ProjectFiles.h"
 #include "core/ProjectState.h"
+#include "core/RunState.h"
 #include "core/ScriptShared.h"
 #include "core/ViewFlags.h"
 #include "flight/FlightRecord.h"
 #include "persist/Options.h"
 #include "persist/TextFile.h"
 #include "platform/ProgramDir.h"
+#include "platform/Waits.h"
 
 #include <algorithm>
 #include <new>
@@ -33,14 +36,8 @@ bool initialiseProjectState() {
     ProjectFiles& files = projectFiles();
     CameraFlight& camera = cameraFlight();
     ScriptShared& blocks = scriptShared();
-    ProjectState& s = state();
     readOptions();
-
-    s.frameRing[0].reset();
-    s.frameRing[1].reset();
-    s.renderTarget = nullptr;
-    s.shownFrame = nullptr;
-    s.frameBytes = 0;
+    frameQueue().clear();
 
     camera.flightBuffer = GuardedFloats::allocate(FLIGHT_FLOATS);
     camera.udef = GuardedFloats::allocate(static_cast<size_t>(std::max(files.maxUdef, MIN_UDEF)));
@@ -67,9 +64,8 @@ void resetToDefaults() {
     CameraFlight& camera = cameraFlight();
     CaptureState& capture = captureState();
     ScriptShared& blocks = scriptShared();
-    ProjectState& s = state();
-    s.buffersReady.clear();
-    s.scriptReady.clear();
+    runState().buffersReady.clear();
+    runState().scriptReady.clear();
     camera.ctrlDown = camera.shiftDown = 0;
     camera.timeRunning = 0;
 
@@ -85,10 +81,10 @@ void resetToDefaults() {
     camera.xCenter = 0;
     camera.yCenter = 0.0001f;
     camera.zLens = -3.0f;
-    s.frameMs = 0;
+    frameQueue().frameMs = 0;
     capture.setCapturing(false);
     camera.flightMode = FLIGHT_STOPPED;
-    s.lastFrameTick = tickCountMs();
+    frameQueue().lastFrameTick = tickCountMs();
 
     LayerSlot& first = files.layers[0];
     defaultPath(capture.outputFile, PATH_SIZE, "mandelbrot.avi");
@@ -133,8 +129,7 @@ void resetToDefaults() {
         for (int c = 0; c < 3; ++c)
             camera.cameraMatrix[r][c] = r == c ? 1.0 : 0.0;
 
-    s.renderHold.set();
-    heldByFailure() = false; // this hold is the reset's own
+    runState().park(); // a hold a failure made becomes the reset's own
 }
 
 } // namespace vortigo

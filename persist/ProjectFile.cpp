@@ -4,7 +4,7 @@
 #include "core/CaptureState.h"
 #include "core/Numbers.h"
 #include "core/ProjectFiles.h"
-#include "core/ProjectState.h"
+#include "core/RunState.h"
 #include "core/ViewFlags.h"
 #include "flight/FlightRecord.h"
 #include "flight/QuatMath.h"
@@ -328,9 +328,8 @@ bool hasProjectMagic(std::string_view bytes) {
 std::string readProjectEntries(std::string_view bytes) {
     ProjectFiles& files = projectFiles();
     CameraFlight& camera = cameraFlight();
-    ProjectState& s = state();
-    s.buffersReady.clear();
-    s.scriptReady.clear();
+    runState().buffersReady.clear();
+    runState().scriptReady.clear();
     for (LayerSlot& layer : files.layers) {
         layer.fragmentFile[0] = layer.vertexFile[0] = 0;
         layer.vertexText[0] = layer.fragmentText[0] = 0;
@@ -386,7 +385,6 @@ std::string readProjectEntries(std::string_view bytes) {
 ShownText runAfterLoad() {
     ProjectFiles& files = projectFiles();
     CameraFlight& camera = cameraFlight();
-    ProjectState& s = state();
     ShownText shown;
     // Every named background is replaced below: none of the old pictures
     // may count against the budget the new ones share.
@@ -414,8 +412,8 @@ ShownText runAfterLoad() {
     if (std::strlen(files.flightFile) > 1) loadFlightData(files.flightFile);
 
     quatToMatrix(quatFrom(camera.cameraQuat), camera.cameraMatrix);
-    s.compileRequest.set();
-    s.resizeRequest.set();
+    runState().compileRequest.set();
+    runState().resizeRequest.set();
     return shown;
 }
 

@@ -52,7 +52,7 @@ class Platform {
     virtual void postMessage(const WindowMessage& message) = 0;
 
     // Queues a message and waits until the handler has run it. The wait also
-    // ends when keepWaiting() turns false (the exit path clears renderRun);
+    // ends when keepWaiting() turns false (the exit path stops the render thread);
     // returns true when the handler ran.
     virtual bool sendMessage(const WindowMessage& message,
                              const std::function<bool()>& keepWaiting) = 0;

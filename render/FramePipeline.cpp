@@ -1,7 +1,8 @@
 #include "render/FramePipeline.h"
 
+#include "core/FrameQueue.h"
 #include "core/ProjectFiles.h"
-#include "core/ProjectState.h"
+#include "core/RunState.h"
 #include "core/ScriptShared.h"
 #include "core/ViewFlags.h"
 #include "media/Capture.h"
@@ -16,19 +17,13 @@
 
 #include <memory>
 #include <new>
-#include <vector>
 
 namespace vortigo {
 namespace {
 
-std::mutex g_frameBufferMutex;
 std::mutex g_sinkMutex;
 // Shared, so taking it for a frame copies a pointer, never the function.
 std::shared_ptr<const FrameSink> g_sink;
-
-// Buffers a replaced post-processing thread may still read: kept alive
-// rather than freed under it.
-std::vector<GuardedBytes> g_abandonedFrames;
 
 // Every frame buffer may be lent to udPostFrame (they trade places), so each
 // is guarded; mapped zeroed.
@@ -36,40 +31,7 @@ GuardedBytes allocateFrame(size_t bytes) {
     return GuardedBytes::allocate(bytes);
 }
 
-// What the Trace window paints: the last finished frame, in a buffer of its
-// own. The ring entries and extraFrame are rewritten while later frames are
-// made (the render thread draws the next frames into them, the
-// post-processing thread merges and despeckles in place), so a finished
-// frame trades places with the display buffer instead of being copied: the
-// display takes the frame's buffer and the ring slot (or extraFrame) takes
-// the display's old one, to be drawn over later. The render thread reads
-// those slots only after the post-processing thread is done with the frame.
-// Under g_frameBufferMutex.
-GuardedBytes g_displayFrame;
-size_t g_displayBytes = 0;
-int g_displayWidth = 0, g_displayHeight = 0;
-
-void publishFrame(const uint8_t* frame, int width, int height) {
-    ProjectState& s = state();
-    std::lock_guard lock(g_frameBufferMutex);
-    const size_t bytes = static_cast<size_t>(width) * height * 3;
-    if (!g_displayFrame || bytes != g_displayBytes) return;
-    GuardedBytes* slot = s.extraFrame.get() == frame ? &s.extraFrame : nullptr;
-    for (GuardedBytes& entry : s.frameRing)
-        if (entry.get() == frame) slot = &entry;
-    // A frame of buffers already replaced (a post-processing thread given up
-    // on and come back) is no longer the newest: nothing to show.
-    if (!slot) return;
-    std::swap(*slot, g_displayFrame);
-    g_displayWidth = width;
-    g_displayHeight = height;
-}
-
 } // namespace
-
-std::mutex& frameBufferMutex() {
-    return g_frameBufferMutex;
-}
 
 void setFrameSink(FrameSink sink) {
     auto shared = sink ? std::make_shared<const FrameSink>(std::move(sink)) : nullptr;
@@ -78,44 +40,24 @@ void setFrameSink(FrameSink sink) {
 }
 
 bool allocateFrameBuffers() {
-    ProjectFiles& files = projectFiles();
-    ProjectState& s = state();
+    FrameQueue& queue = frameQueue();
     if (!waitForPostProcessing(timeouts().postProcessingWaitMs)) {
         // The stuck thread may still read the old buffers: keep them alive.
-        std::lock_guard lock(g_frameBufferMutex);
-        for (GuardedBytes& b : s.frameRing)
-            g_abandonedFrames.push_back(std::move(b));
-        g_abandonedFrames.push_back(std::move(s.extraFrame));
-        s.renderTarget = nullptr;
-        s.shownFrame = nullptr;
-        s.frameBytes = 0;
+        queue.abandon();
         replacePostProcessingThread();
     }
     // The workers are stopping while the post-processing thread still
     // finishes a frame: its buffers must outlive it, so nothing is touched.
-    if (s.frameReady) return false;
+    if (queue.inFlight()) return false;
 
-    const int width = files.imageWidth;
-    const int height = files.imageHeight;
+    const int width = projectFiles().imageWidth;
+    const int height = projectFiles().imageHeight;
     // Sizes that overflow or are not positive cannot be allocated.
     const int64_t pixels = static_cast<int64_t>(width) * height;
     const bool sizeOk = width > 0 && height > 0 && pixels <= (int64_t{1} << 28);
     const size_t bytes = sizeOk ? static_cast<size_t>(pixels) * 3 : 0;
 
-    {
-        std::lock_guard lock(g_frameBufferMutex);
-        s.renderTarget = nullptr;
-        s.shownFrame = nullptr;
-        s.frameBytes = 0;
-        s.frameWidth = s.frameHeight = 0;
-        s.frameRing[0].reset();
-        s.frameRing[1].reset();
-        s.zBuffer.reset();
-        s.extraFrame.reset();
-        g_displayFrame.reset();
-        g_displayBytes = 0;
-        g_displayWidth = g_displayHeight = 0;
-    }
+    queue.clear();
 
     // A frame larger than the drawing surface gets a larger surface, so it
     // is drawn in full; a size the driver refuses is said plainly.
@@ -149,21 +91,15 @@ bool allocateFrameBuffers() {
         platform().messageBox(WindowId::Main, "Out of memory. Could not create despeckle buffer.",
                               "Memory Error.", MsgButtons::Ok, MsgIcon::Error);
 
-    {
-        std::lock_guard lock(g_frameBufferMutex);
-        s.frameRing[0] = std::move(ring0);
-        s.frameRing[1] = std::move(ring1);
-        s.zBuffer = std::move(depth);
-        s.extraFrame = std::move(extra);
-        s.ringIndex = 0;
-        s.renderTarget = s.frameRing[0].get();
-        s.shownFrame = s.frameRing[0].get();
-        s.frameBytes = static_cast<int>(bytes);
-        s.frameWidth = width;
-        s.frameHeight = height;
-        g_displayFrame = std::move(display);
-        g_displayBytes = bytes;
-    }
+    FrameBuffers buffers;
+    buffers.draw[0] = std::move(ring0);
+    buffers.draw[1] = std::move(ring1);
+    buffers.display = std::move(display);
+    buffers.extra = std::move(extra);
+    buffers.depth = std::move(depth);
+    buffers.width = width;
+    buffers.height = height;
+    queue.install(std::move(buffers));
 
     prepareReadBack(width, height);
     finishCapture();
@@ -172,24 +108,21 @@ bool allocateFrameBuffers() {
 }
 
 void finishFrame() {
-    ProjectFiles& files = projectFiles();
-    ScriptShared& blocks = scriptShared();
-    ViewFlags& view = viewFlags();
-    ProjectState& s = state();
-    uint8_t* frame = s.shownFrame.load(std::memory_order_acquire);
-    if (!frame) return;
-    const int width = s.frameWidth, height = s.frameHeight;
+    FrameQueue& queue = frameQueue();
+    const TakenFrame taken = queue.take();
+    if (!taken) return;
+    uint8_t* frame = taken.pixels;
+    const int width = queue.width(), height = queue.height();
     if (enterScriptFromPostThread()) {
-        if (s.scriptReady) callUdPostFrame(frame);
-        if (s.scriptReady && view.watchOpen) refreshWatch();
+        if (runState().scriptReady) callUdPostFrame(frame);
+        if (runState().scriptReady && viewFlags().watchOpen) refreshWatch();
         leaveScriptFromPostThread();
     }
-    uint8_t* extra = s.extraFrame.get();
-    if (files.superSample && extra) superSampleMerge(frame, extra, width, height);
-    if (files.despeckle && extra) {
+    uint8_t* extra = queue.extra();
+    if (projectFiles().superSample && extra) superSampleMerge(frame, extra, width, height);
+    if (projectFiles().despeckle && extra) {
         despeckle(frame, extra, width, height);
         frame = extra;
-        s.shownFrame.store(extra, std::memory_order_release);
     }
     captureFinishedFrame(frame);
     {
@@ -200,14 +133,11 @@ void finishFrame() {
         }
         if (sink) (*sink)(FrameView{frame, width, height});
     }
-    publishFrame(frame, width, height);
-    if (s.renderRun) platform().invalidate(WindowId::Trace);
-    if (view.debugShown && blocks.debugText) platform().setEditorText(debugTextCopy());
-}
-
-FrameView shownFrameView() {
-    if (!g_displayFrame || g_displayWidth == 0) return {};
-    return FrameView{g_displayFrame.get(), g_displayWidth, g_displayHeight};
+    queue.publish(taken, frame);
+    if (runState().running()) platform().invalidate(WindowId::Trace);
+    if (viewFlags().debugShown && scriptShared().debugText)
+        platform().setEditorText(debugTextCopy());
+    queue.release(taken);
 }
 
 } // namespace vortigo

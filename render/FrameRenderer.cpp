@@ -1,8 +1,8 @@
 #include "render/FrameRenderer.h"
 
 #include "core/CameraFlight.h"
+#include "core/FrameQueue.h"
 #include "core/ProjectFiles.h"
-#include "core/ProjectState.h"
 #include "core/ScriptShared.h"
 #include "media/AviGrab.h"
 #include "render/GlContext.h"
@@ -71,20 +71,18 @@ void selectUnit(const GlEntryPoints& gl, GLenum unit) {
 }
 
 void setLayerUniforms(const GlState& gls, const LayerProgram& layer, int pass) {
-    const ProjectFiles& files = projectFiles();
-    const CameraFlight& camera = cameraView();
-    const ProjectState& s = state();
     const GlEntryPoints& gl = gls.gl;
     const GLint* u = layer.uniforms;
-    const GLint size[2] = {s.frameWidth, s.frameHeight};
-    const float eye[3] = {camera.xCenter, camera.yCenter, camera.zLens};
+    const GLint size[2] = {frameQueue().width(), frameQueue().height()};
+    const float eye[3] = {cameraView().xCenter, cameraView().yCenter, cameraView().zLens};
     const GLint units[3] = {0, 1, 2};
     gl.glUniform2iv(u[U_SIZE], 1, size);
-    gl.glUniform1fv(u[U_TIME], 1, &camera.animTime);
+    gl.glUniform1fv(u[U_TIME], 1, &cameraView().animTime);
     gl.glUniform3fv(u[U_EYE], 1, eye);
-    gl.glUniform4fv(u[U_ROT], 1, camera.cameraQuat);
-    if (camera.udef) gl.glUniform1fv(u[U_UDEF], files.maxUdef, camera.udef.get());
-    gl.glUniform1fv(u[U_MAX_DEPTH], 1, &files.maxDepth);
+    gl.glUniform4fv(u[U_ROT], 1, cameraView().cameraQuat);
+    if (cameraView().udef)
+        gl.glUniform1fv(u[U_UDEF], projectFiles().maxUdef, cameraView().udef.get());
+    gl.glUniform1fv(u[U_MAX_DEPTH], 1, &projectFiles().maxDepth);
     gl.glUniform1iv(u[U_SUPER_SAMPLE], 1, &pass);
     gl.glUniform1iv(u[U_TEX], 1, &units[0]);
     gl.glUniform1iv(u[U_DATATEX], 1, &units[1]);
@@ -102,11 +100,8 @@ void uploadRequestedTextures(void*) {
 
 // What udPre asked for, in the order the requests are carried out.
 void carryOutRequests(GlState& gls, int layerIndex) {
-    ProjectFiles& files = projectFiles();
-    ScriptShared& blocks = scriptShared();
-    ProjectState& s = state();
-    const FrameInfo& f = blocks.frameInfo;
-    LayerSlot& slot = files.layers[layerIndex];
+    const FrameInfo& f = scriptShared().frameInfo;
+    LayerSlot& slot = projectFiles().layers[layerIndex];
     if (f.bgUpdate && slot.backgroundPixels)
         uploadBackground(layerIndex, slot.backgroundWidth, slot.backgroundHeight,
                          slot.backgroundPixels.get(), f.bgUpdate);
@@ -121,12 +116,13 @@ void carryOutRequests(GlState& gls, int layerIndex) {
     if (f.layerFlags & LAYER_FLAG_NO_3D) glDisable(GL_TEXTURE_3D);
     if ((f.layerFlags & LAYER_FLAG_OFFSCREEN) && gls.framebufferSupported) {
         const OffscreenTarget& target = gls.offscreen;
-        if (target.width != s.frameWidth || target.height != s.frameHeight || !target.current) {
-            if (target.width == s.frameWidth && target.height == s.frameHeight) {
+        const int width = frameQueue().width(), height = frameQueue().height();
+        if (target.width != width || target.height != height || !target.current) {
+            if (target.width == width && target.height == height) {
                 gls.gl.glBindFramebuffer(GL_FRAMEBUFFER, gls.framebufferObject);
                 gls.offscreen.current = true;
             } else {
-                makeOffscreenTarget(s.frameWidth, s.frameHeight);
+                makeOffscreenTarget(width, height);
             }
         }
     } else if (!(f.layerFlags & LAYER_FLAG_OFFSCREEN) && gls.offscreen.current) {
@@ -135,11 +131,9 @@ void carryOutRequests(GlState& gls, int layerIndex) {
 }
 
 void drawLayer(GlState& gls, int layerIndex, int pass) {
-    ProjectFiles& files = projectFiles();
-    ScriptShared& blocks = scriptShared();
     const GlEntryPoints& gl = gls.gl;
     LayerProgram& layer = gls.layers[layerIndex];
-    LayerSlot& slot = files.layers[layerIndex];
+    LayerSlot& slot = projectFiles().layers[layerIndex];
 
     if (slot.backgroundPixels && slot.backgroundChanged) {
         uploadBackground(layerIndex, slot.backgroundWidth, slot.backgroundHeight,
@@ -159,7 +153,7 @@ void drawLayer(GlState& gls, int layerIndex, int pass) {
 
     gl.glUseProgram(layer.program);
     setLayerUniforms(gls, layer, pass);
-    if (!(blocks.frameInfo.layerFlags & LAYER_FLAG_NO_RECTANGLE)) {
+    if (!(scriptShared().frameInfo.layerFlags & LAYER_FLAG_NO_RECTANGLE)) {
         glRecti(-1, -1, 1, 1);
         gl.glUseProgram(0);
     }
@@ -171,15 +165,13 @@ void drawLayer(GlState& gls, int layerIndex, int pass) {
 }
 
 void depthOfFieldPass(GlState& gls, int width, int height) {
-    ProjectFiles& files = projectFiles();
-    ProjectState& s = state();
     const GlEntryPoints& gl = gls.gl;
     const size_t pixels = static_cast<size_t>(width) * static_cast<size_t>(height);
     tightPack(gl);
     glReadPixels(0, 0, width, height, GL_RGBA, GL_FLOAT, gls.dofBuffer);
-    glReadPixels(0, 0, width, height, GL_DEPTH_COMPONENT, GL_FLOAT, s.zBuffer.get());
+    glReadPixels(0, 0, width, height, GL_DEPTH_COMPONENT, GL_FLOAT, frameQueue().depth());
     float* rgba = gls.dofBuffer;
-    const float* depth = s.zBuffer.get();
+    const float* depth = frameQueue().depth();
     for (size_t i = 0; i < pixels; ++i)
         rgba[i * 4 + 3] = depth[i];
 
@@ -196,8 +188,9 @@ void depthOfFieldPass(GlState& gls, int width, int height) {
 
     gl.glUseProgram(gls.dofProgram);
     glDisable(GL_DEPTH_TEST);
-    gl.glUniform1fv(gl.glGetUniformLocation(gls.dofProgram, "scale"), 1, &files.dofScale);
-    gl.glUniform1fv(gl.glGetUniformLocation(gls.dofProgram, "offset"), 1, &files.dofOffset);
+    gl.glUniform1fv(gl.glGetUniformLocation(gls.dofProgram, "scale"), 1, &projectFiles().dofScale);
+    gl.glUniform1fv(gl.glGetUniformLocation(gls.dofProgram, "offset"), 1,
+                    &projectFiles().dofOffset);
     glColor4f(1, 1, 1, 1);
     glBegin(GL_QUADS);
     glTexCoord2f(0, 0);
@@ -307,17 +300,15 @@ void readBackFrame(uint8_t* destination, int width, int height) {
 
 void drawFrame(int pass, uint8_t* destination) {
     if (!destination) return;
-    ProjectFiles& files = projectFiles();
-    ScriptShared& blocks = scriptShared();
-    ProjectState& s = state();
     GlState& gls = glState();
-    const int width = s.frameWidth;
-    const int height = s.frameHeight;
+    const int width = frameQueue().width();
+    const int height = frameQueue().height();
     // The script's udPre reads them; a reset of the shared words or a stray
     // write of the script must not leave it a wrong name.
     publishLayerTextures(gls);
 
-    if (files.dofEnabled && !prepareDepthOfField(gls, width, height)) files.dofEnabled = 0;
+    if (projectFiles().dofEnabled && !prepareDepthOfField(gls, width, height))
+        projectFiles().dofEnabled = 0;
 
     // Only the frame's own rectangle is cleared and drawn: the surface may be
     // much larger than the frame.
@@ -337,11 +328,12 @@ void drawFrame(int pass, uint8_t* destination) {
             if (g_walkLength < MAX_RECORDED_STEPS) g_walk[g_walkLength++] = position;
             drawLayer(gls, position, pass);
         }
-        position = nextLayerIndex(position, blocks.frameInfo.layerSkip);
+        position = nextLayerIndex(position, scriptShared().frameInfo.layerSkip);
         if (++steps > MAX_LAYER_STEPS - 1) break;
     }
 
-    if (files.dofEnabled && gls.dofBuffer && gls.gl.glGenerateMipmap && gls.dofProgram && s.zBuffer)
+    if (projectFiles().dofEnabled && gls.dofBuffer && gls.gl.glGenerateMipmap && gls.dofProgram &&
+        frameQueue().depth())
         depthOfFieldPass(gls, width, height);
 
     glFlush(); // the drawing starts before the previous frame is finished

@@ -11,7 +11,7 @@
 namespace vortigo {
 
 // Draws pass 0 (normal) or pass 1 (super-sampling) of the current frame into
-// `destination` (frameWidth x frameHeight x 3 bytes); nothing when null.
+// `destination` (the frame queue's width x height x 3 bytes); nothing when null.
 void drawFrame(int pass, uint8_t* destination);
 
 // Sizes the read-back staging buffer for width x height frames (the

@@ -1,12 +1,15 @@
 #include "render/HeadlessSession.h"
 
 #include "core/CameraFlight.h"
+#include "core/FrameQueue.h"
 #include "core/ProjectState.h"
+#include "core/RunState.h"
 #include "core/ThreadRole.h"
 #include "flight/FlightControls.h"
 #include "persist/ProjectDefaults.h"
 #include "platform/HeadlessPlatform.h"
 #include "platform/ProgramDir.h"
+#include "platform/Waits.h"
 #include "render/Workers.h"
 
 #include <algorithm>
@@ -61,10 +64,7 @@ HeadlessResult renderHeadless(const HeadlessRun& run) {
         if (released >= run.frames) return;
         if (run.endWithTheFlight && cameraView().flightMode == FLIGHT_STOPPED) return;
         // No window shows a status line here: the motion, then the next frame.
-        if (advanceFlight()) {
-            state().renderHold.clear();
-            ++released;
-        }
+        if (advanceFlight() && runState().release()) ++released;
     });
     ScopedPlatform installed(&headless);
     if (!run.programDirectory.empty()) setProgramDirectory(run.programDirectory);
@@ -74,8 +74,6 @@ HeadlessResult renderHeadless(const HeadlessRun& run) {
         return result;
     }
     if (run.configure) run.configure();
-    CameraFlight& camera = cameraFlight();
-    ProjectState& s = state();
     if (run.check) result.error = run.check();
     if (result.error.empty() && !headless.messageBoxes().empty()) {
         const auto box = headless.messageBoxes().front();
@@ -118,18 +116,20 @@ HeadlessResult renderHeadless(const HeadlessRun& run) {
         }
     });
 
-    if (run.flightMode >= 0) camera.flightMode = run.flightMode;
-    s.runAfterCompile.set();
+    if (run.flightMode >= 0) cameraView().flightMode = run.flightMode;
+    RunState& runs = runState();
+    const FrameQueue& queue = frameQueue();
+    runs.runAfterCompile.set();
     startWorkers();
-    s.compileRequest.set();
-    s.resizeRequest.set();
+    runs.compileRequest.set();
+    runs.resizeRequest.set();
 
     // The render thread parks after a frame when the flight has stopped. The
     // motion step that stops it runs just before the last frame is released,
     // so the parked state must hold a moment with no new frame.
     auto parked = [&] {
         return run.endWithTheFlight && delivered.load() > 0 &&
-               camera.flightMode == FLIGHT_STOPPED && s.renderHold && !s.frameReady;
+               cameraView().flightMode == FLIGHT_STOPPED && runs.held() && !queue.inFlight();
     };
     auto flightOver = [&] {
         if (!parked()) return false;
@@ -152,7 +152,7 @@ HeadlessResult renderHeadless(const HeadlessRun& run) {
             stopSeen = true;
             idleAtStop = renderIdlePasses();
         }
-        return !s.frameReady && (advanceHeld.load() || renderIdlePasses() >= idleAtStop + 2);
+        return !queue.inFlight() && (advanceHeld.load() || renderIdlePasses() >= idleAtStop + 2);
     };
     auto finished = [&] {
         return delivered.load() >= run.frames || startFailed() ||
@@ -178,8 +178,8 @@ HeadlessResult renderHeadless(const HeadlessRun& run) {
     }
     result.flightEnded = delivered.load() < run.frames && flightOver();
     result.framesDelivered = delivered.load();
-    result.firstFrameMs = static_cast<double>(firstFrameUs.load()) / 1000.0;
-    result.totalMs = static_cast<double>(lastFrameUs.load()) / 1000.0;
+    result.firstFrameMs = firstFrameUs.load() / 1000.0;
+    result.totalMs = lastFrameUs.load() / 1000.0;
     if (!headless.messageBoxes().empty()) {
         const auto box = headless.messageBoxes().front();
         result.error = box.caption + ": " + box.text;
@@ -199,7 +199,7 @@ HeadlessResult renderHeadless(const HeadlessRun& run) {
     result.ok = done && (result.framesDelivered >= run.frames || result.flightEnded) &&
                 result.error.empty() && !result.stopped;
 
-    camera.flightMode = FLIGHT_STOPPED;
+    cameraView().flightMode = FLIGHT_STOPPED;
     if (!runExitPath() && result.error.empty()) result.error = "a worker did not end";
     if (motionMoved) restoreMotion(motionBefore);
     setFrameSink(nullptr);

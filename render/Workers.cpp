@@ -2,20 +2,22 @@
 
 #include "core/CameraFlight.h"
 #include "core/CaptureState.h"
+#include "core/FrameQueue.h"
 #include "core/Handoff.h"
 #include "core/ProjectFiles.h"
 #include "core/ProjectState.h"
+#include "core/RunState.h"
 #include "core/ThreadRole.h"
 #include "media/AviGrab.h"
 #include "media/Capture.h"
 #include "platform/ThreadPriority.h"
+#include "platform/Waits.h"
 #include "render/FramePipeline.h"
 #include "render/FrameRenderer.h"
 #include "render/GlContext.h"
 #include "render/LayerPrograms.h"
 #include "script/ScriptHost.h"
 
-#include <condition_variable>
 #include <cstdio>
 #include <system_error>
 #include <thread>
@@ -40,43 +42,30 @@ std::mutex g_postThreadMutex; // guards g_postThread between the two starters
 std::thread g_postThread;
 std::atomic<bool> g_postRunning{false};
 // A replaced post-processing thread sees a newer generation and ends
-// without touching the flags.
+// without touching the queue.
 std::atomic<int> g_postGeneration{0};
 
-// A Run whose compile finished before the frame buffers existed (F5 during
-// start-up) still gets its advance once they do. Render thread only.
-bool g_advanceOwed = false;
-
-// renderHold was clear and a failed compile or allocation set it, only so
-// that the idle test passes while nothing can be drawn. The next success
-// that makes drawing possible again releases it, so the frame the user was
-// owed still comes.
-std::atomic<bool>& g_parkedByFailure = heldByFailure();
-
+// A failed compile or allocation holds a released thread, only so that the
+// idle test passes while nothing can be drawn (HeldByFailure); a thread
+// held already stays as it is.
 void parkAfterFailure() {
-    ProjectState& s = state();
-    if (!s.renderHold) g_parkedByFailure = true;
-    s.renderHold.set();
+    runState().holdAfterFailure();
 }
 
 // After a successful compile or allocation that no advance follows.
 void releaseFailureHold() {
-    ProjectState& s = state();
-    if (!g_parkedByFailure || !s.scriptReady || !s.buffersReady) return;
-    g_parkedByFailure = false;
-    s.renderHold.clear();
+    RunState& run = runState();
+    if (!run.scriptReady || !run.buffersReady) return;
+    run.moveFrom(RunPhase::HeldByFailure, RunPhase::Drawing);
 }
 
-// The post-processing thread waits here, not in waitUntil(), which wakes at
-// every flag change (several a frame): each needless wake-up takes a core
-// from the drawing. Woken for a frame, for the exit and for its
-// replacement; a missed wake costs at most one 100 ms step.
-std::mutex g_postWakeMutex;
-std::condition_variable g_postWake;
-
+// The post-processing thread waits on the frame queue's condition variable,
+// not in waitUntil(), which wakes at every run-state change (several a
+// frame): each needless wake-up takes a core from the drawing. Woken for a
+// frame, for the exit and for its replacement; a missed wake costs at most
+// one 100 ms step.
 void wakePostThread() {
-    { std::lock_guard lock(g_postWakeMutex); }
-    g_postWake.notify_all();
+    frameQueue().wake();
 }
 
 // A frame handed over while the next one follows at once wakes the
@@ -91,22 +80,20 @@ void settlePostWake() {
 }
 
 void postProcessingMain(int generation) {
-    registerThreadRole(ThreadRole::PostProcessing);
-    ProjectState& s = state();
+    const RunState& run = runState();
+    FrameQueue& queue = frameQueue();
     auto current = [&] { return g_postGeneration.load() == generation; };
+    auto stop = [&] { return run.shuttingDown() || !current(); };
     // Finishing and encoding frames overlaps the next frame's drawing: it
     // must not take a core the drawing needs.
+    registerThreadRole(ThreadRole::PostProcessing);
     lowerThisThreadPriority();
-    while (!s.postQuit && current()) {
-        {
-            std::unique_lock lock(g_postWakeMutex);
-            g_postWake.wait_for(lock, std::chrono::milliseconds(100),
-                                [&] { return s.frameReady || s.postQuit || !current(); });
-        }
-        if (s.postQuit || !current()) break;
-        if (!s.frameReady) continue;
+    while (!stop()) {
+        queue.waitForFrame(stop, std::chrono::milliseconds(100));
+        if (stop()) break;
+        // A frame of buffers given up on is released by nobody: the queue
+        // ignores a replaced thread's release.
         finishFrame();
-        if (current()) s.frameReady.clear();
     }
     if (current()) {
         g_postRunning.store(false);
@@ -141,9 +128,8 @@ bool compileAll() {
 // Each video background gets the frame due now; a reader that fails is
 // closed and its layer keeps the last frame it showed.
 void pullVideoFrames() {
-    ProjectFiles& files = projectFiles();
     for (int i = 0; i < LAYER_COUNT; ++i) {
-        LayerSlot& slot = files.layers[i];
+        LayerSlot& slot = projectFiles().layers[i];
         if (!slot.backgroundIsVideo) continue;
         AVIGrab& reader = videoReader(i);
         if (reader.isOpen && slot.backgroundPixels) {
@@ -155,41 +141,38 @@ void pullVideoFrames() {
 }
 
 void drawingCase() {
-    ProjectFiles& files = projectFiles();
-    const CameraFlight& camera = cameraView();
-    ProjectState& s = state();
+    RunState& run = runState();
+    FrameQueue& queue = frameQueue();
     const int64_t now = tickCountMs();
-    const int64_t elapsed = now - s.lastFrameTick;
-    s.frameMs = static_cast<int>(std::min<int64_t>(elapsed, 1 << 30));
-    s.lastFrameTick = now;
+    const int64_t elapsed = now - frameQueue().lastFrameTick;
+    frameQueue().frameMs = static_cast<int>(std::min<int64_t>(elapsed, 1 << 30));
+    frameQueue().lastFrameTick = now;
     pullVideoFrames();
 
-    uint8_t* target = s.renderTarget;
+    uint8_t* target = queue.target();
     if (target) drawFrame(0, target);
     settlePostWake(); // owed still when nothing was drawn
 
     if (!waitForPostProcessing(timeouts().postProcessingWaitMs)) {
         platform().beep(1000, 250);
-        // Never hand over while the post-processing thread still reads
-        // shownFrame or extraFrame: keep waiting, ending only with renderRun.
-        while (s.frameReady && s.renderRun)
-            waitUntil([&] { return !(s.frameReady && s.renderRun); }, 60000);
+        // Never hand over while the post-processing thread still reads the
+        // frame in flight or the extra frame: keep waiting, ending only when
+        // the thread is told to end.
+        while (queue.inFlight() && run.running())
+            waitUntil([&] { return !(queue.inFlight() && run.running()); }, 60000);
     }
 
-    g_parkedByFailure = false;
-    if (s.renderRun && s.buffersReady && target) {
-        if (files.superSample && s.extraFrame) drawFrame(1, s.extraFrame.get());
-        s.shownFrame.store(target, std::memory_order_release);
-        s.frameReady.set();
+    if (run.running() && run.buffersReady && target) {
+        uint8_t* extra = queue.extra();
+        if (projectFiles().superSample && extra) drawFrame(1, extra);
+        queue.handOver();
         g_postWakeOwed.store(true);
-        s.ringIndex = (s.ringIndex + 1) % 2;
-        s.renderTarget = s.frameRing[s.ringIndex].get();
     }
-    s.renderHold.set();
+    run.park();
 
-    const bool owed = std::exchange(g_advanceOwed, false);
-    const bool advancing = (camera.flightMode != FLIGHT_STOPPED || owed) && s.renderRun &&
-                           s.scriptReady && s.buffersReady;
+    const bool owed = std::exchange(run.advanceOwed, false);
+    const bool advancing = (cameraView().flightMode != FLIGHT_STOPPED || owed) && run.running() &&
+                           run.scriptReady && run.buffersReady;
     if (advancing)
         sendAdvance();
     else
@@ -197,28 +180,26 @@ void drawingCase() {
 }
 
 void compileCase() {
-    const CameraFlight& camera = cameraView();
-    ProjectState& s = state();
+    RunState& run = runState();
     for (int k = 0; k < KEY_COUNT; ++k)
-        camera.keyDown[k] = 0;
-    s.compileRequest.clear();
+        cameraView().keyDown[k] = 0;
+    run.compileRequest.clear();
     const bool ready = compileAll();
     g_compileFailed.store(!ready);
     if (ready) {
-        s.scriptReady.set();
+        run.scriptReady.set();
     } else {
-        s.scriptReady.clear();
+        run.scriptReady.clear();
         // Nothing will be drawn until the next compile: the thread is parked,
         // and New, Open and the Output dialog may go ahead.
         parkAfterFailure();
     }
-    if (s.scriptReady && s.runAfterCompile) {
-        // The advance releases renderHold with a motion step.
-        if (s.buffersReady) {
-            g_parkedByFailure = false;
+    if (run.scriptReady && run.runAfterCompile) {
+        // The advance releases the thread with a motion step.
+        if (run.buffersReady) {
             sendAdvance();
         } else {
-            g_advanceOwed = true;
+            run.advanceOwed = true;
         }
     } else if (ready) {
         releaseFailureHold();
@@ -226,43 +207,42 @@ void compileCase() {
 }
 
 void allocationCase() {
-    ProjectState& s = state();
-    s.resizeRequest.clear();
+    RunState& run = runState();
+    run.resizeRequest.clear();
     const bool ready = allocateFrameBuffers();
     g_allocationFailed.store(!ready);
     if (ready) {
-        s.buffersReady.set();
-        // Parked: the owed advance releases the first frame. Otherwise the
+        run.buffersReady.set();
+        // Held: the owed advance releases the first frame. Otherwise the
         // frame about to be drawn pays it (see the drawing case).
-        if (g_advanceOwed && s.scriptReady && s.renderHold) {
-            g_advanceOwed = false;
-            g_parkedByFailure = false;
+        if (run.advanceOwed && run.scriptReady && run.held()) {
+            run.advanceOwed = false;
             sendAdvance();
         } else {
             releaseFailureHold();
         }
     } else {
-        s.buffersReady.clear();
+        run.buffersReady.clear();
         parkAfterFailure();
     }
 }
 
 void renderMain() {
     registerThreadRole(ThreadRole::Render);
-    ProjectFiles& files = projectFiles();
-    ProjectState& s = state();
+    RunState& run = runState();
     GlState& gl = glState();
-    if (!createGlContext(gl, files.maxWidth, files.maxHeight, WindowId::Main)) {
+    if (!createGlContext(gl, projectFiles().maxWidth, projectFiles().maxHeight, WindowId::Main)) {
         std::fprintf(stderr, "vortigo: no OpenGL context: %s\n", lastGlContextError().c_str());
         g_contextFailed.store(true);
         g_renderRunning.store(false);
         notifyFlagChange();
         return;
     }
-    g_parkedByFailure = false;
-    auto drawingDue = [&] { return !s.renderHold && s.scriptReady && s.buffersReady; };
-    auto due = [&] { return !s.renderRun || s.compileRequest || s.resizeRequest || drawingDue(); };
-    while (s.renderRun) {
+    auto drawingDue = [&] { return run.drawing() && run.scriptReady && run.buffersReady; };
+    auto due = [&] {
+        return !run.running() || run.compileRequest || run.resizeRequest || drawingDue();
+    };
+    while (run.running()) {
         if (drawingDue()) {
             drawingCase();
         } else if (g_postWakeOwed.load()) {
@@ -270,9 +250,9 @@ void renderMain() {
             // only that frame's drawing may keep the wake-up owed.
             waitUntil(due, 2);
             if (!drawingDue()) settlePostWake();
-        } else if (s.compileRequest) {
+        } else if (run.compileRequest) {
             compileCase();
-        } else if (s.resizeRequest) {
+        } else if (run.resizeRequest) {
             allocationCase();
         } else {
             waitUntil(due, 100);
@@ -323,9 +303,10 @@ uint64_t renderIdlePasses() {
 }
 
 void startWorkers() {
-    ProjectState& s = state();
+    RunState& run = runState();
     captureView().setCapturing(false);
-    s.postQuit.clear(); // a fresh start after an earlier exit path (tests, batch runs)
+    // A fresh start after an earlier exit path (tests, batch runs).
+    if (run.shuttingDown()) run.moveTo(RunPhase::Stopped);
     {
         std::lock_guard lock(g_postThreadMutex);
         if (!g_postRunning.load()) {
@@ -333,11 +314,10 @@ void startWorkers() {
             startPostThreadLocked();
         }
     }
-    s.renderRun.set();
-    s.renderHold.clear();
+    run.moveTo(RunPhase::Drawing);
     if (g_renderThread.joinable()) g_renderThread.join();
     g_contextFailed.store(false);
-    g_advanceOwed = false; // a fresh start owes nothing to an earlier run's Run
+    run.advanceOwed = false; // a fresh start owes nothing to an earlier run's Run
     g_compileFailed.store(false);
     g_allocationFailed.store(false);
     g_renderRunning.store(true);
@@ -354,15 +334,12 @@ void replacePostProcessingThread() {
     std::lock_guard lock(g_postThreadMutex);
     ++g_postGeneration; // the old thread ends on its own if it ever returns
     if (g_postThread.joinable()) g_postThread.detach();
-    state().frameReady.clear();
     startPostThreadLocked();
     wakePostThread(); // the old thread, should it be waiting, ends
 }
 
 bool runExitPath() {
-    ProjectState& s = state();
-    s.renderRun.clear();
-    s.postQuit.set();
+    runState().moveTo(RunPhase::ShuttingDown);
     wakePostThread();
     platform().cancelWaits();
 

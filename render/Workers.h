@@ -9,8 +9,8 @@
 namespace vortigo {
 
 // User-interface thread, once at the end of start-up: clears capturing,
-// starts the post-processing thread unless it runs, raises renderRun, clears
-// renderHold and starts the render thread.
+// starts the post-processing thread unless it runs, releases the run state
+// (Drawing) and starts the render thread.
 void startWorkers();
 
 // Render thread (frame-buffer allocation): a post-processing thread that did

@@ -1,6 +1,7 @@
 #include "script/ScriptCalls.h"
 
 #include "core/CameraFlight.h"
+#include "core/FrameQueue.h"
 #include "core/ProjectFiles.h"
 #include "core/ProjectState.h"
 #include "core/ScriptShared.h"
@@ -49,11 +50,7 @@ template <typename... Args> int guardedCall(void* address, Args... args) {
 // The frame buffer udPostFrame is lent, when it is one of the record's (not
 // a caller's own memory): only those have a lead to check.
 GuardedBytes* frameBlockOf(const uint8_t* frame) {
-    ProjectState& s = state();
-    for (GuardedBytes& entry : s.frameRing)
-        if (entry && entry.get() == frame) return &entry;
-    if (s.extraFrame && s.extraFrame.get() == frame) return &s.extraFrame;
-    return nullptr;
+    return frameQueue().blockOf(frame);
 }
 
 void reportFault(WindowId owner, const char* entryName, int fault) {

@@ -3,7 +3,9 @@
 #include "core/Handoff.h"
 #include "core/ProjectFiles.h"
 #include "core/ProjectState.h"
+#include "core/RunState.h"
 #include "platform/ProgramDir.h"
+#include "platform/Waits.h"
 #include "script/DebugLog.h"
 #include "script/HostFunctions.h"
 #include "script/ScriptCalls.h"
@@ -97,8 +99,8 @@ std::atomic<bool> g_replacingScript{false};
 bool waitUntilPostThreadLeft() {
     g_replacingScript.store(true);
     while (g_postThreadInside.load() != 0) {
-        if (!state().renderRun) return false;
-        waitUntil([] { return g_postThreadInside.load() == 0 || !state().renderRun; }, 100);
+        if (!runState().running()) return false;
+        waitUntil([] { return g_postThreadInside.load() == 0 || !runState().running(); }, 100);
     }
     return true;
 }

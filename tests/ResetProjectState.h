@@ -4,9 +4,10 @@
 
 #include "core/CameraFlight.h"
 #include "core/CaptureState.h"
+#include "core/FrameQueue.h"
 #include "core/Handoff.h"
 #include "core/ProjectFiles.h"
-#include "core/ProjectState.h"
+#include "core/RunState.h"
 #include "core/ScriptShared.h"
 #include "core/ThreadRole.h"
 #include "core/ViewFlags.h"
@@ -37,17 +38,20 @@ inline void resetProjectState() {
     rebuild(camera, blocks.frameInfo, blocks.animInfo);
     rebuild(captureState(), blocks.frameInfo);
     rebuild(viewFlags());
-    rebuild(state());
     camera.flightBuffer = GuardedFloats::allocate(FLIGHT_FLOATS);
     camera.udef = GuardedFloats::allocate(static_cast<size_t>(files.maxUdef));
 }
 
-// Everything a test can leave behind in the process: the record, and the
-// timeouts a test may have shortened. No worker thread may be running.
+// Everything a test can leave behind in the process: the record, the run
+// state, the frame queue, and the timeouts a test may have shortened. No
+// worker thread may be running.
 inline void resetProcessState() {
     resetProjectState();
     timeouts() = Timeouts{};
-    heldByFailure() = false;
+    runState().reset();
+    frameQueue().clear();
+    frameQueue().frameMs = 0;
+    frameQueue().lastFrameTick = 0;
 }
 
 // Every test of the binary starts from resetProcessState() and then `also`

@@ -4,7 +4,7 @@
 
 #include "control/StatusLine.h"
 #include "core/ProjectFiles.h"
-#include "core/ProjectState.h"
+#include "core/RunState.h"
 #include "media/Capture.h"
 #include "persist/FlightFile.h"
 #include "persist/ProjectDefaults.h"
@@ -291,9 +291,8 @@ void newProjectCommand(MainWindow& window) {
     finishCapture();
     resetToDefaults();
     editorState().showNewProject();
-    ProjectState& s = state();
-    s.compileRequest.set();
-    s.resizeRequest.set();
+    runState().compileRequest.set();
+    runState().resizeRequest.set();
     showProject(window);
 }
 

@@ -4,6 +4,7 @@
 #include "core/CameraFlight.h"
 #include "core/ProjectFiles.h"
 #include "core/ProjectState.h"
+#include "core/RunState.h"
 #include "flight/FlightControls.h"
 #include "flight/FlightRecord.h"
 #include "platform/VirtualKeys.h"
@@ -223,7 +224,7 @@ void MainWindow::editRingLater() {
 // The texts and the sizes are shared with the render thread: they change
 // only while it rests, else the command comes back later.
 bool MainWindow::ringIsIdle(int id) {
-    if (idleTest()) return true;
+    if (stopFlightAndCheckParked()) return true;
     retryWhenIdle(this, [this, id] { onCommand(id); });
     return false;
 }
@@ -421,14 +422,14 @@ void MainWindow::switchLayer(int layer) {
 }
 
 void MainWindow::compile(bool run) {
-    ProjectState& s = state();
+    RunState& runs = runState();
     storeShownText();
-    s.scriptReady.clear();
+    runs.scriptReady.clear();
     if (run)
-        s.runAfterCompile.set();
+        runs.runAfterCompile.set();
     else
-        s.runAfterCompile.clear();
-    s.compileRequest.set();
+        runs.runAfterCompile.clear();
+    runs.compileRequest.set();
     if (run) giveKeysToTrace();
 }
 

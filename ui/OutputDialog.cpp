@@ -6,7 +6,7 @@
 #include "core/Handoff.h"
 #include "core/Numbers.h"
 #include "core/ProjectFiles.h"
-#include "core/ProjectState.h"
+#include "core/RunState.h"
 #include "media/Capture.h"
 #include "persist/Options.h"
 #include "persist/ProjectFile.h"
@@ -179,14 +179,13 @@ void OutputDialog::browseAudioFile() {
 
 void OutputDialog::apply() {
     // Sizes and buffers change under the render thread only while it rests.
-    if (!idleTest()) {
+    if (!stopFlightAndCheckParked()) {
         retryWhenIdle(this, [this] { apply(); });
         return;
     }
     ProjectFiles& files = projectFiles();
     CameraFlight& camera = cameraFlight();
     CaptureState& capture = captureState();
-    ProjectState& s = state();
     if (capture.capturing()) finishCapture();
     const Values v = readControls();
     if (v.width <= 0 || v.height <= 0 || v.fps <= 0) {
@@ -218,8 +217,8 @@ void OutputDialog::apply() {
     camera.flightAcceleration = v.acceleration;
     storePath(capture.outputFile, v.outputFile);
     storePath(capture.audioFile, v.audioFile);
-    s.buffersReady.clear();
-    s.resizeRequest.set();
+    runState().buffersReady.clear();
+    runState().resizeRequest.set();
     accept();
 }
 

@@ -3,7 +3,7 @@
 #include "core/CameraFlight.h"
 #include "core/Numbers.h"
 #include "core/ProjectFiles.h"
-#include "core/ProjectState.h"
+#include "core/RunState.h"
 #include "flight/QuatMath.h"
 #include "media/Backgrounds.h"
 #include "ui/EditorText.h"
@@ -72,8 +72,7 @@ void storePath(const QString& text, const char* original, char* field) {
 // while it draws: they run only while it rests, else once it does.
 void reloadBackgrounds() {
     ProjectFiles& files = projectFiles();
-    ProjectState& s = state();
-    if (s.renderRun && !s.renderHold) {
+    if (runState().drawing()) {
         retryWhenIdle(QCoreApplication::instance(), [] { reloadBackgrounds(); });
         return;
     }

@@ -1,5 +1,6 @@
 #include "ui/StillCommands.h"
 
+#include "core/FrameQueue.h"
 #include "media/Stills.h"
 #include "render/FramePipeline.h"
 
@@ -14,13 +15,15 @@ namespace {
 // The bottom-up frame bytes as they are, copied while no allocation can
 // swap the buffers.
 bool copyShownFrame(std::vector<uint8_t>& pixels, int& width, int& height) {
-    std::lock_guard lock(frameBufferMutex());
-    const FrameView view = shownFrameView();
-    if (!view.pixels || view.width <= 0 || view.height <= 0) return false;
-    width = view.width;
-    height = view.height;
-    pixels.assign(view.pixels, view.pixels + static_cast<size_t>(width) * height * 3);
-    return true;
+    bool copied = false;
+    frameQueue().withDisplayed([&](const FrameView& view) {
+        if (!view.pixels || view.width <= 0 || view.height <= 0) return;
+        width = view.width;
+        height = view.height;
+        pixels.assign(view.pixels, view.pixels + static_cast<size_t>(width) * height * 3);
+        copied = true;
+    });
+    return copied;
 }
 
 } // namespace

@@ -9,8 +9,8 @@
 
 namespace vortigo {
 
-// A copy of shownFrame taken under the frame lock, upright; null when no
-// frame buffers exist.
+// A copy of the displayed frame taken under the frame queue's lock,
+// upright; null when no frame buffers exist.
 QImage shownFrameImage();
 
 // "Copy Image": the shown frame onto the clipboard; nothing happens when no

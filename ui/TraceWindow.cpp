@@ -1,6 +1,7 @@
 #include "ui/TraceWindow.h"
 
 #include "control/TraceKeys.h"
+#include "core/FrameQueue.h"
 #include "core/ProjectFiles.h"
 #include "core/ProjectState.h"
 #include "flight/FlightControls.h"
@@ -46,17 +47,16 @@ TraceWindow::~TraceWindow() {
 void TraceWindow::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     QImage frame;
-    {
-        // Copy under the lock: an allocation may swap the buffers.
-        std::lock_guard lock(frameBufferMutex());
-        const FrameView view = shownFrameView();
+    // Copied under the queue's lock: a finished frame or an allocation may
+    // swap the display buffer.
+    frameQueue().withDisplayed([&frame](const FrameView& view) {
         if (view.pixels && view.width > 0 && view.height > 0) {
             // Rows are bottom-up and unpadded.
             frame = QImage(view.pixels, view.width, view.height, view.width * qsizetype{3},
                            QImage::Format_BGR888)
                         .mirrored(false, true);
         }
-    }
+    });
     if (frame.isNull()) {
         painter.fillRect(rect(), Qt::black);
         return;

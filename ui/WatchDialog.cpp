@@ -1,6 +1,6 @@
 #include "ui/WatchDialog.h"
 
-#include "core/ProjectState.h"
+#include "core/RunState.h"
 #include "core/ViewFlags.h"
 
 #include <QCloseEvent>
@@ -85,7 +85,7 @@ WatchDialog::~WatchDialog() {
 }
 
 void WatchDialog::watch() {
-    if (!state().scriptReady) {
+    if (!runState().scriptReady) {
         showMessage(QStringLiteral("You need to compile first."), QStringLiteral("Watch Error"));
         return;
     }
@@ -93,7 +93,7 @@ void WatchDialog::watch() {
 }
 
 void WatchDialog::set() {
-    if (!state().scriptReady) {
+    if (!runState().scriptReady) {
         showMessage(QStringLiteral("You need to compile first."), QStringLiteral("Watch Error"));
         return;
     }
@@ -109,7 +109,7 @@ void WatchDialog::refresh() {
     // A refresh during one of our own message boxes would stack a second box
     // on the first at the next frame.
     if (m_boxOpen || m_refreshPaused || !m_attached) return;
-    if (!state().scriptReady || !viewFlags().watchOpen) return;
+    if (!runState().scriptReady || !viewFlags().watchOpen) return;
     handleRows(false, true);
 }
 

@@ -5,8 +5,9 @@
 #include "control/TraceKeys.h"
 #include "core/CameraFlight.h"
 #include "core/CaptureState.h"
+#include "core/FrameQueue.h"
 #include "core/ProjectFiles.h"
-#include "core/ProjectState.h"
+#include "core/RunState.h"
 #include "flight/FlightControls.h"
 #include "flight/FlightRecord.h"
 #include "media/Capture.h"
@@ -26,21 +27,20 @@ constexpr int W = 32, H = 24;
 class TraceKeysTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        ProjectState& s = state();
         projectFiles().imageWidth = 640;
         projectFiles().imageHeight = 480;
         cameraFlight().zLens = -3;
         cameraFlight().animationSpeed = 0.01f;
-        s.renderRun.set();
-        s.scriptReady.set();
-        s.buffersReady.set();
-        s.renderHold.set();
+        runState().moveTo(RunPhase::Drawing);
+        runState().scriptReady.set();
+        runState().buffersReady.set();
+        runState().park();
     }
     void TearDown() override {
         theCapture().finish(); // the one writer outlives the test
-        state().renderRun.clear();
-        state().scriptReady.clear();
-        state().buffersReady.clear();
+        runState().moveTo(RunPhase::ShuttingDown);
+        runState().scriptReady.clear();
+        runState().buffersReady.clear();
     }
 
     // A record at `time` with position (x, 0, 0).
@@ -80,8 +80,7 @@ TEST_F(TraceKeysTest, UpAndShiftChangeTheVelocityAndSStopsWithoutForgettingIt) {
 
 TEST_F(TraceKeysTest, KeysWaitForACompiledScriptButReleasesAlwaysCount) {
     CameraFlight& camera = cameraFlight();
-    ProjectState& s = state();
-    s.scriptReady.clear();
+    runState().scriptReady.clear();
     EXPECT_EQ(traceKeyDown('A'), KeyAction::None);
     EXPECT_EQ(camera.keyDown['A' - KEY_FIRST], 0);
     EXPECT_EQ(traceKeyDown('W'), KeyAction::None);
@@ -89,7 +88,7 @@ TEST_F(TraceKeysTest, KeysWaitForACompiledScriptButReleasesAlwaysCount) {
     camera.keyDown['B' - KEY_FIRST] = 1;
     traceKeyUp('B');
     EXPECT_EQ(camera.keyDown['B' - KEY_FIRST], 0);
-    s.scriptReady.set();
+    runState().scriptReady.set();
     traceKeyDown('A');
     EXPECT_EQ(camera.keyDown['A' - KEY_FIRST], 1);
 }
@@ -139,11 +138,10 @@ TEST_F(TraceKeysTest, KeyCStartsBeforeCapturingAndKeyXFinishes) {
     ProjectFiles& files = projectFiles();
     CameraFlight& camera = cameraFlight();
     CaptureState& capture = captureState();
-    ProjectState& s = state();
-    s.renderRun.set();
-    s.scriptReady.set();
-    s.buffersReady.set();
-    s.renderHold.set();
+    runState().moveTo(RunPhase::Drawing);
+    runState().scriptReady.set();
+    runState().buffersReady.set();
+    runState().park();
     capture.setCapturing(false);
     files.imageWidth = W;
     files.imageHeight = H;
@@ -210,16 +208,15 @@ TEST_F(TraceKeysTest, AFailedCaptureWriteTurnsTheTitleToCaptureOff) {
 TEST_F(TraceKeysTest, TheStatusLineFormatsTheCameraAndTheFrameTime) {
     CameraFlight& camera = cameraFlight();
     CaptureState& capture = captureState();
-    ProjectState& s = state();
     camera.xCenter = 0.0f;
     camera.yCenter = 0.0001f;
     camera.zLens = -3.0f;
     camera.animTime = 1.25f;
     capture.setCapturing(false);
-    s.frameMs = 99999;
+    frameQueue().frameMs = 99999;
     EXPECT_EQ(statusLineText(),
               "xc:0.000e+00 yc:1.000e-04 zc:-3.000e+00 time:1.2500 cap:off, mspf:99999");
-    s.frameMs = 100000;
+    frameQueue().frameMs = 100000;
     capture.setCapturing(true);
     EXPECT_EQ(statusLineText(),
               "xc:0.000e+00 yc:1.000e-04 zc:-3.000e+00 time:1.2500 cap:on, mspf:0");

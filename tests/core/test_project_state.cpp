@@ -3,6 +3,7 @@
 #include "core/CaptureState.h"
 #include "core/ProjectFiles.h"
 #include "core/ProjectState.h"
+#include "core/RunState.h"
 #include "core/ScriptShared.h"
 #include "core/ThreadRole.h"
 #include "persist/Options.h"
@@ -34,7 +35,6 @@ TEST_F(ProjectStateTest, StartsWithTheDefaultsOfANewProject) {
     ProjectFiles& files = projectFiles();
     const CameraFlight& camera = cameraView();
     const CaptureState& capture = captureView();
-    ProjectState& s = state();
     const WindowLayout editor = readWindowLayout(optionsPath());
     EXPECT_EQ(files.imageWidth, 640);
     EXPECT_EQ(files.imageHeight, 480);
@@ -53,9 +53,11 @@ TEST_F(ProjectStateTest, StartsWithTheDefaultsOfANewProject) {
     EXPECT_FLOAT_EQ(camera.animTime, 0.0f);
     EXPECT_EQ(camera.cameraQuat[3], 1.0f);
     EXPECT_EQ(camera.flightMode, FLIGHT_STOPPED);
-    EXPECT_TRUE(s.renderHold);
-    EXPECT_FALSE(s.scriptReady);
-    EXPECT_FALSE(s.buffersReady);
+    runState().moveTo(RunPhase::Drawing);
+    resetToDefaults(); // a released render thread is held by the reset
+    EXPECT_EQ(runState().phase(), RunPhase::Parked);
+    EXPECT_FALSE(runState().scriptReady);
+    EXPECT_FALSE(runState().buffersReady);
 
     EXPECT_EQ(std::string(files.layers[0].vertexFile), m_dir.file("default_vertex_shader.vert"));
     EXPECT_EQ(std::string(files.projectFile), m_dir.file("default.vort"));

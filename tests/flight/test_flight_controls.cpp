@@ -4,6 +4,7 @@
 #include "core/CameraFlight.h"
 #include "core/ProjectFiles.h"
 #include "core/ProjectState.h"
+#include "core/RunState.h"
 #include "flight/FlightControls.h"
 #include "flight/FlightRecord.h"
 #include "flight/QuatMath.h"
@@ -21,15 +22,14 @@ class FlightTest : public ::testing::Test {
         test::resetProjectState();
         ProjectFiles& files = projectFiles();
         CameraFlight& camera = cameraFlight();
-        ProjectState& s = state();
         files.imageWidth = 640;
         files.imageHeight = 480;
         camera.zLens = -3;
         camera.animationSpeed = 0.01f;
-        s.renderRun.set();
-        s.scriptReady.set();
-        s.buffersReady.set();
-        s.renderHold.set();
+        runState().moveTo(RunPhase::Drawing);
+        runState().scriptReady.set();
+        runState().buffersReady.set();
+        runState().park();
         setPointerSource([this](int& x, int& y) {
             x = m_pointerX;
             y = m_pointerY;
@@ -38,9 +38,9 @@ class FlightTest : public ::testing::Test {
     }
     void TearDown() override {
         setPointerSource(nullptr);
-        state().renderRun.clear();
-        state().scriptReady.clear();
-        state().buffersReady.clear();
+        runState().moveTo(RunPhase::ShuttingDown);
+        runState().scriptReady.clear();
+        runState().buffersReady.clear();
     }
 
     // A record at `time` with position (x, 0, 0).
@@ -134,7 +134,6 @@ TEST_F(FlightTest, EqualTimesStopTheTimedReplay) {
 
 TEST_F(FlightTest, MarkEditsKeepTheFlightGoingAndWaitForTheFrameInHand) {
     CameraFlight& camera = cameraFlight();
-    ProjectState& s = state();
     for (int i = 0; i < 4; ++i)
         record(static_cast<float>(4 * i), static_cast<float>(i));
     camera.animationSpeed = 0.25f;
@@ -154,17 +153,17 @@ TEST_F(FlightTest, MarkEditsKeepTheFlightGoingAndWaitForTheFrameInHand) {
 
     // While a frame is drawn the edit waits for the next advance, which
     // applies it before its motion step.
-    s.renderHold.clear();
+    runState().release();
     const int32_t head = camera.flightHead;
     EXPECT_FALSE(requestRingEdit(RingEdit::MarkBeginning));
     EXPECT_FALSE(requestRingEdit(RingEdit::Smooth));
     EXPECT_EQ(camera.flightStart, 0);
-    s.renderHold.set();
+    runState().park();
     EXPECT_TRUE(advanceFlight());
     EXPECT_EQ(camera.flightStart, head);
     EXPECT_EQ(camera.flightMode, FLIGHT_TIMED_REPLAY);
 
-    s.renderHold.set();
+    runState().park();
     camera.flightMode = FLIGHT_FREE;
     for (RingEdit edit : {RingEdit::JumpToEnd, RingEdit::MarkEnd, RingEdit::Clear})
         EXPECT_TRUE(requestRingEdit(edit));

@@ -4,6 +4,8 @@
 #include "core/CaptureState.h"
 #include "core/ProjectFiles.h"
 #include "core/ProjectState.h"
+#include "core/RunState.h"
+#include "flight/FlightControls.h"
 #include "media/Capture.h"
 #include "media/Stills.h"
 #include "platform/AtomicFile.h"

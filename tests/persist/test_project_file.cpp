@@ -6,7 +6,7 @@
 #include "core/CaptureState.h"
 #include "core/Numbers.h"
 #include "core/ProjectFiles.h"
-#include "core/ProjectState.h"
+#include "core/RunState.h"
 #include "flight/QuatMath.h"
 #include "persist/FlightFile.h"
 #include "persist/ProjectFile.h"
@@ -296,7 +296,6 @@ TEST_F(ProjectFileTest, TheTokenRules) {
 TEST_F(ProjectFileTest, SizesAndRatesBelowOneAreNamedWithTheirValueAndKept) {
     ProjectFiles& files = projectFiles();
     const CaptureState& capture = captureView();
-    ProjectState& s = state();
     files.despeckle = 0;
     ASSERT_TRUE(
         loadText(minimalProject("WIDTH=0 HEIGHT=-1\nFRAMESPERSEC=0\nDESPECKLE=1\nHEIGHT=0x10\n")));
@@ -308,7 +307,7 @@ TEST_F(ProjectFileTest, SizesAndRatesBelowOneAreNamedWithTheirValueAndKept) {
     EXPECT_EQ(std::tuple(files.imageWidth, files.imageHeight, capture.aviFps),
               std::tuple(640, 16, 25));
     EXPECT_EQ(files.despeckle, 1); // the rest of the project loads
-    EXPECT_TRUE(s.compileRequest);
+    EXPECT_TRUE(runState().compileRequest);
 }
 
 TEST_F(ProjectFileTest, ABadNameLengthLeavesTheFieldAndItsLineIsReadAsTokens) {
@@ -366,12 +365,11 @@ TEST_F(ProjectFileTest, LocateFileFindsMovedFilesBesideTheProject) {
 TEST_F(ProjectFileTest, AfterLoadRunsInOrderAndAFailingTextKeepsLoadingTheRest) {
     ProjectFiles& files = projectFiles();
     const CameraFlight& camera = cameraView();
-    ProjectState& s = state();
     const std::string good = text("good.frag", "good");
     text("ring.vorn", std::string(1, '\x0b')); // a wrong count byte
-    s.compileRequest.clear();
-    s.resizeRequest.clear();
-    s.buffersReady.set();
+    runState().compileRequest.clear();
+    runState().resizeRequest.clear();
+    runState().buffersReady.set();
     const std::string missingVertex = m_dir.file("my project/missing.vert");
     const std::string missingScript = m_dir.file("my project/missing.anim");
     ASSERT_TRUE(loadText(header() + nameEntry("VSFILE", missingVertex) + nameEntry("FSFILE", good) +
@@ -395,20 +393,19 @@ TEST_F(ProjectFileTest, AfterLoadRunsInOrderAndAFailingTextKeepsLoadingTheRest) 
     EXPECT_EQ(flightRecordCount(), 1);
     EXPECT_EQ(camera.flightBuffer[0], 4.0f);
     EXPECT_EQ(camera.cameraMatrix[1][1], -1.0);
-    EXPECT_TRUE(s.compileRequest);
-    EXPECT_TRUE(s.resizeRequest);
-    EXPECT_FALSE(s.buffersReady);
+    EXPECT_TRUE(runState().compileRequest);
+    EXPECT_TRUE(runState().resizeRequest);
+    EXPECT_FALSE(runState().buffersReady);
 }
 
 TEST_F(ProjectFileTest, AFileThatIsNotAProjectChangesNothing) {
     ProjectFiles& files = projectFiles();
-    ProjectState& s = state();
     const std::string projectBefore = files.projectFile;
     const std::string vertexBefore = files.layers[0].vertexText.get();
     const std::string fileBefore = files.layers[0].vertexFile;
     files.layers[0].fragmentDirty = 1;
-    s.buffersReady.set();
-    s.compileRequest.clear();
+    runState().buffersReady.set();
+    runState().compileRequest.clear();
     for (const std::string& bytes :
          {std::string("cobblewick_vortigo_file\nWIDTH=3\n"), std::string(""),
           std::string("Cobblewick_Vortigo_FileX WIDTH=3")}) {
@@ -424,8 +421,8 @@ TEST_F(ProjectFileTest, AFileThatIsNotAProjectChangesNothing) {
     EXPECT_EQ(std::string(files.layers[0].vertexFile), fileBefore);
     EXPECT_EQ(files.layers[0].fragmentDirty, 1);
     EXPECT_EQ(files.imageWidth, 640);
-    EXPECT_TRUE(s.buffersReady);
-    EXPECT_FALSE(s.compileRequest);
+    EXPECT_TRUE(runState().buffersReady);
+    EXPECT_FALSE(runState().compileRequest);
 }
 
 TEST_F(ProjectFileTest, MissingEntriesKeepTheirFieldsAndOneCharacterFlightNamesAreUnused) {

@@ -82,7 +82,7 @@ class RendererFixture : public ScriptFixture {
     }
 
     Bgr pixel(int x, int y) const {
-        const size_t i = (static_cast<size_t>(y) * state().frameWidth + x) * 3;
+        const size_t i = (static_cast<size_t>(y) * frameQueue().width() + x) * 3;
         return {m_frame[i], m_frame[i + 1], m_frame[i + 2]};
     }
 

@@ -2,8 +2,10 @@
 // out of bounds for them: short and bad texture buffers, and pixel-store
 // state left set.
 #include "RendererFixture.h"
+#include "core/FrameQueue.h"
 #include "core/ProjectFiles.h"
 #include "core/ProjectState.h"
+#include "core/RunState.h"
 #include "script/ScriptCalls.h"
 
 #include <thread>
@@ -71,8 +73,8 @@ TEST_F(HostileRenderTest, WritesJustOutsideTheFrameLentToUdPostFrameFault) {
         const std::string script =
             std::string("void udPostFrame(unsigned char *p) { p[0] = 9; ") + write + " }\n";
         ASSERT_TRUE(compileAndDraw(script.c_str()));
-        state().scriptReady.set();
-        state().shownFrame = state().frameRing[0].get(); // handed over, as by the render thread
+        runState().scriptReady.set();
+        frameQueue().handOver(); // as by the render thread
         std::thread post([] { finishFrame(); });
         post.join();
         const auto boxes = m_platform.messageBoxes();

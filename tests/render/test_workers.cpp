@@ -5,8 +5,10 @@
 #include "control/TraceKeys.h"
 #include "core/CameraFlight.h"
 #include "core/CaptureState.h"
+#include "core/FrameQueue.h"
 #include "core/ProjectFiles.h"
 #include "core/ProjectState.h"
+#include "core/RunState.h"
 #include "core/ScriptShared.h"
 #include "core/ViewFlags.h"
 #include "flight/FlightControls.h"
@@ -15,6 +17,7 @@
 #include "persist/ProjectDefaults.h"
 #include "platform/HeadlessPlatform.h"
 #include "platform/ProgramDir.h"
+#include "platform/Waits.h"
 #include "render/FramePipeline.h"
 #include "render/Workers.h"
 #include "script/ScriptHost.h"
@@ -53,34 +56,33 @@ class WorkersTest : public ::testing::Test {
     }
 
     // Start-up: workers, then the compile and resize requests. The worker
-    // start releases renderHold, so the first frame follows by itself.
+    // start releases the render thread, so the first frame follows by itself.
     void startStudio() {
         startWorkers();
-        state().compileRequest.set();
-        state().resizeRequest.set();
+        runState().compileRequest.set();
+        runState().resizeRequest.set();
         ASSERT_TRUE(pumpUntil([this] {
-            ProjectState& s = state();
-            return s.scriptReady && s.buffersReady && !s.compileRequest && !s.resizeRequest &&
-                   frameCount() == 1 && parked();
+            return runState().scriptReady && runState().buffersReady &&
+                   !runState().compileRequest && !runState().resizeRequest && frameCount() == 1 &&
+                   parked();
         }));
     }
 
     // Start-up whose allocation is expected to fail and say so.
     void startStudioWithoutBuffers() {
         startWorkers();
-        state().compileRequest.set();
-        state().resizeRequest.set();
+        runState().compileRequest.set();
+        runState().resizeRequest.set();
         ASSERT_TRUE(pumpUntil([this] {
-            ProjectState& s = state();
-            return s.scriptReady && !s.resizeRequest && !m_platform.messageBoxes().empty();
+            return runState().scriptReady && !runState().resizeRequest &&
+                   !m_platform.messageBoxes().empty();
         }));
     }
 
     void run() {
-        ProjectState& s = state();
-        s.scriptReady.clear();
-        s.runAfterCompile.set();
-        s.compileRequest.set();
+        runState().scriptReady.clear();
+        runState().runAfterCompile.set();
+        runState().compileRequest.set();
     }
 
     // Generous: a sanitizer build on a busy machine starts slowly, and a wait
@@ -101,9 +103,13 @@ class WorkersTest : public ::testing::Test {
         EXPECT_TRUE(pumpUntil([&] { return renderIdlePasses() >= passes + 2; }));
     }
 
-    bool parked() {
-        ProjectState& s = state();
-        return s.renderHold && !s.frameReady;
+    bool parked() { return runState().held() && !frameQueue().inFlight(); }
+
+    // The frame the Trace window would paint now.
+    const uint8_t* displayed() {
+        const uint8_t* pixels = nullptr;
+        frameQueue().withDisplayed([&](const FrameView& view) { pixels = view.pixels; });
+        return pixels;
     }
 
     HeadlessPlatform m_platform;
@@ -115,35 +121,37 @@ class WorkersTest : public ::testing::Test {
 
 TEST_F(WorkersTest, StartUpCompilesAllocatesAndDrawsOneFrame) {
     startStudio();
-    ProjectState& s = state();
-    EXPECT_EQ(s.frameWidth, 63);
-    EXPECT_EQ(s.frameHeight, 37);
-    EXPECT_EQ(s.frameBytes, 63 * 37 * 3);
-    // The finished frame became the display buffer without a copy.
-    EXPECT_EQ(s.shownFrame.load(), shownFrameView().pixels);
-    EXPECT_EQ(s.renderTarget, s.frameRing[1].get());
-    EXPECT_NE(s.extraFrame, nullptr);
-    EXPECT_NE(s.zBuffer, nullptr);
+    EXPECT_EQ(frameQueue().width(), 63);
+    EXPECT_EQ(frameQueue().height(), 37);
     settle();
+    // The finished frame became the display buffer without a copy.
+    ASSERT_EQ(frameCount(), 1u);
+    {
+        std::lock_guard lock(m_framesMutex);
+        EXPECT_EQ(m_frames[0].pixels, displayed());
+    }
+    EXPECT_NE(frameQueue().target(), nullptr);
+    EXPECT_NE(frameQueue().target(), displayed());
+    EXPECT_NE(frameQueue().extra(), nullptr);
+    EXPECT_NE(frameQueue().depth(), nullptr);
     EXPECT_EQ(frameCount(), 1u);
-    EXPECT_TRUE(idleTest());
+    EXPECT_TRUE(stopFlightAndCheckParked());
 }
 
 TEST_F(WorkersTest, OneFramePerAdvanceWhenTheFlightIsStopped) {
     startStudio();
     settle();
     EXPECT_EQ(frameCount(), 1u);
-    EXPECT_TRUE(idleTest());
+    EXPECT_TRUE(stopFlightAndCheckParked());
 
-    ProjectState& s = state();
     {
         std::lock_guard lock(m_framesMutex);
         EXPECT_EQ(m_frames[0].width, 63);
         EXPECT_EQ(m_frames[0].height, 37);
-        EXPECT_EQ(m_frames[0].pixels, shownFrameView().pixels);
+        EXPECT_EQ(m_frames[0].pixels, displayed());
+        // The next frame is drawn into another buffer.
+        EXPECT_NE(frameQueue().target(), m_frames[0].pixels);
     }
-    // The ring flipped: the next frame is drawn into the other entry.
-    EXPECT_EQ(s.renderTarget, s.frameRing[1].get());
     EXPECT_EQ(m_platform.invalidations(WindowId::Trace), 1);
     EXPECT_EQ(m_platform.title(WindowId::Trace), ""); // no advance has been handled yet
 
@@ -160,8 +168,8 @@ TEST_F(WorkersTest, OneFramePerAdvanceWhenTheFlightIsStopped) {
     // window shows the last one.
     EXPECT_NE(m_frames[1].pixels, m_frames[0].pixels);
     EXPECT_NE(m_frames[2].pixels, m_frames[1].pixels);
-    EXPECT_EQ(m_frames[2].pixels, shownFrameView().pixels);
-    EXPECT_NE(s.renderTarget, shownFrameView().pixels);
+    EXPECT_EQ(m_frames[2].pixels, displayed());
+    EXPECT_NE(frameQueue().target(), displayed());
 }
 
 TEST_F(WorkersTest, AFlyingCameraKeepsFramesComingAndTheIdleTestStopsIt) {
@@ -170,7 +178,7 @@ TEST_F(WorkersTest, AFlyingCameraKeepsFramesComingAndTheIdleTestStopsIt) {
     run();
     ASSERT_TRUE(pumpUntil([&] { return frameCount() >= 5; }));
     // The idle test stops the flight; the render thread then parks.
-    EXPECT_TRUE(pumpUntil([] { return idleTest(); }));
+    EXPECT_TRUE(pumpUntil([] { return stopFlightAndCheckParked(); }));
     EXPECT_EQ(cameraView().flightMode, FLIGHT_STOPPED);
     const size_t stopped = frameCount();
     settle();
@@ -195,34 +203,34 @@ TEST_F(WorkersTest, AScriptThatFailsToCompileDrawsNothing) {
     run();
     ASSERT_TRUE(pumpUntil([this] { return !m_platform.messageBoxes().empty(); }));
     settle();
-    EXPECT_FALSE(state().scriptReady);
+    EXPECT_FALSE(runState().scriptReady);
     EXPECT_EQ(frameCount(), 1u);
 }
 
-// The worker start releases renderHold for the first frame; when the script
+// The worker start releases the render thread for the first frame; when the script
 // fails that frame never comes, and the idle test must still see the
 // render thread parked, or New and Open would wait for ever. The frame is
 // still owed: a later Compile that succeeds draws it.
 TEST_F(WorkersTest, AFailedStartUpCompileLeavesTheRenderThreadParkedUntilACompileSucceeds) {
     ProjectFiles& files = projectFiles();
-    ProjectState& s = state();
     const std::string script = files.scriptText.get();
     std::strcpy(files.scriptText.get(), "this is not C");
     startWorkers();
-    s.compileRequest.set();
-    s.resizeRequest.set();
-    ASSERT_TRUE(pumpUntil([this, &s] {
-        return !m_platform.messageBoxes().empty() && !s.compileRequest && s.buffersReady;
+    runState().compileRequest.set();
+    runState().resizeRequest.set();
+    ASSERT_TRUE(pumpUntil([this] {
+        return !m_platform.messageBoxes().empty() && !runState().compileRequest &&
+               runState().buffersReady;
     }));
-    EXPECT_TRUE(idleTest());
+    EXPECT_TRUE(stopFlightAndCheckParked());
     EXPECT_EQ(frameCount(), 0u);
 
-    std::strcpy(files.scriptText.get(), script.c_str());
-    s.scriptReady.clear();
-    s.runAfterCompile.clear(); // Compile, not Run
-    s.compileRequest.set();
+    std::strcpy(projectFiles().scriptText.get(), script.c_str());
+    runState().scriptReady.clear();
+    runState().runAfterCompile.clear(); // Compile, not Run
+    runState().compileRequest.set();
     ASSERT_TRUE(pumpUntil([this] { return frameCount() == 1 && parked(); }));
-    EXPECT_TRUE(s.scriptReady);
+    EXPECT_TRUE(runState().scriptReady);
     EXPECT_EQ(m_platform.messageBoxes().size(), 1u);
 
     // New after a failed start-up compile keeps the reset's own hold: its
@@ -231,34 +239,35 @@ TEST_F(WorkersTest, AFailedStartUpCompileLeavesTheRenderThreadParkedUntilACompil
     ASSERT_TRUE(initialiseProjectState());
     std::strcpy(files.scriptText.get(), "this is not C");
     startWorkers();
-    s.compileRequest.set();
-    s.resizeRequest.set();
-    ASSERT_TRUE(pumpUntil(
-        [&] { return m_platform.messageBoxes().size() == 2 && s.buffersReady && parked(); }));
-    ASSERT_TRUE(idleTest());
+    runState().compileRequest.set();
+    runState().resizeRequest.set();
+    ASSERT_TRUE(pumpUntil([&] {
+        return m_platform.messageBoxes().size() == 2 && runState().buffersReady && parked();
+    }));
+    ASSERT_TRUE(stopFlightAndCheckParked());
     resetToDefaults();
-    s.compileRequest.set();
-    s.resizeRequest.set();
-    ASSERT_TRUE(pumpUntil([&] { return s.scriptReady && s.buffersReady && !s.resizeRequest; }));
+    runState().compileRequest.set();
+    runState().resizeRequest.set();
+    ASSERT_TRUE(pumpUntil([&] {
+        return runState().scriptReady && runState().buffersReady && !runState().resizeRequest;
+    }));
     settle();
     EXPECT_EQ(frameCount(), 1u);
 }
 
 TEST_F(WorkersTest, AResizeWhileFramesFlowGivesFramesOfTheNewSize) {
     startStudio();
-    ProjectFiles& files = projectFiles();
     CameraFlight& camera = cameraFlight();
-    ProjectState& s = state();
     camera.flightMode = FLIGHT_FREE;
     m_platform.postMessage(WindowMessage{WindowId::Trace, MSG_ADVANCE, 0, 0});
     ASSERT_TRUE(pumpUntil([&] { return frameCount() >= 4; }));
     // What the Output dialog does: wait for the idle test, change, request.
-    ASSERT_TRUE(pumpUntil([] { return idleTest(); }));
-    files.imageWidth = 50;
-    files.imageHeight = 31;
-    s.buffersReady.clear();
-    s.resizeRequest.set();
-    ASSERT_TRUE(pumpUntil([&] { return s.buffersReady && !s.resizeRequest; }));
+    ASSERT_TRUE(pumpUntil([] { return stopFlightAndCheckParked(); }));
+    projectFiles().imageWidth = 50;
+    projectFiles().imageHeight = 31;
+    runState().buffersReady.clear();
+    runState().resizeRequest.set();
+    ASSERT_TRUE(pumpUntil([&] { return runState().buffersReady && !runState().resizeRequest; }));
     const size_t before = frameCount();
     camera.flightMode = FLIGHT_FREE;
     m_platform.postMessage(WindowMessage{WindowId::Trace, MSG_ADVANCE, 0, 0});
@@ -267,16 +276,15 @@ TEST_F(WorkersTest, AResizeWhileFramesFlowGivesFramesOfTheNewSize) {
     std::lock_guard lock(m_framesMutex);
     EXPECT_EQ(m_frames.back().width, 50);
     EXPECT_EQ(m_frames.back().height, 31);
-    EXPECT_EQ(s.frameBytes, 50 * 31 * 3);
+    EXPECT_EQ(std::pair(frameQueue().width(), frameQueue().height()), std::pair(50, 31));
 }
 
 TEST_F(WorkersTest, AdvanceIsIgnoredWhileNothingIsReady) {
     startStudio();
-    ProjectState& s = state();
-    s.scriptReady.clear();
+    runState().scriptReady.clear();
     m_platform.postMessage(WindowMessage{WindowId::Trace, MSG_ADVANCE, 0, 0});
     settle();
-    EXPECT_TRUE(s.renderHold);
+    EXPECT_TRUE(runState().held());
     EXPECT_EQ(frameCount(), 1u);
 }
 
@@ -292,7 +300,7 @@ TEST_F(WorkersTest, ExitEndsBothWorkersCallsUdShutdownAndFreesTheBuffers) {
     EXPECT_TRUE(std::filesystem::exists(marker));
     EXPECT_FALSE(renderThreadRunning());
     EXPECT_FALSE(postThreadRunning());
-    EXPECT_EQ(state().frameRing[0], nullptr);
+    EXPECT_EQ(frameQueue().target(), nullptr);
     EXPECT_EQ(projectFiles().scriptText, nullptr);
 }
 
@@ -305,10 +313,10 @@ TEST_F(WorkersTest, ExitCompletesWithAPostProcessingThreadStuckInACallback) {
         released.wait();
     });
     startWorkers();
-    state().compileRequest.set();
-    state().resizeRequest.set();
+    runState().compileRequest.set();
+    runState().resizeRequest.set();
     ASSERT_TRUE(pumpUntil([&] { return entered.load(); }));
-    EXPECT_FALSE(idleTest()); // a frame is in flight
+    EXPECT_FALSE(stopFlightAndCheckParked()); // a frame is in flight
 
     const auto start = Clock::now();
     EXPECT_FALSE(runExitPath());
@@ -317,7 +325,7 @@ TEST_F(WorkersTest, ExitCompletesWithAPostProcessingThreadStuckInACallback) {
     EXPECT_LT(elapsedMs, 2 * timeouts().workerExitMs + 1500);
     EXPECT_FALSE(renderThreadRunning());
     // The buffers stay: the stuck thread may still read them.
-    EXPECT_NE(state().frameRing[0], nullptr);
+    EXPECT_NE(frameQueue().target(), nullptr);
 
     release.set_value();
     EXPECT_TRUE(waitUntil([] { return !postThreadRunning(); }, 5000));
@@ -334,7 +342,7 @@ TEST_F(WorkersTest, ExitCompletesWithTheRenderThreadStuckInAMessageBox) {
     });
     projectFiles().imageWidth = 0; // cannot be allocated: the render thread reports it
     startWorkers();
-    state().resizeRequest.set();
+    runState().resizeRequest.set();
     ASSERT_TRUE(pumpUntil([&] { return asked.load(); }));
 
     EXPECT_FALSE(runExitPath());
@@ -349,7 +357,6 @@ TEST_F(WorkersTest, ExitWithTheRenderThreadStuckInTheScriptStillCompletesTheCapt
     ProjectFiles& files = projectFiles();
     CameraFlight& camera = cameraFlight();
     CaptureState& capture = captureState();
-    ProjectState& s = state();
     const std::string marker = m_dir.file("shut-down");
     const std::string script = "#include <stdio.h>\n"
                                "static volatile float *u;\n"
@@ -375,8 +382,8 @@ TEST_F(WorkersTest, ExitWithTheRenderThreadStuckInTheScriptStillCompletesTheCapt
     camera.flightMode = FLIGHT_FREE;
     m_platform.postMessage(WindowMessage{WindowId::Trace, MSG_ADVANCE, 0, 0});
     ASSERT_TRUE(pumpUntil([&] { return frameCount() >= 4; }));
-    camera.udef[4] = 1;
-    ASSERT_TRUE(pumpUntil([&] { return camera.udef[2] == 1 && !s.frameReady; }));
+    cameraView().udef[4] = 1;
+    ASSERT_TRUE(pumpUntil([&] { return cameraView().udef[2] == 1 && !frameQueue().inFlight(); }));
     const size_t captured = frameCount() - 1; // the first frame came before the capture
 
     EXPECT_FALSE(runExitPath());
@@ -385,7 +392,7 @@ TEST_F(WorkersTest, ExitWithTheRenderThreadStuckInTheScriptStillCompletesTheCapt
     EXPECT_FALSE(theCapture().isActive());
     EXPECT_EQ(test::probeVideo(avi), "rawvideo,63,37,25/1," + std::to_string(captured));
     // The buffers stay: the stuck thread draws into them.
-    EXPECT_NE(s.frameRing[0], nullptr);
+    EXPECT_NE(frameQueue().target(), nullptr);
 
     camera.udef[4] = 0;
     EXPECT_TRUE(waitUntil([] { return !renderThreadRunning(); }, 5000));
@@ -395,18 +402,15 @@ TEST_F(WorkersTest, ExitWithTheRenderThreadStuckInTheScriptStillCompletesTheCapt
 
 TEST_F(WorkersTest, AFailedAllocationLeavesNoBufferToPaint) {
     ProjectFiles& files = projectFiles();
-    ProjectState& s = state();
     files.imageWidth = -4;
     startStudioWithoutBuffers();
     const auto boxes = m_platform.messageBoxes();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, "Out of memory. Choose a smaller size.");
     EXPECT_EQ(boxes[0].caption, "Memory Error.");
-    EXPECT_FALSE(s.buffersReady);
-    EXPECT_EQ(s.renderTarget, nullptr);
-    EXPECT_EQ(s.shownFrame.load(), nullptr);
-    std::lock_guard lock(frameBufferMutex());
-    EXPECT_EQ(shownFrameView().pixels, nullptr);
+    EXPECT_FALSE(runState().buffersReady);
+    EXPECT_EQ(frameQueue().target(), nullptr);
+    EXPECT_EQ(displayed(), nullptr);
 }
 
 // udef[2] is set while the script's udPostFrame is inside, and it stays
@@ -427,7 +431,6 @@ void udPostFrame(unsigned char *p) {
 TEST_F(WorkersTest, ACompileWaitsUntilThePostProcessingThreadHasLeftTheScript) {
     ProjectFiles& files = projectFiles();
     CameraFlight& camera = cameraFlight();
-    ProjectState& s = state();
     std::strcpy(files.scriptText.get(), LINGERING_POST_FRAME);
     startStudio();
     camera.udef[4] = 1;
@@ -437,10 +440,10 @@ TEST_F(WorkersTest, ACompileWaitsUntilThePostProcessingThreadHasLeftTheScript) {
     std::strcpy(files.scriptText.get(), "void udPre(unsigned char *b, float *f) {}\n"
                                         "void udPost(void) {}\n");
     run();
-    ASSERT_TRUE(pumpUntil([&] { return !s.compileRequest; }));
-    EXPECT_FALSE(s.scriptReady); // the compile waits for the old udPostFrame
-    camera.udef[3] = 1;
-    ASSERT_TRUE(pumpUntil([&] { return s.scriptReady && frameCount() >= 3 && parked(); }));
+    ASSERT_TRUE(pumpUntil([&] { return !runState().compileRequest; }));
+    EXPECT_FALSE(runState().scriptReady); // the compile waits for the old udPostFrame
+    cameraView().udef[3] = 1;
+    ASSERT_TRUE(pumpUntil([&] { return runState().scriptReady && frameCount() >= 3 && parked(); }));
     EXPECT_TRUE(m_platform.messageBoxes().empty());
     EXPECT_NE(entryPoint(UD_PRE), nullptr);
     EXPECT_NE(entryPoint(UD_POST), nullptr);
@@ -448,26 +451,25 @@ TEST_F(WorkersTest, ACompileWaitsUntilThePostProcessingThreadHasLeftTheScript) {
 
 TEST_F(WorkersTest, AResizePendingAtExitLeavesTheFrameBeingFinishedAlone) {
     ProjectFiles& files = projectFiles();
-    CameraFlight& camera = cameraFlight();
-    ProjectState& s = state();
     std::strcpy(files.scriptText.get(), LINGERING_POST_FRAME);
     startStudio();
-    camera.udef[4] = 1;
+    uint8_t* const inUse = frameQueue().target(); // the frame the advance draws
+    cameraView().udef[4] = 1;
     m_platform.postMessage(WindowMessage{WindowId::Trace, MSG_ADVANCE, 0, 0});
-    ASSERT_TRUE(pumpUntil([&] { return camera.udef[2] == 1; }));
-    uint8_t* const inUse = s.shownFrame.load();
+    ASSERT_TRUE(pumpUntil([&] { return cameraView().udef[2] == 1; }));
 
     // The allocation waits for the frame; then the exit path stops the workers.
-    s.resizeRequest.set();
-    ASSERT_TRUE(pumpUntil([&] { return !s.resizeRequest; }));
+    runState().resizeRequest.set();
+    ASSERT_TRUE(pumpUntil([&] { return !runState().resizeRequest; }));
     pumpUntil([] { return false; }, 100);
-    s.renderRun.clear();
+    runState().moveTo(RunPhase::ShuttingDown);
     ASSERT_TRUE(waitUntil([] { return !renderThreadRunning(); }, 5000));
     // Still allocated and still holding the picture (a new buffer is zeroed).
-    ASSERT_TRUE(s.frameRing[0].get() == inUse || s.frameRing[1].get() == inUse);
+    ASSERT_NE(frameQueue().blockOf(inUse), nullptr);
     EXPECT_TRUE(std::any_of(inUse, inUse + 63 * 37 * 3, [](uint8_t b) { return b != 0; }));
-    camera.udef[3] = 1;
-    EXPECT_TRUE(waitUntil([&] { return !s.frameReady; }, 5000));
+    cameraView().udef[3] = 1;
+    EXPECT_TRUE(waitUntil([] { return !frameQueue().inFlight(); }, 5000));
+    EXPECT_TRUE(runExitPath()); // both threads have ended: this joins them
 }
 
 TEST_F(WorkersTest, ThePictureOnlyEverShowsFinishedFrames) {
@@ -495,13 +497,13 @@ TEST_F(WorkersTest, ThePictureOnlyEverShowsFinishedFrames) {
     const size_t centre = (18 * 63 + 31) * 3;
     pumpUntil(
         [&] {
-            std::lock_guard lock(frameBufferMutex());
-            const FrameView view = shownFrameView();
-            if (view.pixels) {
-                ++painted;
-                const uint8_t* p = view.pixels + centre;
-                if (p[0] != 127 || p[1] != 0 || p[2] != 127) ++halfMade;
-            }
+            frameQueue().withDisplayed([&](const FrameView& view) {
+                if (view.pixels) {
+                    ++painted;
+                    const uint8_t* p = view.pixels + centre;
+                    if (p[0] != 127 || p[1] != 0 || p[2] != 127) ++halfMade;
+                }
+            });
             return frameCount() >= 150;
         },
         60000);

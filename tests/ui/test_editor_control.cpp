@@ -5,6 +5,7 @@
 #include "core/CameraFlight.h"
 #include "core/ProjectFiles.h"
 #include "core/ProjectState.h"
+#include "core/RunState.h"
 #include "persist/TextFile.h"
 #include "resources/Resources.h"
 #include "script/ScriptFixture.h"
@@ -179,7 +180,6 @@ TEST_F(EditorControlTest, QueuedDebugOutputNeverLandsInAnotherText) {
 }
 
 TEST_F(EditorControlTest, FunctionKeysInsideAModalDialogAreTheDialogsOwn) {
-    ProjectState& s = state();
     KeyRouter router(m_window.get());
     qApp->installEventFilter(&router);
     int extraDialogs = 0;
@@ -205,7 +205,7 @@ TEST_F(EditorControlTest, FunctionKeysInsideAModalDialogAreTheDialogsOwn) {
             QApplication::sendEvent(field, &press);
         }
         QApplication::processEvents();
-        compiledInside = s.compileRequest;
+        compiledInside = runState().compileRequest;
         qobject_cast<QDialog*>(first)->reject();
     });
     m_window->onCommand(CMD_FIND);
@@ -216,7 +216,7 @@ TEST_F(EditorControlTest, FunctionKeysInsideAModalDialogAreTheDialogsOwn) {
     // Outside a modal dialog F5 still runs.
     QKeyEvent f5(QEvent::KeyPress, Qt::Key_F5, Qt::NoModifier);
     QApplication::sendEvent(editor(), &f5);
-    EXPECT_TRUE(s.compileRequest);
+    EXPECT_TRUE(runState().compileRequest);
     qApp->removeEventFilter(&router);
 }
 

@@ -2,7 +2,7 @@
 // questions before edited texts are lost, Save without a name, Save All and
 // the file dialog's requests.
 #include "core/ProjectFiles.h"
-#include "core/ProjectState.h"
+#include "core/RunState.h"
 #include "persist/FlightFile.h"
 #include "persist/ProjectFile.h"
 #include "resources/Resources.h"
@@ -161,7 +161,6 @@ TEST_F(FileFlowsTest, EditedTextsAreListedWithNamesOrAsUntitled) {
 
 TEST_F(FileFlowsTest, NewOpenExitAndTheCloseBoxAskBeforeEditedTextsAreLost) {
     ProjectFiles& files = projectFiles();
-    ProjectState& s = state();
     const std::string script = file("mine.anim", "mine");
     storePath(files.scriptFile, script);
     files.scriptDirty = 1;
@@ -198,7 +197,7 @@ TEST_F(FileFlowsTest, NewOpenExitAndTheCloseBoxAskBeforeEditedTextsAreLost) {
     EXPECT_EQ(files.imageWidth, 640);
     EXPECT_EQ(files.scriptDirty, 0);
     EXPECT_EQ(title(), "Fragment Shader Layer 1");
-    EXPECT_TRUE(s.compileRequest);
+    EXPECT_TRUE(runState().compileRequest);
 
     files.scriptDirty = 1;
     m_window->close();

@@ -1,7 +1,9 @@
 // Commands that wait for the render thread to rest try again from the event
 // loop; a render thread that stays busy (waiting for a message box, say)
 // must not make the user-interface thread spin.
+#include "core/FrameQueue.h"
 #include "core/ProjectState.h"
+#include "core/RunState.h"
 #include "ui/QtPlatform.h"
 #include "ui/TraceWindow.h"
 
@@ -37,7 +39,6 @@ void runEventLoopFor(int ms) {
 }
 
 TEST(IdleRetry, TheXKeyIsTriedAgainAfterAPauseUntilTheRenderThreadRests) {
-    ProjectState& s = state();
     QtPlatform qt;
     ScopedPlatform installed(&qt);
     TraceWindow trace;
@@ -46,27 +47,33 @@ TEST(IdleRetry, TheXKeyIsTriedAgainAfterAPauseUntilTheRenderThreadRests) {
     trace.installEventFilter(&counter);
 
     // A frame in flight: the idle test fails for as long as this lasts.
-    s.renderRun.set();
-    s.scriptReady.set();
-    s.buffersReady.set();
-    s.renderHold.clear();
-    s.frameReady.set();
+    FrameQueue& queue = frameQueue();
+    FrameBuffers buffers;
+    buffers.draw[0] = GuardedBytes::allocate(3);
+    buffers.draw[1] = GuardedBytes::allocate(3);
+    buffers.display = GuardedBytes::allocate(3);
+    buffers.width = buffers.height = 1;
+    queue.install(std::move(buffers));
+    runState().moveTo(RunPhase::Drawing);
+    runState().scriptReady.set();
+    runState().buffersReady.set();
+    queue.handOver();
     qt.postMessage(WindowMessage{WindowId::Trace, MSG_KEYDOWN, 'X', 0});
     runEventLoopFor(400);
     // Without a pause between tries the key comes back thousands of times.
     EXPECT_GE(counter.presses, 2);
     EXPECT_LE(counter.presses, 400 / 10);
 
-    s.frameReady.clear();
-    s.renderHold.set();
+    queue.release(queue.take());
+    runState().park();
     runEventLoopFor(100);
     const int handled = counter.presses;
     runEventLoopFor(100);
     EXPECT_EQ(counter.presses, handled); // taken once the render thread rests
 
-    s.renderRun.clear();
-    s.scriptReady.clear();
-    s.buffersReady.clear();
+    runState().moveTo(RunPhase::ShuttingDown);
+    runState().scriptReady.clear();
+    runState().buffersReady.clear();
     trace.removeEventFilter(&counter);
 }
 

@@ -3,7 +3,7 @@
 #include "core/CameraFlight.h"
 #include "core/CaptureState.h"
 #include "core/ProjectFiles.h"
-#include "core/ProjectState.h"
+#include "core/RunState.h"
 #include "persist/Options.h"
 #include "persist/ProjectFile.h"
 #include "script/ScriptFixture.h"
@@ -51,8 +51,7 @@ TEST_F(OutputDialogTest, OpeningStopsTheCameraAndShowsEveryField) {
 TEST_F(OutputDialogTest, SizesAndRatesThatAreNotPositiveAreRefused) {
     ProjectFiles& files = projectFiles();
     CaptureState& capture = captureState();
-    ProjectState& s = state();
-    s.buffersReady.set();
+    runState().buffersReady.set();
     capture.setCapturing(true);
     for (const char* bad : {"0", "-5", "abc", "99999999999"}) {
         m_platform.clearRecords();
@@ -65,7 +64,7 @@ TEST_F(OutputDialogTest, SizesAndRatesThatAreNotPositiveAreRefused) {
     }
     EXPECT_EQ(files.imageWidth, 640);
     EXPECT_EQ(files.dofScale, 2.0f);
-    EXPECT_TRUE(s.buffersReady);
+    EXPECT_TRUE(runState().buffersReady);
     // The capture is finished all the same, and Cancel changes nothing more.
     EXPECT_EQ(capture.capturing(), 0);
     controls().cancel->click();
@@ -99,8 +98,7 @@ TEST_F(OutputDialogTest, OkStoresEveryValueAndAsksForNewBuffers) {
     ProjectFiles& files = projectFiles();
     const CameraFlight& camera = cameraView();
     const CaptureState& capture = captureView();
-    ProjectState& s = state();
-    s.buffersReady.set();
+    runState().buffersReady.set();
     controls().width->setText("320");
     controls().height->setText(" 200 ");
     controls().fps->setText("30");
@@ -122,8 +120,8 @@ TEST_F(OutputDialogTest, OkStoresEveryValueAndAsksForNewBuffers) {
     EXPECT_EQ(files.maxDepth, 12.5f);
     EXPECT_EQ(camera.flightAcceleration, 0.001f);
     EXPECT_STREQ(capture.audioFile, "/music/track.wav");
-    EXPECT_FALSE(s.buffersReady);
-    EXPECT_TRUE(s.resizeRequest);
+    EXPECT_FALSE(runState().buffersReady);
+    EXPECT_TRUE(runState().resizeRequest);
 
     reopen();
     EXPECT_EQ(controls().dofScale->text(), "1.2346");

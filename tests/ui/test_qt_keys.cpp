@@ -1,6 +1,6 @@
 // Qt's key names against the virtual-key codes the core and the scripts see.
 #include "core/CameraFlight.h"
-#include "core/ProjectState.h"
+#include "core/RunState.h"
 #include "platform/VirtualKeys.h"
 #include "script/ScriptFixture.h"
 #include "ui/QtKeys.h"
@@ -45,19 +45,17 @@ class TraceKeysTest : public test::ScriptFixture {
     void SetUp() override {
         test::ScriptFixture::SetUp();
         CameraFlight& camera = cameraFlight();
-        ProjectState& s = state();
         camera.udef[0] = 0;
         camera.udefDelta = 1;
-        s.renderRun.set();
-        s.scriptReady.set();
-        s.buffersReady.set();
+        runState().moveTo(RunPhase::Drawing);
+        runState().scriptReady.set();
+        runState().buffersReady.set();
     }
     void TearDown() override {
         CameraFlight& camera = cameraFlight();
-        ProjectState& s = state();
-        s.renderRun.clear();
-        s.scriptReady.clear();
-        s.buffersReady.clear();
+        runState().moveTo(RunPhase::ShuttingDown);
+        runState().scriptReady.clear();
+        runState().buffersReady.clear();
         for (int k = KEY_FIRST; k <= KEY_LAST; ++k)
             camera.keyDown[k - KEY_FIRST] = 0;
         test::ScriptFixture::TearDown();

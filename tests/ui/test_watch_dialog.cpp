@@ -2,6 +2,7 @@
 // and the dialog's message boxes recorded instead of shown.
 #include "ResetProjectState.h"
 #include "core/ProjectState.h"
+#include "core/RunState.h"
 #include "core/ViewFlags.h"
 #include "script/ScriptFixture.h"
 #include "ui/EditorState.h"
@@ -43,7 +44,7 @@ class WatchDialogTest : public test::ScriptFixture {
     void SetUp() override {
         test::ScriptFixture::SetUp();
         ASSERT_TRUE(compileScript(SCRIPT));
-        state().scriptReady.set();
+        runState().scriptReady.set();
         m_owner = new QWidget;
         m_dialog = openWatchDialog(m_owner);
         ASSERT_NE(m_dialog, nullptr);
@@ -54,7 +55,7 @@ class WatchDialogTest : public test::ScriptFixture {
     void TearDown() override {
         delete m_owner; // takes the dialog with it
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        state().scriptReady.clear();
+        runState().scriptReady.clear();
         test::ScriptFixture::TearDown();
     }
 
@@ -129,7 +130,7 @@ TEST_F(WatchDialogTest, EveryWayOfClosingClearsWatchOpenAndFreesTheDialog) {
 }
 
 TEST_F(WatchDialogTest, ButtonsNeedACompiledScript) {
-    state().scriptReady.clear();
+    runState().scriptReady.clear();
     fillRow(0, "counter", WATCH_INT, "0", "42");
     controls().watch->click();
     controls().set->click();
@@ -210,7 +211,7 @@ TEST_F(WatchDialogTest, FramesFromThePostThreadQueueOneRefreshAtATime) {
     *global("counter") = 30;
     std::thread post([] {
         for (int frame = 0; frame < 50; ++frame)
-            if (state().scriptReady && viewFlags().watchOpen) refreshWatch();
+            if (runState().scriptReady && viewFlags().watchOpen) refreshWatch();
     });
     post.join();
     EXPECT_EQ(shown(0), ""); // nothing touched the widgets off their thread
