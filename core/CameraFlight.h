@@ -3,15 +3,16 @@
 //
 // Owner: the motion thread, the one that steps the flight: the
 // user-interface thread in the studio, the batch session's render thread in
-// vortigo-render (HeadlessSession claims it). It writes while renderHold is
-// set, before it releases the next frame, so the render thread (which reads
-// the camera while it draws) sees a whole step. cameraFlight() hands the
+// vortigo-render (HeadlessSession claims it). It writes while the render
+// thread is held (core/RunState.h), before it releases the next frame, so
+// the render thread (which reads the camera while it draws) sees a whole
+// step. cameraFlight() hands the
 // group out for writing and, in debug builds, stops a writer on any other
 // thread; cameraView() is the readers' view.
 //
-// The render thread writes the camera too, while it draws a frame (renderHold
-// clear, so the motion thread rests): udPre may move the camera, and what it
-// did is taken back into these fields (cameraForDrawing()). The renderHold
+// The render thread writes the camera too, while it draws a frame (the Drawing
+// phase, so the motion thread rests): udPre may move the camera, and what it
+// did is taken back into these fields (cameraForDrawing()). The run state's
 // hand-off orders the two writers; they never write at the same time.
 //
 // Exceptions: flightMode is atomic, and any thread may stop the flight. The
@@ -62,7 +63,7 @@ struct CameraFlight {
     uint8_t shiftDown = 0, ctrlDown = 0;
     int32_t* keyDown; // keyDown[k - KEY_FIRST] is virtual key k; lives in FrameInfo
 
-    // Any thread may stop the flight (the idle test does), so it may be
+    // Any thread may stop the flight (stopFlightAndCheckParked() does), so it may be
     // written through the readers' view too.
     mutable std::atomic<int> flightMode{FLIGHT_STOPPED};
 };

@@ -4,9 +4,9 @@
 // options file.
 //
 // Owner: the user-interface thread (the batch program's main thread), which
-// writes these fields only while the render thread rests (the flight-stopping
-// idle test passed, or renderHold set and no frame in flight). The render
-// thread reads them while it compiles and draws; compileRequest and
+// writes these fields only while the render thread rests
+// (stopFlightAndCheckParked() passed: the thread is stopped, or held with no
+// frame in flight). The render thread reads them while it compiles and draws; compileRequest and
 // resizeRequest (release/acquire) publish a change to it. One exception: a
 // script's SwitchBackground replaces a layer's background name and pixels on
 // the render thread, between frames, and raises backgroundChanged (atomic).

@@ -37,9 +37,9 @@ template <typename T> T& placed(GuardedBlock& block) {
     return *new (block.data()) T{};
 }
 
-constexpr const char* MOTION_OWNER =
+[[maybe_unused]] constexpr const char* MOTION_OWNER =
     "the motion thread (the user-interface thread, or the batch session's render thread)";
-constexpr const char* UI_OWNER = "the user-interface thread";
+[[maybe_unused]] constexpr const char* UI_OWNER = "the user-interface thread";
 
 } // namespace
 

@@ -34,8 +34,8 @@ void motionStep();
 
 // The motion of an advance: when the render thread waits for it with a
 // compiled script and frame buffers, the kept ring edits and one motion
-// step. Returns whether they ran; the caller then releases the next frame
-// (clears renderHold). False, with nothing done, in any other state.
+// step. Returns whether they ran; the caller then releases the next frame.
+// False, with nothing done, in any other state.
 bool advanceFlight();
 
 } // namespace vortigo

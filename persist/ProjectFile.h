@@ -4,7 +4,7 @@
 // so spaces and "=" survive. Written with LF line ends; read with LF or CR LF.
 //
 // Threads: user-interface thread. Loading runs only while the render thread
-// rests (the caller waits for the idle test); saving only reads the fields.
+// rests (the caller waits for stopFlightAndCheckParked()); saving only reads the fields.
 #pragma once
 
 #include <string>

@@ -178,8 +178,8 @@ HeadlessResult renderHeadless(const HeadlessRun& run) {
     }
     result.flightEnded = delivered.load() < run.frames && flightOver();
     result.framesDelivered = delivered.load();
-    result.firstFrameMs = firstFrameUs.load() / 1000.0;
-    result.totalMs = lastFrameUs.load() / 1000.0;
+    result.firstFrameMs = static_cast<double>(firstFrameUs.load()) / 1000.0;
+    result.totalMs = static_cast<double>(lastFrameUs.load()) / 1000.0;
     if (!headless.messageBoxes().empty()) {
         const auto box = headless.messageBoxes().front();
         result.error = box.caption + ": " + box.text;

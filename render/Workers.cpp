@@ -46,7 +46,7 @@ std::atomic<bool> g_postRunning{false};
 std::atomic<int> g_postGeneration{0};
 
 // A failed compile or allocation holds a released thread, only so that the
-// idle test passes while nothing can be drawn (HeldByFailure); a thread
+// flight-stop check passes while nothing can be drawn (HeldByFailure); a thread
 // held already stays as it is.
 void parkAfterFailure() {
     runState().holdAfterFailure();

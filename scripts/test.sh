@@ -49,4 +49,4 @@ if [ ! -f build-tsan/build.ninja ]; then
 fi
 cmake --build build-tsan --target vortigo_core_tests
 (cd build-tsan && TSAN_OPTIONS=report_signal_unsafe=0:halt_on_error=1:suppressions=$PWD/../tests/tsan.supp \
-    ctest --output-on-failure -j2 --timeout 300 -R '^(WorkersTest|HeadlessSessionTest)\.')
+    ctest --output-on-failure -j2 --timeout 300 -R '^(WorkersTest|HeadlessSessionTest|FrameQueue|RunState)\.')

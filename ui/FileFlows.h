@@ -66,7 +66,7 @@ constexpr const char* EXIT_QUESTION = "Exit without saving the following files?"
 constexpr const char* DISCARD_QUESTION = "Continue without saving the following files?";
 
 // The commands. New and Open change what the render thread reads: their
-// caller runs them only once the idle test has passed.
+// caller runs them only once stopFlightAndCheckParked() has passed.
 void newProjectCommand(MainWindow& window);
 void openCommand(MainWindow& window);
 void saveCommand(MainWindow& window);

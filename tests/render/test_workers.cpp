@@ -177,7 +177,7 @@ TEST_F(WorkersTest, AFlyingCameraKeepsFramesComingAndTheIdleTestStopsIt) {
     cameraView().flightMode = FLIGHT_FREE;
     run();
     ASSERT_TRUE(pumpUntil([&] { return frameCount() >= 5; }));
-    // The idle test stops the flight; the render thread then parks.
+    // stopFlightAndCheckParked() stops the flight; the render thread then parks.
     EXPECT_TRUE(pumpUntil([] { return stopFlightAndCheckParked(); }));
     EXPECT_EQ(cameraView().flightMode, FLIGHT_STOPPED);
     const size_t stopped = frameCount();
@@ -208,7 +208,7 @@ TEST_F(WorkersTest, AScriptThatFailsToCompileDrawsNothing) {
 }
 
 // The worker start releases the render thread for the first frame; when the script
-// fails that frame never comes, and the idle test must still see the
+// fails that frame never comes, and stopFlightAndCheckParked() must still see the
 // render thread parked, or New and Open would wait for ever. The frame is
 // still owed: a later Compile that succeeds draws it.
 TEST_F(WorkersTest, AFailedStartUpCompileLeavesTheRenderThreadParkedUntilACompileSucceeds) {
@@ -261,7 +261,7 @@ TEST_F(WorkersTest, AResizeWhileFramesFlowGivesFramesOfTheNewSize) {
     camera.flightMode = FLIGHT_FREE;
     m_platform.postMessage(WindowMessage{WindowId::Trace, MSG_ADVANCE, 0, 0});
     ASSERT_TRUE(pumpUntil([&] { return frameCount() >= 4; }));
-    // What the Output dialog does: wait for the idle test, change, request.
+    // What the Output dialog does: wait for stopFlightAndCheckParked(), change, request.
     ASSERT_TRUE(pumpUntil([] { return stopFlightAndCheckParked(); }));
     projectFiles().imageWidth = 50;
     projectFiles().imageHeight = 31;

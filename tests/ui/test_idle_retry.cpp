@@ -46,7 +46,7 @@ TEST(IdleRetry, TheXKeyIsTriedAgainAfterAPauseUntilTheRenderThreadRests) {
     KeyCounter counter(Qt::Key_X);
     trace.installEventFilter(&counter);
 
-    // A frame in flight: the idle test fails for as long as this lasts.
+    // A frame in flight: stopFlightAndCheckParked() fails for as long as this lasts.
     FrameQueue& queue = frameQueue();
     FrameBuffers buffers;
     buffers.draw[0] = GuardedBytes::allocate(3);
