@@ -50,8 +50,9 @@ bool allocateFrameBuffers() {
     // finishes a frame: its buffers must outlive it, so nothing is touched.
     if (queue.inFlight()) return false;
 
-    const int width = projectFiles().imageWidth;
-    const int height = projectFiles().imageHeight;
+    const ProjectFiles& files = projectFiles();
+    const int width = files.imageWidth;
+    const int height = files.imageHeight;
     // Sizes that overflow or are not positive cannot be allocated.
     const int64_t pixels = static_cast<int64_t>(width) * height;
     const bool sizeOk = width > 0 && height > 0 && pixels <= (int64_t{1} << 28);
@@ -109,18 +110,21 @@ bool allocateFrameBuffers() {
 
 void finishFrame() {
     FrameQueue& queue = frameQueue();
+    const RunState& run = runState();
+    const ProjectFiles& files = projectFiles();
+    const ViewFlags& view = viewFlags();
     const TakenFrame taken = queue.take();
     if (!taken) return;
     uint8_t* frame = taken.pixels;
     const int width = queue.width(), height = queue.height();
     if (enterScriptFromPostThread()) {
-        if (runState().scriptReady) callUdPostFrame(frame);
-        if (runState().scriptReady && viewFlags().watchOpen) refreshWatch();
+        if (run.scriptReady) callUdPostFrame(frame);
+        if (run.scriptReady && view.watchOpen) refreshWatch();
         leaveScriptFromPostThread();
     }
     uint8_t* extra = queue.extra();
-    if (projectFiles().superSample && extra) superSampleMerge(frame, extra, width, height);
-    if (projectFiles().despeckle && extra) {
+    if (files.superSample && extra) superSampleMerge(frame, extra, width, height);
+    if (files.despeckle && extra) {
         despeckle(frame, extra, width, height);
         frame = extra;
     }
@@ -134,9 +138,8 @@ void finishFrame() {
         if (sink) (*sink)(FrameView{frame, width, height});
     }
     queue.publish(taken, frame);
-    if (runState().running()) platform().invalidate(WindowId::Trace);
-    if (viewFlags().debugShown && scriptShared().debugText)
-        platform().setEditorText(debugTextCopy());
+    if (run.running()) platform().invalidate(WindowId::Trace);
+    if (view.debugShown && scriptShared().debugText) platform().setEditorText(debugTextCopy());
     queue.release(taken);
 }
 

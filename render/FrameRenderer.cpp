@@ -71,18 +71,19 @@ void selectUnit(const GlEntryPoints& gl, GLenum unit) {
 }
 
 void setLayerUniforms(const GlState& gls, const LayerProgram& layer, int pass) {
+    const ProjectFiles& files = projectFiles();
+    const CameraFlight& camera = cameraView();
     const GlEntryPoints& gl = gls.gl;
     const GLint* u = layer.uniforms;
     const GLint size[2] = {frameQueue().width(), frameQueue().height()};
-    const float eye[3] = {cameraView().xCenter, cameraView().yCenter, cameraView().zLens};
+    const float eye[3] = {camera.xCenter, camera.yCenter, camera.zLens};
     const GLint units[3] = {0, 1, 2};
     gl.glUniform2iv(u[U_SIZE], 1, size);
-    gl.glUniform1fv(u[U_TIME], 1, &cameraView().animTime);
+    gl.glUniform1fv(u[U_TIME], 1, &camera.animTime);
     gl.glUniform3fv(u[U_EYE], 1, eye);
-    gl.glUniform4fv(u[U_ROT], 1, cameraView().cameraQuat);
-    if (cameraView().udef)
-        gl.glUniform1fv(u[U_UDEF], projectFiles().maxUdef, cameraView().udef.get());
-    gl.glUniform1fv(u[U_MAX_DEPTH], 1, &projectFiles().maxDepth);
+    gl.glUniform4fv(u[U_ROT], 1, camera.cameraQuat);
+    if (camera.udef) gl.glUniform1fv(u[U_UDEF], files.maxUdef, camera.udef.get());
+    gl.glUniform1fv(u[U_MAX_DEPTH], 1, &files.maxDepth);
     gl.glUniform1iv(u[U_SUPER_SAMPLE], 1, &pass);
     gl.glUniform1iv(u[U_TEX], 1, &units[0]);
     gl.glUniform1iv(u[U_DATATEX], 1, &units[1]);
@@ -100,8 +101,10 @@ void uploadRequestedTextures(void*) {
 
 // What udPre asked for, in the order the requests are carried out.
 void carryOutRequests(GlState& gls, int layerIndex) {
-    const FrameInfo& f = scriptShared().frameInfo;
-    LayerSlot& slot = projectFiles().layers[layerIndex];
+    ProjectFiles& files = projectFiles();
+    ScriptShared& blocks = scriptShared();
+    const FrameInfo& f = blocks.frameInfo;
+    LayerSlot& slot = files.layers[layerIndex];
     if (f.bgUpdate && slot.backgroundPixels)
         uploadBackground(layerIndex, slot.backgroundWidth, slot.backgroundHeight,
                          slot.backgroundPixels.get(), f.bgUpdate);
@@ -131,9 +134,11 @@ void carryOutRequests(GlState& gls, int layerIndex) {
 }
 
 void drawLayer(GlState& gls, int layerIndex, int pass) {
+    ProjectFiles& files = projectFiles();
+    ScriptShared& blocks = scriptShared();
     const GlEntryPoints& gl = gls.gl;
     LayerProgram& layer = gls.layers[layerIndex];
-    LayerSlot& slot = projectFiles().layers[layerIndex];
+    LayerSlot& slot = files.layers[layerIndex];
 
     if (slot.backgroundPixels && slot.backgroundChanged) {
         uploadBackground(layerIndex, slot.backgroundWidth, slot.backgroundHeight,
@@ -153,7 +158,7 @@ void drawLayer(GlState& gls, int layerIndex, int pass) {
 
     gl.glUseProgram(layer.program);
     setLayerUniforms(gls, layer, pass);
-    if (!(scriptShared().frameInfo.layerFlags & LAYER_FLAG_NO_RECTANGLE)) {
+    if (!(blocks.frameInfo.layerFlags & LAYER_FLAG_NO_RECTANGLE)) {
         glRecti(-1, -1, 1, 1);
         gl.glUseProgram(0);
     }
@@ -165,6 +170,7 @@ void drawLayer(GlState& gls, int layerIndex, int pass) {
 }
 
 void depthOfFieldPass(GlState& gls, int width, int height) {
+    ProjectFiles& files = projectFiles();
     const GlEntryPoints& gl = gls.gl;
     const size_t pixels = static_cast<size_t>(width) * static_cast<size_t>(height);
     tightPack(gl);
@@ -188,9 +194,8 @@ void depthOfFieldPass(GlState& gls, int width, int height) {
 
     gl.glUseProgram(gls.dofProgram);
     glDisable(GL_DEPTH_TEST);
-    gl.glUniform1fv(gl.glGetUniformLocation(gls.dofProgram, "scale"), 1, &projectFiles().dofScale);
-    gl.glUniform1fv(gl.glGetUniformLocation(gls.dofProgram, "offset"), 1,
-                    &projectFiles().dofOffset);
+    gl.glUniform1fv(gl.glGetUniformLocation(gls.dofProgram, "scale"), 1, &files.dofScale);
+    gl.glUniform1fv(gl.glGetUniformLocation(gls.dofProgram, "offset"), 1, &files.dofOffset);
     glColor4f(1, 1, 1, 1);
     glBegin(GL_QUADS);
     glTexCoord2f(0, 0);
@@ -300,6 +305,8 @@ void readBackFrame(uint8_t* destination, int width, int height) {
 
 void drawFrame(int pass, uint8_t* destination) {
     if (!destination) return;
+    ProjectFiles& files = projectFiles();
+    ScriptShared& blocks = scriptShared();
     GlState& gls = glState();
     const int width = frameQueue().width();
     const int height = frameQueue().height();
@@ -307,8 +314,7 @@ void drawFrame(int pass, uint8_t* destination) {
     // write of the script must not leave it a wrong name.
     publishLayerTextures(gls);
 
-    if (projectFiles().dofEnabled && !prepareDepthOfField(gls, width, height))
-        projectFiles().dofEnabled = 0;
+    if (files.dofEnabled && !prepareDepthOfField(gls, width, height)) files.dofEnabled = 0;
 
     // Only the frame's own rectangle is cleared and drawn: the surface may be
     // much larger than the frame.
@@ -328,11 +334,11 @@ void drawFrame(int pass, uint8_t* destination) {
             if (g_walkLength < MAX_RECORDED_STEPS) g_walk[g_walkLength++] = position;
             drawLayer(gls, position, pass);
         }
-        position = nextLayerIndex(position, scriptShared().frameInfo.layerSkip);
+        position = nextLayerIndex(position, blocks.frameInfo.layerSkip);
         if (++steps > MAX_LAYER_STEPS - 1) break;
     }
 
-    if (projectFiles().dofEnabled && gls.dofBuffer && gls.gl.glGenerateMipmap && gls.dofProgram &&
+    if (files.dofEnabled && gls.dofBuffer && gls.gl.glGenerateMipmap && gls.dofProgram &&
         frameQueue().depth())
         depthOfFieldPass(gls, width, height);
 

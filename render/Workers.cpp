@@ -45,9 +45,9 @@ std::atomic<bool> g_postRunning{false};
 // without touching the queue.
 std::atomic<int> g_postGeneration{0};
 
-// A failed compile or allocation holds a released thread, only so that the
-// flight-stop check passes while nothing can be drawn (HeldByFailure); a thread
-// held already stays as it is.
+// A failed compile or allocation holds a released thread, only so that
+// stopFlightAndCheckParked() passes while nothing can be drawn
+// (HeldByFailure); a thread held already stays as it is.
 void parkAfterFailure() {
     runState().holdAfterFailure();
 }
@@ -144,9 +144,9 @@ void drawingCase() {
     RunState& run = runState();
     FrameQueue& queue = frameQueue();
     const int64_t now = tickCountMs();
-    const int64_t elapsed = now - frameQueue().lastFrameTick;
-    frameQueue().frameMs = static_cast<int>(std::min<int64_t>(elapsed, 1 << 30));
-    frameQueue().lastFrameTick = now;
+    const int64_t elapsed = now - queue.lastFrameTick;
+    queue.frameMs = static_cast<int>(std::min<int64_t>(elapsed, 1 << 30));
+    queue.lastFrameTick = now;
     pullVideoFrames();
 
     uint8_t* target = queue.target();
