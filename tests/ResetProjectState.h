@@ -42,6 +42,16 @@ inline void resetProjectState() {
     camera.udef = GuardedFloats::allocate(static_cast<size_t>(files.maxUdef));
 }
 
+// The render thread as the keys and the advance find it between frames: a
+// compiled script, frame buffers, and (when `held`) waiting for the next
+// advance, without starting the workers. The next test's reset undoes it.
+inline void standInForAReadyRenderThread(bool held = true) {
+    runState().moveTo(RunPhase::Drawing);
+    runState().scriptReady.set();
+    runState().buffersReady.set();
+    if (held) runState().park();
+}
+
 // Everything a test can leave behind in the process: the record, the run
 // state, the frame queue, and the timeouts a test may have shortened. No
 // worker thread may be running.

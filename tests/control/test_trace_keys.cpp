@@ -1,5 +1,6 @@
 // The Trace window's keys, wheel and buttons on the project state, the keys
 // C and X against the real capture writer, and the status line.
+#include "ResetProjectState.h"
 #include "TempDir.h"
 #include "control/StatusLine.h"
 #include "control/TraceKeys.h"
@@ -31,16 +32,10 @@ class TraceKeysTest : public ::testing::Test {
         projectFiles().imageHeight = 480;
         cameraFlight().zLens = -3;
         cameraFlight().animationSpeed = 0.01f;
-        runState().moveTo(RunPhase::Drawing);
-        runState().scriptReady.set();
-        runState().buffersReady.set();
-        runState().park();
+        test::standInForAReadyRenderThread();
     }
     void TearDown() override {
         theCapture().finish(); // the one writer outlives the test
-        runState().moveTo(RunPhase::ShuttingDown);
-        runState().scriptReady.clear();
-        runState().buffersReady.clear();
     }
 
     // A record at `time` with position (x, 0, 0).
@@ -138,10 +133,6 @@ TEST_F(TraceKeysTest, KeyCStartsBeforeCapturingAndKeyXFinishes) {
     ProjectFiles& files = projectFiles();
     CameraFlight& camera = cameraFlight();
     CaptureState& capture = captureState();
-    runState().moveTo(RunPhase::Drawing);
-    runState().scriptReady.set();
-    runState().buffersReady.set();
-    runState().park();
     capture.setCapturing(false);
     files.imageWidth = W;
     files.imageHeight = H;

@@ -26,22 +26,14 @@ class FlightTest : public ::testing::Test {
         files.imageHeight = 480;
         camera.zLens = -3;
         camera.animationSpeed = 0.01f;
-        runState().moveTo(RunPhase::Drawing);
-        runState().scriptReady.set();
-        runState().buffersReady.set();
-        runState().park();
+        test::standInForAReadyRenderThread();
         setPointerSource([this](int& x, int& y) {
             x = m_pointerX;
             y = m_pointerY;
             return true;
         });
     }
-    void TearDown() override {
-        setPointerSource(nullptr);
-        runState().moveTo(RunPhase::ShuttingDown);
-        runState().scriptReady.clear();
-        runState().buffersReady.clear();
-    }
+    void TearDown() override { setPointerSource(nullptr); }
 
     // A record at `time` with position (x, 0, 0).
     void record(float x, float time) {

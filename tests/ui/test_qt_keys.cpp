@@ -1,4 +1,5 @@
 // Qt's key names against the virtual-key codes the core and the scripts see.
+#include "ResetProjectState.h"
 #include "core/CameraFlight.h"
 #include "core/RunState.h"
 #include "platform/VirtualKeys.h"
@@ -47,15 +48,10 @@ class TraceKeysTest : public test::ScriptFixture {
         CameraFlight& camera = cameraFlight();
         camera.udef[0] = 0;
         camera.udefDelta = 1;
-        runState().moveTo(RunPhase::Drawing);
-        runState().scriptReady.set();
-        runState().buffersReady.set();
+        test::standInForAReadyRenderThread(false);
     }
     void TearDown() override {
         CameraFlight& camera = cameraFlight();
-        runState().moveTo(RunPhase::ShuttingDown);
-        runState().scriptReady.clear();
-        runState().buffersReady.clear();
         for (int k = KEY_FIRST; k <= KEY_LAST; ++k)
             camera.keyDown[k - KEY_FIRST] = 0;
         test::ScriptFixture::TearDown();
