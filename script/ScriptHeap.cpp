@@ -2,15 +2,19 @@
 
 #include "script/FaultGuard.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <libtcc.h>
 #include <sched.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace vortigo {
 
@@ -248,26 +252,46 @@ char* scriptStrdup(const char* text) {
 
 } // namespace
 
+namespace {
+
+// Address space this process may still map under RLIMIT_AS; SIZE_MAX when
+// unlimited.
+size_t addressSpaceLeft() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return SIZE_MAX;
+    size_t pages = 0;
+    if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(statm, "%zu", &pages) != 1) pages = 0;
+        std::fclose(statm);
+    }
+    const size_t used = pages * static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    return limit.rlim_cur > used ? static_cast<size_t>(limit.rlim_cur) - used : 0;
+}
+
+} // namespace
+
 ScriptHeap* createScriptHeap(size_t reserveBytes, size_t floorBytes) {
     auto reserve = [](size_t bytes) {
         return mmap(nullptr, bytes, PROT_READ | PROT_WRITE,
                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     };
+    // Under a limit the heap takes at most half of what is left and always
+    // leaves SCRIPT_HEAP_LEAVES_BYTES: the shader compiler of a software
+    // driver aborts the whole process when it cannot map its code, so a
+    // heap that fits but starves the drawing is worse than no script.
+    const size_t left = addressSpaceLeft();
+    if (left != SIZE_MAX) {
+        const size_t spare = left > SCRIPT_HEAP_LEAVES_BYTES ? left - SCRIPT_HEAP_LEAVES_BYTES : 0;
+        reserveBytes = std::min({reserveBytes, left / 2, spare}) & ~size_t{0xFFFFF};
+        if (reserveBytes < floorBytes) return nullptr;
+    }
     void* memory = reserve(reserveBytes);
-    if (memory == MAP_FAILED) {
-        // Under a limit: find the largest size that fits, then take half of
-        // it, so that the drawing, the frames and the host keep room to grow.
-        do {
-            if (reserveBytes / 2 < floorBytes) return nullptr;
-            reserveBytes /= 2;
-            memory = reserve(reserveBytes);
-        } while (memory == MAP_FAILED);
-        if (reserveBytes / 2 >= floorBytes) {
-            munmap(memory, reserveBytes);
-            reserveBytes /= 2;
-            memory = reserve(reserveBytes);
-            if (memory == MAP_FAILED) return nullptr;
-        }
+    // Mapping can still fail without a limit (strict overcommit): halve
+    // down to the floor.
+    while (memory == MAP_FAILED) {
+        if (reserveBytes / 2 < floorBytes) return nullptr;
+        reserveBytes /= 2;
+        memory = reserve(reserveBytes);
     }
     auto* heap = new ScriptHeap;
     heap->base = static_cast<uint8_t*>(memory);

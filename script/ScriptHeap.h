@@ -19,11 +19,13 @@ class ScriptHeap;
 
 constexpr size_t SCRIPT_HEAP_BYTES = size_t{1} << 30;
 constexpr size_t SCRIPT_HEAP_FLOOR_BYTES = size_t{16} << 20;
+constexpr size_t SCRIPT_HEAP_LEAVES_BYTES = size_t{256} << 20;
 
 // A heap of `reserveBytes` address space (only touched pages cost memory).
-// Under a limit on the address space (ulimit -v, a container) it takes half
-// as much, and half of that, down to `floorBytes`; null when not even that
-// can be mapped.
+// Under a limit on the address space (ulimit -v, a container) it takes at
+// most half of what is left and leaves at least SCRIPT_HEAP_LEAVES_BYTES for
+// the drawing, the frames and the host; null when that leaves less than
+// `floorBytes`.
 ScriptHeap* createScriptHeap(size_t reserveBytes = SCRIPT_HEAP_BYTES,
                              size_t floorBytes = SCRIPT_HEAP_FLOOR_BYTES);
 void releaseScriptHeap(ScriptHeap* heap);

@@ -464,16 +464,17 @@ TEST_F(HostileScriptTest, TheScriptHeapShrinksToFitALimitedAddressSpace) {
 void udResize(void) { u[0] = malloc(100 << 20) != 0; }
 )";
     constexpr size_t MB = size_t{1} << 20;
-    // 1 GB and 512 MB do not fit, 256 MB does, and holds 100 MB.
-    EXPECT_EQ(inChildWithAddressLimit(304 * MB,
+    // Half of what is left: 320 MB, which holds 100 MB.
+    EXPECT_EQ(inChildWithAddressLimit(640 * MB,
                                       [&] {
                                           if (!compileScript(script.c_str())) return 1;
                                           callUdResize();
                                           return cameraView().udef[0] == 1.0f ? 0 : 2;
                                       }),
               0);
-    // Not even the smallest heap fits: the compile says why it failed.
-    EXPECT_EQ(inChildWithAddressLimit(12 * MB,
+    // A heap would fit, but would leave the drawing too little: the
+    // compile says why it failed.
+    EXPECT_EQ(inChildWithAddressLimit(200 * MB,
                                       [&] {
                                           if (compileScript(script.c_str())) return 1;
                                           return boxTextsOf(m_platform) ==
