@@ -1,7 +1,7 @@
 // Kaliset: Kali's map p -> |p| / (p.p) - c (mirror every coordinate to its
 // absolute value, invert in the unit sphere, shift) turned into an escape
 // fractal: the inversion is limited to the shell between the radii 0.5 and
-// 1 and the result scaled by s > 1, so far points fly off. The scale of the
+// 1 and the result scaled by 2, so far points fly off. The scale of the
 // map's derivative, kept along, gives the distance estimate |p| / dr, and
 // the camera flies through the caverns it carves.
 //
@@ -32,7 +32,7 @@ float trap;
 
 float distanceEstimate(vec3 p)
 {
-    const float scale = 2.1;
+    const float scale = 2.0;
     float dr = 1.0;
     trap = 1e10;
     for (int i = 0; i < 16; i++) {
@@ -56,8 +56,8 @@ vec3 surfaceNormal(vec3 p, float h)
 
 void main()
 {
-    iterations = 6 + int(clamp(udef[1], 0.0, 0.6) * 10.0);
-    shift = vec3(1.1, 1.4, 1.2) + vec3(udef[4], udef[5], udef[6]);
+    iterations = 8 + int(clamp(udef[1], 0.0, 0.6) * 10.0);
+    shift = vec3(0.6, 0.8, 0.7) + vec3(udef[4], udef[5], udef[6]);
     float aspect = float(size.x) / float(size.y);
     vec3 ray = normalize(cameraToScene(vec3(screen.x * aspect, screen.y, 1.4)));
 
