@@ -66,10 +66,10 @@ void main()
     float pixel = 1.0 / float(size.y);
     bool hit = false;
     int steps = 0;
-    for (int i = 0; i < 160; i++) {
+    for (int i = 0; i < 110; i++) {
         float d = distanceEstimate(eye + ray * t);
         steps = i;
-        if (d < pixel * t * 0.4 + 1e-5) {
+        if (d < pixel * t * 0.7 + 1e-5) {
             hit = true;
             break;
         }
@@ -88,7 +88,7 @@ void main()
     vec3 n = surfaceNormal(p, max(pixel * t * 0.5, 1e-5));
     vec3 light = normalize(vec3(0.5, 0.8, -0.3));
     float diffuse = 0.5 + 0.5 * dot(n, light);
-    float occlusion = 1.0 - float(steps) / 160.0;
+    float occlusion = 1.0 - float(steps) / 110.0;
     vec3 base = 0.6 + 0.4 * cos(6.2831853 * (udef[0] + vec3(0.0, 0.08, 0.2) + 1.5 * trapAtHit));
     vec3 colour = base * diffuse * occlusion * occlusion;
     colour = mix(colour, fog, clamp(t / maxDepth, 0.0, 1.0));

@@ -65,19 +65,19 @@ void main()
     float pixel = 1.0 / float(size.y);
     bool hit = false;
     int steps = 0;
-    for (int i = 0; i < 150; i++) {
+    for (int i = 0; i < 100; i++) {
         float d = distanceEstimate(eye + ray * t);
         steps = i;
         if (d < pixel * t * 1.5 + 1e-5) {
             hit = true;
             break;
         }
-        t += d * 0.8;
+        t += d * 0.9;
         if (t > maxDepth) break;
     }
 
     vec3 glow = vec3(0.02, 0.01, 0.04);
-    float occlusion = 1.0 - float(steps) / 150.0;
+    float occlusion = 1.0 - float(steps) / 100.0;
     if (!hit) {
         gl_FragColor = vec4((glow + vec3(0.3, 0.15, 0.5) * (1.0 - occlusion)) * (1.0 + udef[2]), 1.0);
         gl_FragDepth = 0.999;
