@@ -14,6 +14,7 @@
 #include "ui/EditorControl.h"
 #include "ui/EditorState.h"
 #include "ui/EditorText.h"
+#include "ui/ExampleProjects.h"
 #include "ui/FileFlows.h"
 #include "ui/FindDialog.h"
 #include "ui/IdleRetry.h"
@@ -200,6 +201,11 @@ void MainWindow::buildMenus() {
             [this] { m_recordData->setChecked(cameraView().timeRunning != 0); });
 
     QMenu* help = menuBar()->addMenu(tr("&Help"));
+    // Read again whenever the menu opens: the folder may have changed.
+    QMenu* examples = help->addMenu(tr("&Examples"));
+    fillExamplesMenu(*this, examples);
+    connect(examples, &QMenu::aboutToShow, this,
+            [this, examples] { fillExamplesMenu(*this, examples); });
     addCommand(help, tr("&About ..."), CMD_ABOUT, [this] { AboutDialog(this).exec(); });
 }
 

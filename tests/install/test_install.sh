@@ -15,6 +15,7 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 for f in bin/vortigo bin/vortigo-render \
     share/vortigo/default_animation_script.anim share/vortigo/default_fragment_shader.frag \
     share/vortigo/default_vertex_shader.vert share/vortigo/lib/vortigo.h \
+    share/vortigo/examples/mandelbulb/mandelbulb.vort share/vortigo/examples/menger/nebula.jpg \
     share/applications/vortigo.desktop share/mime/packages/vortigo.xml \
     share/icons/hicolor/scalable/apps/vortigo.svg share/icons/hicolor/48x48/apps/vortigo.png; do
     [ -e "$prefix/$f" ] || fail "$f was not installed"
@@ -32,6 +33,11 @@ as_user env LIBGL_ALWAYS_SOFTWARE=1 EGL_PLATFORM=surfaceless \
     "$prefix/bin/vortigo-render" --size 64x48 --out picture.ppm >/dev/null ||
     fail "the installed vortigo-render did not render"
 [ "$(stat -c %s picture.ppm)" -eq $((13 + 64 * 48 * 3)) ] || fail "picture.ppm has the wrong size"
+# An installed example renders from its read-only place, its files found
+# beside it.
+as_user env LIBGL_ALWAYS_SOFTWARE=1 EGL_PLATFORM=surfaceless "$prefix/bin/vortigo-render" \
+    "$prefix/share/vortigo/examples/menger/menger.vort" --size 64x48 --out menger.ppm >/dev/null ||
+    fail "the installed menger example did not render"
 [ -d "$work/home/.config/vortigo" ] || fail "no settings folder in the user's configuration folder"
 [ ! -e "$prefix/bin/VORTOptions.ini" ] || fail "settings written beside a program the user may not write"
 
