@@ -8,6 +8,7 @@
 #include "flight/FlightControls.h"
 #include "flight/FlightRecord.h"
 #include "media/Capture.h"
+#include "media/PictureStream.h"
 #include "media/PngWriter.h"
 #include "media/PpmWriter.h"
 #include "media/Stills.h"
@@ -294,6 +295,9 @@ void checkPosterOptions(Options& o, const std::optional<int>& tilesFrom,
         return;
     }
     if (o.series) throw UsageError{"a poster is one still: --out takes no %d"};
+    if (png && o.tilesLast < 0 && static_cast<int64_t>(o.width) * o.height > PNG_PIXEL_LIMIT)
+        throw UsageError{"a PNG holds at most 2^31 - 1 pixels, not " + std::to_string(o.width) +
+                         " x " + std::to_string(o.height) + ": write NAME.tif instead"};
     if (o.first != o.last || o.warmUp)
         throw UsageError{"a poster is one still: --frames, --from and --to name one frame"};
 }

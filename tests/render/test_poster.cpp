@@ -110,21 +110,23 @@ class PosterTest : public ::testing::Test {
     }
 
     // Tiled against single frame, with super-sampling and despeckle on.
-    void expectTilesMatch(const std::string& out, int width, int height,
+    void expectTilesMatch(const std::string& out, int width, int height, int tileSize,
                           const std::function<void()>& setUp) {
         auto filtered = [setUp] {
             if (setUp) setUp();
             projectFiles().superSample = 1;
             projectFiles().despeckle = 1;
         };
-        // Tiles of 96: the last column and row are partial. Sides that are
-        // powers of two keep the rasteriser's interpolation exact whatever
-        // the viewport's shift; at other sizes it may round differently.
+        // Sides that are powers of two keep the rasteriser's interpolation
+        // exact whatever the viewport's shift; at other sizes it may round
+        // differently.
         const Picture whole = singleFrame(width, height, filtered);
-        const PosterResult result = poster(width, height, 96, m_dir.file(out), filtered);
+        const PosterResult result = poster(width, height, tileSize, m_dir.file(out), filtered);
         ASSERT_TRUE(result.ok) << result.error;
-        EXPECT_EQ(result.grid.count(), 6);
-        EXPECT_EQ(result.tilesStored, 6);
+        const TileGrid& grid = result.grid;
+        EXPECT_EQ(result.tilesStored, grid.count());
+        // Frames smaller than the picture, else nothing is tiled at all.
+        EXPECT_LT(grid.frameWidth, width);
         const Picture tiled = decoded(m_dir.file(out), m_dir.file(out + ".ppm"));
         ASSERT_EQ(tiled.width, width);
         ASSERT_EQ(tiled.height, height);
@@ -143,25 +145,26 @@ class PosterTest : public ::testing::Test {
 };
 
 TEST_F(PosterTest, DefaultProjectInTilesEqualsTheSingleFrame) {
-    expectTilesMatch("default.png", 256, 128, {});
+    // Tiles of 96: the last column and row are partial.
+    expectTilesMatch("default.png", 256, 128, 96, {});
     EXPECT_EQ(identify(m_dir.file("default.png")), "PNG 256 128");
 }
 
 TEST_F(PosterTest, DepthOfFieldReachesAcrossTileBorders) {
-    // Depth 0.5 everywhere: a blur from mipmap level 1.5; tiles and margins
-    // keep to multiples of level 3's 8 pixels.
-    expectTilesMatch("dof.tif", 256, 128, [] {
+    // Depth 0.5 everywhere: a blur from mipmap level 3 (8 pixels a texel);
+    // depth 1 would reach level 6, so tiles and margins keep to 64 pixels.
+    expectTilesMatch("dof.tif", 1024, 512, 128, [] {
         projectFiles().dofEnabled = 1;
-        projectFiles().dofScale = 3.0f;
+        projectFiles().dofScale = 6.0f;
         projectFiles().dofOffset = 0.0f;
     });
-    EXPECT_EQ(identify(m_dir.file("dof.tif")), "TIFF64 256 128"); // BigTIFF
+    EXPECT_EQ(identify(m_dir.file("dof.tif")), "TIFF64 1024 512"); // BigTIFF
 }
 
 // A layer whose shaders know no tile uniform is drawn on the whole
 // picture's viewport, shifted.
 TEST_F(PosterTest, AnOlderVertexShaderIsDrawnThroughAShiftedViewport) {
-    expectTilesMatch("old.png", 256, 128,
+    expectTilesMatch("old.png", 256, 128, 96,
                      [] { std::strcpy(projectFiles().layers[0].vertexText.get(), OLD_VERTEX); });
 }
 
