@@ -806,8 +806,10 @@ int renderPosterStill(const Options& o) {
         return 1;
     }
     if (!o.quiet)
-        std::fprintf(stderr, "vortigo-render: %d tiles of a %d x %d poster in %.1f s\n",
-                     result.tilesStored, result.grid.pictureWidth, result.grid.pictureHeight,
+        std::fprintf(stderr, "vortigo-render: tiles %d to %d of %d (a %d x %d poster) in %.1f s\n",
+                     o.tilesLast < 0 ? 0 : o.tilesFirst,
+                     o.tilesLast < 0 ? result.grid.count() - 1 : o.tilesLast, result.grid.count(),
+                     result.grid.pictureWidth, result.grid.pictureHeight,
                      std::chrono::duration<double>(Clock::now() - start).count());
     return 0;
 }

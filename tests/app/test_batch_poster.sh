@@ -1,9 +1,10 @@
 #!/bin/bash
 # vortigo-render posters: tiles against the single frame, read back by
 # ImageMagick; a farm's ranges joined; bad sizes; a signal leaves no file.
-# Usage: test_batch_poster.sh EXE
+# Usage: test_batch_poster.sh EXE SOURCE_DIR
 set -euo pipefail
 render=$1
+source=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
@@ -45,6 +46,9 @@ nothing_written farm.png
 expect_code 0 --join --size 512x256 --out farm.png
 expect_code 0 --size 512x256 --tile 200 --out whole.png
 [ "$(compare -metric AE farm.png whole.png null: 2>&1)" = 0 ] || fail "the joined poster differs"
+# The GNU parallel recipe makes the same poster.
+VORTIGO_RENDER=$render bash "$source/contrib/farm/poster_parallel.sh" 512x256 200 recipe.png -- -j2
+[ "$(compare -metric AE recipe.png whole.png null: 2>&1)" = 0 ] || fail "the recipe's poster differs"
 rm farm.png.tile00004.ppm
 expect_code 1 --join --size 512x256 --out farm2.png
 nothing_written farm2.png
