@@ -391,7 +391,10 @@ void drawFrame(int pass, uint8_t* destination) {
     info.tileX = g_place.active ? g_place.x : 0;
     info.tileY = g_place.active ? g_place.y : 0;
     info.tileSize = g_place.active ? (g_place.width | g_place.height << 16) : 0;
-    g_shiftViewport = g_place.active && fitsViewport(g_place.pictureWidth, g_place.pictureHeight);
+    const int shiftLimit = shiftedViewportLimit();
+    g_shiftViewport = g_place.active && fitsViewport(g_place.pictureWidth, g_place.pictureHeight) &&
+                      (shiftLimit == 0 ||
+                       (g_place.pictureWidth <= shiftLimit && g_place.pictureHeight <= shiftLimit));
     if (g_place.active) {
         // A wrong poster is worse than none: the run ends with the reason.
         const std::string refusal = tileRefusal(gls);

@@ -16,6 +16,7 @@ TileGrid g_grid;
 bool g_tiled = false;
 int g_nextTile = 0; // render thread while tiled
 TilePlacement g_placement;
+int g_shiftLimit = 0; // 0: the driver's viewport alone decides
 
 int roundUp(int value, int multiple) {
     return (value + multiple - 1) / multiple * multiple;
@@ -110,6 +111,14 @@ TilePlacement takeNextTile() {
 
 TilePlacement currentTilePlacement() {
     return g_tiled ? g_placement : TilePlacement{};
+}
+
+void setShiftedViewportLimit(int side) {
+    g_shiftLimit = std::max(side, 0);
+}
+
+int shiftedViewportLimit() {
+    return g_shiftLimit;
 }
 
 DriverLimits queryDriverLimits() {

@@ -68,6 +68,13 @@ const TileGrid& currentTileGrid();
 TilePlacement takeNextTile();
 TilePlacement currentTilePlacement();
 
+// Pictures within the driver's viewport are drawn on it, shifted; larger
+// ones place their tiles through the tile uniforms. Tests lower the side up
+// to which the shift is used (0 restores the driver's limit) to reach the
+// second way with small pictures.
+void setShiftedViewportLimit(int side);
+int shiftedViewportLimit();
+
 // The driver's largest viewport (the largest frame it can draw), found
 // through a context of its own; 0 when none can be made.
 struct DriverLimits {

@@ -168,6 +168,39 @@ TEST_F(PosterTest, AnOlderVertexShaderIsDrawnThroughAShiftedViewport) {
                      [] { std::strcpy(projectFiles().layers[0].vertexText.get(), OLD_VERTEX); });
 }
 
+// Beyond the driver's viewport (here: beyond a lowered limit) the layers
+// place their tiles through the uniforms: tileOffset counts whole pixels,
+// so a pattern of gl_FragCoord + tileOffset matches exactly, and the default
+// vertex shader's tile mapping differs from the frame only where the
+// interpolation rounds differently, never by a misplaced tile.
+TEST_F(PosterTest, BeyondTheViewportTheTileUniformsPlaceEachTile) {
+    setShiftedViewportLimit(64);
+    struct Restore {
+        ~Restore() { setShiftedViewportLimit(0); }
+    } restore;
+    const std::string pattern = "uniform ivec2 tileOffset;\n"
+                                "void main() {\n"
+                                "  vec2 p = gl_FragCoord.xy + vec2(tileOffset);\n"
+                                "  gl_FragColor = vec4(mod(p, 256.0) / 255.0, 0.5, 1.0);\n"
+                                "}\n";
+    const auto offsetLayer = [&] {
+        std::snprintf(projectFiles().layers[0].fragmentText.get(), TEXT_SIZE, "%s",
+                      pattern.c_str());
+    };
+    const Picture exact = singleFrame(256, 128, offsetLayer);
+    ASSERT_TRUE(poster(256, 128, 96, m_dir.file("offset.png"), offsetLayer).ok);
+    EXPECT_EQ(decoded(m_dir.file("offset.png"), m_dir.file("offset.ppm")).rgb, exact.rgb);
+
+    const Picture whole = singleFrame(256, 128, {});
+    ASSERT_TRUE(poster(256, 128, 96, m_dir.file("mapped.png"), {}).ok);
+    const Picture tiled = decoded(m_dir.file("mapped.png"), m_dir.file("mapped.ppm"));
+    ASSERT_EQ(tiled.rgb.size(), whole.rgb.size());
+    size_t differ = 0;
+    for (size_t i = 0; i < whole.rgb.size(); ++i)
+        differ += whole.rgb[i] != tiled.rgb[i];
+    EXPECT_LT(differ, whole.rgb.size() / 100);
+}
+
 TEST_F(PosterTest, AShaderThatWouldBeWrongInTilesIsRefusedAndNothingIsWritten) {
     const std::string out = m_dir.file("refused.png");
     const PosterResult result = poster(256, 128, 96, out, [] {
