@@ -215,6 +215,44 @@ TEST_F(PosterTest, AShaderThatWouldBeWrongInTilesIsRefusedAndNothingIsWritten) {
         EXPECT_EQ(entry.path().string().find("refused"), std::string::npos) << entry.path();
 }
 
+// The script runs once per tile and sees the whole picture's size and the
+// frame's place in words of its own.
+TEST_F(PosterTest, TheScriptSeesThePictureSizeAndEachTilesPlace) {
+    const std::string log = m_dir.file("tiles.txt");
+    const std::string script = "#include <stdio.h>\n#include <vortigo.h>\n"
+                               "static int *frame;\n"
+                               "void udSetup(void *t, float *u, float *a, int *f, char *l) "
+                               "{ frame = f; }\n"
+                               "void udPost(void) {\n"
+                               "  FILE *out = fopen(\"" +
+                               log +
+                               "\", \"a\");\n"
+                               "  fprintf(out, \"%d %d %d %d %d %d\\n\", frame[FI_IMAGE_WIDTH],\n"
+                               "    frame[FI_IMAGE_HEIGHT], frame[FI_TILE_X], frame[FI_TILE_Y],\n"
+                               "    FI_TILE_WIDTH(frame), FI_TILE_HEIGHT(frame));\n"
+                               "  fclose(out);\n"
+                               "}\n";
+    const PosterResult result = poster(256, 128, 96, m_dir.file("s.png"), [&] {
+        std::snprintf(projectFiles().scriptText.get(), TEXT_SIZE, "%s", script.c_str());
+    });
+    ASSERT_TRUE(result.ok) << result.error;
+    std::ifstream in(log);
+    const TileGrid& grid = result.grid;
+    for (int i = 0; i < grid.count(); ++i) {
+        int w = 0, h = 0, x = 0, y = 0, fw = 0, fh = 0;
+        ASSERT_TRUE(in >> w >> h >> x >> y >> fw >> fh) << "tile " << i;
+        const PixelRect frame = grid.frame(i);
+        EXPECT_EQ(w, 256);
+        EXPECT_EQ(h, 128);
+        EXPECT_EQ(x, frame.x) << "tile " << i;
+        EXPECT_EQ(y, 128 - frame.y - frame.height) << "tile " << i; // from the bottom
+        EXPECT_EQ(fw, grid.frameWidth);
+        EXPECT_EQ(fh, grid.frameHeight);
+    }
+    int extra = 0;
+    EXPECT_FALSE(in >> extra) << "more draws than tiles";
+}
+
 // Two ranges on two "machines", joined, equal the whole render.
 TEST_F(PosterTest, RangesJoinedEqualTheWholePoster) {
     const std::string whole = m_dir.file("whole.png");
