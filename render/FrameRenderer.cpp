@@ -390,7 +390,11 @@ void drawFrame(int pass, uint8_t* destination) {
     FrameInfo& info = blocks.frameInfo;
     info.tileX = g_place.active ? g_place.x : 0;
     info.tileY = g_place.active ? g_place.y : 0;
-    info.tileSize = g_place.active ? (g_place.width | g_place.height << 16) : 0;
+    // Unsigned: a frame 32768 high fills the word's top bit.
+    info.tileSize = g_place.active
+                        ? static_cast<int32_t>(static_cast<uint32_t>(g_place.width) |
+                                               static_cast<uint32_t>(g_place.height) << 16)
+                        : 0;
     const int shiftLimit = shiftedViewportLimit();
     g_shiftViewport = g_place.active && fitsViewport(g_place.pictureWidth, g_place.pictureHeight) &&
                       (shiftLimit == 0 ||

@@ -48,7 +48,9 @@ TileGrid planTiles(int width, int height, int tileSize, const FilterReach& reach
     g.pictureWidth = std::max(width, 1);
     g.pictureHeight = std::max(height, 1);
     const int align = std::max(reach.align, 1);
-    g.tileSize = std::max(align, std::max(tileSize, 1) / align * align);
+    // No tile larger than the picture: the sums below stay within an int.
+    const int side = std::max(g.pictureWidth, g.pictureHeight);
+    g.tileSize = std::max(align, std::clamp(tileSize, 1, side) / align * align);
     g.margin = roundUp(std::max(reach.margin, 0), align);
     g.columns = (g.pictureWidth + g.tileSize - 1) / g.tileSize;
     g.rows = (g.pictureHeight + g.tileSize - 1) / g.tileSize;
