@@ -8,6 +8,7 @@
 #include "flight/FlightControls.h"
 #include "flight/FlightRecord.h"
 #include "media/Capture.h"
+#include "media/PictureStream.h"
 #include "media/PngWriter.h"
 #include "media/PpmWriter.h"
 #include "media/Stills.h"
@@ -19,6 +20,7 @@
 #include "platform/HeadlessPlatform.h"
 #include "platform/Waits.h"
 #include "render/HeadlessSession.h"
+#include "render/Poster.h"
 
 #include <algorithm>
 #include <atomic>
@@ -29,6 +31,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <limits>
 #include <new>
 #include <optional>
 #include <string>
@@ -67,11 +70,19 @@ Post-processing
   --super-sample, --despeckle, --dof, --motion-blur
 Output
   --out FILE          FILE.avi: a video through the capture writer;
+                      FILE.tif: one still as a tiled BigTIFF (a poster);
                       FILE.tga: numbered TGA stills through the capture writer;
                       FILE.ppm, FILE.png or FILE.bmp: the last frame, or every
                       frame when FILE holds %d or %04d (numbered by frame
                       index; %% is a percent sign);
                       -: raw frames (bgr24, top row first) on standard output
+Posters (one still of any size, drawn in tiles and streamed to the file)
+  --tile N            tile size in pixels (default 2048): a .png still larger
+                      than a tile, and every .tif, is drawn in tiles
+  --tiles-from I --tiles-to J
+                      render tiles I to J (counted row by row from the top
+                      left, from 0) into FILE.tileNNNNN.ppm beside FILE
+  --join              put the tile files of --size WxH together into --out
 Capture (AVI and TGA)
   --codec NAME        raw, mjpeg (default), ffv1, mpeg4 or h264
   --quality N         1 (smallest) to 100 (best), default 90
@@ -163,6 +174,11 @@ struct Options {
     int maxFrames = 0;
     std::string sound;
     bool quiet = false;
+    bool poster = false; // one still drawn in tiles
+    int tile = DEFAULT_POSTER_TILE;
+    bool tileGiven = false;
+    int tilesFirst = 0, tilesLast = -1; // -1: every tile, into the picture
+    bool join = false;
 };
 
 // A usage error: one line, exit code 2.
@@ -186,6 +202,9 @@ void parseSize(const char* text, int& width, int& height) {
     if (x == std::string::npos) throw UsageError{"--size needs WIDTHxHEIGHT, not \"" + s + "\""};
     width = parseCount("--size", s.substr(0, x).c_str(), 1);
     height = parseCount("--size", s.substr(x + 1).c_str(), 1);
+    if (width > MAX_POSTER_SIDE || height > MAX_POSTER_SIDE)
+        throw UsageError{"--size takes at most " + std::to_string(MAX_POSTER_SIDE) +
+                         " pixels a side, not \"" + s + "\""};
 }
 
 std::string extensionOf(const std::string& path) {
@@ -251,9 +270,41 @@ VideoCodec parseCodec(const std::string& name) {
     throw UsageError{"--codec needs raw, mjpeg, ffv1, mpeg4 or h264, not \"" + name + "\""};
 }
 
+// A poster is one still: a .tif, a .png larger than a tile, or a range of
+// tiles. --join only assembles tile files.
+void checkPosterOptions(Options& o, const std::optional<int>& tilesFrom,
+                        const std::optional<int>& tilesTo) {
+    const bool png = o.output == OutputKind::Picture && extensionOf(o.out) == "png";
+    if (png && !o.series && (o.tileGiven || o.width > o.tile || o.height > o.tile)) o.poster = true;
+    if (tilesFrom || tilesTo) {
+        if (!tilesFrom || !tilesTo) throw UsageError{"--tiles-from and --tiles-to go together"};
+        if (*tilesTo < *tilesFrom) throw UsageError{"--tiles-to must not be below --tiles-from"};
+        if (!png && !o.poster) throw UsageError{"--tiles-from needs --out NAME.png or NAME.tif"};
+        o.poster = true;
+        o.tilesFirst = *tilesFrom;
+        o.tilesLast = *tilesTo;
+    }
+    if (o.join) {
+        if (o.width <= 0 || (!png && !o.poster))
+            throw UsageError{"--join needs --size WxH and --out NAME.png or NAME.tif"};
+        o.poster = false;
+        return;
+    }
+    if (!o.poster) {
+        if (o.tileGiven) throw UsageError{"--tile needs --out NAME.png or NAME.tif"};
+        return;
+    }
+    if (o.series) throw UsageError{"a poster is one still: --out takes no %d"};
+    if (png && o.tilesLast < 0 && static_cast<int64_t>(o.width) * o.height > PNG_PIXEL_LIMIT)
+        throw UsageError{"a PNG holds at most 2^31 - 1 pixels, not " + std::to_string(o.width) +
+                         " x " + std::to_string(o.height) + ": write NAME.tif instead"};
+    if (o.first != o.last || o.warmUp)
+        throw UsageError{"a poster is one still: --frames, --from and --to name one frame"};
+}
+
 Options parseOptions(int argc, char** argv) {
     Options o;
-    std::optional<int> frames, from, to;
+    std::optional<int> frames, from, to, tilesFrom, tilesTo;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         auto value = [&]() -> const char* {
@@ -286,6 +337,15 @@ Options parseOptions(int argc, char** argv) {
             o.quiet = true;
         else if (arg == "--describe")
             o.describe = true;
+        else if (arg == "--tile") {
+            o.tile = parseCount(arg, value(), 1);
+            o.tileGiven = true;
+        } else if (arg == "--tiles-from")
+            tilesFrom = parseCount(arg, value(), 0);
+        else if (arg == "--tiles-to")
+            tilesTo = parseCount(arg, value(), 0);
+        else if (arg == "--join")
+            o.join = true;
         else if (arg == "--flight") {
             o.flightName = checkedName(arg, value());
             o.flight = checkedName(arg, std::filesystem::absolute(o.flightName).lexically_normal());
@@ -344,6 +404,9 @@ Options parseOptions(int argc, char** argv) {
         const std::string ext = extensionOf(o.out);
         if (ext == "avi" || ext == "tga") {
             o.output = OutputKind::Capture;
+        } else if (ext == "tif" || ext == "tiff") {
+            o.output = OutputKind::Picture;
+            o.poster = true;
         } else if (ext == "ppm" || ext == "png" || ext == "bmp") {
             o.output = OutputKind::Picture;
             o.series = isSeriesName(o.out);
@@ -355,6 +418,7 @@ Options parseOptions(int argc, char** argv) {
             throw UsageError{"--out: cannot write into " + folderOf(o.out) + ": " +
                              std::generic_category().message(errno)};
     }
+    checkPosterOptions(o, tilesFrom, tilesTo);
     return o;
 }
 
@@ -682,7 +746,85 @@ int describe(const Options& o) {
     return 0;
 }
 
+class PosterProgress {
+  public:
+    explicit PosterProgress(const Options& o)
+        : m_show(!o.quiet && isatty(STDERR_FILENO)), m_start(Clock::now()) {}
+    // Post-processing thread, after each tile.
+    void tileDone(int done, int total) {
+        if (!m_show) return;
+        const double seconds = std::chrono::duration<double>(Clock::now() - m_start).count();
+        const double left = done > 0 ? seconds / done * (total - done) : 0;
+        std::fprintf(stderr, "\rtile %d of %d, %d left, %.0f s left   ", done, total, total - done,
+                     left);
+        if (done == total) std::fputc('\n', stderr);
+    }
+
+  private:
+    bool m_show;
+    Clock::time_point m_start;
+};
+
+// One still drawn in tiles and streamed into a PNG or TIFF, or a range of
+// its tiles into files of their own.
+int renderPosterStill(const Options& o) {
+    PosterProgress progress(o);
+    PosterRun run;
+    std::string setupError;
+    run.session.timeoutMs = std::numeric_limits<int>::max(); // hours are normal for a poster
+    run.session.configure = [&] {
+        setupError = loadInputs(o, dynamic_cast<HeadlessPlatform&>(platform()));
+        if (setupError.empty()) setupError = checkRange(o);
+        const ProjectFiles& files = projectFiles();
+        if (setupError.empty() && o.tilesLast < 0)
+            setupError = checkPosterSpace(o.out, files.imageWidth, files.imageHeight, 3);
+        if (!setupError.empty()) return;
+        setUpFlight(o);
+        for (int k = 0; k < o.first && cameraView().flightMode != FLIGHT_STOPPED; ++k)
+            motionStep();
+    };
+    run.session.check = [&] { return setupError; };
+    run.session.stop = &g_stopSignal;
+    run.tileSize = o.tile;
+    run.out = o.out;
+    run.firstTile = o.tilesFirst;
+    run.lastTile = o.tilesLast;
+    run.progress = [&](int done, int total) { progress.tileDone(done, total); };
+    run.note = [](const std::string& note) {
+        std::fprintf(stderr, "vortigo-render: note: %s\n", note.c_str());
+    };
+    const auto start = Clock::now();
+    const PosterResult result = renderPoster(run);
+    if (result.stopped) {
+        const int signal = g_stopSignal.load();
+        std::fprintf(stderr, "vortigo-render: stopped by %s after %d tiles; %s is not written\n",
+                     signal == SIGINT ? "SIGINT" : "SIGTERM", result.tilesStored, o.out.c_str());
+        return 128 + signal;
+    }
+    if (!result.ok) {
+        std::fprintf(stderr, "vortigo-render: %s\n", result.error.c_str());
+        return 1;
+    }
+    if (!o.quiet)
+        std::fprintf(stderr, "vortigo-render: tiles %d to %d of %d (a %d x %d poster) in %.1f s\n",
+                     o.tilesLast < 0 ? 0 : o.tilesFirst,
+                     o.tilesLast < 0 ? result.grid.count() - 1 : o.tilesLast, result.grid.count(),
+                     result.grid.pictureWidth, result.grid.pictureHeight,
+                     std::chrono::duration<double>(Clock::now() - start).count());
+    return 0;
+}
+
+int joinPoster(const Options& o) {
+    std::string error;
+    if (!joinTiles(o.out, o.width, o.height, error)) {
+        std::fprintf(stderr, "vortigo-render: %s\n", error.c_str());
+        return 1;
+    }
+    return 0;
+}
+
 int render(const Options& o) {
+    if (o.poster) return renderPosterStill(o);
     const int wanted = o.last - o.first + 1;
     const int skipped = o.warmUp ? o.first : 0; // drawn, not written
     Progress progress(o, wanted);
@@ -785,6 +927,7 @@ int main(int argc, char** argv) {
     try {
         const Options options = parseOptions(argc, argv);
         if (options.describe) return describe(options);
+        if (options.join) return joinPoster(options);
         if (options.output == OutputKind::Raw && !separateFrameStream()) {
             std::fprintf(stderr, "vortigo-render: cannot set up standard output: %s\n",
                          std::generic_category().message(errno).c_str());

@@ -42,7 +42,9 @@ struct alignas(8) FrameInfo {
     int32_t videoFrameCounter[4]; // 20..23
     uint32_t layerTexture[4];     // 24..27
     int32_t capturing;            // 28
-    int32_t reserved[3];          // 29..31
+    int32_t tileX;                // 29: the frame's place in a tiled picture, from the left
+    int32_t tileY;                // 30: and from the bottom
+    int32_t tileSize;             // 31: its width | height << 16; 0 for a whole frame
     int32_t keyDown[KEY_COUNT];   // 32..255: word k is virtual key k
     void* dataTex;                // byte offset 1024
     void* volTex;                 // byte offset 1032

@@ -9,6 +9,7 @@
 #include "render/Filters.h"
 #include "render/FrameRenderer.h"
 #include "render/GlContext.h"
+#include "render/Tiles.h"
 #include "render/Workers.h"
 #include "script/DebugLog.h"
 #include "script/ScriptCalls.h"
@@ -51,8 +52,10 @@ bool allocateFrameBuffers() {
     if (queue.inFlight()) return false;
 
     const ProjectFiles& files = projectFiles();
-    const int width = files.imageWidth;
-    const int height = files.imageHeight;
+    // A tiled picture is drawn one tile's frame at a time.
+    const bool tiled = tiledDrawing();
+    const int width = tiled ? currentTileGrid().frameWidth : files.imageWidth;
+    const int height = tiled ? currentTileGrid().frameHeight : files.imageHeight;
     // Sizes that overflow or are not positive cannot be allocated.
     const int64_t pixels = static_cast<int64_t>(width) * height;
     const bool sizeOk = width > 0 && height > 0 && pixels <= (int64_t{1} << 28);

@@ -9,6 +9,7 @@
 #include "render/LayerPrograms.h"
 #include "render/PixelStore.h"
 #include "render/ScriptTextures.h"
+#include "render/Tiles.h"
 #include "render/Workers.h"
 #include "script/DebugLog.h"
 #include "script/FaultGuard.h"
@@ -18,6 +19,7 @@
 #include <algorithm>
 #include <cstring>
 #include <immintrin.h>
+#include <string>
 #include <vector>
 
 namespace vortigo {
@@ -70,12 +72,76 @@ void selectUnit(const GlEntryPoints& gl, GLenum unit) {
     if (gl.glActiveTexture) gl.glActiveTexture(unit);
 }
 
+// The frame drawn now: the whole picture, or one tile's frame of it.
+TilePlacement g_place;
+// A tile of a picture that fits the driver's viewport is drawn on the whole
+// picture's viewport, shifted so that the tile's part lands on the frame:
+// the rasteriser then interpolates exactly as for the single frame, so the
+// tiles equal it byte for byte. Beyond the viewport only the tile uniforms
+// can place the frame.
+bool g_shiftViewport = false;
+
+// Where the frame lies in the picture: gl_FragCoord + tileOffset counts the
+// picture's pixels; on an unshifted viewport the frame's -1..1 coordinates
+// map to tile.xy + xy * tile.zw of the picture's.
+void setTileUniforms(const GlEntryPoints& gl, const GLint* u) {
+    float tile[4] = {0, 0, 1, 1};
+    GLint offset[2] = {0, 0};
+    if (g_place.active) {
+        offset[0] = g_place.x;
+        offset[1] = g_place.y;
+    }
+    if (g_place.active && !g_shiftViewport) {
+        const double w = g_place.pictureWidth, h = g_place.pictureHeight;
+        tile[0] = static_cast<float>((2.0 * g_place.x + g_place.width) / w - 1.0);
+        tile[1] = static_cast<float>((2.0 * g_place.y + g_place.height) / h - 1.0);
+        tile[2] = static_cast<float>(g_place.width / w);
+        tile[3] = static_cast<float>(g_place.height / h);
+    }
+    if (u[U_TILE] >= 0) gl.glUniform4fv(u[U_TILE], 1, tile);
+    if (u[U_TILE_OFFSET] >= 0) gl.glUniform2iv(u[U_TILE_OFFSET], 1, offset);
+}
+
+bool knowsTiles(const LayerProgram& layer) {
+    return layer.uniforms[U_TILE] >= 0 || layer.uniforms[U_TILE_OFFSET] >= 0;
+}
+
+// A layer that knows neither tile uniform is right in tiles only on the
+// shifted viewport, and only while its fragment text does not count pixels
+// from the frame's corner: "" when the tiles can be right, else why not.
+std::string tileRefusal(const GlState& gls) {
+    GLint largest[2] = {0, 0};
+    glGetIntegerv(GL_MAX_VIEWPORT_DIMS, largest);
+    const bool fits = g_shiftViewport;
+    for (int i = 0; i < LAYER_COUNT; ++i) {
+        const LayerProgram& layer = gls.layers[i];
+        if (!layer.program || knowsTiles(layer)) continue;
+        const char* fragment = projectFiles().layers[i].fragmentText.get();
+        if (fragment && std::strstr(fragment, "gl_FragCoord"))
+            return formatC("Layer %d reads gl_FragCoord, which in a tile counts from the tile's "
+                           "corner. Declare \"uniform ivec2 tileOffset;\" in its fragment shader "
+                           "and use gl_FragCoord.xy + vec2(tileOffset) for the place in the "
+                           "whole picture.",
+                           i + 1);
+        if (!fits)
+            return formatC("Layer %d uses no tile uniform, and the picture of %d x %d pixels is "
+                           "larger than the graphics driver can draw at once (%d x %d). Declare "
+                           "\"uniform vec4 tile;\" in its vertex shader and use tile.xy + "
+                           "gl_Vertex.xy * tile.zw for the place in the whole picture.",
+                           i + 1, g_place.pictureWidth, g_place.pictureHeight, largest[0],
+                           largest[1]);
+    }
+    return {};
+}
+
 void setLayerUniforms(const GlState& gls, const LayerProgram& layer, int pass) {
     const ProjectFiles& files = projectFiles();
     const CameraFlight& camera = cameraView();
     const GlEntryPoints& gl = gls.gl;
     const GLint* u = layer.uniforms;
-    const GLint size[2] = {frameQueue().width(), frameQueue().height()};
+    // Every layer sees the whole picture's size, tiled or not.
+    const GLint size[2] = {g_place.active ? g_place.pictureWidth : frameQueue().width(),
+                           g_place.active ? g_place.pictureHeight : frameQueue().height()};
     const float eye[3] = {camera.xCenter, camera.yCenter, camera.zLens};
     const GLint units[3] = {0, 1, 2};
     gl.glUniform2iv(u[U_SIZE], 1, size);
@@ -88,6 +154,7 @@ void setLayerUniforms(const GlState& gls, const LayerProgram& layer, int pass) {
     gl.glUniform1iv(u[U_TEX], 1, &units[0]);
     gl.glUniform1iv(u[U_DATATEX], 1, &units[1]);
     gl.glUniform1iv(u[U_VOLTEX], 1, &units[2]);
+    setTileUniforms(gl, u);
 }
 
 // The data and volume textures udPre asked for. They read the script's
@@ -158,6 +225,8 @@ void drawLayer(GlState& gls, int layerIndex, int pass) {
 
     gl.glUseProgram(layer.program);
     setLayerUniforms(gls, layer, pass);
+    const bool shifted = g_place.active && g_shiftViewport;
+    if (shifted) glViewport(-g_place.x, -g_place.y, g_place.pictureWidth, g_place.pictureHeight);
     if (!(blocks.frameInfo.layerFlags & LAYER_FLAG_NO_RECTANGLE)) {
         glRecti(-1, -1, 1, 1);
         gl.glUseProgram(0);
@@ -167,6 +236,7 @@ void drawLayer(GlState& gls, int layerIndex, int pass) {
         selectUnit(gl, GL_TEXTURE0);
         callUdPost(layerIndex);
     }
+    if (shifted) glViewport(0, 0, g_place.width, g_place.height);
 }
 
 void depthOfFieldPass(GlState& gls, int width, int height) {
@@ -188,6 +258,9 @@ void depthOfFieldPass(GlState& gls, int width, int height) {
         TightUnpack unpack(gl);
         glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, width, height, 0, GL_RGBA, GL_FLOAT, rgba);
     }
+    // Blurred edges take their own colour, not the opposite edge's.
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
     gl.glGenerateMipmap(GL_TEXTURE_2D);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
@@ -313,6 +386,29 @@ void drawFrame(int pass, uint8_t* destination) {
     // The script's udPre reads them; a reset of the shared words or a stray
     // write of the script must not leave it a wrong name.
     publishLayerTextures(gls);
+    g_place = pass == 0 ? takeNextTile() : currentTilePlacement();
+    FrameInfo& info = blocks.frameInfo;
+    info.tileX = g_place.active ? g_place.x : 0;
+    info.tileY = g_place.active ? g_place.y : 0;
+    // Unsigned: a frame 32768 high fills the word's top bit.
+    info.tileSize = g_place.active
+                        ? static_cast<int32_t>(static_cast<uint32_t>(g_place.width) |
+                                               static_cast<uint32_t>(g_place.height) << 16)
+                        : 0;
+    const int shiftLimit = shiftedViewportLimit();
+    g_shiftViewport = g_place.active && fitsViewport(g_place.pictureWidth, g_place.pictureHeight) &&
+                      (shiftLimit == 0 ||
+                       (g_place.pictureWidth <= shiftLimit && g_place.pictureHeight <= shiftLimit));
+    if (g_place.active) {
+        // A wrong poster is worse than none: the run ends with the reason.
+        const std::string refusal = tileRefusal(gls);
+        if (!refusal.empty()) {
+            platform().messageBox(WindowId::Main, refusal, "Poster", MsgButtons::Ok,
+                                  MsgIcon::Error);
+            std::memset(destination, 0, static_cast<size_t>(width) * height * 3);
+            return;
+        }
+    }
 
     if (files.dofEnabled && !prepareDepthOfField(gls, width, height)) files.dofEnabled = 0;
 

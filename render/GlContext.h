@@ -71,6 +71,8 @@ enum LayerUniform {
     U_TEX,
     U_DATATEX,
     U_VOLTEX,
+    U_TILE,
+    U_TILE_OFFSET,
     LAYER_UNIFORM_COUNT
 };
 
@@ -78,7 +80,7 @@ struct LayerProgram {
     GLuint program = 0;
     GLuint vertexShader = 0;
     GLuint fragmentShader = 0;
-    GLint uniforms[LAYER_UNIFORM_COUNT]{-1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
+    GLint uniforms[LAYER_UNIFORM_COUNT]{-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
 };
 
 // The script's off-screen float target (colour texture on framebufferObject).

@@ -64,7 +64,7 @@ HeadlessResult renderHeadless(const HeadlessRun& run) {
         if (released >= run.frames) return;
         if (run.endWithTheFlight && cameraView().flightMode == FLIGHT_STOPPED) return;
         // No window shows a status line here: the motion, then the next frame.
-        if (advanceFlight() && runState().release()) ++released;
+        if ((run.holdCamera || advanceFlight()) && runState().release()) ++released;
     });
     ScopedPlatform installed(&headless);
     if (!run.programDirectory.empty()) setProgramDirectory(run.programDirectory);

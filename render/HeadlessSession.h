@@ -40,6 +40,9 @@ struct HeadlessRun {
     // is finished and delivered, no further frame is drawn, and the run
     // ends with `stopped`.
     const std::atomic<int>* stop = nullptr;
+    // Every frame shows the same moment: no motion step between frames (the
+    // tiles of a poster).
+    bool holdCamera = false;
 };
 
 struct HeadlessResult {

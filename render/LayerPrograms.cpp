@@ -30,7 +30,8 @@ const char* const DOF_FRAGMENT_SHADER =
 namespace {
 
 const char* const UNIFORM_NAMES[LAYER_UNIFORM_COUNT] = {
-    "size", "time", "eye", "rot", "udef", "maxDepth", "superSample", "tex", "datatex", "voltex"};
+    "size",        "time", "eye",     "rot",    "udef", "maxDepth",
+    "superSample", "tex",  "datatex", "voltex", "tile", "tileOffset"};
 
 // Reads a whole info log of a shader or a program: drivers write logs far
 // longer than a fixed buffer.

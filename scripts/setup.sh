@@ -14,7 +14,7 @@ packages=(
     qt6-base-dev qt6-qpa-plugins qt6-wayland libxcursor1 fonts-dejavu-core
     libgl-dev libegl-dev libegl-mesa0 libgl1-mesa-dri
     libtcc-dev tcc
-    libjpeg62-turbo-dev
+    libjpeg62-turbo-dev libpng-dev libtiff-dev
     libavformat-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg
     libpulse0
     googletest libgtest-dev libgmock-dev libbenchmark-dev clang-format clang-tidy

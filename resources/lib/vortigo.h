@@ -84,6 +84,17 @@ int SwitchBackground(const char* fileName, int layer);
 #define FI_VIDEO_FRAME(n) (20 + (n))   /* video frame counter of layer n, 0 to 3 */
 #define FI_LAYER_TEXTURE(n) (24 + (n)) /* GL texture of layer n's background (read only) */
 #define FI_CAPTURING 28                /* non-zero while capturing (read only) */
+/* A poster is drawn in tiles, each an ordinary frame: FI_IMAGE_WIDTH and
+   FI_IMAGE_HEIGHT then hold the whole picture's size, and these words the
+   frame being drawn (its tile and a margin for the filters). All three are 0
+   for a whole frame. The shaders see the same through "uniform vec4 tile;"
+   (centre and size of the frame in the picture's -1..1 coordinates) and
+   "uniform ivec2 tileOffset;" (FI_TILE_X, FI_TILE_Y). */
+#define FI_TILE_X 29    /* left edge of the frame in the picture, pixels (read only) */
+#define FI_TILE_Y 30    /* bottom edge of the frame, pixels from the picture's bottom */
+#define FI_TILE_SIZE 31 /* frame width | height << 16 (read only) */
+#define FI_TILE_WIDTH(frameInfo) ((frameInfo)[FI_TILE_SIZE] & 0xFFFF)
+#define FI_TILE_HEIGHT(frameInfo) (((frameInfo)[FI_TILE_SIZE] >> 16) & 0xFFFF)
 #define FI_KEY_DOWN(key) (key)         /* 1 while virtual key 32 to 255 is held: 'A', ' ', ... */
 
 #define LAYER_FLAG_NO_RECTANGLE 1 /* draw the layer yourself; its program stays current */
