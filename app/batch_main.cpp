@@ -29,6 +29,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <getopt.h>
 #include <new>
 #include <optional>
 #include <string>
@@ -80,6 +81,8 @@ Capture (AVI and TGA)
   --quiet             no progress line
   --help, --version
 
+Values go after a space or an equals sign (--size 640x480, --size=640x480);
+a unique abbreviation names its option; after -- every word is a project.
 File names are at most 259 bytes long. Every input (project, flight, sound
 track, backgrounds, the range of a replay, the codec's frame size) is checked
 before the first frame: a problem ends the run with exit code 1.
@@ -163,6 +166,7 @@ struct Options {
     int maxFrames = 0;
     std::string sound;
     bool quiet = false;
+    bool help = false, version = false; // an abbreviation or a value like --out --help
 };
 
 // A usage error: one line, exit code 2.
@@ -251,56 +255,168 @@ VideoCodec parseCodec(const std::string& name) {
     throw UsageError{"--codec needs raw, mjpeg, ffv1, mpeg4 or h264, not \"" + name + "\""};
 }
 
+// Every option by its long name; each value outside the range of single
+// characters identifies one case of parseOptions.
+enum OptionId : int {
+    OPT_SIZE = 256,
+    OPT_FRAMES,
+    OPT_FROM,
+    OPT_TO,
+    OPT_FPS,
+    OPT_WARM_UP,
+    OPT_FLY,
+    OPT_SUPER_SAMPLE,
+    OPT_DESPECKLE,
+    OPT_DOF,
+    OPT_MOTION_BLUR,
+    OPT_QUIET,
+    OPT_DESCRIBE,
+    OPT_FLIGHT,
+    OPT_QUALITY,
+    OPT_MAX_FRAMES,
+    OPT_SOUND,
+    OPT_CODEC,
+    OPT_OUT,
+    OPT_REPLAY,
+    OPT_HELP,
+    OPT_VERSION,
+};
+
+constexpr option LONG_OPTIONS[] = {
+    {"size", required_argument, nullptr, OPT_SIZE},
+    {"frames", required_argument, nullptr, OPT_FRAMES},
+    {"from", required_argument, nullptr, OPT_FROM},
+    {"to", required_argument, nullptr, OPT_TO},
+    {"fps", required_argument, nullptr, OPT_FPS},
+    {"warm-up", no_argument, nullptr, OPT_WARM_UP},
+    {"fly", no_argument, nullptr, OPT_FLY},
+    {"super-sample", no_argument, nullptr, OPT_SUPER_SAMPLE},
+    {"despeckle", no_argument, nullptr, OPT_DESPECKLE},
+    {"dof", no_argument, nullptr, OPT_DOF},
+    {"motion-blur", no_argument, nullptr, OPT_MOTION_BLUR},
+    {"quiet", no_argument, nullptr, OPT_QUIET},
+    {"describe", no_argument, nullptr, OPT_DESCRIBE},
+    {"flight", required_argument, nullptr, OPT_FLIGHT},
+    {"quality", required_argument, nullptr, OPT_QUALITY},
+    {"max-frames", required_argument, nullptr, OPT_MAX_FRAMES},
+    {"sound", required_argument, nullptr, OPT_SOUND},
+    {"codec", required_argument, nullptr, OPT_CODEC},
+    {"out", required_argument, nullptr, OPT_OUT},
+    {"replay", required_argument, nullptr, OPT_REPLAY},
+    {"help", no_argument, nullptr, OPT_HELP},
+    {"version", no_argument, nullptr, OPT_VERSION},
+    {nullptr, 0, nullptr, 0},
+};
+
+// Why getopt refused the word `word`: a value missing, a value given to a
+// switch (--fly=1), or a name it does not know (or that abbreviates several).
+[[noreturn]] void refuseOption(int code, const std::string& word) {
+    const auto equals = word.find('=');
+    if (code == ':') throw UsageError{word + " needs a value"};
+    if (word.rfind("--", 0) == 0 && equals != std::string::npos) {
+        const std::string name = word.substr(2, equals - 2);
+        for (const option& known : LONG_OPTIONS)
+            if (known.name && name == known.name && known.has_arg == no_argument)
+                throw UsageError{"--" + name + " takes no value"};
+    }
+    throw UsageError{"unknown option " + word};
+}
+
+// "--name" of an option, for its messages.
+std::string optionName(int code) {
+    for (const option& known : LONG_OPTIONS)
+        if (known.name && known.val == code) return std::string("--") + known.name;
+    return {};
+}
+
+void nameProject(Options& o, const std::string& arg) {
+    if (!o.project.empty())
+        throw UsageError{"more than one project named (" + o.project + ", " + arg + ")"};
+    o.projectName = checkedName("the project", arg);
+    o.project = checkedName("the project", std::filesystem::absolute(arg).lexically_normal());
+}
+
+// GNU rules through getopt_long: `--name value` or `--name=value`, unique
+// abbreviations, and `--` ending the options. The leading '-' keeps the
+// words in order (a project is code 1); ':' reports a missing value apart.
 Options parseOptions(int argc, char** argv) {
     Options o;
     std::optional<int> frames, from, to;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        auto value = [&]() -> const char* {
-            if (i + 1 >= argc) throw UsageError{arg + " needs a value"};
-            return argv[++i];
-        };
-        if (arg == "--size")
-            parseSize(value(), o.width, o.height);
-        else if (arg == "--frames")
-            frames = parseCount(arg, value(), 1);
-        else if (arg == "--from")
-            from = parseCount(arg, value(), 0);
-        else if (arg == "--to")
-            to = parseCount(arg, value(), 0);
-        else if (arg == "--fps")
-            o.fps = parseCount(arg, value(), 1);
-        else if (arg == "--warm-up")
+    opterr = 0;
+    optind = 0;
+    for (;;) {
+        // No short options exist, so an error always concerns the word
+        // getopt was about to read.
+        const int word = optind == 0 ? 1 : optind;
+        // NOLINTNEXTLINE(concurrency-mt-unsafe): read before any other thread starts
+        const int code = getopt_long(argc, argv, "-:", LONG_OPTIONS, nullptr);
+        if (code == -1) break;
+        const std::string arg = code >= OPT_SIZE ? optionName(code) : std::string(argv[word]);
+        const char* value = optarg;
+        switch (code) {
+        case 1:
+            nameProject(o, value);
+            break;
+        case OPT_SIZE:
+            parseSize(value, o.width, o.height);
+            break;
+        case OPT_FRAMES:
+            frames = parseCount(arg, value, 1);
+            break;
+        case OPT_FROM:
+            from = parseCount(arg, value, 0);
+            break;
+        case OPT_TO:
+            to = parseCount(arg, value, 0);
+            break;
+        case OPT_FPS:
+            o.fps = parseCount(arg, value, 1);
+            break;
+        case OPT_WARM_UP:
             o.warmUp = true;
-        else if (arg == "--fly")
+            break;
+        case OPT_FLY:
             o.fly = true;
-        else if (arg == "--super-sample")
+            break;
+        case OPT_SUPER_SAMPLE:
             o.superSample = true;
-        else if (arg == "--despeckle")
+            break;
+        case OPT_DESPECKLE:
             o.despeckle = true;
-        else if (arg == "--dof")
+            break;
+        case OPT_DOF:
             o.dof = true;
-        else if (arg == "--motion-blur")
+            break;
+        case OPT_MOTION_BLUR:
             o.motionBlur = true;
-        else if (arg == "--quiet")
+            break;
+        case OPT_QUIET:
             o.quiet = true;
-        else if (arg == "--describe")
+            break;
+        case OPT_DESCRIBE:
             o.describe = true;
-        else if (arg == "--flight") {
-            o.flightName = checkedName(arg, value());
+            break;
+        case OPT_FLIGHT:
+            o.flightName = checkedName(arg, value);
             o.flight = checkedName(arg, std::filesystem::absolute(o.flightName).lexically_normal());
-        } else if (arg == "--quality")
-            o.compression.quality = std::min(100, parseCount(arg, value(), 1));
-        else if (arg == "--max-frames")
-            o.maxFrames = parseCount(arg, value(), 0);
-        else if (arg == "--sound")
-            o.sound = checkedName(arg, value());
-        else if (arg == "--codec")
-            o.compression.codec = parseCodec(value());
-        else if (arg == "--out")
-            o.out = checkedName(arg, value());
-        else if (arg == "--replay") {
-            const std::string mode = value();
+            break;
+        case OPT_QUALITY:
+            o.compression.quality = std::min(100, parseCount(arg, value, 1));
+            break;
+        case OPT_MAX_FRAMES:
+            o.maxFrames = parseCount(arg, value, 0);
+            break;
+        case OPT_SOUND:
+            o.sound = checkedName(arg, value);
+            break;
+        case OPT_CODEC:
+            o.compression.codec = parseCodec(value);
+            break;
+        case OPT_OUT:
+            o.out = checkedName(arg, value);
+            break;
+        case OPT_REPLAY: {
+            const std::string mode = value;
             if (mode == "step")
                 o.replay = Replay::Step;
             else if (mode == "time")
@@ -309,16 +425,22 @@ Options parseOptions(int argc, char** argv) {
                 o.replay = Replay::None;
             else
                 throw UsageError{"--replay needs step, time or none, not \"" + mode + "\""};
-        } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
-            throw UsageError{"unknown option " + arg};
-        } else if (o.project.empty()) {
-            o.projectName = checkedName("the project", arg);
-            o.project =
-                checkedName("the project", std::filesystem::absolute(arg).lexically_normal());
-        } else {
-            throw UsageError{"more than one project named (" + o.project + ", " + arg + ")"};
+            break;
+        }
+        case OPT_HELP:
+            o.help = true;
+            break;
+        case OPT_VERSION:
+            o.version = true;
+            break;
+        default:
+            refuseOption(code, arg);
         }
     }
+    if (o.help || o.version) return o;
+    // After `--` every word is a project name, even one that starts with '-'.
+    for (int i = optind; i < argc; ++i)
+        nameProject(o, argv[i]);
     if (o.fly && o.replay != Replay::None)
         throw UsageError{"--fly and --replay exclude each other"};
     if (from || to) {
@@ -773,6 +895,7 @@ int main(int argc, char** argv) {
     claimMotion();
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
+        if (arg == "--") break;
         if (arg == "--help" || arg == "-h") {
             std::fputs(USAGE, stdout);
             return 0;
@@ -784,6 +907,8 @@ int main(int argc, char** argv) {
     }
     try {
         const Options options = parseOptions(argc, argv);
+        if (options.help) return std::fputs(USAGE, stdout) < 0 ? 1 : 0;
+        if (options.version) return std::printf("vortigo-render %s\n", VORTIGO_VERSION) < 0 ? 1 : 0;
         if (options.describe) return describe(options);
         if (options.output == OutputKind::Raw && !separateFrameStream()) {
             std::fprintf(stderr, "vortigo-render: cannot set up standard output: %s\n",
