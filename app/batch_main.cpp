@@ -8,8 +8,11 @@
 #include "flight/FlightControls.h"
 #include "flight/FlightRecord.h"
 #include "media/Capture.h"
+#include "media/FfmpegVideoWriter.h"
+#include "media/FrameRate.h"
 #include "media/PngWriter.h"
 #include "media/PpmWriter.h"
+#include "media/SoundTrack.h"
 #include "media/Stills.h"
 #include "media/Wav.h"
 #include "persist/FlightFile.h"
@@ -55,7 +58,8 @@ Frames
   --from K --to M     render frames K to M only (a range of a longer run)
   --warm-up           draw the frames before --from too, without writing them:
                       needed when the script keeps state from frame to frame
-  --fps N             frames per second of the animation and of the video
+  --fps RATE          frames per second of the animation and of the video:
+                      25, 12.5, 29.97 (read as 30000/1001) or 30000/1001
   The options above and below that name a project field (--size, --fps,
   --flight and the post-processing switches) replace the project's value.
 Camera
@@ -143,7 +147,7 @@ void catchStopSignals() {
 }
 
 enum class Replay { None, Step, Time };
-enum class OutputKind { Nothing, Picture, Raw, Capture };
+enum class OutputKind { Nothing, Picture, Raw, Capture, Video };
 
 struct Options {
     std::string project;     // absolute, so the files stored beside it are found
@@ -155,7 +159,7 @@ struct Options {
     int first = 0, last = 0;   // absolute frame indices
     bool rangeGiven = false;
     bool warmUp = false;
-    int fps = 0; // 0: the project's or the options file's rate
+    FrameRate rate{0, 1}; // invalid: the project's or the options file's rate
     Replay replay = Replay::None;
     bool fly = false;
     bool superSample = false, despeckle = false, dof = false, motionBlur = false;
@@ -163,6 +167,8 @@ struct Options {
     OutputKind output = OutputKind::Nothing;
     bool series = false; // the output name numbers every frame
     CompressionChoice compression;
+    std::string codecName; // as given; read once the output's type is known
+    bool codecHelp = false;
     int maxFrames = 0;
     std::string sound;
     bool quiet = false;
@@ -253,6 +259,39 @@ VideoCodec parseCodec(const std::string& name) {
         return codec;
     }
     throw UsageError{"--codec needs raw, mjpeg, ffv1, mpeg4 or h264, not \"" + name + "\""};
+}
+
+// A codec the container cannot take here, or that this FFmpeg cannot
+// encode, is refused naming those it can.
+void checkVideoCodec(const std::string& codec, VideoContainer container, const std::string& out) {
+    if (codec.empty() || videoCodecUsable(codec, container)) return;
+    const std::string usable = usableVideoCodecs(container);
+    const auto& known = videoCodecNames();
+    std::string why = std::find(known.begin(), known.end(), codec) == known.end()
+                          ? "--codec does not know \"" + codec + "\""
+                      : videoEncoderName(codec).empty()
+                          ? "this FFmpeg has no " + codec + " encoder"
+                          : "--out " + out + ": this container cannot hold " + codec;
+    throw UsageError{why + "; " + out + " can take " + (usable.empty() ? "none" : usable)};
+}
+
+// What --codec help prints: every codec, its encoder here, the containers
+// that take it.
+std::string codecListing() {
+    std::string text = "Codecs for --out FILE.mp4, .mkv, .mov and .webm (default first):\n";
+    for (const VideoContainer c :
+         {VideoContainer::Mp4, VideoContainer::Mkv, VideoContainer::Mov, VideoContainer::Webm}) {
+        text += formatC("  %-5s %s (default %s)\n", containerExtension(c),
+                        usableVideoCodecs(c).c_str(), defaultVideoCodec(c));
+    }
+    text += "Encoders of this FFmpeg:\n";
+    for (const std::string& codec : videoCodecNames()) {
+        const std::string encoder = videoEncoderName(codec);
+        text += formatC("  %-7s %s\n", codec.c_str(),
+                        encoder.empty() ? "(none: not available here)" : encoder.c_str());
+    }
+    text += "Codecs for --out FILE.avi: raw, mjpeg (default), ffv1, mpeg4, h264\n";
+    return text;
 }
 
 // Every option by its long name; each value outside the range of single
@@ -370,7 +409,10 @@ Options parseOptions(int argc, char** argv) {
             to = parseCount(arg, value, 0);
             break;
         case OPT_FPS:
-            o.fps = parseCount(arg, value, 1);
+            if (!parseFrameRate(value, o.rate))
+                throw UsageError{"--fps needs a rate of at least 1 frame a second (25, 12.5, "
+                                 "29.97 or 30000/1001), not \"" +
+                                 std::string(value) + "\""};
             break;
         case OPT_WARM_UP:
             o.warmUp = true;
@@ -410,7 +452,8 @@ Options parseOptions(int argc, char** argv) {
             o.sound = checkedName(arg, value);
             break;
         case OPT_CODEC:
-            o.compression.codec = parseCodec(value);
+            o.codecName = value;
+            o.codecHelp = o.codecName == "help";
             break;
         case OPT_OUT:
             o.out = checkedName(arg, value);
@@ -437,7 +480,7 @@ Options parseOptions(int argc, char** argv) {
             refuseOption(code, arg);
         }
     }
-    if (o.help || o.version) return o;
+    if (o.help || o.version || o.codecHelp) return o;
     // After `--` every word is a project name, even one that starts with '-'.
     for (int i = optind; i < argc; ++i)
         nameProject(o, argv[i]);
@@ -458,13 +501,17 @@ Options parseOptions(int argc, char** argv) {
     if (o.describe && o.project.empty()) throw UsageError{"--describe needs a PROJECT.vort"};
     if (o.warmUp && !o.rangeGiven) throw UsageError{"--warm-up needs --from and --to"};
 
-    if (!o.sound.empty() && o.out.empty()) throw UsageError{"--sound needs --out FILE.avi"};
+    const char* soundNeeds = "--sound needs --out FILE.avi, .mp4, .mkv, .mov or .webm";
+    if (!o.sound.empty() && o.out.empty()) throw UsageError{soundNeeds};
+    VideoContainer container{};
     if (o.out == "-") {
-        if (!o.sound.empty()) throw UsageError{"--sound needs --out FILE.avi"};
+        if (!o.sound.empty()) throw UsageError{soundNeeds};
         o.output = OutputKind::Raw;
     } else if (!o.out.empty()) {
         const std::string ext = extensionOf(o.out);
-        if (ext == "avi" || ext == "tga") {
+        if (containerOf(o.out, container)) {
+            o.output = OutputKind::Video;
+        } else if (ext == "avi" || ext == "tga") {
             o.output = OutputKind::Capture;
         } else if (ext == "ppm" || ext == "png" || ext == "bmp") {
             o.output = OutputKind::Picture;
@@ -472,11 +519,16 @@ Options parseOptions(int argc, char** argv) {
         } else {
             throw UsageError{"--out: unknown picture or video type \"" + o.out + "\""};
         }
-        if (!o.sound.empty() && ext != "avi") throw UsageError{"--sound needs --out FILE.avi"};
+        if (!o.sound.empty() && ext != "avi" && o.output != OutputKind::Video)
+            throw UsageError{soundNeeds};
         if (access(folderOf(o.out).c_str(), W_OK) != 0)
             throw UsageError{"--out: cannot write into " + folderOf(o.out) + ": " +
                              std::generic_category().message(errno)};
     }
+    if (o.output == OutputKind::Video)
+        checkVideoCodec(o.codecName, container, o.out);
+    else if (!o.codecName.empty())
+        o.compression.codec = parseCodec(o.codecName);
     return o;
 }
 
@@ -515,11 +567,16 @@ void applyOverrides(const Options& o) {
         files.imageWidth = o.width;
         files.imageHeight = o.height;
     }
-    if (o.fps > 0) capture.aviFps = o.fps;
+    if (o.rate.valid()) capture.aviFps = o.rate.rounded();
     if (o.superSample) files.superSample = 1;
     if (o.despeckle) files.despeckle = 1;
     if (o.dof) files.dofEnabled = 1;
     if (o.motionBlur) capture.useMotionBlur = 1;
+}
+
+// The exact rate the options ask for, else the project's whole one.
+FrameRate videoRate(const Options& o) {
+    return o.rate.valid() ? o.rate : FrameRate{std::max(captureView().aviFps, 1), 1};
 }
 
 // Why a file that exists by name could not be used: the system's reason
@@ -578,6 +635,11 @@ std::string loadInputs(const Options& o, HeadlessPlatform& headless) {
 // cannot be used must not wait for the whole render to say so.
 std::string checkSound(const Options& o) {
     if (o.sound.empty()) return {};
+    if (o.output == OutputKind::Video) {
+        SoundTrack track;
+        if (track.open(o.sound)) return {};
+        return "The sound track cannot be used: " + o.sound + ": " + track.error();
+    }
     WavSound sound;
     const WavResult read = readWavFile(o.sound.c_str(), sound);
     std::string why;
@@ -653,21 +715,39 @@ std::string checkRange(const Options& o) {
                    o.first, recording.c_str(), steps);
 }
 
+// The video encoder is tried on the frame size in a file of its own.
+std::string checkVideoEncoder(const Options& o) {
+    const ProjectFiles& files = projectFiles();
+    const std::string probePath =
+        (std::filesystem::temp_directory_path() /
+         ("vortigo-render-" + std::to_string(getpid()) + "-probe." + extensionOf(o.out)))
+            .string();
+    FfmpegVideoWriter probe;
+    VideoSettings settings;
+    settings.codec = o.codecName;
+    settings.quality = o.compression.quality;
+    if (probe.open(probePath, files.imageWidth, files.imageHeight, videoRate(o), settings)) {
+        probe.abandon();
+        return {};
+    }
+    return "Could not start " + o.out + ": " + probe.error();
+}
+
 // The encoder is tried on the frame size before the first frame, in a file
 // of its own, so that a size it cannot take ends the run before it starts.
 std::string checkCodec(const Options& o) {
+    if (o.output == OutputKind::Video) return checkVideoEncoder(o);
     if (o.output != OutputKind::Capture || extensionOf(o.out) != "avi" ||
         o.compression.codec == VideoCodec::Raw)
         return {};
     const ProjectFiles& files = projectFiles();
-    const CaptureState& capture = captureView();
     const std::string probePath = (std::filesystem::temp_directory_path() /
                                    ("vortigo-render-" + std::to_string(getpid()) + "-probe.avi"))
                                       .string();
     AviVideoFile probe;
     if (probe.create(probePath) != AviOpenError::None) return {}; // the capture says why
-    const AviOpenError started = probe.startVideo(files.imageWidth, files.imageHeight,
-                                                  std::max(capture.aviFps, 1), o.compression);
+    const AviOpenError started =
+        probe.startVideo(files.imageWidth, files.imageHeight, videoRate(o), o.compression);
     probe.abandon();
     if (started == AviOpenError::None) return {};
     const VideoCodec codec = o.compression.codec;
@@ -718,6 +798,9 @@ class FrameWriter {
         case OutputKind::Capture:
             writeCapture(frame, absoluteIndex);
             break;
+        case OutputKind::Video:
+            writeVideo(frame, absoluteIndex);
+            break;
         case OutputKind::Picture:
             if (m_options.series || absoluteIndex == m_options.last)
                 writePicture(frame, pictureName(absoluteIndex));
@@ -727,6 +810,12 @@ class FrameWriter {
     const std::string& error() const { return m_error; }
     void fail(const std::string& why) {
         if (m_error.empty()) m_error = why;
+    }
+    // Completes a video the run ended early (a signal, a script fault): it
+    // holds the frames written. Called once the frames have stopped.
+    void finishVideo() {
+        if (m_video.isOpen() && !m_video.finish())
+            fail("cannot write " + m_options.out + ": " + m_video.error());
     }
 
   private:
@@ -742,7 +831,7 @@ class FrameWriter {
         Capture& writer = theCapture();
         if (absoluteIndex == m_options.first) {
             writer.start(WindowId::None, m_options.out.c_str(), frame.width, frame.height,
-                         captureView().aviFps, m_options.maxFrames,
+                         videoRate(m_options), m_options.maxFrames,
                          m_options.sound.empty() ? nullptr : m_options.sound.c_str());
             if (!writer.isActive()) {
                 m_error = "the capture into " + m_options.out + " could not start";
@@ -754,6 +843,25 @@ class FrameWriter {
             return;
         }
         if (absoluteIndex == m_options.last) writer.finish();
+    }
+
+    void writeVideo(const FrameView& frame, int absoluteIndex) {
+        if (absoluteIndex == m_options.first) {
+            VideoSettings settings;
+            settings.codec = m_options.codecName;
+            settings.quality = m_options.compression.quality;
+            settings.soundPath = m_options.sound;
+            if (!m_video.open(m_options.out, frame.width, frame.height, videoRate(m_options),
+                              settings)) {
+                m_error = "Could not start " + m_options.out + ": " + m_video.error();
+                return;
+            }
+        }
+        if (!m_video.writeFrame(frame.pixels)) {
+            m_error = "cannot write " + m_options.out + ": " + m_video.error();
+            return;
+        }
+        if (absoluteIndex == m_options.last) finishVideo();
     }
 
     void writePicture(const FrameView& frame, const std::string& path) {
@@ -783,6 +891,7 @@ class FrameWriter {
     const Options& m_options;
     std::string m_error;
     int m_written = 0;
+    FfmpegVideoWriter m_video;
 
   public:
     int written() const { return m_written; }
@@ -850,6 +959,7 @@ int render(const Options& o) {
         });
     }
     const HeadlessResult result = renderHeadless(run);
+    writer.finishVideo();
     if (!writer.error().empty()) {
         // The capture writer's own message says why; it comes first.
         if (!result.error.empty())
@@ -893,6 +1003,7 @@ int main(int argc, char** argv) {
     // the session's render thread steps it.
     registerThreadRole(ThreadRole::Ui);
     claimMotion();
+    showOnlyFfmpegWarnings();
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--") break;
@@ -908,6 +1019,7 @@ int main(int argc, char** argv) {
     try {
         const Options options = parseOptions(argc, argv);
         if (options.help) return std::fputs(USAGE, stdout) < 0 ? 1 : 0;
+        if (options.codecHelp) return std::fputs(codecListing().c_str(), stdout) < 0 ? 1 : 0;
         if (options.version) return std::printf("vortigo-render %s\n", VORTIGO_VERSION) < 0 ? 1 : 0;
         if (options.describe) return describe(options);
         if (options.output == OutputKind::Raw && !separateFrameStream()) {
