@@ -81,7 +81,9 @@ Capture (AVI and TGA)
   --codec NAME        raw, mjpeg (default), ffv1, mpeg4 or h264
   --quality N         1 (smallest) to 100 (best), default 90
   --max-frames N      split the AVI: every file but the last holds N + 1 frames
-  --sound FILE.wav    a PCM sound track, added to the last AVI file
+  --sound FILE        a sound track (WAV, FLAC, MP3, Ogg, AAC, ...): PCM added
+                      to the last AVI file; AAC in MP4 and MOV, Opus in MKV
+                      and WebM, cut or filled with silence to the video's end
   --quiet             no progress line
   --help, --version
 
@@ -631,9 +633,28 @@ std::string loadInputs(const Options& o, HeadlessPlatform& headless) {
     return {};
 }
 
+// A sound that is no PCM WAV file the capture writer takes (FLAC, MP3, Ogg,
+// a float WAV) goes into an AVI file as 16-bit PCM, through a WAV file of its
+// own that the capture writer adds as it adds any. "" with `wavPath` set, or
+// why not.
+std::string convertSoundForAvi(const std::string& sound, std::string& wavPath) {
+    SoundTrack track;
+    WavSound pcm;
+    // The capture's limit for one sound packet.
+    if (!track.open(sound) || !track.readAllAsPcm16(INT32_MAX / 2, pcm)) return track.error();
+    const std::string path = (std::filesystem::temp_directory_path() /
+                              ("vortigo-render-" + std::to_string(getpid()) + "-sound.wav"))
+                                 .string();
+    if (!writePcmWav(path, pcm)) return "it cannot be converted: " + fileErrorText(errno);
+    wavPath = path;
+    return {};
+}
+
 // The sound track is added when the last file is complete: a track that
-// cannot be used must not wait for the whole render to say so.
-std::string checkSound(const Options& o) {
+// cannot be used must not wait for the whole render to say so. An AVI's
+// sound that is not a WAV file the capture takes is converted into
+// `aviSound`.
+std::string checkSound(const Options& o, std::string& aviSound) {
     if (o.sound.empty()) return {};
     if (o.output == OutputKind::Video) {
         SoundTrack track;
@@ -670,6 +691,12 @@ std::string checkSound(const Options& o) {
     case WavStatus::Unreadable:
         why = read.reason;
         break;
+    }
+    if (!why.empty() && read.status != WavStatus::CannotOpen) {
+        const std::string converted = convertSoundForAvi(o.sound, aviSound);
+        if (converted.empty()) return {};
+        // A file that is no WAV at all is judged as the decoder judged it.
+        if (read.status == WavStatus::NotRiff) why = converted;
     }
     return why.empty() ? std::string() : "The sound track cannot be used: " + o.sound + ": " + why;
 }
@@ -785,6 +812,9 @@ class Progress {
 class FrameWriter {
   public:
     explicit FrameWriter(const Options& o) : m_options(o) {}
+    // The sound the capture adds instead of the one named (converted to a
+    // WAV file); set before the first frame.
+    void useCaptureSound(const std::string& path) { m_captureSound = path; }
 
     void write(const FrameView& frame, int absoluteIndex) {
         if (!m_error.empty()) return;
@@ -832,7 +862,7 @@ class FrameWriter {
         if (absoluteIndex == m_options.first) {
             writer.start(WindowId::None, m_options.out.c_str(), frame.width, frame.height,
                          videoRate(m_options), m_options.maxFrames,
-                         m_options.sound.empty() ? nullptr : m_options.sound.c_str());
+                         m_captureSound.empty() ? nullptr : m_captureSound.c_str());
             if (!writer.isActive()) {
                 m_error = "the capture into " + m_options.out + " could not start";
                 return;
@@ -892,6 +922,7 @@ class FrameWriter {
     std::string m_error;
     int m_written = 0;
     FfmpegVideoWriter m_video;
+    std::string m_captureSound;
 
   public:
     int written() const { return m_written; }
@@ -925,9 +956,11 @@ int render(const Options& o) {
     run.endWithTheFlight = o.replay != Replay::None;
     run.timeoutMs = 600000;
     std::string setupError;
+    std::string convertedSound; // a temporary WAV file for an AVI's sound
     run.configure = [&] {
         setupError = loadInputs(o, dynamic_cast<HeadlessPlatform&>(platform()));
-        if (setupError.empty()) setupError = checkSound(o);
+        if (setupError.empty()) setupError = checkSound(o, convertedSound);
+        writer.useCaptureSound(convertedSound.empty() ? o.sound : convertedSound);
         if (setupError.empty()) setupError = checkRange(o);
         if (setupError.empty()) setupError = checkCodec(o);
         if (!setupError.empty()) return;
@@ -960,6 +993,7 @@ int render(const Options& o) {
     }
     const HeadlessResult result = renderHeadless(run);
     writer.finishVideo();
+    if (!convertedSound.empty()) unlink(convertedSound.c_str());
     if (!writer.error().empty()) {
         // The capture writer's own message says why; it comes first.
         if (!result.error.empty())
@@ -1003,7 +1037,7 @@ int main(int argc, char** argv) {
     // the session's render thread steps it.
     registerThreadRole(ThreadRole::Ui);
     claimMotion();
-    showOnlyFfmpegWarnings();
+    showOnlyFfmpegErrors();
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--") break;

@@ -174,8 +174,8 @@ void applyQuality(AVCodecContext* encoder, AVCodecID id, int quality) {
 
 } // namespace
 
-void showOnlyFfmpegWarnings() {
-    av_log_set_level(AV_LOG_WARNING);
+void showOnlyFfmpegErrors() {
+    av_log_set_level(AV_LOG_ERROR);
 }
 
 bool containerOf(const std::string& path, VideoContainer& container) {

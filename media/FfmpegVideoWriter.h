@@ -37,10 +37,10 @@ bool videoCodecUsable(const std::string& codec, VideoContainer container);
 // The codecs usable in the container, comma-separated ("h264, hevc, ...").
 std::string usableVideoCodecs(VideoContainer container);
 
-// FFmpeg's notes (encoder banners, summaries) stay out of a render's log;
-// its warnings and errors still show. Process-wide; call before any thread
-// uses FFmpeg.
-void showOnlyFfmpegWarnings();
+// FFmpeg's notes and warnings (encoder banners, summaries, a decoder's
+// remarks on a sound file) stay out of a render's log; its errors show. Process-wide; call before
+// any thread uses FFmpeg.
+void showOnlyFfmpegErrors();
 
 struct VideoSettings {
     std::string codec;     // one of videoCodecNames(); "" for the container's default

@@ -1,5 +1,7 @@
 #include "media/SoundTrack.h"
 
+#include "platform/AtomicFile.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -10,6 +12,9 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <limits>
 
 namespace vortigo {
 namespace {
@@ -43,7 +48,11 @@ struct SoundTrack::Parts {
     int streamIndex = -1;
     AVFormatContext* out = nullptr; // the video's, not owned
     AVStream* stream = nullptr;
-    AVCodecContext* encoder = nullptr;
+    AVCodecContext* encoder = nullptr; // null when the samples go out as PCM
+    // What the resampler makes: the encoder's format, or 16-bit PCM.
+    AVSampleFormat outFormat = AV_SAMPLE_FMT_NONE;
+    AVChannelLayout outLayout{};
+    int outRate = 0;
     SwrContext* resampler = nullptr;
     AVAudioFifo* fifo = nullptr;
     AVFrame* decoded = nullptr;
@@ -61,6 +70,7 @@ struct SoundTrack::Parts {
         av_frame_free(&decoded);
         if (fifo) av_audio_fifo_free(fifo);
         swr_free(&resampler);
+        av_channel_layout_uninit(&outLayout);
         avcodec_free_context(&encoder);
         avcodec_free_context(&decoder);
         avformat_close_input(&in);
@@ -74,7 +84,9 @@ bool SoundTrack::open(const std::string& path) {
     Parts& p = *m_parts;
     int result = avformat_open_input(&p.in, path.c_str(), nullptr, nullptr);
     if (result < 0) {
-        m_error = errorText(result);
+        m_error = result == AVERROR(ENOENT) || result == AVERROR(EACCES)
+                      ? errorText(result)
+                      : "it cannot be read as sound (" + errorText(result) + ")";
         return false;
     }
     result = avformat_find_stream_info(p.in, nullptr);
@@ -95,6 +107,32 @@ bool SoundTrack::open(const std::string& path) {
     }
     if (p.decoder->sample_rate <= 0 || p.decoder->ch_layout.nb_channels <= 0) {
         m_error = "its sound has no sample rate or no channels";
+        return false;
+    }
+    return true;
+}
+
+bool SoundTrack::setUpConversion(int rate, int channels, int sampleFormat) {
+    Parts& p = *m_parts;
+    p.outRate = rate;
+    p.outFormat = static_cast<AVSampleFormat>(sampleFormat);
+    av_channel_layout_default(&p.outLayout, channels);
+    AVChannelLayout source{};
+    if (p.decoder->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC)
+        av_channel_layout_default(&source, p.decoder->ch_layout.nb_channels);
+    else
+        av_channel_layout_copy(&source, &p.decoder->ch_layout);
+    int result = swr_alloc_set_opts2(&p.resampler, &p.outLayout, p.outFormat, p.outRate, &source,
+                                     p.decoder->sample_fmt, p.decoder->sample_rate, 0, nullptr);
+    av_channel_layout_uninit(&source);
+    if (result >= 0) result = swr_init(p.resampler);
+    p.fifo = av_audio_fifo_alloc(p.outFormat, channels, p.frameSize * 2);
+    p.decoded = av_frame_alloc();
+    p.converted = av_frame_alloc();
+    p.packet = av_packet_alloc();
+    if (result < 0 || !p.fifo || !p.decoded || !p.converted || !p.packet) {
+        m_error =
+            "the sound cannot be converted: " + errorText(result < 0 ? result : AVERROR(ENOMEM));
         return false;
     }
     return true;
@@ -128,24 +166,12 @@ bool SoundTrack::addStream(AVFormatContext* format, SoundCodec kind) {
     p.stream->time_base = p.encoder->time_base;
     if (p.encoder->frame_size > 0) p.frameSize = p.encoder->frame_size;
 
-    AVChannelLayout source{};
-    if (p.decoder->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC)
-        av_channel_layout_default(&source, p.decoder->ch_layout.nb_channels);
-    else
-        av_channel_layout_copy(&source, &p.decoder->ch_layout);
-    result = swr_alloc_set_opts2(&p.resampler, &p.encoder->ch_layout, p.encoder->sample_fmt,
-                                 p.encoder->sample_rate, &source, p.decoder->sample_fmt,
-                                 p.decoder->sample_rate, 0, nullptr);
-    av_channel_layout_uninit(&source);
-    if (result >= 0) result = swr_init(p.resampler);
-    p.fifo = av_audio_fifo_alloc(p.encoder->sample_fmt, p.encoder->ch_layout.nb_channels,
-                                 p.frameSize * 2);
-    p.decoded = av_frame_alloc();
-    p.converted = av_frame_alloc();
+    if (!setUpConversion(p.encoder->sample_rate, p.encoder->ch_layout.nb_channels,
+                         p.encoder->sample_fmt))
+        return false;
     p.frame = av_frame_alloc();
-    p.packet = av_packet_alloc();
-    if (result < 0 || !p.fifo || !p.decoded || !p.converted || !p.frame || !p.packet) {
-        m_error = "the sound cannot be converted: " + errorText(result < 0 ? result : ENOMEM);
+    if (!p.frame) {
+        m_error = "not enough memory for the sound";
         return false;
     }
     p.frame->format = p.encoder->sample_fmt;
@@ -165,22 +191,22 @@ int64_t SoundTrack::samplesAt(int64_t endNum, int64_t endDen) const {
 }
 
 // Converts `in` (null: what the resampler still holds) into the fifo.
-static bool convertInto(SwrContext* resampler, AVFrame* converted, AVAudioFifo* fifo,
-                        const AVFrame* in, AVCodecContext* encoder) {
-    const int wanted = swr_get_out_samples(resampler, in ? in->nb_samples : 0);
+bool SoundTrack::convertInto(const AVFrame* in) {
+    Parts& p = *m_parts;
+    const int wanted = swr_get_out_samples(p.resampler, in ? in->nb_samples : 0);
     if (wanted <= 0) return true;
-    av_frame_unref(converted);
-    converted->format = encoder->sample_fmt;
-    converted->sample_rate = encoder->sample_rate;
-    converted->nb_samples = wanted;
-    if (av_channel_layout_copy(&converted->ch_layout, &encoder->ch_layout) < 0 ||
-        av_frame_get_buffer(converted, 0) < 0)
+    av_frame_unref(p.converted);
+    p.converted->format = p.outFormat;
+    p.converted->sample_rate = p.outRate;
+    p.converted->nb_samples = wanted;
+    if (av_channel_layout_copy(&p.converted->ch_layout, &p.outLayout) < 0 ||
+        av_frame_get_buffer(p.converted, 0) < 0)
         return false;
-    const int got = swr_convert(resampler, converted->data, wanted,
+    const int got = swr_convert(p.resampler, p.converted->data, wanted,
                                 in ? const_cast<const uint8_t**>(in->extended_data) : nullptr,
                                 in ? in->nb_samples : 0);
     return got >= 0 &&
-           av_audio_fifo_write(fifo, reinterpret_cast<void**>(converted->data), got) == got;
+           av_audio_fifo_write(p.fifo, reinterpret_cast<void**>(p.converted->data), got) == got;
 }
 
 bool SoundTrack::decodeMore() {
@@ -199,7 +225,7 @@ bool SoundTrack::decodeMore() {
         const int result = avcodec_receive_frame(p.decoder, p.decoded);
         if (result < 0 && !ending) return true;
         if (result < 0) break;
-        const bool ok = convertInto(p.resampler, p.converted, p.fifo, p.decoded, p.encoder);
+        const bool ok = convertInto(p.decoded);
         av_frame_unref(p.decoded);
         if (!ok) {
             m_error = "not enough memory for the sound";
@@ -207,7 +233,7 @@ bool SoundTrack::decodeMore() {
         }
     }
     p.inputEnded = true;
-    if (!convertInto(p.resampler, p.converted, p.fifo, nullptr, p.encoder)) {
+    if (!convertInto(nullptr)) {
         m_error = "not enough memory for the sound";
         return false;
     }
@@ -222,15 +248,14 @@ bool SoundTrack::fillFifo(int samples) {
     if (missing <= 0) return true;
     // The file ended before the video: silence to the end.
     av_frame_unref(p.converted);
-    p.converted->format = p.encoder->sample_fmt;
+    p.converted->format = p.outFormat;
     p.converted->nb_samples = missing;
-    if (av_channel_layout_copy(&p.converted->ch_layout, &p.encoder->ch_layout) < 0 ||
+    if (av_channel_layout_copy(&p.converted->ch_layout, &p.outLayout) < 0 ||
         av_frame_get_buffer(p.converted, 0) < 0) {
         m_error = "not enough memory for the sound";
         return false;
     }
-    av_samples_set_silence(p.converted->data, 0, missing, p.encoder->ch_layout.nb_channels,
-                           p.encoder->sample_fmt);
+    av_samples_set_silence(p.converted->data, 0, missing, p.outLayout.nb_channels, p.outFormat);
     return av_audio_fifo_write(p.fifo, reinterpret_cast<void**>(p.converted->data), missing) ==
            missing;
 }
@@ -287,6 +312,70 @@ bool SoundTrack::finish(int64_t endNum, int64_t endDen) {
     const int64_t rest = samplesAt(endNum, endDen) - p.nextPts;
     if (rest > 0 && !encode(static_cast<int>(rest))) return false;
     return drain(true);
+}
+
+bool writePcmWav(const std::string& path, const WavSound& sound) {
+    constexpr size_t HEADER = 44;
+    if (sound.data.size() > std::numeric_limits<uint32_t>::max() - HEADER) {
+        errno = EFBIG;
+        return false;
+    }
+    std::vector<uint8_t> bytes(HEADER + sound.data.size());
+    uint8_t* at = bytes.data();
+    auto tag = [&](const char* four) {
+        std::memcpy(at, four, 4);
+        at += 4;
+    };
+    auto le = [&](uint32_t value, int size) {
+        for (int i = 0; i < size; ++i)
+            *at++ = static_cast<uint8_t>(value >> (8 * i));
+    };
+    const auto dataBytes = static_cast<uint32_t>(sound.data.size());
+    tag("RIFF");
+    le(dataBytes + 36, 4);
+    tag("WAVE");
+    tag("fmt ");
+    le(16, 4);
+    le(1, 2); // PCM
+    le(sound.channels, 2);
+    le(sound.sampleRate, 4);
+    le(sound.avgBytesPerSecond, 4);
+    le(sound.blockAlign, 2);
+    le(sound.bitsPerSample, 2);
+    tag("data");
+    le(dataBytes, 4);
+    if (!sound.data.empty()) std::memcpy(at, sound.data.data(), sound.data.size());
+    return writeWholeFile(path, bytes.data(), bytes.size());
+}
+
+bool SoundTrack::readAllAsPcm16(size_t maxBytes, WavSound& sound) {
+    Parts& p = *m_parts;
+    const int channels = p.decoder->ch_layout.nb_channels == 1 ? 1 : 2;
+    const int rate = std::min(p.decoder->sample_rate, 192000);
+    if (!setUpConversion(rate, channels, AV_SAMPLE_FMT_S16)) return false;
+    const size_t blockAlign = static_cast<size_t>(channels) * 2;
+    while (!p.inputEnded) {
+        if (!decodeMore()) return false;
+        if (static_cast<size_t>(av_audio_fifo_size(p.fifo)) * blockAlign > maxBytes) {
+            m_error = "its sound is too long for a sound track of " +
+                      std::to_string(maxBytes >> 20) + " MB";
+            return false;
+        }
+    }
+    const int samples = av_audio_fifo_size(p.fifo);
+    sound.channels = static_cast<uint16_t>(channels);
+    sound.sampleRate = static_cast<uint32_t>(rate);
+    sound.blockAlign = static_cast<uint16_t>(blockAlign);
+    sound.bitsPerSample = 16;
+    sound.avgBytesPerSecond = static_cast<uint32_t>(rate * blockAlign);
+    sound.data.resize(static_cast<size_t>(samples) * blockAlign);
+    void* planes[1] = {sound.data.data()};
+    if (samples > 0 && av_audio_fifo_read(p.fifo, planes, samples) != samples) {
+        m_error = "its sound could not be decoded";
+        return false;
+    }
+    if (sound.data.empty()) m_error = "it holds no sound";
+    return !sound.data.empty();
 }
 
 } // namespace vortigo

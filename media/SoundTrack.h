@@ -6,11 +6,15 @@
 // Threads: one object is used by one thread at a time.
 #pragma once
 
+#include "media/Wav.h"
+
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
 
 struct AVFormatContext;
+struct AVFrame;
 
 namespace vortigo {
 
@@ -36,10 +40,16 @@ class SoundTrack {
     // Writes the sound to exactly `endNum/endDen` seconds, silence after
     // the file's end, and drains the encoder.
     bool finish(int64_t endNum, int64_t endDen);
+    // Instead of a stream: the whole sound as 16-bit PCM, mono or stereo at
+    // its own rate, for a WAV-style track; false when it would take more
+    // than `maxBytes`.
+    bool readAllAsPcm16(std::size_t maxBytes, WavSound& sound);
     const std::string& error() const { return m_error; }
 
   private:
     struct Parts;
+    bool setUpConversion(int rate, int channels, int sampleFormat);
+    bool convertInto(const AVFrame* in);
     bool fillFifo(int samples);
     bool decodeMore();
     bool encode(int samples);
@@ -49,5 +59,8 @@ class SoundTrack {
     std::unique_ptr<Parts> m_parts;
     std::string m_error;
 };
+
+// Writes `sound` as a PCM WAV file, whole or not at all; false with errno set.
+bool writePcmWav(const std::string& path, const WavSound& sound);
 
 } // namespace vortigo

@@ -75,6 +75,11 @@ mdat=$(grep -abo mdat "$work/clip.mp4" | head -1 | cut -d: -f1)
 [ -n "$moov" ] && [ -n "$mdat" ] && [ "$moov" -lt "$mdat" ] && pass "MP4 starts with its index" ||
     fail "MP4 index at $moov, frames at $mdat"
 
+# A sound that is no WAV goes into an AVI as PCM.
+"$render" --size 64x48 --frames 3 --sound "$work/long.flac" --out "$work/sound.avi" --quiet
+[ "$(ffprobe -v error -select_streams a:0 -show_entries stream=codec_name -of csv=p=0 \
+    "$work/sound.AVI")" = pcm_s16le ] && pass "FLAC into AVI as PCM" || fail "no PCM in the AVI"
+
 # The AVI header holds the exact rate too.
 "$render" --size 64x48 --frames 3 --fps 30000/1001 --codec raw --out "$work/exact.avi" --quiet
 [ "$(ffprobe -v error -show_entries stream=r_frame_rate -of csv=p=0 "$work/exact.AVI")" = \
