@@ -72,13 +72,17 @@ Post-processing
   --super-sample, --despeckle, --dof, --motion-blur
 Output
   --out FILE          FILE.avi: a video through the capture writer;
+                      FILE.mp4, .mkv, .mov or .webm: a video in that container;
                       FILE.tga: numbered TGA stills through the capture writer;
                       FILE.ppm, FILE.png or FILE.bmp: the last frame, or every
                       frame when FILE holds %d or %04d (numbered by frame
                       index; %% is a percent sign);
                       -: raw frames (bgr24, top row first) on standard output
-Capture (AVI and TGA)
-  --codec NAME        raw, mjpeg (default), ffv1, mpeg4 or h264
+Videos and stills
+  --codec NAME        AVI: raw, mjpeg (default), ffv1, mpeg4 or h264;
+                      MP4, MKV, MOV, WebM: h264, hevc, prores, vp9, av1, ffv1,
+                      mjpeg or raw as FFmpeg and the container allow (defaults:
+                      h264, ffv1, prores, vp9); --codec help lists them here
   --quality N         1 (smallest) to 100 (best), default 90
   --max-frames N      split the AVI: every file but the last holds N + 1 frames
   --sound FILE        a sound track (WAV, FLAC, MP3, Ogg, AAC, ...): PCM added
