@@ -885,6 +885,7 @@ class FrameWriter {
             settings.codec = m_options.codecName;
             settings.quality = m_options.compression.quality;
             settings.soundPath = m_options.sound;
+            settings.firstFrame = m_options.first;
             if (!m_video.open(m_options.out, frame.width, frame.height, videoRate(m_options),
                               settings)) {
                 m_error = "Could not start " + m_options.out + ": " + m_video.error();

@@ -362,6 +362,9 @@ bool FfmpegVideoWriter::open(const std::string& path, int width, int height, Fra
                                                      ? SoundCodec::Aac
                                                      : SoundCodec::Opus))
         return fail(settings.soundPath + ": " + p.sound->error());
+    if (p.sound && settings.firstFrame > 0 &&
+        !p.sound->skip(int64_t{settings.firstFrame} * m_rate.den, m_rate.num))
+        return fail(settings.soundPath + ": " + p.sound->error());
 
     p.convert = sws_getContext(width, height, AV_PIX_FMT_BGR24, width, height, e->pix_fmt,
                                SWS_BICUBIC, nullptr, nullptr, nullptr);

@@ -47,6 +47,7 @@ struct VideoSettings {
     int quality = 90;      // 1 (smallest) to 100 (best), on each codec's own scale
     int threads = 0;       // encoder threads; 0 lets FFmpeg choose
     std::string soundPath; // "" for none
+    int firstFrame = 0;    // the sound starts at this frame's time (a range of a run)
 };
 
 class FfmpegVideoWriter {

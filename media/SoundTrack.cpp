@@ -297,6 +297,22 @@ bool SoundTrack::drain(bool flush) {
     }
 }
 
+bool SoundTrack::skip(int64_t startNum, int64_t startDen) {
+    Parts& p = *m_parts;
+    int64_t left = samplesAt(startNum, startDen);
+    while (left > 0) {
+        if (av_audio_fifo_size(p.fifo) == 0) {
+            if (p.inputEnded) break; // a range past the sound's end: silence
+            if (!decodeMore()) return false;
+            continue;
+        }
+        const auto dropped = static_cast<int>(std::min<int64_t>(left, av_audio_fifo_size(p.fifo)));
+        av_audio_fifo_drain(p.fifo, dropped);
+        left -= dropped;
+    }
+    return true;
+}
+
 bool SoundTrack::writeUntil(int64_t endNum, int64_t endDen) {
     Parts& p = *m_parts;
     if (!p.encoder) return false;

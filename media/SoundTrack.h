@@ -33,6 +33,9 @@ class SoundTrack {
     // Adds the encoded stream to `format` before its header is written;
     // false with error() set when this FFmpeg has no such encoder.
     bool addStream(AVFormatContext* format, SoundCodec codec);
+    // Starts the stream `startNum/startDen` seconds into the file (a range
+    // of a longer run), after addStream and before the first write.
+    bool skip(int64_t startNum, int64_t startDen);
     // Writes the sound up to `endSeconds` seconds (a fraction num/den),
     // interleaved with the video. Whole encoder frames only: finish writes
     // the rest. False with error() set on a write failure.
