@@ -29,9 +29,9 @@ TEST(FrameRate, ReadsWholeFractionalAndTelevisionRates) {
 }
 
 TEST(FrameRate, RefusesWhatIsNoRateOfAtLeastOneFrameASecond) {
-    for (const char* text : {"", "0", "-25", "0.5", "1/2", "1/0", "0/1", "/", "25/", "/25",
-                             "abc", "29.97x", "25 ", "1.", ".5", "2147483648", "1e3",
-                             "30000/1001/1", "1.1234567"}) {
+    for (const char* text :
+         {"", "0", "-25", "0.5", "1/2", "1/0", "0/1", "/", "25/", "/25", "abc", "29.97x", "25 ",
+          "1.", ".5", "2147483648", "1e3", "30000/1001/1", "1.1234567"}) {
         FrameRate rate;
         EXPECT_FALSE(parseFrameRate(text, rate)) << '"' << text << '"';
     }
