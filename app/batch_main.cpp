@@ -8,9 +8,12 @@
 #include "flight/FlightControls.h"
 #include "flight/FlightRecord.h"
 #include "media/Capture.h"
+#include "media/FfmpegVideoWriter.h"
+#include "media/FrameRate.h"
 #include "media/PictureStream.h"
 #include "media/PngWriter.h"
 #include "media/PpmWriter.h"
+#include "media/SoundTrack.h"
 #include "media/Stills.h"
 #include "media/Wav.h"
 #include "persist/FlightFile.h"
@@ -31,6 +34,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <getopt.h>
 #include <limits>
 #include <new>
 #include <optional>
@@ -57,7 +61,8 @@ Frames
   --from K --to M     render frames K to M only (a range of a longer run)
   --warm-up           draw the frames before --from too, without writing them:
                       needed when the script keeps state from frame to frame
-  --fps N             frames per second of the animation and of the video
+  --fps RATE          frames per second of the animation and of the video:
+                      25, 12.5, 29.97 (read as 30000/1001) or 30000/1001
   The options above and below that name a project field (--size, --fps,
   --flight and the post-processing switches) replace the project's value.
 Camera
@@ -70,6 +75,7 @@ Post-processing
   --super-sample, --despeckle, --dof, --motion-blur
 Output
   --out FILE          FILE.avi: a video through the capture writer;
+                      FILE.mp4, .mkv, .mov or .webm: a video in that container;
                       FILE.tif: one still as a tiled BigTIFF (a poster);
                       FILE.tga: numbered TGA stills through the capture writer;
                       FILE.ppm, FILE.png or FILE.bmp: the last frame, or every
@@ -83,14 +89,21 @@ Posters (one still of any size, drawn in tiles and streamed to the file)
                       render tiles I to J (counted row by row from the top
                       left, from 0) into FILE.tileNNNNN.ppm beside FILE
   --join              put the tile files of --size WxH together into --out
-Capture (AVI and TGA)
-  --codec NAME        raw, mjpeg (default), ffv1, mpeg4 or h264
+Videos and stills
+  --codec NAME        AVI: raw, mjpeg (default), ffv1, mpeg4 or h264;
+                      MP4, MKV, MOV, WebM: h264, hevc, prores, vp9, av1, ffv1,
+                      mjpeg or raw as FFmpeg and the container allow (defaults:
+                      h264, ffv1, prores, vp9); --codec help lists them here
   --quality N         1 (smallest) to 100 (best), default 90
   --max-frames N      split the AVI: every file but the last holds N + 1 frames
-  --sound FILE.wav    a PCM sound track, added to the last AVI file
+  --sound FILE        a sound track (WAV, FLAC, MP3, Ogg, AAC, ...): PCM added
+                      to the last AVI file; AAC in MP4 and MOV, Opus in MKV
+                      and WebM, cut or filled with silence to the video's end
   --quiet             no progress line
   --help, --version
 
+Values go after a space or an equals sign (--size 640x480, --size=640x480);
+a unique abbreviation names its option; after -- every word is a project.
 File names are at most 259 bytes long. Every input (project, flight, sound
 track, backgrounds, the range of a replay, the codec's frame size) is checked
 before the first frame: a problem ends the run with exit code 1.
@@ -151,7 +164,7 @@ void catchStopSignals() {
 }
 
 enum class Replay { None, Step, Time };
-enum class OutputKind { Nothing, Picture, Raw, Capture };
+enum class OutputKind { Nothing, Picture, Raw, Capture, Video };
 
 struct Options {
     std::string project;     // absolute, so the files stored beside it are found
@@ -163,7 +176,7 @@ struct Options {
     int first = 0, last = 0;   // absolute frame indices
     bool rangeGiven = false;
     bool warmUp = false;
-    int fps = 0; // 0: the project's or the options file's rate
+    FrameRate rate{0, 1}; // invalid: the project's or the options file's rate
     Replay replay = Replay::None;
     bool fly = false;
     bool superSample = false, despeckle = false, dof = false, motionBlur = false;
@@ -171,10 +184,13 @@ struct Options {
     OutputKind output = OutputKind::Nothing;
     bool series = false; // the output name numbers every frame
     CompressionChoice compression;
+    std::string codecName; // as given; read once the output's type is known
+    bool codecHelp = false;
     int maxFrames = 0;
     std::string sound;
     bool quiet = false;
-    bool poster = false; // one still drawn in tiles
+    bool help = false, version = false; // an abbreviation or a value like --out --help
+    bool poster = false;                // one still drawn in tiles
     int tile = DEFAULT_POSTER_TILE;
     bool tileGiven = false;
     int tilesFirst = 0, tilesLast = -1; // -1: every tile, into the picture
@@ -270,6 +286,39 @@ VideoCodec parseCodec(const std::string& name) {
     throw UsageError{"--codec needs raw, mjpeg, ffv1, mpeg4 or h264, not \"" + name + "\""};
 }
 
+// A codec the container cannot take here, or that this FFmpeg cannot
+// encode, is refused naming those it can.
+void checkVideoCodec(const std::string& codec, VideoContainer container, const std::string& out) {
+    if (codec.empty() || videoCodecUsable(codec, container)) return;
+    const std::string usable = usableVideoCodecs(container);
+    const auto& known = videoCodecNames();
+    std::string why = std::find(known.begin(), known.end(), codec) == known.end()
+                          ? "--codec does not know \"" + codec + "\""
+                      : videoEncoderName(codec).empty()
+                          ? "this FFmpeg has no " + codec + " encoder"
+                          : "--out " + out + ": this container cannot hold " + codec;
+    throw UsageError{why + "; " + out + " can take " + (usable.empty() ? "none" : usable)};
+}
+
+// What --codec help prints: every codec, its encoder here, the containers
+// that take it.
+std::string codecListing() {
+    std::string text = "Codecs for --out FILE.mp4, .mkv, .mov and .webm (default first):\n";
+    for (const VideoContainer c :
+         {VideoContainer::Mp4, VideoContainer::Mkv, VideoContainer::Mov, VideoContainer::Webm}) {
+        text += formatC("  %-5s %s (default %s)\n", containerExtension(c),
+                        usableVideoCodecs(c).c_str(), defaultVideoCodec(c));
+    }
+    text += "Encoders of this FFmpeg:\n";
+    for (const std::string& codec : videoCodecNames()) {
+        const std::string encoder = videoEncoderName(codec);
+        text += formatC("  %-7s %s\n", codec.c_str(),
+                        encoder.empty() ? "(none: not available here)" : encoder.c_str());
+    }
+    text += "Codecs for --out FILE.avi: raw, mjpeg (default), ffv1, mpeg4, h264\n";
+    return text;
+}
+
 // A poster is one still: a .tif, a .png larger than a tile, or a range of
 // tiles. --join only assembles tile files.
 void checkPosterOptions(Options& o, const std::optional<int>& tilesFrom,
@@ -302,65 +351,193 @@ void checkPosterOptions(Options& o, const std::optional<int>& tilesFrom,
         throw UsageError{"a poster is one still: --frames, --from and --to name one frame"};
 }
 
+// Every option by its long name; each value outside the range of single
+// characters identifies one case of parseOptions.
+enum OptionId : int {
+    OPT_SIZE = 256,
+    OPT_FRAMES,
+    OPT_FROM,
+    OPT_TO,
+    OPT_FPS,
+    OPT_WARM_UP,
+    OPT_FLY,
+    OPT_SUPER_SAMPLE,
+    OPT_DESPECKLE,
+    OPT_DOF,
+    OPT_MOTION_BLUR,
+    OPT_QUIET,
+    OPT_DESCRIBE,
+    OPT_FLIGHT,
+    OPT_QUALITY,
+    OPT_MAX_FRAMES,
+    OPT_SOUND,
+    OPT_CODEC,
+    OPT_OUT,
+    OPT_REPLAY,
+    OPT_TILE,
+    OPT_TILES_FROM,
+    OPT_TILES_TO,
+    OPT_JOIN,
+    OPT_HELP,
+    OPT_VERSION,
+};
+
+constexpr option LONG_OPTIONS[] = {
+    {"size", required_argument, nullptr, OPT_SIZE},
+    {"frames", required_argument, nullptr, OPT_FRAMES},
+    {"from", required_argument, nullptr, OPT_FROM},
+    {"to", required_argument, nullptr, OPT_TO},
+    {"fps", required_argument, nullptr, OPT_FPS},
+    {"warm-up", no_argument, nullptr, OPT_WARM_UP},
+    {"fly", no_argument, nullptr, OPT_FLY},
+    {"super-sample", no_argument, nullptr, OPT_SUPER_SAMPLE},
+    {"despeckle", no_argument, nullptr, OPT_DESPECKLE},
+    {"dof", no_argument, nullptr, OPT_DOF},
+    {"motion-blur", no_argument, nullptr, OPT_MOTION_BLUR},
+    {"quiet", no_argument, nullptr, OPT_QUIET},
+    {"describe", no_argument, nullptr, OPT_DESCRIBE},
+    {"flight", required_argument, nullptr, OPT_FLIGHT},
+    {"quality", required_argument, nullptr, OPT_QUALITY},
+    {"max-frames", required_argument, nullptr, OPT_MAX_FRAMES},
+    {"sound", required_argument, nullptr, OPT_SOUND},
+    {"codec", required_argument, nullptr, OPT_CODEC},
+    {"out", required_argument, nullptr, OPT_OUT},
+    {"replay", required_argument, nullptr, OPT_REPLAY},
+    {"tile", required_argument, nullptr, OPT_TILE},
+    {"tiles-from", required_argument, nullptr, OPT_TILES_FROM},
+    {"tiles-to", required_argument, nullptr, OPT_TILES_TO},
+    {"join", no_argument, nullptr, OPT_JOIN},
+    {"help", no_argument, nullptr, OPT_HELP},
+    {"version", no_argument, nullptr, OPT_VERSION},
+    {nullptr, 0, nullptr, 0},
+};
+
+// Why getopt refused the word `word`: a value missing, a value given to a
+// switch (--fly=1), or a name it does not know (or that abbreviates several).
+[[noreturn]] void refuseOption(int code, const std::string& word) {
+    const auto equals = word.find('=');
+    if (code == ':') throw UsageError{word + " needs a value"};
+    if (word.rfind("--", 0) == 0 && equals != std::string::npos) {
+        const std::string name = word.substr(2, equals - 2);
+        for (const option& known : LONG_OPTIONS)
+            if (known.name && name == known.name && known.has_arg == no_argument)
+                throw UsageError{"--" + name + " takes no value"};
+    }
+    throw UsageError{"unknown option " + word};
+}
+
+// "--name" of an option, for its messages.
+std::string optionName(int code) {
+    for (const option& known : LONG_OPTIONS)
+        if (known.name && known.val == code) return std::string("--") + known.name;
+    return {};
+}
+
+void nameProject(Options& o, const std::string& arg) {
+    if (!o.project.empty())
+        throw UsageError{"more than one project named (" + o.project + ", " + arg + ")"};
+    o.projectName = checkedName("the project", arg);
+    o.project = checkedName("the project", std::filesystem::absolute(arg).lexically_normal());
+}
+
+// GNU rules through getopt_long: `--name value` or `--name=value`, unique
+// abbreviations, and `--` ending the options. The leading '-' keeps the
+// words in order (a project is code 1); ':' reports a missing value apart.
 Options parseOptions(int argc, char** argv) {
     Options o;
     std::optional<int> frames, from, to, tilesFrom, tilesTo;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        auto value = [&]() -> const char* {
-            if (i + 1 >= argc) throw UsageError{arg + " needs a value"};
-            return argv[++i];
-        };
-        if (arg == "--size")
-            parseSize(value(), o.width, o.height);
-        else if (arg == "--frames")
-            frames = parseCount(arg, value(), 1);
-        else if (arg == "--from")
-            from = parseCount(arg, value(), 0);
-        else if (arg == "--to")
-            to = parseCount(arg, value(), 0);
-        else if (arg == "--fps")
-            o.fps = parseCount(arg, value(), 1);
-        else if (arg == "--warm-up")
+    opterr = 0;
+    optind = 0;
+    for (;;) {
+        // No short options exist, so an error always concerns the word
+        // getopt was about to read.
+        const int word = optind == 0 ? 1 : optind;
+        // NOLINTNEXTLINE(concurrency-mt-unsafe): read before any other thread starts
+        const int code = getopt_long(argc, argv, "-:", LONG_OPTIONS, nullptr);
+        if (code == -1) break;
+        const std::string arg = code >= OPT_SIZE ? optionName(code) : std::string(argv[word]);
+        const char* value = optarg;
+        switch (code) {
+        case 1:
+            nameProject(o, value);
+            break;
+        case OPT_SIZE:
+            parseSize(value, o.width, o.height);
+            break;
+        case OPT_FRAMES:
+            frames = parseCount(arg, value, 1);
+            break;
+        case OPT_FROM:
+            from = parseCount(arg, value, 0);
+            break;
+        case OPT_TO:
+            to = parseCount(arg, value, 0);
+            break;
+        case OPT_FPS:
+            if (!parseFrameRate(value, o.rate))
+                throw UsageError{"--fps needs a rate of at least 1 frame a second (25, 12.5, "
+                                 "29.97 or 30000/1001), not \"" +
+                                 std::string(value) + "\""};
+            break;
+        case OPT_WARM_UP:
             o.warmUp = true;
-        else if (arg == "--fly")
+            break;
+        case OPT_FLY:
             o.fly = true;
-        else if (arg == "--super-sample")
+            break;
+        case OPT_SUPER_SAMPLE:
             o.superSample = true;
-        else if (arg == "--despeckle")
+            break;
+        case OPT_DESPECKLE:
             o.despeckle = true;
-        else if (arg == "--dof")
+            break;
+        case OPT_DOF:
             o.dof = true;
-        else if (arg == "--motion-blur")
+            break;
+        case OPT_MOTION_BLUR:
             o.motionBlur = true;
-        else if (arg == "--quiet")
+            break;
+        case OPT_QUIET:
             o.quiet = true;
-        else if (arg == "--describe")
+            break;
+        case OPT_DESCRIBE:
             o.describe = true;
-        else if (arg == "--tile") {
-            o.tile = parseCount(arg, value(), 1);
+            break;
+        case OPT_TILE:
+            o.tile = parseCount(arg, value, 1);
             o.tileGiven = true;
-        } else if (arg == "--tiles-from")
-            tilesFrom = parseCount(arg, value(), 0);
-        else if (arg == "--tiles-to")
-            tilesTo = parseCount(arg, value(), 0);
-        else if (arg == "--join")
+            break;
+        case OPT_TILES_FROM:
+            tilesFrom = parseCount(arg, value, 0);
+            break;
+        case OPT_TILES_TO:
+            tilesTo = parseCount(arg, value, 0);
+            break;
+        case OPT_JOIN:
             o.join = true;
-        else if (arg == "--flight") {
-            o.flightName = checkedName(arg, value());
+            break;
+        case OPT_FLIGHT:
+            o.flightName = checkedName(arg, value);
             o.flight = checkedName(arg, std::filesystem::absolute(o.flightName).lexically_normal());
-        } else if (arg == "--quality")
-            o.compression.quality = std::min(100, parseCount(arg, value(), 1));
-        else if (arg == "--max-frames")
-            o.maxFrames = parseCount(arg, value(), 0);
-        else if (arg == "--sound")
-            o.sound = checkedName(arg, value());
-        else if (arg == "--codec")
-            o.compression.codec = parseCodec(value());
-        else if (arg == "--out")
-            o.out = checkedName(arg, value());
-        else if (arg == "--replay") {
-            const std::string mode = value();
+            break;
+        case OPT_QUALITY:
+            o.compression.quality = std::min(100, parseCount(arg, value, 1));
+            break;
+        case OPT_MAX_FRAMES:
+            o.maxFrames = parseCount(arg, value, 0);
+            break;
+        case OPT_SOUND:
+            o.sound = checkedName(arg, value);
+            break;
+        case OPT_CODEC:
+            o.codecName = value;
+            o.codecHelp = o.codecName == "help";
+            break;
+        case OPT_OUT:
+            o.out = checkedName(arg, value);
+            break;
+        case OPT_REPLAY: {
+            const std::string mode = value;
             if (mode == "step")
                 o.replay = Replay::Step;
             else if (mode == "time")
@@ -369,16 +546,22 @@ Options parseOptions(int argc, char** argv) {
                 o.replay = Replay::None;
             else
                 throw UsageError{"--replay needs step, time or none, not \"" + mode + "\""};
-        } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
-            throw UsageError{"unknown option " + arg};
-        } else if (o.project.empty()) {
-            o.projectName = checkedName("the project", arg);
-            o.project =
-                checkedName("the project", std::filesystem::absolute(arg).lexically_normal());
-        } else {
-            throw UsageError{"more than one project named (" + o.project + ", " + arg + ")"};
+            break;
+        }
+        case OPT_HELP:
+            o.help = true;
+            break;
+        case OPT_VERSION:
+            o.version = true;
+            break;
+        default:
+            refuseOption(code, arg);
         }
     }
+    if (o.help || o.version || o.codecHelp) return o;
+    // After `--` every word is a project name, even one that starts with '-'.
+    for (int i = optind; i < argc; ++i)
+        nameProject(o, argv[i]);
     if (o.fly && o.replay != Replay::None)
         throw UsageError{"--fly and --replay exclude each other"};
     if (from || to) {
@@ -396,13 +579,17 @@ Options parseOptions(int argc, char** argv) {
     if (o.describe && o.project.empty()) throw UsageError{"--describe needs a PROJECT.vort"};
     if (o.warmUp && !o.rangeGiven) throw UsageError{"--warm-up needs --from and --to"};
 
-    if (!o.sound.empty() && o.out.empty()) throw UsageError{"--sound needs --out FILE.avi"};
+    const char* soundNeeds = "--sound needs --out FILE.avi, .mp4, .mkv, .mov or .webm";
+    if (!o.sound.empty() && o.out.empty()) throw UsageError{soundNeeds};
+    VideoContainer container{};
     if (o.out == "-") {
-        if (!o.sound.empty()) throw UsageError{"--sound needs --out FILE.avi"};
+        if (!o.sound.empty()) throw UsageError{soundNeeds};
         o.output = OutputKind::Raw;
     } else if (!o.out.empty()) {
         const std::string ext = extensionOf(o.out);
-        if (ext == "avi" || ext == "tga") {
+        if (containerOf(o.out, container)) {
+            o.output = OutputKind::Video;
+        } else if (ext == "avi" || ext == "tga") {
             o.output = OutputKind::Capture;
         } else if (ext == "tif" || ext == "tiff") {
             o.output = OutputKind::Picture;
@@ -413,11 +600,16 @@ Options parseOptions(int argc, char** argv) {
         } else {
             throw UsageError{"--out: unknown picture or video type \"" + o.out + "\""};
         }
-        if (!o.sound.empty() && ext != "avi") throw UsageError{"--sound needs --out FILE.avi"};
+        if (!o.sound.empty() && ext != "avi" && o.output != OutputKind::Video)
+            throw UsageError{soundNeeds};
         if (access(folderOf(o.out).c_str(), W_OK) != 0)
             throw UsageError{"--out: cannot write into " + folderOf(o.out) + ": " +
                              std::generic_category().message(errno)};
     }
+    if (o.output == OutputKind::Video)
+        checkVideoCodec(o.codecName, container, o.out);
+    else if (!o.codecName.empty())
+        o.compression.codec = parseCodec(o.codecName);
     checkPosterOptions(o, tilesFrom, tilesTo);
     return o;
 }
@@ -457,11 +649,16 @@ void applyOverrides(const Options& o) {
         files.imageWidth = o.width;
         files.imageHeight = o.height;
     }
-    if (o.fps > 0) capture.aviFps = o.fps;
+    if (o.rate.valid()) capture.aviFps = o.rate.rounded();
     if (o.superSample) files.superSample = 1;
     if (o.despeckle) files.despeckle = 1;
     if (o.dof) files.dofEnabled = 1;
     if (o.motionBlur) capture.useMotionBlur = 1;
+}
+
+// The exact rate the options ask for, else the project's whole one.
+FrameRate videoRate(const Options& o) {
+    return o.rate.valid() ? o.rate : FrameRate{std::max(captureView().aviFps, 1), 1};
 }
 
 // Why a file that exists by name could not be used: the system's reason
@@ -516,10 +713,34 @@ std::string loadInputs(const Options& o, HeadlessPlatform& headless) {
     return {};
 }
 
+// A sound that is no PCM WAV file the capture writer takes (FLAC, MP3, Ogg,
+// a float WAV) goes into an AVI file as 16-bit PCM, through a WAV file of its
+// own that the capture writer adds as it adds any. "" with `wavPath` set, or
+// why not.
+std::string convertSoundForAvi(const std::string& sound, std::string& wavPath) {
+    SoundTrack track;
+    WavSound pcm;
+    // The capture's limit for one sound packet.
+    if (!track.open(sound) || !track.readAllAsPcm16(INT32_MAX / 2, pcm)) return track.error();
+    const std::string path = (std::filesystem::temp_directory_path() /
+                              ("vortigo-render-" + std::to_string(getpid()) + "-sound.wav"))
+                                 .string();
+    if (!writePcmWav(path, pcm)) return "it cannot be converted: " + fileErrorText(errno);
+    wavPath = path;
+    return {};
+}
+
 // The sound track is added when the last file is complete: a track that
-// cannot be used must not wait for the whole render to say so.
-std::string checkSound(const Options& o) {
+// cannot be used must not wait for the whole render to say so. An AVI's
+// sound that is not a WAV file the capture takes is converted into
+// `aviSound`.
+std::string checkSound(const Options& o, std::string& aviSound) {
     if (o.sound.empty()) return {};
+    if (o.output == OutputKind::Video) {
+        SoundTrack track;
+        if (track.open(o.sound)) return {};
+        return "The sound track cannot be used: " + o.sound + ": " + track.error();
+    }
     WavSound sound;
     const WavResult read = readWavFile(o.sound.c_str(), sound);
     std::string why;
@@ -550,6 +771,12 @@ std::string checkSound(const Options& o) {
     case WavStatus::Unreadable:
         why = read.reason;
         break;
+    }
+    if (!why.empty() && read.status != WavStatus::CannotOpen) {
+        const std::string converted = convertSoundForAvi(o.sound, aviSound);
+        if (converted.empty()) return {};
+        // A file that is no WAV at all is judged as the decoder judged it.
+        if (read.status == WavStatus::NotRiff) why = converted;
     }
     return why.empty() ? std::string() : "The sound track cannot be used: " + o.sound + ": " + why;
 }
@@ -595,21 +822,39 @@ std::string checkRange(const Options& o) {
                    o.first, recording.c_str(), steps);
 }
 
+// The video encoder is tried on the frame size in a file of its own.
+std::string checkVideoEncoder(const Options& o) {
+    const ProjectFiles& files = projectFiles();
+    const std::string probePath =
+        (std::filesystem::temp_directory_path() /
+         ("vortigo-render-" + std::to_string(getpid()) + "-probe." + extensionOf(o.out)))
+            .string();
+    FfmpegVideoWriter probe;
+    VideoSettings settings;
+    settings.codec = o.codecName;
+    settings.quality = o.compression.quality;
+    if (probe.open(probePath, files.imageWidth, files.imageHeight, videoRate(o), settings)) {
+        probe.abandon();
+        return {};
+    }
+    return "Could not start " + o.out + ": " + probe.error();
+}
+
 // The encoder is tried on the frame size before the first frame, in a file
 // of its own, so that a size it cannot take ends the run before it starts.
 std::string checkCodec(const Options& o) {
+    if (o.output == OutputKind::Video) return checkVideoEncoder(o);
     if (o.output != OutputKind::Capture || extensionOf(o.out) != "avi" ||
         o.compression.codec == VideoCodec::Raw)
         return {};
     const ProjectFiles& files = projectFiles();
-    const CaptureState& capture = captureView();
     const std::string probePath = (std::filesystem::temp_directory_path() /
                                    ("vortigo-render-" + std::to_string(getpid()) + "-probe.avi"))
                                       .string();
     AviVideoFile probe;
     if (probe.create(probePath) != AviOpenError::None) return {}; // the capture says why
-    const AviOpenError started = probe.startVideo(files.imageWidth, files.imageHeight,
-                                                  std::max(capture.aviFps, 1), o.compression);
+    const AviOpenError started =
+        probe.startVideo(files.imageWidth, files.imageHeight, videoRate(o), o.compression);
     probe.abandon();
     if (started == AviOpenError::None) return {};
     const VideoCodec codec = o.compression.codec;
@@ -647,6 +892,9 @@ class Progress {
 class FrameWriter {
   public:
     explicit FrameWriter(const Options& o) : m_options(o) {}
+    // The sound the capture adds instead of the one named (converted to a
+    // WAV file); set before the first frame.
+    void useCaptureSound(const std::string& path) { m_captureSound = path; }
 
     void write(const FrameView& frame, int absoluteIndex) {
         if (!m_error.empty()) return;
@@ -660,6 +908,9 @@ class FrameWriter {
         case OutputKind::Capture:
             writeCapture(frame, absoluteIndex);
             break;
+        case OutputKind::Video:
+            writeVideo(frame, absoluteIndex);
+            break;
         case OutputKind::Picture:
             if (m_options.series || absoluteIndex == m_options.last)
                 writePicture(frame, pictureName(absoluteIndex));
@@ -669,6 +920,12 @@ class FrameWriter {
     const std::string& error() const { return m_error; }
     void fail(const std::string& why) {
         if (m_error.empty()) m_error = why;
+    }
+    // Completes a video the run ended early (a signal, a script fault): it
+    // holds the frames written. Called once the frames have stopped.
+    void finishVideo() {
+        if (m_video.isOpen() && !m_video.finish())
+            fail("cannot write " + m_options.out + ": " + m_video.error());
     }
 
   private:
@@ -684,8 +941,8 @@ class FrameWriter {
         Capture& writer = theCapture();
         if (absoluteIndex == m_options.first) {
             writer.start(WindowId::None, m_options.out.c_str(), frame.width, frame.height,
-                         captureView().aviFps, m_options.maxFrames,
-                         m_options.sound.empty() ? nullptr : m_options.sound.c_str());
+                         videoRate(m_options), m_options.maxFrames,
+                         m_captureSound.empty() ? nullptr : m_captureSound.c_str());
             if (!writer.isActive()) {
                 m_error = "the capture into " + m_options.out + " could not start";
                 return;
@@ -696,6 +953,26 @@ class FrameWriter {
             return;
         }
         if (absoluteIndex == m_options.last) writer.finish();
+    }
+
+    void writeVideo(const FrameView& frame, int absoluteIndex) {
+        if (absoluteIndex == m_options.first) {
+            VideoSettings settings;
+            settings.codec = m_options.codecName;
+            settings.quality = m_options.compression.quality;
+            settings.soundPath = m_options.sound;
+            settings.firstFrame = m_options.first;
+            if (!m_video.open(m_options.out, frame.width, frame.height, videoRate(m_options),
+                              settings)) {
+                m_error = "Could not start " + m_options.out + ": " + m_video.error();
+                return;
+            }
+        }
+        if (!m_video.writeFrame(frame.pixels)) {
+            m_error = "cannot write " + m_options.out + ": " + m_video.error();
+            return;
+        }
+        if (absoluteIndex == m_options.last) finishVideo();
     }
 
     void writePicture(const FrameView& frame, const std::string& path) {
@@ -725,6 +1002,8 @@ class FrameWriter {
     const Options& m_options;
     std::string m_error;
     int m_written = 0;
+    FfmpegVideoWriter m_video;
+    std::string m_captureSound;
 
   public:
     int written() const { return m_written; }
@@ -836,9 +1115,11 @@ int render(const Options& o) {
     run.endWithTheFlight = o.replay != Replay::None;
     run.timeoutMs = 600000;
     std::string setupError;
+    std::string convertedSound; // a temporary WAV file for an AVI's sound
     run.configure = [&] {
         setupError = loadInputs(o, dynamic_cast<HeadlessPlatform&>(platform()));
-        if (setupError.empty()) setupError = checkSound(o);
+        if (setupError.empty()) setupError = checkSound(o, convertedSound);
+        writer.useCaptureSound(convertedSound.empty() ? o.sound : convertedSound);
         if (setupError.empty()) setupError = checkRange(o);
         if (setupError.empty()) setupError = checkCodec(o);
         if (!setupError.empty()) return;
@@ -870,6 +1151,8 @@ int render(const Options& o) {
         });
     }
     const HeadlessResult result = renderHeadless(run);
+    writer.finishVideo();
+    if (!convertedSound.empty()) unlink(convertedSound.c_str());
     if (!writer.error().empty()) {
         // The capture writer's own message says why; it comes first.
         if (!result.error.empty())
@@ -913,8 +1196,10 @@ int main(int argc, char** argv) {
     // the session's render thread steps it.
     registerThreadRole(ThreadRole::Ui);
     claimMotion();
+    showOnlyFfmpegErrors();
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
+        if (arg == "--") break;
         if (arg == "--help" || arg == "-h") {
             std::fputs(USAGE, stdout);
             return 0;
@@ -926,6 +1211,9 @@ int main(int argc, char** argv) {
     }
     try {
         const Options options = parseOptions(argc, argv);
+        if (options.help) return std::fputs(USAGE, stdout) < 0 ? 1 : 0;
+        if (options.codecHelp) return std::fputs(codecListing().c_str(), stdout) < 0 ? 1 : 0;
+        if (options.version) return std::printf("vortigo-render %s\n", VORTIGO_VERSION) < 0 ? 1 : 0;
         if (options.describe) return describe(options);
         if (options.join) return joinPoster(options);
         if (options.output == OutputKind::Raw && !separateFrameStream()) {

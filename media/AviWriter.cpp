@@ -60,12 +60,6 @@ AVPixelFormat encoderFormat(VideoCodec codec, int width, int height) {
     }
 }
 
-// Players guess BT.709 for HD sizes and BT.601 below; the tag says the same,
-// so a player that ignores it still shows the right colours.
-bool highDefinition(int width, int height) {
-    return width >= 1280 || height > 576;
-}
-
 // Quality 1..100 as the codec's own scale.
 void applyRate(AVCodecContext* encoder, VideoCodec codec, const CompressionChoice& choice) {
     if (choice.dataRateKbps > 0) {
@@ -115,6 +109,10 @@ struct PacketDeleter {
 };
 
 } // namespace
+
+bool highDefinition(int width, int height) {
+    return width >= 1280 || height > 576;
+}
 
 int h264Crf(int quality) {
     return 51 - (std::clamp(quality, 1, 100) * 33 + 45) / 90;
@@ -200,14 +198,15 @@ void AviVideoFile::abandon() {
     release();
 }
 
-AviOpenError AviVideoFile::startVideo(int width, int height, int fps,
+AviOpenError AviVideoFile::startVideo(int width, int height, FrameRate rate,
                                       const CompressionChoice& choice) {
     m_width = width;
     m_height = height;
-    m_fps = fps;
+    m_rate = rate.valid() ? rate : FrameRate{1, 1};
+    const AVRational frameTime{m_rate.den, m_rate.num};
     AVCodecParameters* par = m_stream->codecpar;
-    m_stream->time_base = AVRational{1, fps};
-    m_stream->avg_frame_rate = m_stream->r_frame_rate = AVRational{fps, 1};
+    m_stream->time_base = frameTime;
+    m_stream->avg_frame_rate = m_stream->r_frame_rate = AVRational{m_rate.num, m_rate.den};
     AVDictionary* options = nullptr;
     if (choice.codec == VideoCodec::Raw) {
         par->codec_type = AVMEDIA_TYPE_VIDEO;
@@ -225,8 +224,8 @@ AviOpenError AviVideoFile::startVideo(int width, int height, int fps,
         if (!m_encoder) return AviOpenError::Encoder;
         m_encoder->width = width;
         m_encoder->height = height;
-        m_encoder->time_base = AVRational{1, fps};
-        m_encoder->framerate = AVRational{fps, 1};
+        m_encoder->time_base = frameTime;
+        m_encoder->framerate = AVRational{m_rate.num, m_rate.den};
         m_encoder->pix_fmt = encoderFormat(choice.codec, width, height);
         const bool fullRange = choice.codec == VideoCodec::Mjpeg;
         if (fullRange) m_encoder->color_range = AVCOL_RANGE_JPEG;
@@ -297,7 +296,7 @@ bool AviVideoFile::writeFrame(const uint8_t* bottomUpBgr, bool key) {
         m_packet->size = rowBytes * m_height;
         m_packet->stream_index = m_stream->index;
         m_packet->pts = m_packet->dts =
-            av_rescale_q(m_nextPts++, AVRational{1, m_fps}, m_stream->time_base);
+            av_rescale_q(m_nextPts++, AVRational{m_rate.den, m_rate.num}, m_stream->time_base);
         m_packet->duration = 1;
         m_packet->flags = AV_PKT_FLAG_KEY;
         result = av_write_frame(m_format, m_packet);

@@ -6,6 +6,7 @@
 // through the capturing flag).
 #pragma once
 
+#include "media/FrameRate.h"
 #include "media/Wav.h"
 #include "platform/AtomicFile.h"
 
@@ -45,6 +46,10 @@ int mpeg4Qscale(int quality);
 bool codecAvailable(VideoCodec codec);
 // A short name for menus and messages ("Motion JPEG", ...).
 const char* codecTitle(VideoCodec codec);
+// Players guess BT.709 colours from this size up and BT.601 below; the
+// writers tag their streams alike, so a player that ignores the tags still
+// shows the right colours.
+bool highDefinition(int width, int height);
 
 // Where opening an AVI file failed; each has its own message.
 enum class AviOpenError { None, FileOpen, Other, VideoStream, Encoder, Format };
@@ -62,9 +67,10 @@ class AviVideoFile {
     // succeeds, and keeps its old contents until then. Another process
     // writing the same file gives Other ("in use").
     AviOpenError create(const std::string& path);
-    // Sets the codec and the stream format for `width` x `height` at `fps`
-    // frames a second (Encoder or Format on failure).
-    AviOpenError startVideo(int width, int height, int fps, const CompressionChoice& choice);
+    // Sets the codec and the stream format for `width` x `height` at `rate`
+    // (Encoder or Format on failure). The header holds the rate as a
+    // fraction, so 30000/1001 is kept exactly.
+    AviOpenError startVideo(int width, int height, FrameRate rate, const CompressionChoice& choice);
     // Closes and deletes the file, leaving `path` as it was.
     void abandon();
     // One frame of width x height x 3 bytes, bottom row first; `key` forces
@@ -94,7 +100,8 @@ class AviVideoFile {
     // right at a guard page.
     std::vector<uint8_t> m_lastRow;
     AVPacket* m_packet = nullptr;
-    int m_width = 0, m_height = 0, m_fps = 1;
+    int m_width = 0, m_height = 0;
+    FrameRate m_rate{1, 1};
     std::string m_path;
     AtomicFile m_file; // the temporary file FFmpeg writes, renamed by close
     int64_t m_nextPts = 0;

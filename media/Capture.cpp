@@ -78,7 +78,13 @@ std::string Capture::currentFileName() const {
 
 void Capture::start(WindowId ownerWindow, const char* outputName, int frameWidth, int frameHeight,
                     int framesPerSecond, int frameLimit, const char* audio) {
-    if (framesPerSecond <= 0) return;
+    start(ownerWindow, outputName, frameWidth, frameHeight, FrameRate{framesPerSecond, 1},
+          frameLimit, audio);
+}
+
+void Capture::start(WindowId ownerWindow, const char* outputName, int frameWidth, int frameHeight,
+                    FrameRate framesPerSecond, int frameLimit, const char* audio) {
+    if (!framesPerSecond.valid()) return;
     if (isActive()) finish();
     // Cut short, the name would lose its extension and the frames would go
     // elsewhere, in another format.
@@ -91,7 +97,7 @@ void Capture::start(WindowId ownerWindow, const char* outputName, int frameWidth
     width = frameWidth;
     height = frameHeight;
     owner = ownerWindow;
-    fps = framesPerSecond;
+    rate = framesPerSecond;
     maxFrames = frameLimit;
     frameCount = 0;
     fileIndex = 0;
@@ -154,7 +160,7 @@ bool Capture::openAviFile() {
             return false;
         }
     }
-    const AviOpenError started = aviFile.startVideo(width, height, fps, compressOptions);
+    const AviOpenError started = aviFile.startVideo(width, height, rate, compressOptions);
     if (started != AviOpenError::None) {
         aviFile.abandon();
         releaseStreams();

@@ -44,6 +44,9 @@ class Capture {
     // Success shows as isActive(); every failure has been reported.
     void start(WindowId owner, const char* outputName, int width, int height, int fps,
                int frameLimit, const char* audioName);
+    // The same at an exact rate (30000/1001); nothing happens for an invalid one.
+    void start(WindowId owner, const char* outputName, int width, int height, FrameRate rate,
+               int frameLimit, const char* audioName);
     // Writes one frame of width x height x 3 bytes; false ends the capture
     // (the writer has finished itself).
     bool captureFrame(const uint8_t* pixels);
@@ -67,7 +70,7 @@ class Capture {
     std::string aviFileName() const;
     const uint8_t* writtenFrame() const;
 
-    int fps = 0;
+    FrameRate rate;
     int frameCount = 0;
     int width = 0, height = 0;
     int maxFrames = 0;

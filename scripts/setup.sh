@@ -15,7 +15,7 @@ packages=(
     libgl-dev libegl-dev libegl-mesa0 libgl1-mesa-dri
     libtcc-dev tcc
     libjpeg62-turbo-dev libpng-dev libtiff-dev
-    libavformat-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg
+    libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev ffmpeg
     libpulse0
     googletest libgtest-dev libgmock-dev libbenchmark-dev clang-format clang-tidy
     zlib1g-dev
