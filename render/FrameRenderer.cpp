@@ -6,6 +6,7 @@
 #include "core/ScriptShared.h"
 #include "media/AviGrab.h"
 #include "render/GlContext.h"
+#include "render/ImageShader.h"
 #include "render/LayerPrograms.h"
 #include "render/PixelStore.h"
 #include "render/ScriptTextures.h"
@@ -133,12 +134,13 @@ void carryOutRequests(GlState& gls, int layerIndex) {
     }
 }
 
-void drawLayer(GlState& gls, int layerIndex, int pass) {
+void drawLayer(GlState& gls, int layerIndex, int pass, int frame) {
     ProjectFiles& files = projectFiles();
     ScriptShared& blocks = scriptShared();
     const GlEntryPoints& gl = gls.gl;
     LayerProgram& layer = gls.layers[layerIndex];
     LayerSlot& slot = files.layers[layerIndex];
+    if (layer.imageShader) prepareImageChannels(gls, layer);
 
     if (slot.backgroundPixels && slot.backgroundChanged) {
         uploadBackground(layerIndex, slot.backgroundWidth, slot.backgroundHeight,
@@ -158,6 +160,7 @@ void drawLayer(GlState& gls, int layerIndex, int pass) {
 
     gl.glUseProgram(layer.program);
     setLayerUniforms(gls, layer, pass);
+    if (layer.imageShader) setImageInputs(gls, layer, frame);
     if (!(blocks.frameInfo.layerFlags & LAYER_FLAG_NO_RECTANGLE)) {
         glRecti(-1, -1, 1, 1);
         gl.glUseProgram(0);
@@ -327,12 +330,13 @@ void drawFrame(int pass, uint8_t* destination) {
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
 
+    const int frame = imageShaderFrame(pass);
     g_walkLength = 0;
     int position = 0;
     for (int steps = 0; position >= 0 && position < LAYER_COUNT;) {
         if (gls.layers[position].program) {
             if (g_walkLength < MAX_RECORDED_STEPS) g_walk[g_walkLength++] = position;
-            drawLayer(gls, position, pass);
+            drawLayer(gls, position, pass, frame);
         }
         position = nextLayerIndex(position, blocks.frameInfo.layerSkip);
         if (++steps > MAX_LAYER_STEPS - 1) break;

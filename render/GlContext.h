@@ -74,11 +74,16 @@ enum LayerUniform {
     LAYER_UNIFORM_COUNT
 };
 
+// The inputs of an image-shader layer (render/ImageShader.h), in lookup order.
+constexpr int IMAGE_INPUT_COUNT = 14;
+
 struct LayerProgram {
     GLuint program = 0;
     GLuint vertexShader = 0;
     GLuint fragmentShader = 0;
     GLint uniforms[LAYER_UNIFORM_COUNT]{-1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
+    bool imageShader = false; // a wrapped mainImage text
+    GLint imageInputs[IMAGE_INPUT_COUNT]{-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
 };
 
 // The script's off-screen float target (colour texture on framebufferObject).
@@ -100,6 +105,11 @@ struct GlState {
     OffscreenTarget offscreen;
 
     GLuint layerTexture[4]{};
+    // Uploads of each layer texture so far, and the upload its mipmaps were
+    // made from; the sampler image shaders read their channels with.
+    unsigned layerUploads[4]{};
+    unsigned channelMipmaps[4]{};
+    GLuint channelSampler = 0;
     bool framebufferSupported = false;
     GLuint framebufferObject = 0;
     GLuint dataTexture = 0, volumeTexture = 0, dofTexture = 0;
