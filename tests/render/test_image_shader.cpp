@@ -93,7 +93,8 @@ TEST_F(ImageShaderTest, EveryInputReachesTheShaderAndTheFrameCounts) {
 }
 
 // A background of 16 x 12 texels shown at one texel a pixel through
-// iChannel0, the right way up; iChannel1 (no background) samples black.
+// iChannel0, the right way up and mipmapped; iChannel1 (no background)
+// samples black.
 TEST_F(ImageShaderTest, AChannelShowsItsLayersBackgroundUpright) {
     openFrame(16, 12);
     LayerSlot& background = projectFiles().layers[0];
@@ -115,7 +116,9 @@ TEST_F(ImageShaderTest, AChannelShowsItsLayersBackgroundUpright) {
     setLayer(1, "", R"(
 void mainImage(out vec4 fragColor, in vec2 fragCoord) {
     fragColor = texture(iChannel0, fragCoord / iResolution.xy);
-    if (iChannelResolution[0] != vec3(16.0, 12.0, 1.0) || texture(iChannel1, vec2(0.5)).rgb != vec3(0.0))
+    // Mipmapped: the smallest level is the picture's mean, not a corner.
+    if (iChannelResolution[0] != vec3(16.0, 12.0, 1.0) || texture(iChannel1, vec2(0.5)).rgb != vec3(0.0) ||
+        textureLod(iChannel0, vec2(0.1), 4.0).g < 0.3)
         fragColor = vec4(1.0, 0.0, 1.0, 1.0);
 })");
     ASSERT_TRUE(compileAndDraw(""));
