@@ -169,8 +169,9 @@ bool loadEntryPoints(GlState& state, WindowId owner, const ProcLookup& lookup) {
 bool createGlContext(GlState& state, int width, int height, WindowId owner) {
     installTextureHostFunctions();
     state.framebufferObject = 0;
-    state.channelSampler = 0;
     for (GLuint& t : state.layerTexture)
+        t = 0;
+    for (GLuint& t : state.channelTexture)
         t = 0;
     if (width <= 0 || height <= 0) {
         t_lastError = "the drawing surface has no size";

@@ -105,11 +105,11 @@ struct GlState {
     OffscreenTarget offscreen;
 
     GLuint layerTexture[4]{};
-    // Uploads of each layer texture so far, and the upload its mipmaps were
-    // made from; the sampler image shaders read their channels with.
+    // Uploads of each layer texture so far; the image shaders' upright,
+    // mipmapped copies of the layer backgrounds and the upload each holds.
     unsigned layerUploads[4]{};
-    unsigned channelMipmaps[4]{};
-    GLuint channelSampler = 0;
+    GLuint channelTexture[4]{};
+    unsigned channelUpload[4]{};
     bool framebufferSupported = false;
     GLuint framebufferObject = 0;
     GLuint dataTexture = 0, volumeTexture = 0, dofTexture = 0;

@@ -5,6 +5,7 @@
 #include "core/FrameQueue.h"
 #include "core/ProjectFiles.h"
 #include "media/AviGrab.h"
+#include "render/PixelStore.h"
 #include "render/ScriptTextures.h"
 
 #include <atomic>
@@ -180,23 +181,38 @@ std::atomic<int> g_firstFrame{0};
 int g_nextFrame = 0;    // render thread
 int g_currentFrame = 0; // render thread
 
-using GenSamplers = void (*)(GLsizei, GLuint*);
-using BindSampler = void (*)(GLuint, GLuint);
-using SamplerParameteri = void (*)(GLuint, GLenum, GLint);
+std::vector<uint8_t> g_upright; // render thread
 
-// Mipmapped and repeating, as pasted shaders expect their channels; a
-// sampler object leaves the layer's own background filtering alone.
-GLuint channelSampler(GlState& gls) {
-    if (gls.channelSampler) return gls.channelSampler;
-    auto gen = reinterpret_cast<GenSamplers>(eglGetProcAddress("glGenSamplers"));
-    auto parameter = reinterpret_cast<SamplerParameteri>(eglGetProcAddress("glSamplerParameteri"));
-    if (!gen || !parameter) return 0;
-    gen(1, &gls.channelSampler);
-    parameter(gls.channelSampler, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR);
-    parameter(gls.channelSampler, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-    parameter(gls.channelSampler, GL_TEXTURE_WRAP_S, GL_REPEAT);
-    parameter(gls.channelSampler, GL_TEXTURE_WRAP_T, GL_REPEAT);
-    return gls.channelSampler;
+// The channel's own texture, mipmapped and repeating as pasted shaders
+// expect, so the layer's background keeps its own filtering. Pictures arrive
+// top row first and are turned upright; video frames arrive bottom row first.
+void uploadChannel(GlState& gls, int n, const LayerSlot& slot) {
+    const int width = slot.backgroundWidth, height = slot.backgroundHeight;
+    const uint8_t* pixels = slot.backgroundPixels.get();
+    if (width <= 0 || height <= 0) return;
+    const size_t row = static_cast<size_t>(width) * 4;
+    if (!slot.backgroundIsVideo) {
+        g_upright.resize(row * static_cast<size_t>(height));
+        for (int y = 0; y < height; ++y)
+            std::memcpy(g_upright.data() + row * static_cast<size_t>(y),
+                        pixels + row * static_cast<size_t>(height - 1 - y), row);
+        pixels = g_upright.data();
+    }
+    if (!gls.channelTexture[n]) glGenTextures(1, &gls.channelTexture[n]);
+    if (gls.gl.glActiveTexture) gls.gl.glActiveTexture(GL_TEXTURE0);
+    glBindTexture(GL_TEXTURE_2D, gls.channelTexture[n]);
+    {
+        TightUnpack unpack(gls.gl);
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB, width, height, 0, GL_BGRA, GL_UNSIGNED_BYTE, pixels);
+    }
+    const bool mipmaps = gls.gl.glGenerateMipmap != nullptr;
+    if (mipmaps) gls.gl.glGenerateMipmap(GL_TEXTURE_2D);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER,
+                    mipmaps ? GL_LINEAR_MIPMAP_LINEAR : GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
+    gls.channelUpload[n] = gls.layerUploads[n];
 }
 
 } // namespace
@@ -253,12 +269,8 @@ void prepareImageChannels(GlState& gls, const LayerProgram& layer) {
                              slot.backgroundPixels.get(), 0);
             slot.backgroundChanged = 0;
         }
-        if (gls.channelMipmaps[n] != gls.layerUploads[n] && gls.gl.glGenerateMipmap) {
-            if (gls.gl.glActiveTexture) gls.gl.glActiveTexture(GL_TEXTURE0);
-            glBindTexture(GL_TEXTURE_2D, gls.layerTexture[n]);
-            gls.gl.glGenerateMipmap(GL_TEXTURE_2D);
-            gls.channelMipmaps[n] = gls.layerUploads[n];
-        }
+        if (!gls.channelTexture[n] || gls.channelUpload[n] != gls.layerUploads[n])
+            uploadChannel(gls, n, slot);
     }
 }
 
@@ -301,17 +313,13 @@ void setImageInputs(GlState& gls, const LayerProgram& layer, int frame) {
 
     float channelResolution[4][3]{};
     float channelTime[4]{};
-    const GLuint sampler = channelSampler(gls);
-    static const auto bindSampler =
-        reinterpret_cast<BindSampler>(eglGetProcAddress("glBindSampler"));
     for (int n = 0; n < 4; ++n) {
         if (u[I_CHANNEL0 + n] < 0 || !gl.glActiveTexture) continue;
         const LayerSlot& slot = files.layers[n];
         const int unit = FIRST_CHANNEL_UNIT + n;
         gl.glActiveTexture(static_cast<GLenum>(GL_TEXTURE0 + unit));
         // A layer without a background samples black (texture 0 is empty).
-        glBindTexture(GL_TEXTURE_2D, slot.backgroundPixels ? gls.layerTexture[n] : 0);
-        if (bindSampler) bindSampler(static_cast<GLuint>(unit), sampler);
+        glBindTexture(GL_TEXTURE_2D, slot.backgroundPixels ? gls.channelTexture[n] : 0);
         gl.glUniform1iv(u[I_CHANNEL0 + n], 1, &unit);
         if (slot.backgroundPixels) {
             channelResolution[n][0] = static_cast<float>(slot.backgroundWidth);

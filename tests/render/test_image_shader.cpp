@@ -102,13 +102,13 @@ TEST_F(ImageShaderTest, AChannelShowsItsLayersBackgroundUpright) {
     background.backgroundWidth = 16;
     background.backgroundHeight = 12;
     background.backgroundChanged = 1;
-    // Rows bottom first, as the loaders deliver them: blue counts columns,
-    // green rows from the bottom.
-    for (int y = 0; y < 12; ++y)
+    // A picture's rows come top row first, as the decoders deliver them:
+    // blue counts columns, green rows from the bottom.
+    for (int row = 0; row < 12; ++row)
         for (int x = 0; x < 16; ++x) {
-            uint8_t* p = &background.backgroundPixels[static_cast<size_t>(y * 16 + x) * 4];
+            uint8_t* p = &background.backgroundPixels[static_cast<size_t>(row * 16 + x) * 4];
             p[0] = static_cast<uint8_t>(x * 16);
-            p[1] = static_cast<uint8_t>(y * 20);
+            p[1] = static_cast<uint8_t>((11 - row) * 20);
             p[2] = 200;
         }
     // The channel's layer has no program of its own; the shader is layer 2's.
