@@ -506,7 +506,7 @@ std::string loadInputs(const Options& o, HeadlessPlatform& headless) {
     const auto boxes = headless.messageBoxes();
     if (boxes.size() > before)
         return namedMessage(boxes[before], o.projectName, o.project, files.flightFile);
-    const std::string imageInputs = loadImageShaderInputs(o);
+    std::string imageInputs = loadImageShaderInputs(o);
     if (!imageInputs.empty()) return imageInputs;
     if (!o.flight.empty() && !loadFlightData(o.flight))
         return "Could not read from file: " + o.flightName + ": " +
