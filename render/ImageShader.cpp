@@ -18,11 +18,11 @@
 
 namespace vortigo {
 
-// Desktop GLSL 3.30 rather than "#version 300 es": it compiles every
-// program of that dialect the same way on Mesa and NVIDIA, and it keeps the
-// studio's own uniforms usable in the same text (datatex is a sampler1D, a
-// type the ES dialect lacks). Its keywords are those of the ES dialect plus
-// none a pasted text would use as a name (unlike 4.00's "sample").
+// Image shaders are compiled as desktop GLSL 3.30 rather than "#version 300
+// es": it takes the texts of that dialect and computes the same on Mesa and
+// NVIDIA, and it keeps the studio's own uniforms usable in the same text
+// (datatex is a sampler1D, a type the ES dialect lacks). Later versions
+// reserve words pasted texts use as names ("sample" from 4.00 on).
 const char* const IMAGE_SHADER_VERTEX = "#version 330 compatibility\n"
                                         "void main(){\n"
                                         " gl_Position=gl_Vertex;\n"
