@@ -7,6 +7,7 @@
 #include "core/ThreadRole.h"
 #include "flight/FlightControls.h"
 #include "flight/FlightRecord.h"
+#include "media/Backgrounds.h"
 #include "media/Capture.h"
 #include "media/FfmpegVideoWriter.h"
 #include "media/FrameRate.h"
@@ -19,16 +20,19 @@
 #include "persist/FlightFile.h"
 #include "persist/ProjectDefaults.h"
 #include "persist/ProjectFile.h"
+#include "persist/TextFile.h"
 #include "platform/AtomicFile.h"
 #include "platform/HeadlessPlatform.h"
 #include "platform/Waits.h"
 #include "render/HeadlessSession.h"
+#include "render/ImageShader.h"
 #include "render/Poster.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <charconv>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -71,6 +75,13 @@ Camera
                       time: the time-based replay (Ctrl+E);
                       none: the script's own animation, camera standing (default)
   --fly               fly forward from the start (the Up key)
+Image shader
+  --shader FILE.glsl  a text defining mainImage(out vec4, in vec2) and no main
+                      draws layer 1 (with a project: replaces its fragment text)
+  --channel0 IMAGE ... --channel3 IMAGE
+                      the background of layer 1 to 4, which iChannel0 to
+                      iChannel3 show (a .jpg, .tga, .bmp or .avi file)
+  --time T            iTime of frame 0 in seconds (default with --shader: 0)
 Post-processing
   --super-sample, --despeckle, --dof, --motion-blur
 Output
@@ -195,6 +206,10 @@ struct Options {
     bool tileGiven = false;
     int tilesFirst = 0, tilesLast = -1; // -1: every tile, into the picture
     bool join = false;
+    std::string shader;     // an image shader for layer 1
+    std::string shaderText; // read before the run
+    std::string channels[LAYER_COUNT];
+    std::optional<double> time; // iTime of frame 0
 };
 
 // A usage error: one line, exit code 2.
@@ -209,6 +224,14 @@ int parseCount(const std::string& option, const char* text, int minimum) {
     if (result.ec != std::errc() || result.ptr != end || value < minimum)
         throw UsageError{option + " needs a whole number of at least " + std::to_string(minimum) +
                          ", not \"" + text + "\""};
+    return value;
+}
+
+double parseSeconds(const std::string& option, const char* text) {
+    char* end = nullptr;
+    const double value = std::strtod(text, &end);
+    if (end == text || *end || !std::isfinite(value) || std::fabs(value) > 1e7)
+        throw UsageError{option + " needs a number of seconds, not \"" + text + "\""};
     return value;
 }
 
@@ -378,6 +401,12 @@ enum OptionId : int {
     OPT_TILES_FROM,
     OPT_TILES_TO,
     OPT_JOIN,
+    OPT_SHADER,
+    OPT_CHANNEL0,
+    OPT_CHANNEL1,
+    OPT_CHANNEL2,
+    OPT_CHANNEL3,
+    OPT_TIME,
     OPT_HELP,
     OPT_VERSION,
 };
@@ -407,6 +436,12 @@ constexpr option LONG_OPTIONS[] = {
     {"tiles-from", required_argument, nullptr, OPT_TILES_FROM},
     {"tiles-to", required_argument, nullptr, OPT_TILES_TO},
     {"join", no_argument, nullptr, OPT_JOIN},
+    {"shader", required_argument, nullptr, OPT_SHADER},
+    {"channel0", required_argument, nullptr, OPT_CHANNEL0},
+    {"channel1", required_argument, nullptr, OPT_CHANNEL1},
+    {"channel2", required_argument, nullptr, OPT_CHANNEL2},
+    {"channel3", required_argument, nullptr, OPT_CHANNEL3},
+    {"time", required_argument, nullptr, OPT_TIME},
     {"help", no_argument, nullptr, OPT_HELP},
     {"version", no_argument, nullptr, OPT_VERSION},
     {nullptr, 0, nullptr, 0},
@@ -536,6 +571,18 @@ Options parseOptions(int argc, char** argv) {
         case OPT_OUT:
             o.out = checkedName(arg, value);
             break;
+        case OPT_SHADER:
+            o.shader = checkedName(arg, value);
+            break;
+        case OPT_CHANNEL0:
+        case OPT_CHANNEL1:
+        case OPT_CHANNEL2:
+        case OPT_CHANNEL3:
+            o.channels[code - OPT_CHANNEL0] = checkedName(arg, value);
+            break;
+        case OPT_TIME:
+            o.time = parseSeconds(arg, value);
+            break;
         case OPT_REPLAY: {
             const std::string mode = value;
             if (mode == "step")
@@ -634,7 +681,8 @@ void setUpFlight(const Options& o) {
         camera.flightMode = FLIGHT_FREE;
         for (float& v : camera.flightVelocity)
             v = 0;
-        camera.timeRunning = o.fly ? 0 : 1;
+        // An image shader's time runs while it flies, as in the studio with T.
+        camera.timeRunning = o.fly && o.shader.empty() ? 0 : 1;
         if (o.fly) camera.flightVelocity[2] = camera.flightAcceleration;
         break;
     }
@@ -684,6 +732,46 @@ std::string namedMessage(const HeadlessPlatform::MessageBoxRecord& box, const st
     return box.caption + ": " + box.text;
 }
 
+// --time, or 0 for an image shader: iTime of the first frame.
+void setStartTime(const Options& o) {
+    const std::optional<double> time = o.time             ? o.time
+                                       : o.shader.empty() ? std::nullopt
+                                                          : std::optional(0.0);
+    if (time)
+        cameraFlight().animTime = animTimeForImageShader(
+            static_cast<float>(*time), cameraView().animationSpeed, captureView().aviFps);
+}
+
+// The image shader replaces layer 1's fragment text; each channel picture
+// becomes its layer's background. "" or the first problem.
+std::string loadImageShaderInputs(const Options& o) {
+    ProjectFiles& files = projectFiles();
+    if (!o.shader.empty()) {
+        LayerSlot& first = files.layers[0];
+        std::memcpy(first.fragmentText.get(), o.shaderText.c_str(), o.shaderText.size() + 1);
+        first.fragmentFile[0] = 0;
+    }
+    for (int i = 0; i < LAYER_COUNT; ++i) {
+        if (o.channels[i].empty()) continue;
+        LayerSlot& layer = files.layers[i];
+        layer.backgroundPixels.reset();
+        storePath(layer.backgroundFile, o.channels[i]);
+        std::string refusal;
+        layer.backgroundChanged =
+            loadBackground(i, layer.backgroundFile, layer.videoFrameCounter, &refusal);
+        if (!refusal.empty()) return refusal;
+        if (layer.backgroundPixels) continue;
+        const std::string ext = extensionOf(o.channels[i]);
+        const bool known = ext == "jpg" || ext == "tga" || ext == "bmp" || ext == "avi";
+        return formatC(
+            "Could not load --channel%d: %s: %s", i, o.channels[i].c_str(),
+            whyUnusable(o.channels[i], known ? "it is no " + ext + " file that can be read"
+                                             : "pictures are .jpg, .tga, .bmp or .avi files")
+                .c_str());
+    }
+    return {};
+}
+
 // Loads the project and the flight the options name and applies the options
 // over them: "" or the first problem, naming its file. The studio shows a
 // background that cannot be loaded as none; a render would silently differ.
@@ -706,6 +794,8 @@ std::string loadInputs(const Options& o, HeadlessPlatform& headless) {
     const auto boxes = headless.messageBoxes();
     if (boxes.size() > before)
         return namedMessage(boxes[before], o.projectName, o.project, files.flightFile);
+    std::string imageInputs = loadImageShaderInputs(o);
+    if (!imageInputs.empty()) return imageInputs;
     if (!o.flight.empty() && !loadFlightData(o.flight))
         return "Could not read from file: " + o.flightName + ": " +
                whyUnusable(o.flight, "it is not a flight recording");
@@ -1059,6 +1149,7 @@ int renderPosterStill(const Options& o) {
             setupError = checkPosterSpace(o.out, files.imageWidth, files.imageHeight, 3);
         if (!setupError.empty()) return;
         setUpFlight(o);
+        setStartTime(o);
         for (int k = 0; k < o.first && cameraView().flightMode != FLIGHT_STOPPED; ++k)
             motionStep();
     };
@@ -1124,6 +1215,7 @@ int render(const Options& o) {
         if (setupError.empty()) setupError = checkCodec(o);
         if (!setupError.empty()) return;
         setUpFlight(o);
+        setStartTime(o);
         if (!o.warmUp)
             for (int k = 0; k < o.first && cameraView().flightMode != FLIGHT_STOPPED; ++k)
                 motionStep();
@@ -1143,6 +1235,7 @@ int render(const Options& o) {
         if (!writer.error().empty()) writeFailed = true;
         progress.frameDone(index - skipped + 1);
     };
+    setImageShaderFirstFrame(skipped > 0 ? 0 : o.first);
     if (o.output == OutputKind::Capture) {
         const CompressionChoice choice = o.compression;
         setCompressionChooser([choice](CompressionChoice& chosen) {
@@ -1210,7 +1303,23 @@ int main(int argc, char** argv) {
         }
     }
     try {
-        const Options options = parseOptions(argc, argv);
+        Options parsed = parseOptions(argc, argv);
+        if (!parsed.shader.empty()) {
+            if (readFilePrefix(parsed.shader, TEXT_SIZE, parsed.shaderText) != 0) {
+                std::fprintf(stderr, "vortigo-render: Could not open file: %s: %s\n",
+                             parsed.shader.c_str(),
+                             whyUnusable(parsed.shader, "it cannot be read").c_str());
+                return 1;
+            }
+            if (parsed.shaderText.size() >= static_cast<size_t>(TEXT_SIZE))
+                throw UsageError{"--shader: " + parsed.shader + " is longer than " +
+                                 std::to_string(TEXT_SIZE - 1) + " characters"};
+            if (!isImageShaderText(parsed.shaderText.c_str()))
+                throw UsageError{"--shader: " + parsed.shader +
+                                 " is no image shader: it must define mainImage(out vec4, in "
+                                 "vec2) and no main"};
+        }
+        const Options options = std::move(parsed);
         if (options.help) return std::fputs(USAGE, stdout) < 0 ? 1 : 0;
         if (options.codecHelp) return std::fputs(codecListing().c_str(), stdout) < 0 ? 1 : 0;
         if (options.version) return std::printf("vortigo-render %s\n", VORTIGO_VERSION) < 0 ? 1 : 0;

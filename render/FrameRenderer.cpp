@@ -6,6 +6,7 @@
 #include "core/ScriptShared.h"
 #include "media/AviGrab.h"
 #include "render/GlContext.h"
+#include "render/ImageShader.h"
 #include "render/LayerPrograms.h"
 #include "render/PixelStore.h"
 #include "render/ScriptTextures.h"
@@ -200,12 +201,13 @@ void carryOutRequests(GlState& gls, int layerIndex) {
     }
 }
 
-void drawLayer(GlState& gls, int layerIndex, int pass) {
+void drawLayer(GlState& gls, int layerIndex, int pass, int frame) {
     ProjectFiles& files = projectFiles();
     ScriptShared& blocks = scriptShared();
     const GlEntryPoints& gl = gls.gl;
     LayerProgram& layer = gls.layers[layerIndex];
     LayerSlot& slot = files.layers[layerIndex];
+    if (layer.imageShader) prepareImageChannels(gls, layer);
 
     if (slot.backgroundPixels && slot.backgroundChanged) {
         uploadBackground(layerIndex, slot.backgroundWidth, slot.backgroundHeight,
@@ -227,6 +229,10 @@ void drawLayer(GlState& gls, int layerIndex, int pass) {
     setLayerUniforms(gls, layer, pass);
     const bool shifted = g_place.active && g_shiftViewport;
     if (shifted) glViewport(-g_place.x, -g_place.y, g_place.pictureWidth, g_place.pictureHeight);
+    if (layer.imageShader)
+        setImageInputs(gls, layer, frame,
+                       g_place.active ? g_place.pictureWidth : frameQueue().width(),
+                       g_place.active ? g_place.pictureHeight : frameQueue().height());
     if (!(blocks.frameInfo.layerFlags & LAYER_FLAG_NO_RECTANGLE)) {
         glRecti(-1, -1, 1, 1);
         gl.glUseProgram(0);
@@ -423,12 +429,13 @@ void drawFrame(int pass, uint8_t* destination) {
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
 
+    const int frame = imageShaderFrame(pass);
     g_walkLength = 0;
     int position = 0;
     for (int steps = 0; position >= 0 && position < LAYER_COUNT;) {
         if (gls.layers[position].program) {
             if (g_walkLength < MAX_RECORDED_STEPS) g_walk[g_walkLength++] = position;
-            drawLayer(gls, position, pass);
+            drawLayer(gls, position, pass, frame);
         }
         position = nextLayerIndex(position, blocks.frameInfo.layerSkip);
         if (++steps > MAX_LAYER_STEPS - 1) break;

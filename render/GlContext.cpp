@@ -171,6 +171,8 @@ bool createGlContext(GlState& state, int width, int height, WindowId owner) {
     state.framebufferObject = 0;
     for (GLuint& t : state.layerTexture)
         t = 0;
+    for (GLuint& t : state.channelTexture)
+        t = 0;
     if (width <= 0 || height <= 0) {
         t_lastError = "the drawing surface has no size";
         return false;

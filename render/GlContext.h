@@ -76,11 +76,16 @@ enum LayerUniform {
     LAYER_UNIFORM_COUNT
 };
 
+// The inputs of an image-shader layer (render/ImageShader.h), in lookup order.
+constexpr int IMAGE_INPUT_COUNT = 14;
+
 struct LayerProgram {
     GLuint program = 0;
     GLuint vertexShader = 0;
     GLuint fragmentShader = 0;
     GLint uniforms[LAYER_UNIFORM_COUNT]{-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
+    bool imageShader = false; // a wrapped mainImage text
+    GLint imageInputs[IMAGE_INPUT_COUNT]{-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
 };
 
 // The script's off-screen float target (colour texture on framebufferObject).
@@ -102,6 +107,11 @@ struct GlState {
     OffscreenTarget offscreen;
 
     GLuint layerTexture[4]{};
+    // Uploads of each layer texture so far; the image shaders' upright,
+    // mipmapped copies of the layer backgrounds and the upload each holds.
+    unsigned layerUploads[4]{};
+    GLuint channelTexture[4]{};
+    unsigned channelUpload[4]{};
     bool framebufferSupported = false;
     GLuint framebufferObject = 0;
     GLuint dataTexture = 0, volumeTexture = 0, dofTexture = 0;

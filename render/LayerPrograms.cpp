@@ -1,6 +1,7 @@
 #include "render/LayerPrograms.h"
 
 #include "core/ProjectFiles.h"
+#include "render/ImageShader.h"
 #include "script/ScriptHost.h"
 
 #include <cstdlib>
@@ -148,6 +149,9 @@ void releaseLayerPrograms(GlState& gls) {
         releaseProgram(gls.gl, layer.program, layer.vertexShader, layer.fragmentShader);
         for (GLint& location : layer.uniforms)
             location = -1;
+        layer.imageShader = false;
+        for (GLint& location : layer.imageInputs)
+            location = -1;
     }
 }
 
@@ -162,7 +166,9 @@ bool buildLayerPrograms(GlState& gls, WindowId owner) {
             releaseLayerPrograms(gls);
             return false;
         }
-        if (!slot.active()) continue;
+        // An image shader brings its own vertex stage.
+        if (!slot.active() && !(slot.fragmentText[0] && isImageShaderText(slot.fragmentText.get())))
+            continue;
         LayerProgram& layer = gls.layers[i];
         layer.program = gl.glCreateProgram();
         layer.vertexShader = gl.glCreateShader(GL_VERTEX_SHADER);
@@ -175,13 +181,25 @@ bool buildLayerPrograms(GlState& gls, WindowId owner) {
     for (int i = 0; i < LAYER_COUNT; ++i) {
         LayerSlot& slot = files.layers[i];
         LayerProgram& layer = gls.layers[i];
+        if (!layer.program) continue;
+        const char* vertexText = slot.vertexText.get();
+        const char* fragmentText = slot.fragmentText.get();
+        std::string wrapped;
+        layer.imageShader = isImageShaderText(fragmentText);
+        if (layer.imageShader) {
+            wrapped = wrapImageShader(fragmentText);
+            vertexText = IMAGE_SHADER_VERTEX;
+            fragmentText = wrapped.c_str();
+        }
         if (!compileAndLinkProgram(gls, owner, layer.program, layer.vertexShader,
-                                   layer.fragmentShader, slot.vertexText.get(),
-                                   slot.fragmentText.get(), i, layer.uniforms)) {
+                                   layer.fragmentShader, vertexText, fragmentText, i,
+                                   layer.uniforms)) {
             releaseLayerPrograms(gls);
             return false;
         }
+        if (layer.imageShader) lookUpImageInputs(gls, layer);
     }
+    restartImageShaderFrames();
     if (gl.glUseProgram) gl.glUseProgram(0);
     platform().beep(240, 250);
     return true;

@@ -222,6 +222,7 @@ void uploadBackground(int layer, int width, int height, const uint8_t* pixels, i
         TightUnpack unpack(state.gl);
         glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB, width, height, 0, GL_BGRA, GL_UNSIGNED_BYTE, pixels);
     }
+    ++state.layerUploads[layer];
     if (mode < 2) {
         setFilters(GL_TEXTURE_2D, GL_LINEAR);
     } else if (mode == 2) {

@@ -4,6 +4,7 @@
 #include "core/ScriptShared.h"
 #include "core/ThreadRole.h"
 #include "core/ViewFlags.h"
+#include "render/ImageShader.h"
 
 #include <algorithm>
 
@@ -59,13 +60,18 @@ int& topLineOfKind(int kind) {
 
 std::string titleOfKind(int kind) {
     const int layerNumber = std::clamp(editorState().currentLayer, 0, LAYER_COUNT - 1) + 1;
+    // A layer whose fragment text is an image shader brings its own vertex stage.
+    const LayerSlot& layer = projectFiles().layers[static_cast<size_t>(layerNumber - 1)];
+    const bool imageShader = isImageShaderText(layer.fragmentText.get());
     switch (kind) {
     case KIND_SCRIPT:
         return "Animation Script";
     case KIND_FRAGMENT:
-        return "Fragment Shader Layer " + std::to_string(layerNumber);
+        return "Fragment Shader Layer " + std::to_string(layerNumber) +
+               (imageShader ? " (image shader: the vertex text is not used)" : "");
     case KIND_VERTEX:
-        return "Vertex Shader Layer " + std::to_string(layerNumber);
+        return "Vertex Shader Layer " + std::to_string(layerNumber) +
+               (imageShader ? " (not used: the fragment text is an image shader)" : "");
     default:
         return "Debug Output";
     }

@@ -67,7 +67,8 @@ uint8_t* dirtyOfKind(int kind) {
 // The text kind an extension names, or -1.
 int textKindOf(const std::string& extension) {
     if (extension == "VERT") return KIND_VERTEX;
-    if (extension == "FRAG") return KIND_FRAGMENT;
+    // Image shaders are kept as .glsl files; their text is a fragment text.
+    if (extension == "FRAG" || extension == "GLSL") return KIND_FRAGMENT;
     if (extension == "ANIM") return KIND_SCRIPT;
     return -1;
 }

@@ -430,6 +430,9 @@ void MainWindow::switchLayer(int layer) {
 void MainWindow::compile(bool run) {
     RunState& runs = runState();
     storeShownText();
+    // A pasted image shader changes what the title says about the layer.
+    setWindowTitle(
+        QString::fromStdString(titleOfKind(editorState().currentKind)).left(TITLE_LIMIT));
     runs.scriptReady.clear();
     if (run)
         runs.runAfterCompile.set();

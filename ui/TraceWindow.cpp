@@ -6,6 +6,7 @@
 #include "core/ProjectState.h"
 #include "flight/FlightControls.h"
 #include "render/FramePipeline.h"
+#include "render/ImageShader.h"
 #include "render/Workers.h"
 #include "ui/EditorState.h"
 #include "ui/IdleRetry.h"
@@ -15,6 +16,7 @@
 #include <QCursor>
 #include <QImage>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QWheelEvent>
 
@@ -126,10 +128,28 @@ void TraceWindow::closeEvent(QCloseEvent* event) {
 }
 
 void TraceWindow::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) moveImageMouse(event, true);
     const int key = event->button() == Qt::LeftButton    ? traceMouseButton(true)
                     : event->button() == Qt::RightButton ? traceMouseButton(false)
                                                          : 0;
     if (key) keyDown(key);
+}
+
+void TraceWindow::mouseMoveEvent(QMouseEvent* event) {
+    if (event->buttons() & Qt::LeftButton) moveImageMouse(event, false);
+}
+
+void TraceWindow::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) releaseImageShaderMouse();
+}
+
+// iMouse counts frame pixels from the bottom left; the frame is painted at
+// the top left at one pixel a pixel.
+void TraceWindow::moveImageMouse(QMouseEvent* event, bool press) {
+    const QPointF at = event->position();
+    const float height = static_cast<float>(frameQueue().height());
+    setImageShaderMouse(static_cast<float>(at.x()), height - 1.0F - static_cast<float>(at.y()),
+                        press);
 }
 
 } // namespace vortigo

@@ -22,6 +22,8 @@ class TraceWindow : public QWidget {
     void keyReleaseEvent(QKeyEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
     // The window has no close box: a close asked for by the window manager
     // is refused, so the window cannot be lost while the studio runs.
     void closeEvent(QCloseEvent* event) override;
@@ -30,6 +32,7 @@ class TraceWindow : public QWidget {
 
   private:
     void centrePointer();
+    void moveImageMouse(QMouseEvent* event, bool press);
 
     HeldKeys m_heldKeys;
 };

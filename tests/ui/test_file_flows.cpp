@@ -112,6 +112,31 @@ TEST_F(FileFlowsTest, OpenChoosesByExtensionWithoutRegardToCase) {
     EXPECT_STREQ(files.layers[0].vertexText.get(), "from project");
 }
 
+// A pasted-shader file opens as the current layer's fragment text, the titles
+// say that the layer's vertex text is not used, and Save writes it back.
+TEST_F(FileFlowsTest, AGlslImageShaderOpensAsTheFragmentTextAndSavesBack) {
+    ProjectFiles& files = projectFiles();
+    EditorState& editor = editorState();
+    editor.currentLayer = 1;
+    const std::string text = "void mainImage(out vec4 c, in vec2 p) { c = vec4(1.0); }\n";
+    openByExtension(*m_window, file("tunnel.GLSL", text));
+    EXPECT_EQ(files.layers[1].fragmentText.get(), text);
+    EXPECT_EQ(std::string(files.layers[1].fragmentFile), m_dir.file("tunnel.GLSL"));
+    EXPECT_EQ(editor.currentKind, KIND_FRAGMENT);
+    EXPECT_EQ(title(), "Fragment Shader Layer 2 (image shader: the vertex text is not used)");
+    editor.setKind(KIND_VERTEX);
+    m_window->showCurrentText();
+    EXPECT_EQ(title(), "Vertex Shader Layer 2 (not used: the fragment text is an image shader)");
+
+    editor.setKind(KIND_FRAGMENT);
+    m_window->showCurrentText();
+    m_window->editor()->setPlainText("void mainImage(out vec4 c, in vec2 p) { c = vec4(0.5); }");
+    answerQuestions(MsgAnswer::Yes);
+    saveCommand(*m_window);
+    EXPECT_EQ(readFile(m_dir.file("tunnel.GLSL")),
+              "void mainImage(out vec4 c, in vec2 p) { c = vec4(0.5); }");
+}
+
 TEST_F(FileFlowsTest, SaveRefusesAnotherKindAndKeepsAFailedTextEdited) {
     ProjectFiles& files = projectFiles();
     m_window->onCommand(CMD_SHOW_SCRIPT);
