@@ -39,6 +39,17 @@ expect_code 0 --size 512x256 --super-sample --despeckle --tile 200 --out tiled.t
 [ "$(convert tiled.tif -format '%[pixel:p{300,100}]' info:)" = \
   "$(convert single.ppm -format '%[pixel:p{300,100}]' info:)" ] || fail "pixel probe differs"
 
+# An image shader's fragCoord and iResolution are the whole picture's in
+# every tile.
+cat > coords.glsl <<'GLSL'
+void mainImage(out vec4 c, in vec2 p) {
+    c = vec4(fract(p.x / 37.0), fract(p.y / 23.0), p.x / iResolution.x, 1.0);
+}
+GLSL
+expect_code 0 --shader coords.glsl --size 512x256 --out single.ppm
+expect_code 0 --shader coords.glsl --size 512x256 --tile 200 --out tiled.tif --quiet
+[ "$(compare -metric AE single.ppm tiled.tif null: 2>&1)" = 0 ] || fail "image shader tiles differ"
+
 # Two machines render halves of the grid; --join puts them together.
 expect_code 0 --size 512x256 --tile 200 --tiles-from 0 --tiles-to 2 --out farm.png
 expect_code 0 --size 512x256 --tile 200 --tiles-from 3 --tiles-to 5 --out farm.png
