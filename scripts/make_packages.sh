@@ -1,0 +1,34 @@
+#!/bin/bash
+# Builds the Debian packages vortigo, vortigo-render and vortigo-data (with
+# their -dbgsym debug symbols) in build-deb/, and checks them with lintian:
+#   scripts/make_packages.sh [OUTDIR]   (default: packages/)
+# VORTIGO_DEB_BUILD_DIR names another build folder; one already configured
+# (build/, say) is used as it is: the packages install under /usr whatever
+# its install prefix. Run scripts/setup.sh --install-only first on a fresh
+# machine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+out=${1:-packages}
+mkdir -p "$out"
+out=$(cd "$out" && pwd)
+build=${VORTIGO_DEB_BUILD_DIR:-build-deb}
+
+if [ ! -f "$build/CMakeCache.txt" ]; then
+    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr \
+        -DVORTIGO_TESTS=OFF -DVORTIGO_BENCH=OFF >/dev/null
+fi
+cmake --build "$build"
+(cd "$build" && rm -f ./*.deb ./*.ddeb && cpack -G DEB >/dev/null)
+cp "$build"/*.deb "$out"/
+for ddeb in "$build"/*.ddeb; do
+    [ -e "$ddeb" ] && cp "$ddeb" "$out/$(basename "${ddeb%.ddeb}").deb"
+done
+
+# Lintian's errors fail the build; its warnings are printed.
+status=0
+for deb in "$out"/vortigo*.deb; do
+    case $deb in *-dbgsym_*) continue ;; esac
+    lintian --no-tag-display-limit "$deb" || status=1
+done
+ls -l "$out"/vortigo*.deb
+exit $status
