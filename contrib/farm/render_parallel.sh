@@ -25,6 +25,11 @@
 # the end, the video is not joined, and the exit code is 1; run again with
 # --resume to render only what is missing.
 set -euo pipefail
+if [ "${1:-}" = --help ] || [ "${1:-}" = -h ]; then
+    # The comment above is the help.
+    sed -n '2,/^set -euo/{/^#/s/^# \{0,1\}//p}' "$0"
+    exit 0
+fi
 
 usage() {
     echo "usage: ${0##*/} [--resume] FRAMES CHUNK OUTDIR [VIDEO] [-- PARALLEL_OPTIONS...] [-- RENDER_OPTIONS...]" >&2

@@ -19,6 +19,11 @@
 # It prints the two job ids. Every node needs vortigo-render on its PATH
 # (VORTIGO_RENDER overrides) and ffmpeg for the join.
 set -euo pipefail
+if [ "${1:-}" = --help ] || [ "${1:-}" = -h ]; then
+    # The comment above is the help.
+    sed -n '2,/^set -euo/{/^#/s/^# \{0,1\}//p}' "$0"
+    exit 0
+fi
 name=${0##*/}
 
 usage() {
