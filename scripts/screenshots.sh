@@ -22,17 +22,17 @@ export LIBGL_ALWAYS_SOFTWARE=1 EGL_PLATFORM=surfaceless
 export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config
 mkdir -p "$HOME"
 
-# Stills: frames 0, 40 and 80 of the default project flying forward.
-for frame in 0 40 80; do
+# Stills: frames 0, 200 and 400 of the default project flying forward.
+for frame in 0 200 400; do
     "$build/bin/vortigo-render" --size 320x240 --from "$frame" --to "$frame" --fly --quiet \
         --out "$work/still$frame.png"
 done
-convert "$work/still0.png" "$work/still40.png" "$work/still80.png" +append -strip \
+convert "$work/still0.png" "$work/still200.png" "$work/still400.png" +append -strip \
     "$out/flight-stills.png"
 
 # The studio on a virtual screen.
 display=:$((90 + RANDOM % 100))
-Xvfb "$display" -screen 0 1100x700x24 -nolisten tcp &
+Xvfb "$display" -screen 0 1400x720x24 -nolisten tcp &
 xvfb_pid=$!
 export DISPLAY=$display
 for _ in $(seq 50); do xdotool getmouselocation >/dev/null 2>&1 && break; sleep 0.2; done
@@ -40,7 +40,7 @@ for _ in $(seq 50); do xdotool getmouselocation >/dev/null 2>&1 && break; sleep 
 app_pid=$!
 window() {
     local id
-    for _ in $(seq 100); do
+    for _ in $(seq 300); do
         id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1)
         [ -n "$id" ] && { echo "$id"; return 0; }
         sleep 0.2
@@ -50,14 +50,14 @@ window() {
 }
 trace=$(window '^Trace')
 editor=$(window 'Shader|Script')
-xdotool windowmove "$editor" 330 0 windowsize "$editor" 640 560
+xdotool windowmove "$editor" 650 0 windowsize "$editor" 640 560
 xdotool windowmove "$trace" 0 0
 xdotool windowfocus --sync "$trace" key F5
 sleep 4
 import -window "$trace" "$work/trace.png"
 import -window "$editor" "$work/editor.png"
-import -window root -crop 970x560+0+0 "$work/desktop.png"
+import -window root -crop 1290x560+0+0 "$work/desktop.png"
 convert "$work/trace.png" -resize '320x240>' -strip "$out/trace-window.png"
 convert "$work/editor.png" -resize '480x420>' -strip "$out/editor-window.png"
-convert "$work/desktop.png" -resize '720x>' -strip "$out/studio.png"
+convert "$work/desktop.png" -resize "760x>" -strip "$out/studio.png"
 ls -l "$out"
