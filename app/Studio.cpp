@@ -192,7 +192,7 @@ int runStudio(int argc, char** argv) {
     case StudioArguments::Action::Run:
         break;
     }
-    const std::string problem = displayProblem();
+    const std::string problem = arguments.platformChosen ? std::string() : displayProblem();
     if (!problem.empty()) {
         std::fprintf(stderr,
                      "vortigo: %s\n"

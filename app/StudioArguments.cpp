@@ -61,6 +61,7 @@ StudioArguments parseStudioArguments(int argc, const char* const* argv) {
             continue;
         }
         if (listed(QT_OPTIONS_WITH_VALUE, name)) {
+            if (name == "platform") result.platformChosen = true;
             if (equals != std::string::npos) {
                 // Qt reads "-style=fusion" but not "-platform=x"; hand on both as two words.
                 result.qt.push_back(arg.substr(0, equals));

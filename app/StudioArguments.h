@@ -12,6 +12,7 @@ struct StudioArguments {
     std::string file;            // empty: none named
     std::vector<std::string> qt; // the program name, then Qt's options in order
     std::string error;           // for Action::Error: the line to print
+    bool platformChosen = false; // -platform given: Qt checks the display itself
 };
 
 // "--" ends the options: the argument after it is a file even when it starts

@@ -21,12 +21,14 @@ TEST(StudioArguments, QtOptionsPassOnAndAFileAfterTheMarkMayLookLikeOne) {
         parse({"-platform", "offscreen", "--style=fusion", "-reverse", "scene.vort"});
     EXPECT_EQ(a.action, StudioArguments::Action::Run);
     EXPECT_EQ(a.file, "scene.vort");
+    EXPECT_TRUE(a.platformChosen);
     EXPECT_EQ(a.qt, (Words{"vortigo", "-platform", "offscreen", "--style", "fusion", "-reverse"}));
 
     a = parse({"--", "-style"});
     EXPECT_EQ(a.action, StudioArguments::Action::Run);
     EXPECT_EQ(a.file, "-style");
     EXPECT_EQ(a.qt, Words{"vortigo"}) << "Qt must not take the file for its option";
+    EXPECT_FALSE(a.platformChosen);
 
     EXPECT_EQ(parse({"--", "--help"}).file, "--help");
     EXPECT_EQ(parse({"x.vorn", "--help"}).action, StudioArguments::Action::Help);
