@@ -1,5 +1,6 @@
 #include "app/Studio.h"
 
+#include "app/StudioArguments.h"
 #include "control/TraceKeys.h"
 #include "core/ProjectState.h"
 #include "core/RunState.h"
@@ -33,6 +34,7 @@
 #include <fcntl.h>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace vortigo {
 namespace {
@@ -145,12 +147,15 @@ std::string displayProblem() {
 }
 
 void printUsage(const char* program) {
-    std::printf("Usage: %s [FILE]\n"
+    std::printf("Usage: %s [OPTION]... [--] [FILE]\n"
                 "A desktop studio for animated fractal imagery: GLSL shader layers driven by\n"
                 "an animation script in C.\n\n"
-                "  FILE           a project (.vort) or a text (.anim, .frag, .vert) to open\n"
+                "  FILE           a project (.vort), a flight recording (.vorn) or a text\n"
+                "                 (.anim, .frag, .vert) to open; after \"--\" it may start\n"
+                "                 with \"-\"\n"
                 "  -h, --help     show this help and exit\n"
-                "  -V, --version  show the version and exit\n\n"
+                "  -V, --version  show the version and exit\n"
+                "  Qt's own options (-platform NAME, -style NAME, -reverse, ...) pass to Qt.\n\n"
                 "Without a desktop, render with vortigo-render, or run the studio under a\n"
                 "virtual X server: xvfb-run -a %s\n",
                 program, program);
@@ -173,23 +178,21 @@ int runStudio(int argc, char** argv) {
     registerThreadRole(ThreadRole::Ui);
     claimMotion();
     const char* program = argc > 0 ? argv[0] : "vortigo";
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "-h" || arg == "--help") {
-            printUsage(program);
-            return 0;
-        }
-        if (arg == "-V" || arg == "--version") {
-            std::printf("vortigo %s\n", VORTIGO_VERSION);
-            return 0;
-        }
-        if (arg.size() > 1 && arg[0] == '-') {
-            std::fprintf(stderr, "vortigo: unknown option %s (see %s --help)\n", arg.c_str(),
-                         program);
-            return 2;
-        }
+    const StudioArguments arguments = parseStudioArguments(argc, argv);
+    switch (arguments.action) {
+    case StudioArguments::Action::Help:
+        printUsage(program);
+        return 0;
+    case StudioArguments::Action::Version:
+        std::printf("vortigo %s\n", VORTIGO_VERSION);
+        return 0;
+    case StudioArguments::Action::Error:
+        std::fprintf(stderr, "vortigo: %s (see %s --help)\n", arguments.error.c_str(), program);
+        return 2;
+    case StudioArguments::Action::Run:
+        break;
     }
-    const std::string problem = displayProblem();
+    const std::string problem = arguments.platformChosen ? std::string() : displayProblem();
     if (!problem.empty()) {
         std::fprintf(stderr,
                      "vortigo: %s\n"
@@ -198,7 +201,15 @@ int runStudio(int argc, char** argv) {
         return 2;
     }
 
-    QApplication application(argc, argv);
+    // Qt sees only its own options: a file named after "--" may look like one.
+    std::vector<std::string> qtWords = arguments.qt;
+    std::vector<char*> qtArgv;
+    qtArgv.reserve(qtWords.size() + 1);
+    for (std::string& word : qtWords)
+        qtArgv.push_back(word.data());
+    int qtArgc = static_cast<int>(qtArgv.size());
+    qtArgv.push_back(nullptr);
+    QApplication application(qtArgc, qtArgv.data());
     // Qt takes the C locale from the environment; numbers in files and
     // titles must not get a decimal comma. None of our threads runs yet.
     std::setlocale(LC_NUMERIC, "C"); // NOLINT(concurrency-mt-unsafe)
@@ -244,9 +255,10 @@ int runStudio(int argc, char** argv) {
     // A file named on the command line (a desktop entry, "Open with") opens
     // as File > Open would open it; the workers are not running yet, so the
     // render thread is at rest.
-    const QStringList arguments = QCoreApplication::arguments();
-    if (arguments.size() > 1 && !arguments[1].isEmpty())
-        openFileAsked(*mainWindow, QFileInfo(arguments[1]).absoluteFilePath().toStdString());
+    if (!arguments.file.empty())
+        openFileAsked(*mainWindow, QFileInfo(QString::fromLocal8Bit(arguments.file.c_str()))
+                                       .absoluteFilePath()
+                                       .toStdString());
 
     startWorkers();
     runState().compileRequest.set();

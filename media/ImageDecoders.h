@@ -39,7 +39,8 @@ bool decodeJpegMemory(const uint8_t* data, size_t size, DecodedImage& image);
 bool decodeTga(const char* path, DecodedImage& image);
 bool decodeTgaFile(std::FILE* file, DecodedImage& image);
 
-// BMP of any depth Qt reads.
+// Windows bitmaps: core and Windows headers, 1, 4, 8, 16, 24 and 32 bits,
+// bit-field masks, 4- and 8-bit run-length packing, either row order.
 bool decodeBmp(const char* path, DecodedImage& image);
 bool decodeBmpMemory(const uint8_t* data, size_t size, DecodedImage& image);
 

@@ -8,6 +8,7 @@
 #include "persist/TextFile.h"
 
 #include <bit>
+#include <cerrno>
 #include <cstring>
 
 namespace vortigo {
@@ -71,7 +72,8 @@ bool readFlightBytes(std::string_view bytes) {
 bool saveFlightData(const std::string& path) {
     const std::string bytes = flightFileBytes();
     if (path.size() >= PATH_SIZE || !replaceFileContents(path, bytes.data(), bytes.size())) {
-        showError("Could not write to file");
+        const int error = path.size() >= PATH_SIZE ? ENAMETOOLONG : errno;
+        showError(saveFailureText("Could not write to file", path, error).c_str());
         return false;
     }
     storePath(projectFiles().flightFile, path);

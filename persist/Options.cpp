@@ -6,6 +6,7 @@
 #include "core/ProjectFiles.h"
 #include "persist/Ini.h"
 #include "platform/ProgramDir.h"
+#include "platform/UserDirs.h"
 
 #include <algorithm>
 #include <charconv>
@@ -73,23 +74,21 @@ std::string realText(float value) {
 } // namespace
 
 std::string optionsPath() {
-    // Beside the executable (a build tree, a portable copy); an installed
-    // program keeps them in the user's configuration folder instead.
-    const std::string beside =
-        programDirectoryWasSet() ? programDirectory() : executableDirectory();
-    if (access(beside.c_str(), W_OK) == 0) return beside + "/VORTOptions.ini";
-    const char* config = std::getenv("XDG_CONFIG_HOME");
-    const char* home = std::getenv("HOME");
-    std::string base;
-    if (config && config[0] == '/')
-        base = config;
-    else if (home && home[0] == '/')
-        base = std::string(home) + "/.config";
-    else
-        return beside + "/VORTOptions.ini";
-    std::error_code ignored; // an unwritable folder shows when the file is saved
-    std::filesystem::create_directories(base + "/vortigo", ignored);
-    return base + "/vortigo/VORTOptions.ini";
+    // A file already beside the executable makes a portable copy (a USB
+    // stick, a build tree set up by hand); every other studio keeps its
+    // settings in the user's configuration folder.
+    std::string beside = (programDirectoryWasSet() ? programDirectory() : executableDirectory()) +
+                         "/VORTOptions.ini";
+    const std::string config = configHome();
+    if (access(beside.c_str(), F_OK) == 0 || config.empty()) return beside;
+    return config + "/vortigo/VORTOptions.ini";
+}
+
+std::string optionsPathForWriting() {
+    std::string path = optionsPath();
+    std::error_code ignored; // a folder that cannot be made shows when the file is written
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
+    return path;
 }
 
 void readOptions(ProjectFiles& files, CameraFlight& camera, CaptureState& capture,

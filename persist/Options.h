@@ -1,4 +1,4 @@
-// The options file "VORTOptions.ini" beside the executable: user preferences
+// The options file "VORTOptions.ini": user preferences
 // that outlive a project. Every key lives in the section "VORT". It is read
 // in full at start-up and by every reset to defaults; "Save as Defaults"
 // writes a subset back; everything else in it is edited by hand.
@@ -38,7 +38,12 @@ constexpr const char* OPTIONS_SECTION = "VORT";
 // Bounds for the size of the udef array, which is allocated once from MaxUdef.
 constexpr int MAX_UDEF_LIMIT = 65536;
 
+// "VORTOptions.ini" beside the executable when one is already there (a
+// portable copy), else $XDG_CONFIG_HOME/vortigo/VORTOptions.ini (by default
+// ~/.config/vortigo/). Finding it creates nothing.
 std::string optionsPath();
+// optionsPath(), after making the folder it lies in; for writers only.
+std::string optionsPathForWriting();
 
 // Fills the option fields of the groups from the file at `path`, key by key; a
 // missing file or key gives the key's default. Values that would break the

@@ -13,10 +13,13 @@
 #include "persist/Options.h"
 #include "persist/TextFile.h"
 #include "platform/ProgramDir.h"
+#include "platform/UserDirs.h"
 #include "platform/Waits.h"
 
 #include <algorithm>
+#include <cstring>
 #include <new>
+#include <string>
 
 namespace vortigo {
 namespace {
@@ -26,8 +29,26 @@ template <typename T> std::unique_ptr<T[]> allocateZeroed(size_t count) {
     return buffer;
 }
 
-void loadDefaultText(const char* path, char* buffer) {
-    loadText(mainOwner(), path, buffer, TEXT_SIZE);
+// The default text comes from the program's own files; the name it is saved
+// under is the user's (see defaultFileName).
+void loadDefaultText(const char* name, char* buffer) {
+    char source[PATH_SIZE];
+    defaultPath(source, PATH_SIZE, name);
+    loadText(mainOwner(), source, buffer, TEXT_SIZE);
+}
+
+// Beside the program in a build tree or a portable copy; in the user's own
+// folder for an installed program, so that a Save never writes into the
+// installation (as root it would overwrite packaged files).
+void defaultFileName(char* field, UserFolder folder, const char* name) {
+    if (!programDirectoryIsInstalled()) {
+        defaultPath(field, PATH_SIZE, name);
+        return;
+    }
+    const std::string path = userFolder(folder) + "/" + name;
+    const size_t n = std::min(path.size(), static_cast<size_t>(PATH_SIZE - 1));
+    std::memcpy(field, path.data(), n);
+    field[n] = 0;
 }
 
 } // namespace
@@ -87,15 +108,15 @@ void resetToDefaults() {
     frameQueue().lastFrameTick = tickCountMs();
 
     LayerSlot& first = files.layers[0];
-    defaultPath(capture.outputFile, PATH_SIZE, "mandelbrot.avi");
-    defaultPath(files.projectFile, PATH_SIZE, "default.vort");
-    defaultPath(first.fragmentFile, PATH_SIZE, "default_fragment_shader.frag");
-    defaultPath(first.vertexFile, PATH_SIZE, "default_vertex_shader.vert");
-    defaultPath(files.scriptFile, PATH_SIZE, "default_animation_script.anim");
+    defaultFileName(capture.outputFile, UserFolder::Videos, "mandelbrot.avi");
+    defaultFileName(files.projectFile, UserFolder::Documents, "default.vort");
+    defaultFileName(first.fragmentFile, UserFolder::Documents, "default_fragment_shader.frag");
+    defaultFileName(first.vertexFile, UserFolder::Documents, "default_vertex_shader.vert");
+    defaultFileName(files.scriptFile, UserFolder::Documents, "default_animation_script.anim");
 
-    loadDefaultText(first.vertexFile, first.vertexText.get());
-    loadDefaultText(first.fragmentFile, first.fragmentText.get());
-    loadDefaultText(files.scriptFile, files.scriptText.get());
+    loadDefaultText("default_vertex_shader.vert", first.vertexText.get());
+    loadDefaultText("default_fragment_shader.frag", first.fragmentText.get());
+    loadDefaultText("default_animation_script.anim", files.scriptText.get());
 
     for (int i = 1; i < LAYER_COUNT; ++i) {
         LayerSlot& layer = files.layers[i];

@@ -12,6 +12,7 @@
 #include "persist/FlightFile.h"
 #include "persist/TextFile.h"
 
+#include <cerrno>
 #include <charconv>
 #include <climits>
 #include <cmath>
@@ -421,7 +422,8 @@ bool saveProject(const std::string& path) {
     const std::string text = projectFileText();
     if (path.size() >= static_cast<size_t>(PATH_SIZE) ||
         !replaceFileContents(path, text.data(), text.size())) {
-        showError("Could not write to file");
+        const int error = path.size() >= static_cast<size_t>(PATH_SIZE) ? ENAMETOOLONG : errno;
+        showError(saveFailureText("Could not write to file", path, error).c_str());
         return false;
     }
     storePath(projectFiles().projectFile, path);

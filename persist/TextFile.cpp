@@ -91,13 +91,28 @@ int readFilePrefix(const std::string& path, std::size_t maxBytes, std::string& o
 }
 
 bool replaceFileContents(const std::string& path, const char* data, std::size_t size) {
-    AtomicFile file;
-    if (!file.open(path, LinkPolicy::Follow)) {
-        const bool folderRefused = errno == EACCES || errno == EPERM || errno == EROFS;
-        return folderRefused && file.replacesAFile() && !file.isOpen() &&
-               canWriteInPlace(file.target()) && writeInPlace(file.target(), data, size);
-    }
-    return file.write(data, size) && file.commit();
+    int error = 0;
+    {
+        AtomicFile file;
+        if (!file.open(path, LinkPolicy::Follow)) {
+            error = errno;
+            const bool folderRefused = error == EACCES || error == EPERM || error == EROFS;
+            if (folderRefused && file.replacesAFile() && !file.isOpen() &&
+                canWriteInPlace(file.target())) {
+                if (writeInPlace(file.target(), data, size)) return true;
+                error = errno;
+            }
+        } else {
+            if (file.write(data, size) && file.commit()) return true;
+            error = errno;
+        }
+    } // the temporary file's removal may change errno
+    errno = error;
+    return false;
+}
+
+std::string saveFailureText(const std::string& message, const std::string& path, int error) {
+    return message + "\n" + path + ": " + fileErrorText(error);
 }
 
 bool loadText(WindowId owner, const std::string& path, char* buffer, int capacity) {
@@ -122,8 +137,9 @@ bool loadText(WindowId owner, const std::string& path, char* buffer, int capacit
 bool saveText(WindowId owner, const std::string& path, const char* text) {
     const char* bytes = text ? text : "";
     if (!replaceFileContents(path, bytes, std::strlen(bytes))) {
-        platform().messageBox(owner, "There has been an error saving the script file.",
-                              "File Error", MsgButtons::Ok, MsgIcon::Error);
+        platform().messageBox(
+            owner, saveFailureText("There has been an error saving the script file.", path, errno),
+            "File Error", MsgButtons::Ok, MsgIcon::Error);
         return false;
     }
     return true;

@@ -29,7 +29,8 @@ bool loadText(WindowId owner, const std::string& path, char* buffer, int capacit
 // Writes `text` up to its terminating zero to `path`. The old file is
 // replaced only once every new byte is safely on disk, keeps its permission
 // bits, and a symbolic link at `path` keeps pointing at the rewritten target.
-// On failure the user is told and the old file is left intact.
+// On failure the user is told (with the path and the reason) and the old
+// file is left intact.
 bool saveText(WindowId owner, const std::string& path, const char* text);
 
 // Reads at most maxBytes of the regular file at `path` into `out` (replacing
@@ -46,6 +47,11 @@ int readFilePrefix(const std::string& path, std::size_t maxBytes, std::string& o
 // written, the file is rewritten in place. A save of the same file running
 // in another process at the same moment makes this one fail; the temporary
 // file a killed save left behind is removed. Returns success.
+// On failure errno holds the reason.
 bool replaceFileContents(const std::string& path, const char* data, std::size_t size);
+
+// A save's message followed by the file and the system's reason, so the user
+// can tell a full disk from a missing folder: "MESSAGE\nPATH: REASON".
+std::string saveFailureText(const std::string& message, const std::string& path, int error);
 
 } // namespace vortigo

@@ -10,6 +10,7 @@ namespace {
 std::string g_directory;
 std::once_flag g_once;
 bool g_wasSet = false;
+bool g_fromShare = false;
 
 std::string directoryOfExecutable() {
     char buffer[4096];
@@ -38,20 +39,28 @@ const std::string& programDirectory() {
         if (!g_directory.empty()) return;
         g_directory = executableDirectory();
         const std::string installed = g_directory + "/../share/vortigo";
-        if (!holdsProgramFiles(g_directory) && holdsProgramFiles(installed))
+        if (!holdsProgramFiles(g_directory) && holdsProgramFiles(installed)) {
             g_directory = installed;
+            g_fromShare = true;
+        }
     });
     return g_directory;
 }
 
-void setProgramDirectory(const std::string& directory) {
+void setProgramDirectory(const std::string& directory, bool installed) {
     std::call_once(g_once, [] {});
     g_directory = directory;
     g_wasSet = true;
+    g_fromShare = installed;
 }
 
 bool programDirectoryWasSet() {
     return g_wasSet;
+}
+
+bool programDirectoryIsInstalled() {
+    const std::string& directory = programDirectory();
+    return g_fromShare || access(directory.c_str(), W_OK) != 0;
 }
 
 void defaultPath(char* field, int size, const char* name) {

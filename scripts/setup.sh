@@ -21,6 +21,7 @@ packages=(
     zlib1g-dev
     xvfb xdotool xclip x11-utils imagemagick locales python3
     desktop-file-utils dpkg-dev file parallel
+    librsvg2-bin help2man appstream lintian
 )
 
 missing=()

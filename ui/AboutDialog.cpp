@@ -1,6 +1,6 @@
 #include "ui/AboutDialog.h"
 
-#include "resources/IconPixels.h"
+#include "platform/ProgramDir.h"
 #include "resources/Resources.h"
 
 #include <QDialogButtonBox>
@@ -14,17 +14,8 @@
 namespace vortigo {
 
 QIcon programIcon() {
-    static const QIcon icon = [] {
-        const int size = 64;
-        QImage image(size, size, QImage::Format_ARGB32);
-        for (int y = 0; y < size; ++y) {
-            for (int x = 0; x < size; ++x) {
-                const IconColour c = iconColour(x, y, size);
-                image.setPixel(x, y, qRgb(int(c.red), int(c.green), int(c.blue)));
-            }
-        }
-        return QIcon(QPixmap::fromImage(image));
-    }();
+    // The desktop's icon, drawn from the same SVG at build time.
+    static const QIcon icon(QString::fromStdString(programDirectory() + "/vortigo.png"));
     return icon;
 }
 

@@ -17,6 +17,7 @@
 #include <QLineEdit>
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 
 namespace vortigo {
 namespace {
@@ -107,8 +108,10 @@ void saveTextOfKind(MainWindow& window, const std::string& path, int kind) {
     window.storeShownText();
     const bool fits = path.size() < static_cast<size_t>(PATH_SIZE);
     if (!fits) {
-        platform().messageBox(WindowId::Main, "There has been an error saving the script file.",
-                              "File Error", MsgButtons::Ok, MsgIcon::Error);
+        platform().messageBox(
+            WindowId::Main,
+            saveFailureText("There has been an error saving the script file.", path, ENAMETOOLONG),
+            "File Error", MsgButtons::Ok, MsgIcon::Error);
         return;
     }
     // A text that did not reach its file stays edited under its old name, so

@@ -29,6 +29,7 @@
 #include <QActionGroup>
 #include <QCloseEvent>
 #include <QFontMetricsF>
+#include <QKeySequence>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QScrollBar>
@@ -104,14 +105,21 @@ QAction* MainWindow::addCommand(QMenu* menu, const QString& text, int id,
 
 void MainWindow::buildMenus() {
     QMenu* file = menuBar()->addMenu(tr("&File"));
+    // The desktop's usual shortcuts sit beside the function keys. They
+    // belong to this window only: in the Trace window Ctrl+E replays and
+    // S, Q and E steer the flight.
     addCommand(file, tr("&New"), CMD_NEW, [this] {
         if (ringIsIdle(CMD_NEW)) newProjectCommand(*this);
-    });
+    })->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
     addCommand(file, tr("&Open..."), CMD_OPEN, [this] {
         if (ringIsIdle(CMD_OPEN)) openCommand(*this);
-    });
-    addCommand(file, tr("&Save"), CMD_SAVE, [this] { saveCommand(*this); });
-    addCommand(file, tr("&Save as..."), CMD_SAVE_AS, [this] { saveAsCommand(*this); });
+    })->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    addCommand(file, tr("&Save"), CMD_SAVE, [this] {
+        saveCommand(*this);
+    })->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    addCommand(file, tr("&Save as..."), CMD_SAVE_AS, [this] {
+        saveAsCommand(*this);
+    })->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
     addCommand(file, tr("Save &All..."), CMD_SAVE_ALL, [this] { saveAllCommand(*this); });
     file->addSeparator();
     addCommand(file, tr("&Compile"), CMD_COMPILE, [this] { compile(false); });
@@ -121,14 +129,19 @@ void MainWindow::buildMenus() {
         if (!mayDiscardEditedTexts(EXIT_QUESTION)) return;
         m_exitAnswered = true;
         close();
-    });
+    })->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
 
     QMenu* edit = menuBar()->addMenu(tr("&Edit"));
-    addCommand(edit, tr("&Undo"), CMD_UNDO, [this] { m_editor->undo(); });
+    // The editor handles Ctrl+Z and Ctrl+Shift+Z itself; the menu shows them.
+    addCommand(edit, tr("&Undo\tCtrl+Z"), CMD_UNDO, [this] { m_editor->undo(); });
+    QAction* redo = edit->addAction(tr("&Redo\tCtrl+Shift+Z"));
+    connect(redo, &QAction::triggered, this, [this] { m_editor->redo(); });
     addCommand(edit, tr("Cu&t"), CMD_CUT, [this] { m_editor->cut(); });
     addCommand(edit, tr("&Copy"), CMD_COPY, [this] { m_editor->copy(); });
     addCommand(edit, tr("&Paste"), CMD_PASTE, [this] { m_editor->paste(); });
-    addCommand(edit, tr("&Find\tF3"), CMD_FIND, [this] { openFind(); });
+    addCommand(edit, tr("&Find\tCtrl+F, F3"), CMD_FIND, [this] {
+        openFind();
+    })->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
     edit->addSeparator();
     addCommand(edit, tr("Copy &Image"), CMD_COPY_IMAGE, [] { copyImageToClipboard(); });
 

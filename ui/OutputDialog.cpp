@@ -224,18 +224,18 @@ void OutputDialog::apply() {
 
 void OutputDialog::saveAsDefaults() {
     const Values v = readControls();
-    writeDefaults(optionsPath(), SavedDefaults{.width = v.width,
-                                               .height = v.height,
-                                               .motionBlur = v.motionBlur,
-                                               .despeckle = v.despeckle,
-                                               .fps = v.fps,
-                                               .dof = v.dof,
-                                               .superSample = v.superSample,
-                                               .maxAviFrames = v.maxAviFrames,
-                                               .dofScale = v.dofScale,
-                                               .dofOffset = v.dofOffset,
-                                               .maxDepth = v.maxDepth,
-                                               .flightAcceleration = v.acceleration});
+    writeDefaults(optionsPathForWriting(), SavedDefaults{.width = v.width,
+                                                         .height = v.height,
+                                                         .motionBlur = v.motionBlur,
+                                                         .despeckle = v.despeckle,
+                                                         .fps = v.fps,
+                                                         .dof = v.dof,
+                                                         .superSample = v.superSample,
+                                                         .maxAviFrames = v.maxAviFrames,
+                                                         .dofScale = v.dofScale,
+                                                         .dofOffset = v.dofOffset,
+                                                         .maxDepth = v.maxDepth,
+                                                         .flightAcceleration = v.acceleration});
     platform().beep(350, 250);
 }
 

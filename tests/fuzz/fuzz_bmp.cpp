@@ -1,7 +1,7 @@
-// libFuzzer target: the BMP background decoder (QImage) on any bytes.
+// libFuzzer target: the BMP background decoder on any bytes.
 // Build (from the repository root):
 // clang-format off
-//   clang++-14 -std=c++20 -g -O1 -fPIC -fsanitize=fuzzer,address,undefined -I. $(pkg-config --cflags Qt6Gui) tests/fuzz/fuzz_bmp.cpp media/BmpDecoder.cpp media/BackgroundLimits.cpp $(pkg-config --libs Qt6Gui) -o build/fuzz_bmp
+//   clang++-14 -std=c++20 -g -O1 -fPIC -fsanitize=fuzzer,address,undefined -I. tests/fuzz/fuzz_bmp.cpp media/BmpDecoder.cpp media/BackgroundLimits.cpp platform/Platform.cpp -o build/fuzz_bmp
 // clang-format on
 #include "media/Backgrounds.h"
 #include "media/ImageDecoders.h"

@@ -473,7 +473,10 @@ TEST_F(ProjectFileTest, AFailedSaveKeepsTheOldFileAndTheProjectName) {
     std::signal(SIGXFSZ, previousHandler);
     EXPECT_FALSE(saved);
     EXPECT_FALSE(savedOver);
-    EXPECT_EQ(boxTexts(), std::vector<std::string>(2, "Could not write to file"));
+    EXPECT_EQ(boxTexts(), (std::vector<std::string>{
+                              "Could not write to file\n" + m_dir.file("my project/other.vort") +
+                                  ": File too large",
+                              "Could not write to file\n" + m_project + ": File too large"}));
     EXPECT_EQ(readFile(m_project), old);
     EXPECT_FALSE(fs::exists(m_dir.file("my project/other.vort")));
     EXPECT_EQ(std::string(projectFiles().projectFile), projectBefore);
@@ -485,7 +488,8 @@ TEST_F(ProjectFileTest, ReadOnlyFilesAreRefusedAndUnwritableFoldersAreWrittenInP
     ASSERT_EQ(chmod(readOnly.c_str(), 0444), 0);
     EXPECT_FALSE(saveProject(readOnly));
     EXPECT_FALSE(saveFlightData(readOnly));
-    EXPECT_EQ(boxTexts(), std::vector<std::string>(2, "Could not write to file"));
+    EXPECT_EQ(boxTexts(), std::vector<std::string>(2, "Could not write to file\n" + readOnly +
+                                                          ": Permission denied"));
     EXPECT_EQ(readFile(readOnly), "locked");
     struct stat info;
     ASSERT_EQ(stat(readOnly.c_str(), &info), 0);

@@ -50,6 +50,11 @@ class TextFileTest : public ::testing::Test {
     size_t entriesInFolder() const {
         return static_cast<size_t>(std::distance(fs::directory_iterator(m_dir), {}));
     }
+    // The message names the file and says why, after the usual sentence.
+    void expectSaveError(const std::string& path, const std::string& reason) const {
+        expectOneMessage(std::string(SAVE_ERROR) + "\n" + path + ": " + reason);
+    }
+
     void expectOneMessage(const std::string& text) const {
         const auto boxes = m_headless.messageBoxes();
         ASSERT_EQ(boxes.size(), 1u);
@@ -170,21 +175,21 @@ TEST_F(TextFileTest, SaveWritesThroughSymbolicLinks) {
 
 TEST_F(TextFileTest, SaveThatCannotStartReportsAndTouchesNothing) {
     EXPECT_FALSE(saveText(WindowId::Main, m_dir + "/missing/script.anim", "text"));
-    expectOneMessage(SAVE_ERROR);
+    expectSaveError(m_dir + "/missing/script.anim", "No such file or directory");
 
     const std::string folder = m_dir + "/folder.anim";
     fs::create_directory(folder);
     writeFile(folder + "/inside", "kept");
     m_headless.clearRecords();
     EXPECT_FALSE(saveText(WindowId::Main, folder, "text"));
-    expectOneMessage(SAVE_ERROR);
+    expectSaveError(folder, "Is a directory");
     EXPECT_EQ(readFile(folder + "/inside"), "kept");
 
     const std::string loop = m_dir + "/loop.anim";
     ASSERT_EQ(symlink("loop.anim", loop.c_str()), 0);
     m_headless.clearRecords();
     EXPECT_FALSE(saveText(WindowId::Main, loop, "text"));
-    expectOneMessage(SAVE_ERROR);
+    expectSaveError(loop, "Too many levels of symbolic links");
 }
 
 // A write that fails half-way (here: the file size limit) must leave the old
@@ -203,7 +208,7 @@ TEST_F(TextFileTest, SaveFailingWhileWritingKeepsTheOldFile) {
     setrlimit(RLIMIT_FSIZE, &previous);
     std::signal(SIGXFSZ, previousHandler);
     EXPECT_FALSE(saved);
-    expectOneMessage(SAVE_ERROR);
+    expectSaveError(m_path, "File too large");
     EXPECT_EQ(readFile(m_path), "the old script");
     EXPECT_EQ(entriesInFolder(), 1u);
 }
@@ -221,7 +226,7 @@ TEST_F(TextFileTest, SaveClearsALeftoverAndIsRefusedWhileAnotherRuns) {
     AtomicFile other;
     ASSERT_TRUE(other.open(m_path, LinkPolicy::Follow));
     EXPECT_FALSE(saveText(WindowId::Main, m_path, "mixed"));
-    expectOneMessage(SAVE_ERROR);
+    expectSaveError(m_path, "the file is in use (another process is writing it)");
     ASSERT_TRUE(other.write("theirs", 6));
     ASSERT_TRUE(other.commit());
     EXPECT_EQ(readFile(m_path), "theirs");

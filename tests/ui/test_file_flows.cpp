@@ -151,8 +151,9 @@ TEST_F(FileFlowsTest, SaveRefusesAnotherKindAndKeepsAFailedTextEdited) {
     const std::string before = files.layers[0].fragmentFile;
     m_platform.clearRecords();
     saveByExtension(*m_window, m_dir.file("missing folder/y.FRAG"));
-    EXPECT_EQ(boxTexts(),
-              std::vector<std::string>{"There has been an error saving the script file."});
+    EXPECT_EQ(boxTexts(), std::vector<std::string>{
+                              "There has been an error saving the script file.\n" +
+                              m_dir.file("missing folder/y.FRAG") + ": No such file or directory"});
     EXPECT_EQ(std::string(files.layers[0].fragmentFile), before);
     EXPECT_EQ(files.layers[0].fragmentDirty, 1);
 

@@ -9,10 +9,14 @@
 #include "ui/MainWindow.h"
 
 #include <QApplication>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QScrollBar>
+#include <QTest>
 #include <QTextBlock>
 #include <QWheelEvent>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -150,6 +154,42 @@ TEST_F(MainWindowTest, TheWheelScrollsTenLinesANotchAndTitlesTheLine) {
     QApplication::sendEvent(editor()->viewport(), &wheel);
     EXPECT_EQ(firstLine(), 40);
     EXPECT_EQ(title(), "line: 40");
+}
+
+// The desktop's shortcuts reach their commands from the editor window and
+// are shown in the menus beside the function keys, which stay as they were.
+TEST_F(MainWindowTest, StandardShortcutsRunTheirCommandsAndShowInTheMenus) {
+    std::map<QString, QString> shown; // menu text -> shortcut shown
+    for (QAction* menu : m_window->menuBar()->actions())
+        for (QAction* item : menu->menu()->actions()) {
+            const QString text = item->text();
+            const qsizetype tab = text.indexOf(QLatin1Char('\t'));
+            shown[tab < 0 ? text : text.left(tab)] =
+                tab < 0 ? item->shortcut().toString() : text.mid(tab + 1);
+        }
+    EXPECT_EQ(shown[QStringLiteral("&New")], QStringLiteral("Ctrl+N"));
+    EXPECT_EQ(shown[QStringLiteral("&Open...")], QStringLiteral("Ctrl+O"));
+    EXPECT_EQ(shown[QStringLiteral("&Save")], QStringLiteral("Ctrl+S"));
+    EXPECT_EQ(shown[QStringLiteral("&Save as...")], QStringLiteral("Ctrl+Shift+S"));
+    EXPECT_EQ(shown[QStringLiteral("E&xit")], QStringLiteral("Ctrl+Q"));
+    EXPECT_EQ(shown[QStringLiteral("&Find")], QStringLiteral("Ctrl+F, F3"));
+    EXPECT_EQ(shown[QStringLiteral("&Redo")], QStringLiteral("Ctrl+Shift+Z"));
+    EXPECT_EQ(shown[QStringLiteral("&Run")], QStringLiteral("F5"));
+
+    m_window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(m_window.get()));
+    m_platform.setAnswer(MsgAnswer::No);
+    QTest::keyClick(editor(), Qt::Key_S, Qt::ControlModifier);
+    ASSERT_EQ(m_platform.messageBoxes().size(), 1u);
+    EXPECT_EQ(m_platform.messageBoxes()[0].caption, "Are you sure you want to save?");
+
+    editor()->setPlainText(QStringLiteral("first"));
+    editor()->moveCursor(QTextCursor::End);
+    QTest::keyClicks(editor(), QStringLiteral(" second"));
+    QTest::keyClick(editor(), Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(editor()->toPlainText(), QStringLiteral("first"));
+    QTest::keyClick(editor(), Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(editor()->toPlainText(), QStringLiteral("first second"));
 }
 
 } // namespace

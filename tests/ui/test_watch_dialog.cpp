@@ -257,6 +257,8 @@ TEST_F(WatchDialogTest, AQueuedRefreshOutlivingTheDialogDoesNothing) {
 int main(int argc, char** argv) {
     // Discovery runs the binary without the tests' environment.
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Settings of the person running the tests must not change their results.
+    qputenv("XDG_CONFIG_HOME", "/nonexistent-vortigo-test-config");
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     // Fixtures install their own recording platform; this one catches the rest.
