@@ -4,6 +4,7 @@
 #include "core/CaptureState.h"
 #include "core/ProjectFiles.h"
 #include "core/ProjectState.h"
+#include "core/ShaderParams.h"
 #include "core/ThreadRole.h"
 #include "flight/FlightControls.h"
 #include "flight/FlightRecord.h"
@@ -13,6 +14,7 @@
 #include "media/Stills.h"
 #include "media/Wav.h"
 #include "persist/FlightFile.h"
+#include "persist/ParamEntries.h"
 #include "persist/ProjectDefaults.h"
 #include "persist/ProjectFile.h"
 #include "platform/AtomicFile.h"
@@ -45,7 +47,11 @@ Renders the animation of a project (the default project without one) through
 the studio's own renderer, without any window.
 
   --describe          print the project's fields, one KEY=value a line, and exit
-                      (exit code 1 when it or a file it names cannot be loaded)
+                      (exit code 1 when it or a file it names cannot be loaded);
+                      its shader parameters as PARAM<layer>.NAME=VALUE
+  --param L.NAME=V    set shader parameter NAME of layer L (1 to 4) to V (one
+                      number, or one a component separated by commas);
+                      repeatable
 Frames
   --size WxH          frame size (default: the project's, else the options
                       file's Width and Height)
@@ -163,6 +169,7 @@ struct Options {
     int maxFrames = 0;
     std::string sound;
     bool quiet = false;
+    std::vector<ParamAssignment> params;
 };
 
 // A usage error: one line, exit code 2.
@@ -286,6 +293,14 @@ Options parseOptions(int argc, char** argv) {
             o.quiet = true;
         else if (arg == "--describe")
             o.describe = true;
+        else if (arg == "--param") {
+            const std::string text = value();
+            ParamAssignment assignment;
+            std::string why;
+            if (!parseParamAssignment(text, assignment, why))
+                throw UsageError{"--param: \"" + text + "\" " + why};
+            o.params.push_back(assignment);
+        }
         else if (arg == "--flight") {
             o.flightName = checkedName(arg, value());
             o.flight = checkedName(arg, std::filesystem::absolute(o.flightName).lexically_normal());
@@ -423,6 +438,50 @@ std::string namedMessage(const HeadlessPlatform::MessageBoxRecord& box, const st
     return box.caption + ": " + box.text;
 }
 
+// Declares the parameters the layer texts annotate, so the project's values
+// and --param are checked before the first frame (the compile declares the
+// same ones again and keeps the values); "" or the first --param that names
+// no parameter or gives the wrong number of values.
+std::string applyParams(const Options& o) {
+    ProjectFiles& files = projectFiles();
+    ShaderParams& params = shaderParams();
+    for (int i = 0; i < LAYER_COUNT; ++i) {
+        const LayerSlot& layer = files.layers[i];
+        params.declare(i, layer.active() ? scanLayerParams(layer.vertexText.get(),
+                                                           layer.fragmentText.get())
+                                               .params
+                                         : std::vector<ParamDecl>{});
+    }
+    for (const ParamAssignment& a : o.params) {
+        ParamValues now{};
+        const int count = params.get(a.layer, a.name, now);
+        if (count < 0)
+            return formatC("--param: layer %d declares no parameter %s", a.layer + 1,
+                           a.name.c_str());
+        if (count != a.count)
+            return formatC("--param: %s of layer %d takes %d value%s, not %d", a.name.c_str(),
+                           a.layer + 1, count, count == 1 ? "" : "s", a.count);
+        params.set(a.layer, a.name, a.values, a.count);
+    }
+    return {};
+}
+
+// The declared parameters with their values, as --param takes them.
+std::string describeParams() {
+    std::string text;
+    for (int i = 0; i < LAYER_COUNT; ++i) {
+        for (const ParamEntry& entry : shaderParams().entries(i)) {
+            if (!entry.declared) continue;
+            text += formatC("PARAM%d.%s=", i + 1, entry.decl.name.c_str());
+            for (int c = 0; c < entry.count; ++c)
+                text += formatC(c ? ",%.9g" : "%.9g",
+                                static_cast<double>(entry.values[static_cast<size_t>(c)]) + 0.0);
+            text += '\n';
+        }
+    }
+    return text;
+}
+
 // Loads the project and the flight the options name and applies the options
 // over them: "" or the first problem, naming its file. The studio shows a
 // background that cannot be loaded as none; a render would silently differ.
@@ -449,7 +508,7 @@ std::string loadInputs(const Options& o, HeadlessPlatform& headless) {
         return "Could not read from file: " + o.flightName + ": " +
                whyUnusable(o.flight, "it is not a flight recording");
     applyOverrides(o);
-    return {};
+    return applyParams(o);
 }
 
 // The sound track is added when the last file is complete: a track that
@@ -679,6 +738,7 @@ int describe(const Options& o) {
         return 1;
     }
     std::fputs(describeProject().c_str(), stdout);
+    std::fputs(describeParams().c_str(), stdout);
     return 0;
 }
 

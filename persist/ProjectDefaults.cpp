@@ -7,6 +7,7 @@
 #include "core/ProjectFiles.h"
 #include "core/ProjectState.h"
 #include "core/RunState.h"
+#include "core/ShaderParams.h"
 #include "core/ScriptShared.h"
 #include "core/ViewFlags.h"
 #include "flight/FlightRecord.h"
@@ -66,6 +67,7 @@ void resetToDefaults() {
     ScriptShared& blocks = scriptShared();
     runState().buffersReady.clear();
     runState().scriptReady.clear();
+    shaderParams().clear();
     camera.ctrlDown = camera.shiftDown = 0;
     camera.timeRunning = 0;
 

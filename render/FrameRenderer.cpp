@@ -7,6 +7,7 @@
 #include "media/AviGrab.h"
 #include "render/GlContext.h"
 #include "render/LayerPrograms.h"
+#include "render/ParamUniforms.h"
 #include "render/PixelStore.h"
 #include "render/ScriptTextures.h"
 #include "render/Workers.h"
@@ -158,6 +159,7 @@ void drawLayer(GlState& gls, int layerIndex, int pass) {
 
     gl.glUseProgram(layer.program);
     setLayerUniforms(gls, layer, pass);
+    setParamUniforms(gl, layerIndex);
     if (!(blocks.frameInfo.layerFlags & LAYER_FLAG_NO_RECTANGLE)) {
         glRecti(-1, -1, 1, 1);
         gl.glUseProgram(0);
