@@ -300,8 +300,7 @@ Options parseOptions(int argc, char** argv) {
             if (!parseParamAssignment(text, assignment, why))
                 throw UsageError{"--param: \"" + text + "\" " + why};
             o.params.push_back(assignment);
-        }
-        else if (arg == "--flight") {
+        } else if (arg == "--flight") {
             o.flightName = checkedName(arg, value());
             o.flight = checkedName(arg, std::filesystem::absolute(o.flightName).lexically_normal());
         } else if (arg == "--quality")
@@ -447,10 +446,10 @@ std::string applyParams(const Options& o) {
     ShaderParams& params = shaderParams();
     for (int i = 0; i < LAYER_COUNT; ++i) {
         const LayerSlot& layer = files.layers[i];
-        params.declare(i, layer.active() ? scanLayerParams(layer.vertexText.get(),
-                                                           layer.fragmentText.get())
-                                               .params
-                                         : std::vector<ParamDecl>{});
+        params.declare(
+            i, layer.active()
+                   ? scanLayerParams(layer.vertexText.get(), layer.fragmentText.get()).params
+                   : std::vector<ParamDecl>{});
     }
     for (const ParamAssignment& a : o.params) {
         ParamValues now{};

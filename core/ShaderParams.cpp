@@ -48,7 +48,8 @@ bool readComponents(std::string_view word, int count, ParamValues& values) {
     std::vector<std::string_view> parts;
     for (size_t start = 0;;) {
         const size_t comma = word.find(',', start);
-        parts.push_back(word.substr(start, comma == std::string_view::npos ? word.npos : comma - start));
+        parts.push_back(
+            word.substr(start, comma == std::string_view::npos ? word.npos : comma - start));
         if (comma == std::string_view::npos) break;
         start = comma + 1;
     }
@@ -88,7 +89,8 @@ bool typeOf(std::string_view word, ParamType& type) {
 std::string declaration(std::string_view code, ParamDecl& decl, std::string& problem) {
     std::vector<std::string_view> w = words(code);
     // "NAME;" and "NAME ;" read alike.
-    if (!w.empty() && w.back() == ";") w.pop_back();
+    if (!w.empty() && w.back() == ";")
+        w.pop_back();
     else if (!w.empty() && w.back().size() > 1 && w.back().back() == ';')
         w.back().remove_suffix(1);
     else
@@ -123,7 +125,8 @@ std::string readAnnotation(std::string_view text, ParamDecl& decl) {
     const std::vector<std::string_view> w = words(text);
     if (decl.type == ParamType::Bool) {
         if (w.size() != 1) return "a bool parameter takes its default (true or false) and a label";
-        if (w[0] == "true" || w[0] == "1") decl.defaults[0] = 1.0f;
+        if (w[0] == "true" || w[0] == "1")
+            decl.defaults[0] = 1.0f;
         else if (w[0] == "false" || w[0] == "0")
             decl.defaults[0] = 0.0f;
         else
@@ -253,11 +256,13 @@ LayerParamScan scanLayerParams(const char* vertexText, const char* fragmentText)
     for (ParamDecl& decl : fragment.params) {
         auto same = std::find_if(result.params.begin(), result.params.end(),
                                  [&](const ParamDecl& d) { return d.name == decl.name; });
-        if (same == result.params.end()) result.params.push_back(std::move(decl));
+        if (same == result.params.end())
+            result.params.push_back(std::move(decl));
         else if (same->type != decl.type)
-            result.fragmentIssues.push_back(ParamIssue{
-                decl.line, "the parameter \"" + decl.name + "\" has another type in the vertex "
-                                                            "shader"});
+            result.fragmentIssues.push_back(
+                ParamIssue{decl.line, "the parameter \"" + decl.name +
+                                          "\" has another type in the vertex "
+                                          "shader"});
     }
     return result;
 }
@@ -286,7 +291,8 @@ void ShaderParams::declare(int layer, const std::vector<ParamDecl>& decls) {
             const ParamEntry& was = old[i];
             if (taken[i] || was.decl.name != decl.name) continue;
             taken[i] = true;
-            const bool keeps = was.typeKnown ? was.decl.type == decl.type : was.count == entry.count;
+            const bool keeps =
+                was.typeKnown ? was.decl.type == decl.type : was.count == entry.count;
             if (keeps) entry.values = fitParamValues(decl, was.values);
             break;
         }
@@ -328,7 +334,8 @@ bool ShaderParams::store(int layer, std::string_view name, const float* values, 
         return false;
     ParamValues given{};
     std::copy(values, values + count, given.begin());
-    if (!std::all_of(given.begin(), given.begin() + count, [](float v) { return std::isfinite(v); }))
+    if (!std::all_of(given.begin(), given.begin() + count,
+                     [](float v) { return std::isfinite(v); }))
         return false;
     const std::lock_guard<std::mutex> hold(m_lock);
     ++m_valueRevision;

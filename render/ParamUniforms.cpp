@@ -18,7 +18,7 @@ struct Binding {
 };
 
 struct LayerBindings {
-    std::vector<Binding> uniforms; // in declaration order
+    std::vector<Binding> uniforms;   // in declaration order
     std::vector<ParamValues> values; // reused every frame
 };
 

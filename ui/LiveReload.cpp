@@ -16,6 +16,7 @@
 #include <cstring>
 #include <set>
 #include <sys/stat.h>
+#include <system_error>
 
 namespace vortigo {
 namespace {
@@ -80,7 +81,8 @@ LiveReload::LiveReload(MainWindow* main) : QObject(main), m_main(main) {
         const std::string failure = takeCompileNote();
         if (!failure.empty()) {
             const std::string firstLine = failure.substr(0, failure.find_first_of("\r\n"));
-            note(QStringLiteral("Reloaded %1: %2").arg(m_reloaded, QString::fromStdString(firstLine)));
+            note(QStringLiteral("Reloaded %1: %2")
+                     .arg(m_reloaded, QString::fromStdString(firstLine)));
             m_notePoll.stop();
         } else if (++m_notePolls >= NOTE_POLLS) {
             m_notePoll.stop();
@@ -161,11 +163,15 @@ void LiveReload::check() {
         if (error != 0) {
             w.stopped = true;
             m_watcher.removePath(QString::fromStdString(path));
-            note(QStringLiteral("%1 %2: it is no longer watched")
-                     .arg(shortName(path), error == EISDIR ? QStringLiteral("is now a folder")
-                                                           : QStringLiteral("cannot be read (%1)")
-                                                                 .arg(QString::fromLocal8Bit(
-                                                                     std::strerror(error)))));
+            note(
+                QStringLiteral("%1 %2: it is no longer watched")
+                    .arg(
+                        shortName(path),
+                        error == EISDIR
+                            ? QStringLiteral("is now a folder")
+                            : QStringLiteral("cannot be read (%1)")
+                                  .arg(QString::fromStdString(
+                                      std::error_code(error, std::generic_category()).message()))));
             continue;
         }
         w.present = true;
@@ -197,9 +203,10 @@ bool LiveReload::reload(const std::string& path, const std::string& bytes) {
         uint8_t& dirty = dirtyOf(use.kind, use.layer);
         if (dirty) {
             const std::string question =
-                path + "\nwas changed by another program, and the studio holds edits of it "
-                       "that are not saved.\n\nYes: load the file as it is on disk; your edits "
-                       "are saved beside it as " +
+                path +
+                "\nwas changed by another program, and the studio holds edits of it "
+                "that are not saved.\n\nYes: load the file as it is on disk; your edits "
+                "are saved beside it as " +
                 shortName(path).toStdString() +
                 ".edited.\nNo: keep your edits; the file on disk stays as the other program "
                 "saved it.";

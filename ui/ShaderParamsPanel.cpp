@@ -27,10 +27,6 @@ QPointer<ShaderParamsPanel> g_panel;
 constexpr int FLOAT_STEPS = 1000; // slider positions across a float's range
 constexpr int POLL_MS = 200;      // how soon compiles and script changes show
 
-bool whole(ParamType type) {
-    return type == ParamType::Int || type == ParamType::Bool;
-}
-
 int positionOf(const ParamDecl& d, float value) {
     if (d.type == ParamType::Int) return static_cast<int>(std::lround(value));
     const double t = (static_cast<double>(value) - d.minimum) / (d.maximum - d.minimum);
@@ -116,14 +112,28 @@ void ShaderParamsPanel::rebuild() {
     m_revision = params.valueRevision();
     m_rows.clear();
     while (QLayoutItem* item = m_groups->takeAt(0)) {
-        if (QWidget* w = item->widget()) w->deleteLater();
+        if (QWidget* w = item->widget()) {
+            // The old controls hold row numbers of the old rows: they say
+            // nothing more before they go.
+            for (QObject* child : w->findChildren<QObject*>())
+                child->disconnect(this);
+            w->hide();
+            w->deleteLater();
+        }
         delete item;
     }
     for (int layer = 0; layer < PARAM_LAYERS; ++layer)
         for (const ParamEntry& entry : params.entries(layer))
             if (entry.declared)
-                m_rows.push_back(Row{layer, entry.decl, entry.count, entry.values, {}, {}, nullptr,
-                                     nullptr, nullptr});
+                m_rows.push_back(Row{layer,
+                                     entry.decl,
+                                     entry.count,
+                                     entry.values,
+                                     {},
+                                     {},
+                                     nullptr,
+                                     nullptr,
+                                     nullptr});
     if (m_rows.empty()) {
         auto* none = new QLabel(
             QStringLiteral("No built layer declares a parameter. Annotate a uniform of a shader "
@@ -155,7 +165,7 @@ void ShaderParamsPanel::addRow(QWidget* group, QGridLayout* grid, int line, Row&
     const size_t index = static_cast<size_t>(&r - m_rows.data());
     auto* label = new QLabel(QString::fromStdString(r.decl.label), group);
     label->setToolTip(QStringLiteral("%1 %2").arg(QString::fromLatin1(paramTypeName(r.decl.type)),
-                                                   QString::fromStdString(r.decl.name)));
+                                                  QString::fromStdString(r.decl.name)));
     grid->addWidget(label, line, 0);
     r.reset = new QPushButton(QStringLiteral("Reset"), group);
     r.reset->setToolTip(QStringLiteral("Back to the default"));
@@ -179,13 +189,15 @@ void ShaderParamsPanel::addRow(QWidget* group, QGridLayout* grid, int line, Row&
         r.colour = new QPushButton(group);
         r.colour->setMinimumWidth(80);
         grid->addWidget(r.colour, line, 1);
-        connect(r.colour, &QPushButton::clicked, this, [this, index] { pickColour(m_rows[index]); });
+        connect(r.colour, &QPushButton::clicked, this,
+                [this, index] { pickColour(m_rows[index]); });
     } else {
         for (int c = 0; c < r.count; ++c) {
             auto* slider = new QSlider(Qt::Horizontal, group);
             slider->setMinimumWidth(180);
             if (r.decl.type == ParamType::Int) {
-                slider->setRange(static_cast<int>(r.decl.minimum), static_cast<int>(r.decl.maximum));
+                slider->setRange(static_cast<int>(r.decl.minimum),
+                                 static_cast<int>(r.decl.maximum));
                 auto* spin = new QSpinBox(group);
                 spin->setRange(static_cast<int>(r.decl.minimum), static_cast<int>(r.decl.maximum));
                 r.spins.push_back(spin);
@@ -241,7 +253,8 @@ void ShaderParamsPanel::showValues(Row& r) {
         const QSignalBlocker quietSlider(r.sliders[c]);
         const QSignalBlocker quietSpin(r.spins[c]);
         r.sliders[c]->setValue(positionOf(r.decl, r.values[c]));
-        if (auto* d = qobject_cast<QDoubleSpinBox*>(r.spins[c])) d->setValue(r.values[c]);
+        if (auto* d = qobject_cast<QDoubleSpinBox*>(r.spins[c]))
+            d->setValue(r.values[c]);
         else if (auto* s = qobject_cast<QSpinBox*>(r.spins[c]))
             s->setValue(static_cast<int>(std::lround(r.values[c])));
     }
@@ -255,13 +268,22 @@ void ShaderParamsPanel::apply(Row& r) {
 }
 
 void ShaderParamsPanel::pickColour(Row& r) {
-    const QColor chosen = QColorDialog::getColor(colourOf(r.values), this,
-                                                 QString::fromStdString(r.decl.label));
-    if (!chosen.isValid()) return;
-    r.values = {static_cast<float>(chosen.redF()), static_cast<float>(chosen.greenF()),
-                static_cast<float>(chosen.blueF()), 0.0f};
-    paintSwatch(r.colour, r.values);
-    apply(r);
+    // The dialog runs its own event loop: no rebuild may take the row away
+    // meanwhile, and the row is looked up again afterwards.
+    const int layer = r.layer;
+    const std::string name = r.decl.name;
+    m_poll.stop();
+    const QColor chosen =
+        QColorDialog::getColor(colourOf(r.values), this, QString::fromStdString(r.decl.label));
+    m_poll.start(POLL_MS);
+    Row* row = nullptr;
+    for (Row& candidate : m_rows)
+        if (candidate.layer == layer && candidate.decl.name == name) row = &candidate;
+    if (!chosen.isValid() || !row) return;
+    row->values = {static_cast<float>(chosen.redF()), static_cast<float>(chosen.greenF()),
+                   static_cast<float>(chosen.blueF()), 0.0f};
+    paintSwatch(row->colour, row->values);
+    apply(*row);
 }
 
 const ShaderParamsPanel::Row* ShaderParamsPanel::find(int layer, const std::string& name) const {

@@ -18,6 +18,7 @@ class QAbstractButton;
 class QAbstractSpinBox;
 class QCheckBox;
 class QDoubleSpinBox;
+class QGridLayout;
 class QPushButton;
 class QSlider;
 class QSpinBox;
@@ -55,7 +56,7 @@ class ShaderParamsPanel : public QDialog {
     };
 
     void rebuild();
-    void addRow(QWidget* group, class QGridLayout* grid, int row, Row& r);
+    void addRow(QWidget* group, QGridLayout* grid, int row, Row& r);
     void showValues(Row& r);
     void apply(Row& r);
     void pickColour(Row& r);

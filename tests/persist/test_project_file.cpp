@@ -577,8 +577,10 @@ TEST_F(ProjectFileTest, ShaderParametersRoundTripInLinesOlderReadersSkip) {
     std::string others;
     std::vector<std::string> paramLines;
     while (std::getline(lines, line)) {
-        if (line.rfind("PARAM", 0) == 0) paramLines.push_back(line);
-        else others += line + "\n";
+        if (line.rfind("PARAM", 0) == 0)
+            paramLines.push_back(line);
+        else
+            others += line + "\n";
     }
     EXPECT_EQ(others, withoutParams);
     EXPECT_EQ(paramLines,

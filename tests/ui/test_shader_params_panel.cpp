@@ -25,15 +25,17 @@ class ShaderParamsPanelTest : public test::ScriptFixture {
     void SetUp() override {
         test::ScriptFixture::SetUp();
         m_window = std::make_unique<MainWindow>();
-        const LayerParamScan layer0 = scanLayerParams(
-            "", "uniform float gain; // @param 0 2 1 \"Gain\"\n"
-                "uniform bool on; // @param true \"Lit\"\n"
-                "uniform vec2 shift; // @param -1 1 0,0.5\n"
-                "uniform vec3 tint; // @param colour 0,0,1 \"Tint\"\n");
+        const LayerParamScan layer0 =
+            scanLayerParams("", "uniform float gain; // @param 0 2 1 \"Gain\"\n"
+                                "uniform bool on; // @param true \"Lit\"\n"
+                                "uniform vec2 shift; // @param -1 1 0,0.5\n"
+                                "uniform vec3 tint; // @param colour 0,0,1 \"Tint\"\n");
         const LayerParamScan layer2 =
             scanLayerParams("", "uniform int gain; // @param 0 10 3 \"Gain\"\n");
         shaderParams().declare(0, layer0.params);
         shaderParams().declare(2, layer2.params);
+        const float kept = 3.0f;
+        shaderParams().store(0, "gone", &kept, 1); // named by the project, declared by no shader
     }
     void TearDown() override {
         m_window.reset(); // takes the panel with it
@@ -72,6 +74,7 @@ TEST_F(ShaderParamsPanelTest, MovingAControlSetsTheValueAndRedrawsAndResetGoesBa
         labels << label->text();
     EXPECT_TRUE(labels.contains("Lit"));
     EXPECT_TRUE(labels.contains("shift")); // no label: the name
+    EXPECT_FALSE(labels.contains("gone"));
 
     // The two layers' "gain" are separate controls.
     QSlider* gain = panel->slider(0, "gain");
