@@ -444,12 +444,22 @@ std::string namedMessage(const HeadlessPlatform::MessageBoxRecord& box, const st
 std::string applyParams(const Options& o) {
     ProjectFiles& files = projectFiles();
     ShaderParams& params = shaderParams();
+    std::string refused;
     for (int i = 0; i < LAYER_COUNT; ++i) {
         const LayerSlot& layer = files.layers[i];
-        params.declare(
-            i, layer.active()
-                   ? scanLayerParams(layer.vertexText.get(), layer.fragmentText.get()).params
-                   : std::vector<ParamDecl>{});
+        if (!layer.active()) {
+            params.declare(i, {});
+            continue;
+        }
+        const LayerParamScan scan =
+            scanLayerParams(layer.vertexText.get(), layer.fragmentText.get());
+        params.declare(i, scan.params);
+        for (const auto& [kind, issues] :
+             {std::pair{"vertex", &scan.vertexIssues}, std::pair{"fragment", &scan.fragmentIssues}})
+            for (const ParamIssue& issue : *issues)
+                refused += formatC("vortigo-render: layer %d %s shader, line %d: %s; the uniform "
+                                   "is no parameter\n",
+                                   i + 1, kind, issue.line, issue.message.c_str());
     }
     for (const ParamAssignment& a : o.params) {
         ParamValues now{};
@@ -462,6 +472,8 @@ std::string applyParams(const Options& o) {
                            a.layer + 1, count, count == 1 ? "" : "s", a.count);
         params.set(a.layer, a.name, a.values, a.count);
     }
+    // Only a run that goes on says what it passed over.
+    std::fputs(refused.c_str(), stderr);
     return {};
 }
 

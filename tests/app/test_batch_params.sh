@@ -39,6 +39,8 @@ cd ..
 project="scene folder/scene.vort"
 
 expect_code 0 "$project" --describe
+grep -q 'layer 1 fragment shader, line 3: the minimum 9 must be below the maximum 1' err.txt ||
+    fail "the refused annotation is not named: $(cat err.txt)"
 grep -qx 'PARAM1.gain=0.5' out.txt || fail "describe: $(grep PARAM out.txt)"
 grep -qx 'PARAM1.tint=1,0,0' out.txt || fail "describe: no tint"
 ! grep -q 'power\|gone' out.txt || fail "describe lists what no shader declares"
