@@ -73,6 +73,12 @@ class LiveReloadTest : public test::ScriptFixture {
         }
         return done();
     }
+    void drain() const {
+        for (int i = 0; i < 25; ++i) {
+            QApplication::processEvents();
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
     const char* fragment() const { return projectFiles().layers[0].fragmentText.get(); }
 
     std::string m_frag;
@@ -103,6 +109,7 @@ TEST_F(LiveReloadTest, ASaveElsewhereReloadsAndRecompilesAndADeletedFileComesBac
     m_reload->check();
     EXPECT_NE(m_reload->lastNote().indexOf("a.frag was removed"), -1);
     EXPECT_EQ(again, fragment());
+    drain(); // what the removal set off is over: only the folder's watch sees the new file
     const std::string back = "void main() { gl_FragColor = vec4(0.75); }\n";
     m_dir.write("my shaders/a.frag", back);
     ASSERT_TRUE(waitFor([&] { return back == fragment(); })) << fragment();
