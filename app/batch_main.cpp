@@ -297,8 +297,13 @@ Options parseOptions(int argc, char** argv) {
             const std::string text = value();
             ParamAssignment assignment;
             std::string why;
-            if (!parseParamAssignment(text, assignment, why))
-                throw UsageError{"--param: \"" + text + "\" " + why};
+            if (!parseParamAssignment(text, assignment, why)) {
+                std::string line = "--param: \"";
+                line += text;
+                line += "\" ";
+                line += why;
+                throw UsageError{line};
+            }
             o.params.push_back(assignment);
         } else if (arg == "--flight") {
             o.flightName = checkedName(arg, value());
