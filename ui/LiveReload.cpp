@@ -1,8 +1,10 @@
 #include "ui/LiveReload.h"
 
 #include "core/ProjectFiles.h"
+#include "core/RunState.h"
 #include "persist/TextFile.h"
 #include "platform/Platform.h"
+#include "render/Workers.h"
 #include "script/CompileNotes.h"
 #include "ui/EditorState.h"
 #include "ui/MainWindow.h"
@@ -26,6 +28,7 @@ constexpr int SYNC_MS = 500;      // how soon a newly named file is watched
 constexpr int NOTE_POLL_MS = 200; // how often a reload's compile is looked at
 constexpr int NOTE_POLLS = 50;    // and for how long
 constexpr int NOTE_SHOWN_MS = 8000;
+constexpr int COMPILE_WAIT_MS = 5000; // a compile that takes longer is not waited for
 
 QString shortName(const std::string& path) {
     return QFileInfo(QString::fromStdString(path)).fileName();
@@ -139,7 +142,21 @@ void LiveReload::sync() {
         if (!watchedFolders.contains(folder)) m_watcher.addPath(folder);
 }
 
+bool LiveReload::compileInProgress() const {
+    if (!renderThreadRunning()) return false;
+    const RunState& runs = runState();
+    if (runs.compileRequest) return true;
+    // The compile this class asked for reads the texts until it has ended.
+    return m_compileAskedAt.isValid() && !runs.scriptReady && !scriptCompileFailed() &&
+           m_compileAskedAt.elapsed() < COMPILE_WAIT_MS;
+}
+
 void LiveReload::check() {
+    // The render thread reads the texts while it compiles: a change waits.
+    if (compileInProgress()) {
+        m_settle.start();
+        return;
+    }
     sync();
     const auto wanted = wantedFiles();
     bool changed = false;
@@ -187,6 +204,7 @@ void LiveReload::check() {
     if (!changed) return;
     takeCompileNote(); // an older quiet compile's error is not this one's
     m_main->recompileAfterReload();
+    m_compileAskedAt.start();
     note(QStringLiteral("Reloaded %1").arg(reloaded));
     watchForCompileNote(reloaded);
 }

@@ -15,6 +15,7 @@
 // Threads: user-interface thread only.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QFileSystemWatcher>
 #include <QObject>
 #include <QTimer>
@@ -55,6 +56,7 @@ class LiveReload : public QObject {
     bool reload(const std::string& path, const std::string& bytes);
     void note(const QString& text);
     void watchForCompileNote(const QString& reloaded);
+    bool compileInProgress() const;
 
     MainWindow* m_main;
     QFileSystemWatcher m_watcher;
@@ -62,6 +64,7 @@ class LiveReload : public QObject {
     QTimer m_syncTimer;
     QTimer m_notePoll;
     int m_notePolls = 0;
+    QElapsedTimer m_compileAskedAt; // when this class last asked for a compile
     QString m_reloaded;
     QString m_lastNote;
     std::map<std::string, Watched> m_files;
