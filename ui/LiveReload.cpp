@@ -111,6 +111,7 @@ bool LiveReload::watches(const std::string& path) const {
 }
 
 void LiveReload::sync() {
+    if (m_checking) return; // the files are being walked
     const auto wanted = wantedFiles();
     for (auto it = m_files.begin(); it != m_files.end();) {
         if (wanted.count(it->first)) {
@@ -127,7 +128,7 @@ void LiveReload::sync() {
         if (added) {
             // What is on disk now is what the project loaded (or will be
             // saved over): only later changes are reloads.
-            w.present = readFilePrefix(path, TEXT_SIZE - 1, w.known) == 0;
+            w.present = readFilePrefix(path, TEXT_SIZE, w.known) == 0;
         }
         if (w.stopped) continue;
         folders.insert(folderOf(path));
@@ -152,12 +153,14 @@ bool LiveReload::compileInProgress() const {
 }
 
 void LiveReload::check() {
-    // The render thread reads the texts while it compiles: a change waits.
-    if (compileInProgress()) {
+    // The render thread reads the texts while it compiles, and a question
+    // about edits runs an event loop of its own: a change waits for both.
+    if (m_checking || compileInProgress()) {
         m_settle.start();
         return;
     }
     sync();
+    m_checking = true;
     const auto wanted = wantedFiles();
     bool changed = false;
     QString reloaded;
@@ -176,7 +179,7 @@ void LiveReload::check() {
         if (S_ISDIR(info.st_mode))
             error = EISDIR;
         else
-            error = readFilePrefix(path, TEXT_SIZE - 1, bytes);
+            error = readFilePrefix(path, TEXT_SIZE, bytes);
         if (error != 0) {
             w.stopped = true;
             m_watcher.removePath(QString::fromStdString(path));
@@ -196,11 +199,17 @@ void LiveReload::check() {
         w.known = bytes;
         const auto uses = wanted.find(path);
         if (uses == wanted.end()) continue;
+        if (bytes.size() >= static_cast<size_t>(TEXT_SIZE)) {
+            note(QStringLiteral("%1 was not reloaded: it is longer than 65535 characters")
+                     .arg(shortName(path)));
+            continue;
+        }
         if (reload(path, bytes)) {
             changed = true;
             reloaded = reloaded.isEmpty() ? shortName(path) : reloaded + ", " + shortName(path);
         }
     }
+    m_checking = false;
     if (!changed) return;
     takeCompileNote(); // an older quiet compile's error is not this one's
     m_main->recompileAfterReload();

@@ -64,6 +64,7 @@ class LiveReload : public QObject {
     QTimer m_syncTimer;
     QTimer m_notePoll;
     int m_notePolls = 0;
+    bool m_checking = false;
     QElapsedTimer m_compileAskedAt; // when this class last asked for a compile
     QString m_reloaded;
     QString m_lastNote;
