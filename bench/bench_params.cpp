@@ -8,10 +8,18 @@
 //
 // Run from the build folder: bin/bench_params [frames]
 #include "core/CameraFlight.h"
+#include "core/FrameQueue.h"
 #include "core/ProjectFiles.h"
+#include "core/ProjectState.h"
 #include "core/ShaderParams.h"
+#include "persist/ProjectDefaults.h"
 #include "platform/HeadlessPlatform.h"
+#include "render/FramePipeline.h"
+#include "render/FrameRenderer.h"
+#include "render/GlContext.h"
 #include "render/HeadlessSession.h"
+#include "render/LayerPrograms.h"
+#include "script/ScriptHost.h"
 
 #include <algorithm>
 #include <atomic>
@@ -20,6 +28,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace vortigo;
@@ -67,6 +76,50 @@ double pipelineFps(int count, bool annotated, int frames) {
         std::exit(1);
     }
     return frames / ((result.totalMs - result.firstFrameMs) / 1000.0);
+}
+
+double seconds(Clock::time_point from) {
+    return std::chrono::duration<double>(Clock::now() - from).count();
+}
+
+// The same comparison without the pipeline's threads: one thread draws and
+// reads back in a loop, the two texts built in turn, many short rounds, the
+// best of each (the machine's other load falls on both alike). Returns
+// frames per second without and with the annotations.
+std::pair<double, double> plainLoopFps(int frames) {
+    HeadlessPlatform headless;
+    ScopedPlatform installed(&headless);
+    initialiseProjectState();
+    ProjectFiles& files = projectFiles();
+    files.imageWidth = 640;
+    files.imageHeight = 480;
+    const std::string base = files.layers[0].fragmentText.get();
+    const std::string texts[2] = {withParams(base, PARAMS, false), withParams(base, PARAMS, true)};
+    double best[2] = {0, 0};
+    std::thread thread([&] {
+        GlState& gl = glState();
+        if (!createGlContext(gl, files.maxWidth, files.maxHeight, WindowId::None) ||
+            !allocateFrameBuffers() || !compileScript(files.scriptText.get())) {
+            std::fprintf(stderr, "plain loop: cannot set up\n");
+            std::exit(1);
+        }
+        uint8_t* frame = frameQueue().target();
+        for (int round = 0; round < 4 * ROUNDS; ++round) {
+            const int which = round % 2;
+            std::strcpy(files.layers[0].fragmentText.get(), texts[which].c_str());
+            if (!buildLayerPrograms(gl, WindowId::None)) std::exit(1);
+            drawFrame(0, frame); // the driver's first use of the program
+            const auto start = Clock::now();
+            for (int i = 0; i < frames; ++i)
+                drawFrame(0, frame);
+            best[which] = std::max(best[which], frames / seconds(start));
+        }
+        shutDownScript();
+        releaseGlContext(gl);
+    });
+    thread.join();
+    releaseProjectBuffers();
+    return {best[0], best[1]};
 }
 
 // Milliseconds from each change of "flash" to the first finished frame that
@@ -138,6 +191,10 @@ int main(int argc, char** argv) {
     std::printf("default Mandelbrot 640x480, %d frames a round: %d uniforms not parameters "
                 "%.1f fps, %d named parameters %.1f fps, ratio %.3f\n",
                 frames, PARAMS, none, PARAMS, twenty, twenty / none);
+
+    const auto [plainNone, plainTwenty] = plainLoopFps(std::max(5, frames / 5));
+    std::printf("the same in a plain drawing loop on one thread: %.1f fps, %.1f fps, ratio %.3f\n",
+                plainNone, plainTwenty, plainTwenty / plainNone);
 
     std::vector<double> latencies = controlLatencies(20);
     std::sort(latencies.begin(), latencies.end());
