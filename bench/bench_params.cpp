@@ -19,6 +19,7 @@
 #include "render/GlContext.h"
 #include "render/HeadlessSession.h"
 #include "render/LayerPrograms.h"
+#include "render/ParamUniforms.h"
 #include "script/ScriptHost.h"
 
 #include <algorithm>
@@ -85,8 +86,12 @@ double seconds(Clock::time_point from) {
 // The same comparison without the pipeline's threads: one thread draws and
 // reads back in a loop, the two texts built in turn, many short rounds, the
 // best of each (the machine's other load falls on both alike). Returns
-// frames per second without and with the annotations.
-std::pair<double, double> plainLoopFps(int frames) {
+// frames per second without and with the annotations, and the microseconds
+// that setting the parameters takes a frame, timed alone.
+struct PlainLoop {
+    double none = 0, twenty = 0, settingUs = 0;
+};
+PlainLoop plainLoopFps(int frames) {
     HeadlessPlatform headless;
     ScopedPlatform installed(&headless);
     initialiseProjectState();
@@ -96,6 +101,7 @@ std::pair<double, double> plainLoopFps(int frames) {
     const std::string base = files.layers[0].fragmentText.get();
     const std::string texts[2] = {withParams(base, PARAMS, false), withParams(base, PARAMS, true)};
     double best[2] = {0, 0};
+    double settingUs = 0;
     std::thread thread([&] {
         GlState& gl = glState();
         if (!createGlContext(gl, files.maxWidth, files.maxHeight, WindowId::None) ||
@@ -114,12 +120,23 @@ std::pair<double, double> plainLoopFps(int frames) {
                 drawFrame(0, frame);
             best[which] = std::max(best[which], frames / seconds(start));
         }
+        // The last round built the annotated text: its setting, timed alone.
+        constexpr int CALLS = 20000;
+        gl.gl.glUseProgram(gl.layers[0].program);
+        for (int round = 0; round < 3; ++round) {
+            const auto start = Clock::now();
+            for (int i = 0; i < CALLS; ++i)
+                setParamUniforms(gl.gl, 0);
+            const double us = seconds(start) * 1e6 / CALLS;
+            settingUs = round == 0 ? us : std::min(settingUs, us);
+        }
+        gl.gl.glUseProgram(0);
         shutDownScript();
         releaseGlContext(gl);
     });
     thread.join();
     releaseProjectBuffers();
-    return {best[0], best[1]};
+    return {best[0], best[1], settingUs};
 }
 
 // Milliseconds from each change of "flash" to the first finished frame that
@@ -182,19 +199,25 @@ int main(int argc, char** argv) {
     HeadlessPlatform headless;
     ScopedPlatform installed(&headless);
     // The best of alternating rounds: on a shared machine the slower rounds
-    // measure the neighbours.
     double none = 0, twenty = 0;
-    for (int round = 0; round < ROUNDS; ++round) {
-        none = std::max(none, pipelineFps(PARAMS, false, frames));
-        twenty = std::max(twenty, pipelineFps(PARAMS, true, frames));
+    // measure the neighbours; the order changes every round, so a load that
+    // comes or goes falls on both sides alike.
+    for (int round = 0; round < 2 * ROUNDS; ++round) {
+        const bool annotated = (round % 4 == 1) || (round % 4 == 2);
+        double& best = annotated ? twenty : none;
+        best = std::max(best, pipelineFps(PARAMS, annotated, frames));
     }
     std::printf("default Mandelbrot 640x480, %d frames a round: %d uniforms not parameters "
                 "%.1f fps, %d named parameters %.1f fps, ratio %.3f\n",
                 frames, PARAMS, none, PARAMS, twenty, twenty / none);
 
-    const auto [plainNone, plainTwenty] = plainLoopFps(std::max(5, frames / 5));
+    const PlainLoop plain = plainLoopFps(std::max(5, frames / 5));
     std::printf("the same in a plain drawing loop on one thread: %.1f fps, %.1f fps, ratio %.3f\n",
-                plainNone, plainTwenty, plainTwenty / plainNone);
+                plain.none, plain.twenty, plain.twenty / plain.none);
+    std::printf("setting the %d parameters alone: %.2f us a frame, %.3f%% of a plain frame; "
+                "ratio %.4f\n",
+                PARAMS + 1, plain.settingUs, plain.settingUs * plain.twenty / 1e4,
+                1.0 / (1.0 + plain.settingUs * plain.twenty / 1e6));
 
     std::vector<double> latencies = controlLatencies(20);
     std::sort(latencies.begin(), latencies.end());
