@@ -4,6 +4,7 @@
 #include "core/CaptureState.h"
 #include "core/ProjectFiles.h"
 #include "core/ProjectState.h"
+#include "core/ShaderParams.h"
 #include "core/ThreadRole.h"
 #include "flight/FlightControls.h"
 #include "flight/FlightRecord.h"
@@ -18,6 +19,7 @@
 #include "media/Stills.h"
 #include "media/Wav.h"
 #include "persist/FlightFile.h"
+#include "persist/ParamEntries.h"
 #include "persist/ProjectDefaults.h"
 #include "persist/ProjectFile.h"
 #include "persist/TextFile.h"
@@ -56,7 +58,11 @@ Renders the animation of a project (the default project without one) through
 the studio's own renderer, without any window.
 
   --describe          print the project's fields, one KEY=value a line, and exit
-                      (exit code 1 when it or a file it names cannot be loaded)
+                      (exit code 1 when it or a file it names cannot be loaded);
+                      its shader parameters as PARAM<layer>.NAME=VALUE
+  --param L.NAME=V    set shader parameter NAME of layer L (1 to 4) to V (one
+                      number, or one a component separated by commas);
+                      repeatable
 Frames
   --size WxH          frame size (default: the project's, else the options
                       file's Width and Height)
@@ -206,6 +212,7 @@ struct Options {
     bool tileGiven = false;
     int tilesFirst = 0, tilesLast = -1; // -1: every tile, into the picture
     bool join = false;
+    std::vector<ParamAssignment> params;
     std::string shader;     // an image shader for layer 1
     std::string shaderText; // read before the run
     std::string channels[LAYER_COUNT];
@@ -407,6 +414,7 @@ enum OptionId : int {
     OPT_CHANNEL2,
     OPT_CHANNEL3,
     OPT_TIME,
+    OPT_PARAM,
     OPT_HELP,
     OPT_VERSION,
 };
@@ -442,6 +450,7 @@ constexpr option LONG_OPTIONS[] = {
     {"channel2", required_argument, nullptr, OPT_CHANNEL2},
     {"channel3", required_argument, nullptr, OPT_CHANNEL3},
     {"time", required_argument, nullptr, OPT_TIME},
+    {"param", required_argument, nullptr, OPT_PARAM},
     {"help", no_argument, nullptr, OPT_HELP},
     {"version", no_argument, nullptr, OPT_VERSION},
     {nullptr, 0, nullptr, 0},
@@ -583,6 +592,14 @@ Options parseOptions(int argc, char** argv) {
         case OPT_TIME:
             o.time = parseSeconds(arg, value);
             break;
+        case OPT_PARAM: {
+            ParamAssignment assignment;
+            std::string why;
+            if (!parseParamAssignment(value, assignment, why))
+                throw UsageError{"--param: \"" + std::string(value) + "\" " + why};
+            o.params.push_back(assignment);
+            break;
+        }
         case OPT_REPLAY: {
             const std::string mode = value;
             if (mode == "step")
@@ -772,6 +789,62 @@ std::string loadImageShaderInputs(const Options& o) {
     return {};
 }
 
+// Declares the parameters the layer texts annotate, so the project's values
+// and --param are checked before the first frame (the compile declares the
+// same ones again and keeps the values); "" or the first --param that names
+// no parameter or gives the wrong number of values.
+std::string applyParams(const Options& o) {
+    ProjectFiles& files = projectFiles();
+    ShaderParams& params = shaderParams();
+    std::string refused;
+    for (int i = 0; i < LAYER_COUNT; ++i) {
+        const LayerSlot& layer = files.layers[i];
+        if (!layer.active()) {
+            params.declare(i, {});
+            continue;
+        }
+        const LayerParamScan scan =
+            scanLayerParams(layer.vertexText.get(), layer.fragmentText.get());
+        params.declare(i, scan.params);
+        for (const auto& [kind, issues] :
+             {std::pair{"vertex", &scan.vertexIssues}, std::pair{"fragment", &scan.fragmentIssues}})
+            for (const ParamIssue& issue : *issues)
+                refused += formatC("vortigo-render: layer %d %s shader, line %d: %s; the uniform "
+                                   "is no parameter\n",
+                                   i + 1, kind, issue.line, issue.message.c_str());
+    }
+    for (const ParamAssignment& a : o.params) {
+        ParamValues now{};
+        const int count = params.get(a.layer, a.name, now);
+        if (count < 0)
+            return formatC("--param: layer %d declares no parameter %s", a.layer + 1,
+                           a.name.c_str());
+        if (count != a.count)
+            return formatC("--param: %s of layer %d takes %d value%s, not %d", a.name.c_str(),
+                           a.layer + 1, count, count == 1 ? "" : "s", a.count);
+        params.set(a.layer, a.name, a.values, a.count);
+    }
+    // Only a run that goes on says what it passed over.
+    std::fputs(refused.c_str(), stderr);
+    return {};
+}
+
+// The declared parameters with their values, as --param takes them.
+std::string describeParams() {
+    std::string text;
+    for (int i = 0; i < LAYER_COUNT; ++i) {
+        for (const ParamEntry& entry : shaderParams().entries(i)) {
+            if (!entry.declared) continue;
+            text += formatC("PARAM%d.%s=", i + 1, entry.decl.name.c_str());
+            for (int c = 0; c < entry.count; ++c)
+                text += formatC(c ? ",%.9g" : "%.9g",
+                                static_cast<double>(entry.values[static_cast<size_t>(c)]) + 0.0);
+            text += '\n';
+        }
+    }
+    return text;
+}
+
 // Loads the project and the flight the options name and applies the options
 // over them: "" or the first problem, naming its file. The studio shows a
 // background that cannot be loaded as none; a render would silently differ.
@@ -800,7 +873,7 @@ std::string loadInputs(const Options& o, HeadlessPlatform& headless) {
         return "Could not read from file: " + o.flightName + ": " +
                whyUnusable(o.flight, "it is not a flight recording");
     applyOverrides(o);
-    return {};
+    return applyParams(o);
 }
 
 // A sound that is no PCM WAV file the capture writer takes (FLAC, MP3, Ogg,
@@ -1112,6 +1185,7 @@ int describe(const Options& o) {
         return 1;
     }
     std::fputs(describeProject().c_str(), stdout);
+    std::fputs(describeParams().c_str(), stdout);
     return 0;
 }
 

@@ -8,6 +8,7 @@
 #include "core/ProjectState.h"
 #include "core/RunState.h"
 #include "core/ScriptShared.h"
+#include "core/ShaderParams.h"
 #include "core/ViewFlags.h"
 #include "flight/FlightRecord.h"
 #include "persist/Options.h"
@@ -87,6 +88,7 @@ void resetToDefaults() {
     ScriptShared& blocks = scriptShared();
     runState().buffersReady.clear();
     runState().scriptReady.clear();
+    shaderParams().clear();
     camera.ctrlDown = camera.shiftDown = 0;
     camera.timeRunning = 0;
 

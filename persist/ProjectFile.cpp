@@ -5,11 +5,13 @@
 #include "core/Numbers.h"
 #include "core/ProjectFiles.h"
 #include "core/RunState.h"
+#include "core/ShaderParams.h"
 #include "core/ViewFlags.h"
 #include "flight/FlightRecord.h"
 #include "flight/QuatMath.h"
 #include "media/Backgrounds.h"
 #include "persist/FlightFile.h"
+#include "persist/ParamEntries.h"
 #include "persist/TextFile.h"
 
 #include <cerrno>
@@ -317,6 +319,7 @@ std::string projectFileText() {
     for (int i = 0; camera.udef && i < STORED_UDEFS; ++i)
         text += "UDEF" + std::to_string(i) + "=" + formatProjectReal(camera.udef[i], UDEF_DIGITS) +
                 "\n";
+    text += paramEntryLines();
     return text;
 }
 
@@ -339,6 +342,7 @@ std::string readProjectEntries(std::string_view bytes) {
         // The edited texts are gone, so nothing of them is left to save.
         layer.vertexDirty = layer.fragmentDirty = 0;
     }
+    shaderParams().clear();
 
     const std::vector<Field> fields = projectFields();
     std::string refused;
@@ -352,6 +356,7 @@ std::string readProjectEntries(std::string_view bytes) {
         if (equals == std::string_view::npos) continue;
         const std::string_view key = token.substr(0, equals);
         const std::string value(token.substr(equals + 1));
+        if (readParamEntry(key, value)) continue;
         if (const int index = udefIndex(key); index >= 0) {
             if (camera.udef) camera.udef[index] = parseFloat(value.c_str());
             continue;

@@ -8,6 +8,7 @@
 #include "render/GlContext.h"
 #include "render/ImageShader.h"
 #include "render/LayerPrograms.h"
+#include "render/ParamUniforms.h"
 #include "render/PixelStore.h"
 #include "render/ScriptTextures.h"
 #include "render/Tiles.h"
@@ -233,6 +234,7 @@ void drawLayer(GlState& gls, int layerIndex, int pass, int frame) {
         setImageInputs(gls, layer, frame,
                        g_place.active ? g_place.pictureWidth : frameQueue().width(),
                        g_place.active ? g_place.pictureHeight : frameQueue().height());
+    setParamUniforms(gl, layerIndex);
     if (!(blocks.frameInfo.layerFlags & LAYER_FLAG_NO_RECTANGLE)) {
         glRecti(-1, -1, 1, 1);
         gl.glUseProgram(0);

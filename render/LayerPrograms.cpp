@@ -2,6 +2,8 @@
 
 #include "core/ProjectFiles.h"
 #include "render/ImageShader.h"
+#include "render/ParamUniforms.h"
+#include "script/CompileNotes.h"
 #include "script/ScriptHost.h"
 
 #include <cstdlib>
@@ -64,8 +66,9 @@ bool compileShader(const GlState& gls, WindowId owner, GLuint shader, const char
     const std::string log = shaderLog(gl, shader);
     // The built-in program has no text in the editor to point at.
     if (layerIndex < LAYER_COUNT) scanShaderLog(owner, page, log.c_str());
-    platform().messageBox(owner, log, formatC(captionFormat, layerIndex + 1), MsgButtons::Ok,
-                          MsgIcon::Error);
+    const std::string caption = formatC(captionFormat, layerIndex + 1);
+    if (layerIndex < LAYER_COUNT && noteCompileError(caption, log)) return false;
+    platform().messageBox(owner, log, caption, MsgButtons::Ok, MsgIcon::Error);
     return false;
 }
 
@@ -132,8 +135,9 @@ bool compileAndLinkProgram(GlState& gls, WindowId owner, GLuint program, GLuint 
         const std::string log = programLog(gl, program);
         gl.glDetachShader(program, vertexShader);
         gl.glDetachShader(program, fragmentShader);
-        platform().messageBox(owner, log, formatC("Layer %i Program Link Error", layerIndex + 1),
-                              MsgButtons::Ok, MsgIcon::Error);
+        const std::string caption = formatC("Layer %i Program Link Error", layerIndex + 1);
+        if (layerIndex >= LAYER_COUNT || !noteCompileError(caption, log))
+            platform().messageBox(owner, log, caption, MsgButtons::Ok, MsgIcon::Error);
         return false;
     }
     if (layerIndex < LAYER_COUNT && uniforms) {
@@ -145,6 +149,7 @@ bool compileAndLinkProgram(GlState& gls, WindowId owner, GLuint program, GLuint 
 }
 
 void releaseLayerPrograms(GlState& gls) {
+    releaseParamUniforms();
     for (LayerProgram& layer : gls.layers) {
         releaseProgram(gls.gl, layer.program, layer.vertexShader, layer.fragmentShader);
         for (GLint& location : layer.uniforms)
@@ -200,6 +205,7 @@ bool buildLayerPrograms(GlState& gls, WindowId owner) {
         if (layer.imageShader) lookUpImageInputs(gls, layer);
     }
     restartImageShaderFrames();
+    bindParamUniforms(gls);
     if (gl.glUseProgram) gl.glUseProgram(0);
     platform().beep(240, 250);
     return true;

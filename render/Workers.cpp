@@ -16,6 +16,7 @@
 #include "render/FrameRenderer.h"
 #include "render/GlContext.h"
 #include "render/LayerPrograms.h"
+#include "script/CompileNotes.h"
 #include "script/ScriptHost.h"
 
 #include <cstdio>
@@ -120,6 +121,7 @@ void startPostThreadLocked() {
 
 // Compiles the script and then the programs of all active layers.
 bool compileAll() {
+    beginCompile();
     publishLayerTextures(glState()); // udSetup may read them
     return compileScript(projectFiles().scriptText.get()) &&
            buildLayerPrograms(glState(), WindowId::Main);

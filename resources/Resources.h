@@ -56,6 +56,7 @@ enum Command : int {
     CMD_SMOOTH = 32824,
     CMD_SLIDERS = 32825,
     CMD_STOP = 32826,
+    CMD_SHADER_PARAMS = 32840,
 };
 
 } // namespace vortigo

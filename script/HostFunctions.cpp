@@ -1,10 +1,12 @@
 #include "script/HostFunctions.h"
 
+#include "core/ShaderParams.h"
 #include "script/FaultGuard.h"
 #include "script/ScriptHeap.h"
 #include "script/ScriptThreads.h"
 #include "script/SystemWrappers.h"
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <initializer_list>
@@ -54,6 +56,65 @@ int hostSwitchBackground(const char* fileName, int layer) {
     return result;
 }
 
+// A parameter name copied out of the script's memory before any lock is
+// taken: a bad pointer then faults as the script's own read would. False for
+// a null name or one longer than any parameter's.
+bool copyParamName(const char* name, char (&out)[PARAM_NAME_LIMIT + 1]) {
+    if (!name) return false;
+    for (int i = 0; i <= PARAM_NAME_LIMIT; ++i) {
+        out[i] = name[i];
+        if (!out[i]) return true;
+    }
+    return false;
+}
+
+struct FoundParam {
+    int count;
+    float values[4];
+};
+
+__attribute__((noinline)) FoundParam lookUpParam(int layer, const char* name) {
+    ParamValues values{};
+    FoundParam found{shaderParams().get(layer, name, values), {}};
+    std::copy(values.begin(), values.end(), found.values);
+    return found;
+}
+
+__attribute__((noinline)) int storeParam(int layer, const char* name, const float* values,
+                                         int count) {
+    return shaderParams().set(layer, name, values, count);
+}
+
+FoundParam findParam(int layer, const char* name) {
+    enterHostCode();
+    const FoundParam found = lookUpParam(layer, name);
+    leaveHostCode();
+    return found;
+}
+
+int hostGetParam(int layer, const char* name, float* values) {
+    char copied[PARAM_NAME_LIMIT + 1];
+    if (!values || !copyParamName(name, copied)) return -1;
+    const FoundParam found = findParam(layer, copied);
+    for (int i = 0; i < found.count; ++i)
+        values[i] = found.values[i];
+    return found.count;
+}
+
+int hostSetParam(int layer, const char* name, const float* values) {
+    char copied[PARAM_NAME_LIMIT + 1];
+    if (!values || !copyParamName(name, copied)) return -1;
+    const FoundParam found = findParam(layer, copied);
+    if (found.count < 1) return -1;
+    float given[4] = {};
+    for (int i = 0; i < found.count; ++i)
+        given[i] = values[i];
+    enterHostCode();
+    const int result = storeParam(layer, copied, given, found.count);
+    leaveHostCode();
+    return result;
+}
+
 // A script that asks to end the process has failed its entry point.
 [[noreturn]] void hostExit(int) {
     raiseScriptFault(SIGABRT);
@@ -77,6 +138,8 @@ void registerHostFunctions(TCCState* compiler) {
     tcc_add_symbol(compiler, "SetupVolTex", reinterpret_cast<const void*>(&hostSetupVolTex));
     tcc_add_symbol(compiler, "SwitchBackground",
                    reinterpret_cast<const void*>(&hostSwitchBackground));
+    tcc_add_symbol(compiler, "GetParam", reinterpret_cast<const void*>(&hostGetParam));
+    tcc_add_symbol(compiler, "SetParam", reinterpret_cast<const void*>(&hostSetParam));
     for (const char* name : {"exit", "_exit", "_Exit", "quick_exit"})
         tcc_add_symbol(compiler, name, reinterpret_cast<const void*>(&hostExit));
     tcc_add_symbol(compiler, "abort", reinterpret_cast<const void*>(&hostAbort));

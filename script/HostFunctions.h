@@ -24,7 +24,8 @@ struct TextureHostFunctions {
 // SetupVolTex and SwitchBackground call.
 void setTextureHostFunctions(const TextureHostFunctions& functions);
 
-// Adds SetActiveTex, SetupDataTex, SetupVolTex and SwitchBackground, puts
+// Adds SetActiveTex, SetupDataTex, SetupVolTex, SwitchBackground and the
+// named parameters' GetParam and SetParam, puts
 // guarded replacements in place of exit, _exit, _Exit, quick_exit and abort
 // so a script can never end the studio, and gives the script its own heap
 // (ScriptHeap.h), its own threads (ScriptThreads.h) and the signal and

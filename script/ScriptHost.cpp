@@ -6,6 +6,7 @@
 #include "core/RunState.h"
 #include "platform/ProgramDir.h"
 #include "platform/Waits.h"
+#include "script/CompileNotes.h"
 #include "script/DebugLog.h"
 #include "script/HostFunctions.h"
 #include "script/ScriptCalls.h"
@@ -112,6 +113,7 @@ struct ReopenAfterCompile {
 void onDiagnostic(void*, const char* message) {
     scanErrorLines(WindowId::Main, KIND_SCRIPT, message, ':', ':');
     g_scriptOk = false;
+    if (noteCompileError("Anim Script Compilation Error", message)) return;
     platform().messageBox(WindowId::Main, message, "Anim Script Compilation Error", MsgButtons::Ok,
                           MsgIcon::Error);
 }

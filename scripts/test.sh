@@ -40,7 +40,7 @@ fi
 cmake --build build-asan --target vortigo_core_tests vortigo_gui_tests
 (cd build-asan && ASAN_OPTIONS=detect_leaks=0:abort_on_error=0 \
     UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j2 --timeout 300 \
-    -E '^(studio_gui|install_and_render_elsewhere|batch_render|batch_capture|batch_hostile|start_without_desktop|examples_render|batch_poster|batch_formats|batch_shader|farm_recipes)$')
+    -E '^(studio_gui|install_and_render_elsewhere|batch_render|batch_capture|batch_hostile|start_without_desktop|examples_render|batch_poster|batch_formats|batch_shader|farm_recipes|batch_params)$')
 
 # The thread handshake and the frame pipeline under ThreadSanitizer.
 if [ ! -f build-tsan/build.ninja ]; then

@@ -9,8 +9,10 @@
 #include "core/ProjectFiles.h"
 #include "core/RunState.h"
 #include "core/ScriptShared.h"
+#include "core/ShaderParams.h"
 #include "core/ThreadRole.h"
 #include "core/ViewFlags.h"
+#include "script/CompileNotes.h"
 
 #include <gtest/gtest.h>
 #include <new>
@@ -40,6 +42,7 @@ inline void resetProjectState() {
     rebuild(viewFlags());
     camera.flightBuffer = GuardedFloats::allocate(FLIGHT_FLOATS);
     camera.udef = GuardedFloats::allocate(static_cast<size_t>(files.maxUdef));
+    shaderParams().clear();
 }
 
 // The render thread as the keys and the advance find it between frames: a
@@ -62,6 +65,9 @@ inline void resetProcessState() {
     frameQueue().clear();
     frameQueue().frameMs = 0;
     frameQueue().lastFrameTick = 0;
+    setQuietCompile(false);
+    beginCompile();
+    takeCompileNote();
 }
 
 // Every test of the binary starts from resetProcessState() and then `also`

@@ -10,6 +10,7 @@
 #include "platform/VirtualKeys.h"
 #include "render/Workers.h"
 #include "resources/Resources.h"
+#include "script/CompileNotes.h"
 #include "ui/AboutDialog.h"
 #include "ui/EditorControl.h"
 #include "ui/EditorState.h"
@@ -18,8 +19,10 @@
 #include "ui/FileFlows.h"
 #include "ui/FindDialog.h"
 #include "ui/IdleRetry.h"
+#include "ui/LiveReload.h"
 #include "ui/OutputDialog.h"
 #include "ui/ParametersDialog.h"
+#include "ui/ShaderParamsPanel.h"
 #include "ui/SlidersDialog.h"
 #include "ui/StillCommands.h"
 #include "ui/TraceWindow.h"
@@ -59,6 +62,7 @@ MainWindow::MainWindow() {
     m_editor->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_editor->setTabChangesFocus(false);
     setCentralWidget(m_editor);
+    m_liveReload = new LiveReload(this);
 
     // Point sizes convert to pixels with the screen's logical DPI, as the
     // editor font always has.
@@ -156,6 +160,8 @@ void MainWindow::buildMenus() {
     addCommand(view, tr("&Watch"), CMD_WATCH, [this] { openWatchDialog(this); });
     addCommand(view, tr("&Parameters\tF4"), CMD_PARAMETERS, [this] { runParametersDialog(this); });
     addCommand(view, tr("&Sliders"), CMD_SLIDERS, [this] { openSlidersDialog(this); });
+    addCommand(view, tr("S&hader Parameters\tF2"), CMD_SHADER_PARAMS,
+               [this] { openShaderParamsPanel(this); });
     addCommand(view, tr("&Output"), CMD_OUTPUT, [this] { runOutputDialog(this); });
 
     QMenu* layer = menuBar()->addMenu(tr("&Layer"));
@@ -274,6 +280,9 @@ void MainWindow::onFunctionKey(int virtualKey) {
     case VK_F4:
         onCommand(CMD_PARAMETERS);
         break; // F4
+    case VK_F2:
+        onCommand(CMD_SHADER_PARAMS);
+        break;
     default:
         break;
     }
@@ -442,6 +451,7 @@ void MainWindow::switchLayer(int layer) {
 
 void MainWindow::compile(bool run) {
     RunState& runs = runState();
+    setQuietCompile(false); // a compile the user asks for shows its errors in a box
     storeShownText();
     // A pasted image shader changes what the title says about the layer.
     setWindowTitle(
@@ -453,6 +463,15 @@ void MainWindow::compile(bool run) {
         runs.runAfterCompile.clear();
     runs.compileRequest.set();
     if (run) giveKeysToTrace();
+}
+
+void MainWindow::recompileAfterReload() {
+    RunState& runs = runState();
+    storeShownText();
+    setQuietCompile(true);
+    runs.scriptReady.clear();
+    runs.runAfterCompile.set();
+    runs.compileRequest.set();
 }
 
 void MainWindow::giveKeysToTrace() {

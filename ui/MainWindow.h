@@ -18,6 +18,7 @@ class QPlainTextEdit;
 
 namespace vortigo {
 
+class LiveReload;
 class TraceWindow;
 
 class MainWindow : public QMainWindow {
@@ -58,6 +59,12 @@ class MainWindow : public QMainWindow {
     // Find next from the selection (F3); nothing when findText is empty.
     void findNext();
 
+    // A text changed on disk was loaded: compile and draw as Run does, but
+    // with errors in the status line instead of a box, and the keyboard left
+    // where it is.
+    void recompileAfterReload();
+    LiveReload* liveReload() const { return m_liveReload; }
+
     // Called with the Trace window so Run can give it the keyboard focus.
     void setTraceWindow(TraceWindow* trace) { m_trace = trace; }
 
@@ -84,6 +91,7 @@ class MainWindow : public QMainWindow {
 
     EditorControl* m_editor = nullptr;
     TraceWindow* m_trace = nullptr;
+    LiveReload* m_liveReload = nullptr;
     struct BoundCommand {
         QAction* action = nullptr;
         std::function<void()> work;

@@ -60,6 +60,17 @@ int SetupVolTex(const void* data, int width, int height, int depth, int componen
    writes "SwitchBackground caused an exception." to the debug output and
    also returns 0. */
 int SwitchBackground(const char* fileName, int layer);
+/* Named shader parameters: the uniforms that layer 0 to 3's shaders
+   annotate with "// @param". GetParam copies the parameter's components
+   (1 for float, int and bool, 2 to 4 for vec2 to vec4 and colours) into
+   values and returns how many; SetParam takes as many from values, fits
+   them to the parameter's range (whole numbers for int and bool), shows
+   them from the next layer drawn on and returns how many it took. Both
+   return -1, reading and writing nothing, for a layer outside 0 to 3, a
+   null name or values, or a name the layer's built shaders do not declare
+   (the shaders are built after the script: a first udSetup finds none). */
+int GetParam(int layer, const char* name, float* values);
+int SetParam(int layer, const char* name, const float* values);
 
 /* ---- FrameInfo: int words, frameInfo[FI_...] ------------------------------ */
 

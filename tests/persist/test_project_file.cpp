@@ -7,6 +7,7 @@
 #include "core/Numbers.h"
 #include "core/ProjectFiles.h"
 #include "core/RunState.h"
+#include "core/ShaderParams.h"
 #include "flight/QuatMath.h"
 #include "persist/FlightFile.h"
 #include "persist/ProjectFile.h"
@@ -539,6 +540,76 @@ TEST_F(ProjectFileTest, DescribeListsEveryFieldWithNineDigitReals) {
              "CAMERAROTATIONY=0\n"})
         EXPECT_NE(described.find(line), std::string::npos) << line;
     EXPECT_EQ(std::count(described.begin(), described.end(), '\n'), 60);
+}
+
+// Parameter values go into lines an older reader skips as unknown keys: the
+// file without them is the file of the same project without parameters, and
+// the reader brings back the other fields and the values, declared or not.
+TEST_F(ProjectFileTest, ShaderParametersRoundTripInLinesOlderReadersSkip) {
+    ProjectFiles& files = projectFiles();
+    files.imageWidth = 800;
+    cameraFlight().zLens = -2.25f;
+    cameraFlight().udef[3] = 0.5f;
+    storePath(files.layers[0].vertexFile, text("a.vert", "vertex"));
+    storePath(files.layers[0].fragmentFile, text("a.frag", "fragment"));
+    storePath(files.scriptFile, text("a.anim", "int x;"));
+    const std::string withoutParams = projectFileText();
+
+    ShaderParams& params = shaderParams();
+    ParamDecl power;
+    power.name = power.label = "power";
+    power.minimum = 2.0f;
+    power.maximum = 16.0f;
+    power.defaults = {8.0f};
+    ParamDecl tint = power;
+    tint.name = "tint";
+    tint.type = ParamType::Colour;
+    tint.minimum = 0.0f;
+    tint.maximum = 1.0f;
+    params.declare(0, {power});
+    params.declare(1, {power, tint});
+    const float values[] = {9.5f, 3.0f, 1.0f, 0.5f, 0.1f, 7.0f};
+    params.set(0, "power", &values[0], 1);
+    params.set(1, "power", &values[1], 1);
+    params.set(1, "tint", &values[2], 3);
+    params.store(2, "gone", &values[5], 1); // named by the project, declared by no shader
+    ASSERT_TRUE(saveProject(m_project));
+    const std::string written = readFile(m_project);
+
+    std::istringstream lines(written);
+    std::string line;
+    std::string others;
+    std::vector<std::string> paramLines;
+    while (std::getline(lines, line)) {
+        if (line.rfind("PARAM", 0) == 0)
+            paramLines.push_back(line);
+        else
+            others += line + "\n";
+    }
+    EXPECT_EQ(others, withoutParams);
+    EXPECT_EQ(paramLines,
+              (std::vector<std::string>{"PARAM1.power=9.5", "PARAM2.power=3.",
+                                        "PARAM2.tint=1.,0.5,0.100000001", "PARAM3.gone=7."}));
+    for (const std::string& entry : paramLines) {
+        // One token with one "=": the reader's rule for an unknown key.
+        EXPECT_EQ(entry.find_first_of(" \t"), std::string::npos) << entry;
+        EXPECT_EQ(std::count(entry.begin(), entry.end(), '='), 1) << entry;
+    }
+
+    files.imageWidth = 320;
+    cameraFlight().zLens = 0.0f;
+    ASSERT_TRUE(loadProject(m_project));
+    EXPECT_TRUE(m_platform.messageBoxes().empty());
+    EXPECT_EQ(files.imageWidth, 800);
+    EXPECT_FLOAT_EQ(cameraView().zLens, -2.25f);
+    EXPECT_FLOAT_EQ(cameraView().udef[3], 0.5f);
+    // Until the compile declares them the values wait; all are saved again.
+    EXPECT_EQ(projectFileText(), written);
+    params.declare(1, {power, tint});
+    ParamValues v{};
+    ASSERT_EQ(params.get(1, "tint", v), 3);
+    EXPECT_EQ(v, (ParamValues{1.0f, 0.5f, 0.1f, 0.0f}));
+    EXPECT_EQ(params.get(2, "gone", v), -1);
 }
 
 } // namespace
