@@ -5,15 +5,18 @@
 //
 // The camera flies through it: eye is the camera's place, rot its turn.
 // udef[0] shifts the colours, udef[1] adds detail (iterations),
-// udef[2] brightens, udef[4] is added to the power 8 (the script swings it
-// while the animation timer runs). The depth goes to the depth buffer, so
-// depth of field focuses on the surface.
+// udef[2] brightens, udef[4] is added to the power (a named parameter: the
+// script swings it while the animation timer runs); Power and Tint are in
+// View > Shader Parameters. The depth goes to the depth buffer, so depth of
+// field focuses on the surface.
 uniform ivec2 size;
 uniform float time;
 uniform vec3 eye;
 uniform vec4 rot;
 uniform float udef[16];
 uniform float maxDepth;
+uniform float power; // @param 2 16 8 "Power"
+uniform vec3 tint; // @param colour 1,1,1 "Tint"
 
 varying vec2 screen;
 
@@ -27,7 +30,7 @@ vec3 cameraToScene(vec3 v)
     return v + rot.w * t + cross(q, t);
 }
 
-float power;
+float bulbPower;
 int iterations;
 float trap;
 
@@ -40,10 +43,10 @@ float distanceEstimate(vec3 c)
     for (int i = 0; i < 24; i++) {
         if (i >= iterations || r > 2.0) break;
         // z^n in spherical coordinates.
-        float theta = acos(clamp(z.z / r, -1.0, 1.0)) * power;
-        float phi = atan(z.y, z.x) * power;
-        float rn = pow(r, power - 1.0);
-        dr = rn * power * dr + 1.0;
+        float theta = acos(clamp(z.z / r, -1.0, 1.0)) * bulbPower;
+        float phi = atan(z.y, z.x) * bulbPower;
+        float rn = pow(r, bulbPower - 1.0);
+        dr = rn * bulbPower * dr + 1.0;
         rn *= r;
         z = rn * vec3(sin(theta) * cos(phi), sin(theta) * sin(phi), cos(theta)) + c;
         r = length(z);
@@ -64,7 +67,7 @@ vec3 surfaceNormal(vec3 p, float h)
 
 void main()
 {
-    power = 8.0 + udef[4];
+    bulbPower = power + udef[4];
     iterations = 8 + int(clamp(udef[1], 0.0, 1.6) * 10.0);
     float aspect = float(size.x) / float(size.y);
     vec3 ray = normalize(cameraToScene(vec3(screen.x * aspect, screen.y, 1.8)));
@@ -101,6 +104,6 @@ void main()
     vec3 base = 0.5 + 0.5 * cos(6.2831853 * (udef[0] + vec3(0.0, 0.15, 0.3) + 0.6 * sqrt(trapAtHit)));
     vec3 colour = base * (0.15 + 0.85 * diffuse) * occlusion + rim * vec3(0.4, 0.3, 0.6);
     colour = mix(colour, sky, clamp(t / maxDepth, 0.0, 1.0));
-    gl_FragColor = vec4(colour * (1.0 + udef[2]), 1.0);
+    gl_FragColor = vec4(tint * colour * (1.0 + udef[2]), 1.0);
     gl_FragDepth = clamp(t / maxDepth, 0.0, 0.999);
 }
