@@ -106,7 +106,7 @@ int SetParam(int layer, const char* name, const float* values);
 #define FI_TILE_SIZE 31 /* frame width | height << 16 (read only) */
 #define FI_TILE_WIDTH(frameInfo) ((frameInfo)[FI_TILE_SIZE] & 0xFFFF)
 #define FI_TILE_HEIGHT(frameInfo) (((frameInfo)[FI_TILE_SIZE] >> 16) & 0xFFFF)
-#define FI_KEY_DOWN(key) (key)         /* 1 while virtual key 32 to 255 is held: 'A', ' ', ... */
+#define FI_KEY_DOWN(key) (key) /* 1 while virtual key 32 to 255 is held: 'A', ' ', ... */
 
 #define LAYER_FLAG_NO_RECTANGLE 1 /* draw the layer yourself; its program stays current */
 #define LAYER_FLAG_NO_1D 2        /* switch one-dimensional texturing off */
