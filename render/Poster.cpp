@@ -165,7 +165,7 @@ PosterResult renderPoster(const PosterRun& run) {
                                     : "no OpenGL context could be created";
             return;
         }
-        if (static_cast<int64_t>(tileSize) + 2 * reach.margin > largest) {
+        if (static_cast<int64_t>(tileSize) + 2 * static_cast<int64_t>(reach.margin) > largest) {
             tileSize = largest - 2 * reach.margin;
             if (run.note)
                 run.note("the tile size is lowered to " + std::to_string(tileSize) +
