@@ -253,16 +253,6 @@ void parseSize(const char* text, int& width, int& height) {
                          " pixels a side, not \"" + s + "\""};
 }
 
-std::string extensionOf(const std::string& path) {
-    const auto dot = path.rfind('.');
-    const auto slash = path.rfind('/');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
-    std::string ext = path.substr(dot + 1);
-    for (char& c : ext)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return ext;
-}
-
 std::string folderOf(const std::string& path) {
     const auto slash = path.rfind('/');
     if (slash == std::string::npos) return ".";
@@ -353,7 +343,7 @@ std::string codecListing() {
 // tiles. --join only assembles tile files.
 void checkPosterOptions(Options& o, const std::optional<int>& tilesFrom,
                         const std::optional<int>& tilesTo) {
-    const bool png = o.output == OutputKind::Picture && extensionOf(o.out) == "png";
+    const bool png = o.output == OutputKind::Picture && lowerExtension(o.out) == "png";
     if (png && !o.series && (o.tileGiven || o.width > o.tile || o.height > o.tile)) o.poster = true;
     if (tilesFrom || tilesTo) {
         if (!tilesFrom || !tilesTo) throw UsageError{"--tiles-from and --tiles-to go together"};
@@ -650,7 +640,7 @@ Options parseOptions(int argc, char** argv) {
         if (!o.sound.empty()) throw UsageError{soundNeeds};
         o.output = OutputKind::Raw;
     } else if (!o.out.empty()) {
-        const std::string ext = extensionOf(o.out);
+        const std::string ext = lowerExtension(o.out);
         if (containerOf(o.out, container)) {
             o.output = OutputKind::Video;
         } else if (ext == "avi" || ext == "tga") {
@@ -778,7 +768,7 @@ std::string loadImageShaderInputs(const Options& o) {
             loadBackground(i, layer.backgroundFile, layer.videoFrameCounter, &refusal);
         if (!refusal.empty()) return refusal;
         if (layer.backgroundPixels) continue;
-        const std::string ext = extensionOf(o.channels[i]);
+        const std::string ext = lowerExtension(o.channels[i]);
         const bool known = ext == "jpg" || ext == "tga" || ext == "bmp" || ext == "avi";
         return formatC(
             "Could not load --channel%d: %s: %s", i, o.channels[i].c_str(),
@@ -855,7 +845,7 @@ std::string loadInputs(const Options& o, HeadlessPlatform& headless) {
     for (int i = 0; loaded && !o.project.empty() && i < LAYER_COUNT; ++i) {
         const LayerSlot& layer = files.layers[i];
         if (!layer.backgroundFile[0] || layer.backgroundPixels) continue;
-        const std::string ext = extensionOf(layer.backgroundFile);
+        const std::string ext = lowerExtension(layer.backgroundFile);
         const bool known = ext == "jpg" || ext == "tga" || ext == "bmp" || ext == "avi";
         return formatC("Could not load the background of layer %d: %s: %s", i + 1,
                        layer.backgroundFile,
@@ -990,7 +980,7 @@ std::string checkVideoEncoder(const Options& o) {
     const ProjectFiles& files = projectFiles();
     const std::string probePath =
         (std::filesystem::temp_directory_path() /
-         ("vortigo-render-" + std::to_string(getpid()) + "-probe." + extensionOf(o.out)))
+         ("vortigo-render-" + std::to_string(getpid()) + "-probe." + lowerExtension(o.out)))
             .string();
     FfmpegVideoWriter probe;
     VideoSettings settings;
@@ -1007,7 +997,7 @@ std::string checkVideoEncoder(const Options& o) {
 // of its own, so that a size it cannot take ends the run before it starts.
 std::string checkCodec(const Options& o) {
     if (o.output == OutputKind::Video) return checkVideoEncoder(o);
-    if (o.output != OutputKind::Capture || extensionOf(o.out) != "avi" ||
+    if (o.output != OutputKind::Capture || lowerExtension(o.out) != "avi" ||
         o.compression.codec == VideoCodec::Raw)
         return {};
     const ProjectFiles& files = projectFiles();
@@ -1139,7 +1129,7 @@ class FrameWriter {
     }
 
     void writePicture(const FrameView& frame, const std::string& path) {
-        const std::string ext = extensionOf(path);
+        const std::string ext = lowerExtension(path);
         if (ext == "png") {
             writePng(path, frame.pixels, frame.width, frame.height, m_error);
         } else if (ext == "bmp") {

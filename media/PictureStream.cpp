@@ -16,7 +16,6 @@
 #include <vector>
 
 namespace vortigo {
-namespace {
 
 std::string lowerExtension(const std::string& path) {
     const auto dot = path.rfind('.');
@@ -27,6 +26,8 @@ std::string lowerExtension(const std::string& path) {
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return ext;
 }
+
+namespace {
 
 std::string cannotWrite(const std::string& path, int error) {
     return "cannot write " + path + ": " + fileErrorText(error);

@@ -14,6 +14,9 @@
 
 namespace vortigo {
 
+// The extension of a file name in lower case, "" when it has none.
+std::string lowerExtension(const std::string& path);
+
 enum class PictureFormat { Png, Tiff };
 
 // The format a name asks for by its extension (.png, .tif, .tiff); false
