@@ -92,7 +92,7 @@ bool StudioPoster::start(const PosterRequest& request, std::string& error, std::
         return false;
     }
     int tileSize = request.tileSize;
-    if (static_cast<int64_t>(tileSize) + 2 * reach.margin > largest) {
+    if (static_cast<int64_t>(tileSize) + 2 * static_cast<int64_t>(reach.margin) > largest) {
         tileSize = largest - 2 * reach.margin;
         note = "The tile size is lowered to " + std::to_string(tileSize) +
                " pixels: with the filters' margin that is the largest frame the graphics "
