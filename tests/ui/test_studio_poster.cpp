@@ -151,6 +151,19 @@ TEST_F(StudioPosterTest, CancelLeavesNoFile) {
     expectStudioFrameBack();
 }
 
+TEST_F(StudioPosterTest, ATileBeyondTheDriverIsLoweredWithANote) {
+    StudioPoster poster;
+    std::string error, note;
+    ASSERT_TRUE(poster.start({256, 128, 1 << 20, m_dir.file("big.png")}, error, note)) << error;
+    EXPECT_NE(note.find("lowered to"), std::string::npos) << note;
+    EXPECT_EQ(poster.total(), 1);
+    bool ended = false;
+    QObject::connect(&poster, &StudioPoster::ended, [&](bool, const QString&) { ended = true; });
+    ASSERT_TRUE(waitFor([&] { return ended; }));
+    EXPECT_TRUE(std::filesystem::exists(m_dir.file("big.png")));
+    expectStudioFrameBack();
+}
+
 TEST(PosterRequestCheck, RefusesBadSizesNamesAndRoom) {
     const std::string png = "/tmp/vortigo-poster-check.png";
     EXPECT_EQ(checkPosterRequest({100, 50, 64, png}), "");
