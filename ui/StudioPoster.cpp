@@ -20,7 +20,13 @@ namespace {
 // nothing while a large one is drawn.
 constexpr int POLL_MS = 15;
 
+int g_postersRunning = 0; // user-interface thread only
+
 } // namespace
+
+bool studioPosterRunning() {
+    return g_postersRunning > 0;
+}
 
 bool posterNeedsTiff(const PosterRequest& request) {
     PictureFormat format = PictureFormat::Png;
@@ -58,6 +64,7 @@ StudioPoster::~StudioPoster() {
         setTiledDrawing(nullptr);
         projectFiles().imageWidth = m_savedWidth;
         projectFiles().imageHeight = m_savedHeight;
+        --g_postersRunning;
     }
 }
 
@@ -121,6 +128,7 @@ bool StudioPoster::start(const PosterRequest& request, std::string& error, std::
     m_storeFailed = false;
     m_storeError.clear();
     m_running = true;
+    ++g_postersRunning;
     // The script and the filters see the whole picture; the buffers are one
     // tile's frame.
     files.imageWidth = request.width;
@@ -180,6 +188,7 @@ void StudioPoster::finish() {
     projectFiles().imageWidth = m_savedWidth;
     projectFiles().imageHeight = m_savedHeight;
     m_running = false;
+    --g_postersRunning;
     std::string message;
     bool ok = false;
     if (m_cancelled) {

@@ -32,6 +32,10 @@ std::string checkPosterRequest(const PosterRequest& request);
 // True for a PNG request larger than PNG readers take: ask for TIFF.
 bool posterNeedsTiff(const PosterRequest& request);
 
+// A poster is being rendered: commands that would change what its tiles
+// read (a reload's compile) wait.
+bool studioPosterRunning();
+
 class StudioPoster : public QObject {
     Q_OBJECT
   public:
