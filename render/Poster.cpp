@@ -66,31 +66,6 @@ bool readTileFile(const std::string& path, int& width, int& height, std::vector<
     return true;
 }
 
-// Collects the tiles of one row of the grid and hands the row to the
-// picture when its last tile is in.
-class BandAssembler {
-  public:
-    BandAssembler(const TileGrid& grid, std::unique_ptr<PictureStream> stream)
-        : m_grid(grid), m_stream(std::move(stream)),
-          m_band(static_cast<size_t>(grid.pictureWidth) * 3 *
-                 static_cast<size_t>(std::min(grid.tileSize, grid.pictureHeight))) {}
-
-    bool add(const FrameView& frame, int index, std::string& error) {
-        const PixelRect tile = m_grid.tile(index);
-        const size_t stride = static_cast<size_t>(m_grid.pictureWidth) * 3;
-        cropTile(frame, m_grid.frame(index), tile, m_band.data() + static_cast<size_t>(tile.x) * 3,
-                 stride);
-        if (index % m_grid.columns != m_grid.columns - 1) return true;
-        return m_stream->writeRows(m_band.data(), tile.height, error);
-    }
-    bool finish(std::string& error) { return m_stream->finish(error); }
-
-  private:
-    TileGrid m_grid;
-    std::unique_ptr<PictureStream> m_stream;
-    std::vector<uint8_t> m_band;
-};
-
 bool storeTileFile(const std::string& path, const FrameView& frame, const TileGrid& grid, int index,
                    std::string& error) {
     const PixelRect tile = grid.tile(index);
@@ -111,6 +86,26 @@ std::string megabytes(uintmax_t bytes) {
 }
 
 } // namespace
+
+BandAssembler::BandAssembler(const TileGrid& grid, std::unique_ptr<PictureStream> stream)
+    : m_grid(grid), m_stream(std::move(stream)),
+      m_band(static_cast<size_t>(grid.pictureWidth) * 3 *
+             static_cast<size_t>(std::min(grid.tileSize, grid.pictureHeight))) {}
+
+BandAssembler::~BandAssembler() = default;
+
+bool BandAssembler::add(const FrameView& frame, int index, std::string& error) {
+    const PixelRect tile = m_grid.tile(index);
+    const size_t stride = static_cast<size_t>(m_grid.pictureWidth) * 3;
+    cropTile(frame, m_grid.frame(index), tile, m_band.data() + static_cast<size_t>(tile.x) * 3,
+             stride);
+    if (index % m_grid.columns != m_grid.columns - 1) return true;
+    return m_stream->writeRows(m_band.data(), tile.height, error);
+}
+
+bool BandAssembler::finish(std::string& error) {
+    return m_stream->finish(error);
+}
 
 std::string tileFileName(const std::string& out, int index) {
     char suffix[32];

@@ -13,9 +13,13 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace vortigo {
+
+class PictureStream;
 
 constexpr int DEFAULT_POSTER_TILE = 2048;
 constexpr int MAX_POSTER_SIDE = 1000000;
@@ -47,6 +51,24 @@ struct PosterResult {
 };
 
 PosterResult renderPoster(const PosterRun& run);
+
+// Collects the tiles of one row of the grid, in order, and hands the row to
+// the picture when its last tile is in (renderPoster and the studio's
+// poster). Destroyed before finish(), it removes the temporary file.
+class BandAssembler {
+  public:
+    BandAssembler(const TileGrid& grid, std::unique_ptr<PictureStream> stream);
+    ~BandAssembler();
+    BandAssembler(const BandAssembler&) = delete;
+    BandAssembler& operator=(const BandAssembler&) = delete;
+    bool add(const FrameView& frame, int index, std::string& error);
+    bool finish(std::string& error);
+
+  private:
+    TileGrid m_grid;
+    std::unique_ptr<PictureStream> m_stream;
+    std::vector<uint8_t> m_band;
+};
 
 // The file of tile `index` of a range render of `out`.
 std::string tileFileName(const std::string& out, int index);

@@ -3,6 +3,7 @@
 #include "render/GlContext.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 
 namespace vortigo {
@@ -136,6 +137,21 @@ DriverLimits queryDriverLimits() {
     limits.viewportHeight = largest[1];
     releaseGlContext(probe);
     return limits;
+}
+
+namespace {
+std::atomic<int> g_notedWidth{0}, g_notedHeight{0};
+} // namespace
+
+void noteDriverLimits() {
+    GLint largest[2] = {0, 0};
+    glGetIntegerv(GL_MAX_VIEWPORT_DIMS, largest);
+    g_notedWidth = largest[0];
+    g_notedHeight = largest[1];
+}
+
+DriverLimits notedDriverLimits() {
+    return DriverLimits{g_notedWidth.load(), g_notedHeight.load()};
 }
 
 } // namespace vortigo

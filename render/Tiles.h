@@ -82,4 +82,11 @@ struct DriverLimits {
 };
 DriverLimits queryDriverLimits();
 
+// The studio cannot make a context of its own while the render thread
+// draws (ending it would end the display the render thread shares): the
+// render thread notes the limits of its context when it makes it, any
+// thread reads them (0 before that).
+void noteDriverLimits();
+DriverLimits notedDriverLimits();
+
 } // namespace vortigo

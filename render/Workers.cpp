@@ -16,6 +16,7 @@
 #include "render/FrameRenderer.h"
 #include "render/GlContext.h"
 #include "render/LayerPrograms.h"
+#include "render/Tiles.h"
 #include "script/CompileNotes.h"
 #include "script/ScriptHost.h"
 
@@ -240,6 +241,7 @@ void renderMain() {
         notifyFlagChange();
         return;
     }
+    noteDriverLimits();
     auto drawingDue = [&] { return run.drawing() && run.scriptReady && run.buffersReady; };
     auto due = [&] {
         return !run.running() || run.compileRequest || run.resizeRequest || drawingDue();

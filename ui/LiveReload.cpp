@@ -8,6 +8,7 @@
 #include "script/CompileNotes.h"
 #include "ui/EditorState.h"
 #include "ui/MainWindow.h"
+#include "ui/StudioPoster.h"
 
 #include <QFileInfo>
 #include <QPlainTextEdit>
@@ -154,8 +155,9 @@ bool LiveReload::compileInProgress() const {
 
 void LiveReload::check() {
     // The render thread reads the texts while it compiles, and a question
-    // about edits runs an event loop of its own: a change waits for both.
-    if (m_checking || compileInProgress()) {
+    // about edits runs an event loop of its own: a change waits for both,
+    // and for a poster, whose tiles must all come from the same programs.
+    if (m_checking || compileInProgress() || studioPosterRunning()) {
         m_settle.start();
         return;
     }

@@ -22,6 +22,7 @@
 #include "ui/LiveReload.h"
 #include "ui/OutputDialog.h"
 #include "ui/ParametersDialog.h"
+#include "ui/PosterDialog.h"
 #include "ui/ShaderParamsPanel.h"
 #include "ui/SlidersDialog.h"
 #include "ui/StillCommands.h"
@@ -128,6 +129,9 @@ void MainWindow::buildMenus() {
     file->addSeparator();
     addCommand(file, tr("&Compile"), CMD_COMPILE, [this] { compile(false); });
     addCommand(file, tr("&Run\tF5"), CMD_RUN, [this] { compile(true); });
+    file->addSeparator();
+    connect(file->addAction(tr("Render &Poster...")), &QAction::triggered, this,
+            [this] { runPosterDialog(this); });
     file->addSeparator();
     addCommand(file, tr("E&xit"), CMD_EXIT, [this] {
         if (!mayDiscardEditedTexts(EXIT_QUESTION)) return;
