@@ -29,7 +29,8 @@ count=$(sed -n 's/^vortigo-render: tiles 0 to 0 of \([0-9]*\) .*/\1/p' <<<"$line
 [ -n "$count" ] || { echo "poster_parallel.sh: $line" >&2; exit 1; }
 
 if [ "$count" -gt 1 ]; then
-    seq 1 $((count - 1)) | parallel --halt now,fail=1 "${parallel_options[@]}" \
+    # -q: every argument reaches the renderer as it is, spaces included.
+    seq 1 $((count - 1)) | parallel -q --halt now,fail=1 "${parallel_options[@]}" \
         "$render" "${render_options[@]}" --quiet --size "$size" --tile "$tile" \
         --tiles-from {} --tiles-to {} --out "$out"
 fi

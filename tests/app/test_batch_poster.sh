@@ -57,9 +57,12 @@ nothing_written farm.png
 expect_code 0 --join --size 512x256 --out farm.png
 expect_code 0 --size 512x256 --tile 200 --out whole.png
 [ "$(compare -metric AE farm.png whole.png null: 2>&1)" = 0 ] || fail "the joined poster differs"
-# The GNU parallel recipe makes the same poster.
-VORTIGO_RENDER=$render bash "$source/contrib/farm/poster_parallel.sh" 512x256 200 recipe.png -- -j2
-[ "$(compare -metric AE recipe.png whole.png null: 2>&1)" = 0 ] || fail "the recipe's poster differs"
+# The GNU parallel recipe makes the same poster, in a folder with a space.
+mkdir "farm folder"
+VORTIGO_RENDER=$render bash "$source/contrib/farm/poster_parallel.sh" 512x256 200 \
+    "farm folder/recipe.png" -- -j2
+[ "$(compare -metric AE "farm folder/recipe.png" whole.png null: 2>&1)" = 0 ] ||
+    fail "the recipe's poster differs"
 rm farm.png.tile00004.ppm
 expect_code 1 --join --size 512x256 --out farm2.png
 nothing_written farm2.png
