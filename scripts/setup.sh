@@ -20,7 +20,7 @@ packages=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev clang-format clang-tidy
     zlib1g-dev
     xvfb xdotool xclip x11-utils imagemagick locales python3
-    desktop-file-utils dpkg-dev file parallel
+    desktop-file-utils shared-mime-info gtk-update-icon-cache dpkg-dev file parallel
     librsvg2-bin help2man appstream lintian
 )
 
