@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <csignal>
 #include <cstring>
@@ -68,6 +69,34 @@ void writeDeep(const std::string& path, int width, int height, const std::vector
     ASSERT_TRUE(stream->finish(error)) << error;
 }
 
+uint64_t littleEndian(const std::vector<uint8_t>& bytes, size_t at, int size) {
+    uint64_t value = 0;
+    for (int i = size - 1; i >= 0; --i)
+        value = value << 8 | bytes.at(at + static_cast<size_t>(i));
+    return value;
+}
+
+// Readers that seek to a block trust the offset table (FFmpeg rebuilds a
+// broken one by reading on): entry i must lead to the block of rows from
+// 16 i, the blocks following each other to the end of the file.
+bool exrOffsetsLeadToTheirBlocks(const std::string& path, int height) {
+    const std::vector<uint8_t> bytes = test::readBytes(path);
+    size_t at = 8;
+    while (bytes.at(at) != 0) { // attributes: name, type, size, value
+        at = std::find(bytes.begin() + static_cast<long>(at), bytes.end(), 0) - bytes.begin() + 1;
+        at = std::find(bytes.begin() + static_cast<long>(at), bytes.end(), 0) - bytes.begin() + 1;
+        at += 4 + littleEndian(bytes, at, 4);
+    }
+    const size_t table = at + 1, blocks = (static_cast<size_t>(height) + 15) / 16;
+    uint64_t next = table + blocks * 8;
+    for (size_t i = 0; i < blocks; ++i) {
+        if (littleEndian(bytes, table + i * 8, 8) != next || littleEndian(bytes, next, 4) != i * 16)
+            return false;
+        next += 8 + littleEndian(bytes, next + 4, 4);
+    }
+    return next == bytes.size();
+}
+
 TEST(PictureStream, DeepPngAndTiffKeepEverySample) {
     const std::vector<uint16_t> rgb = deepSamples(300, 270, false);
     std::string expected;
@@ -98,6 +127,7 @@ TEST(PictureStream, OpenExrHoldsTheNearestHalfOfLinearLight) {
         const std::string path = dir.file("d.exr");
         const std::vector<uint16_t> rgb = deepSamples(c.width, c.height, c.noise);
         writeDeep(path, c.width, c.height, rgb);
+        EXPECT_TRUE(exrOffsetsLeadToTheirBlocks(path, c.height));
         const size_t pixels = static_cast<size_t>(c.width) * c.height;
         for (const bool toSrgb : {false, true}) {
             const std::string out = test::runTool(
