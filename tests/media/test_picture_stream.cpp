@@ -36,8 +36,8 @@ std::vector<uint8_t> noiseRows(int width, int rows) {
     return rgb;
 }
 
-// Red rises along the rows, green down the picture, blue is noise: a swapped
-// channel, byte or row shows.
+// Smooth (red rises along the rows, green down the picture) or noise; blue is
+// noise in both, so that a swapped channel, byte or row shows.
 std::vector<uint16_t> deepSamples(int width, int height, bool noise) {
     std::vector<uint16_t> rgb;
     uint32_t state = 99;
