@@ -1,8 +1,10 @@
 #include "media/PictureStream.h"
 
+#include "media/ExrStream.h"
 #include "platform/AtomicFile.h"
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <csetjmp>
 #include <cstdarg>
@@ -37,8 +39,8 @@ std::string cannotWrite(const std::string& path, int error) {
 // object with a destructor between the jump's setting and its landing.
 class PngStream final : public PictureStream {
   public:
-    PngStream(std::string path, int width, int height)
-        : m_path(std::move(path)), m_width(width), m_height(height) {}
+    PngStream(std::string path, int width, int height, int bits)
+        : m_path(std::move(path)), m_width(width), m_height(height), m_bits(bits) {}
     ~PngStream() override {
         if (m_png) png_destroy_write_struct(&m_png, &m_info);
     }
@@ -103,16 +105,18 @@ class PngStream final : public PictureStream {
         if (setjmp(png_jmpbuf(m_png))) return false;
         png_set_write_fn(m_png, this, onWrite, onFlush);
         png_set_IHDR(m_png, m_info, static_cast<png_uint_32>(m_width),
-                     static_cast<png_uint_32>(m_height), 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                     PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+                     static_cast<png_uint_32>(m_height), m_bits, PNG_COLOR_TYPE_RGB,
+                     PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
         // Posters are large: a faster level costs a few percent of size.
         png_set_compression_level(m_png, 4);
         png_write_info(m_png, m_info);
+        // PNG's samples are big-endian; the rows come in the machine's order.
+        if (m_bits == 16 && std::endian::native == std::endian::little) png_set_swap(m_png);
         return true;
     }
     bool writeRaw(const uint8_t* rgb, int rows) {
         if (setjmp(png_jmpbuf(m_png))) return false;
-        const size_t stride = static_cast<size_t>(m_width) * 3;
+        const size_t stride = static_cast<size_t>(m_width) * 3 * (m_bits / 8);
         for (int y = 0; y < rows; ++y)
             png_write_row(m_png, rgb + stride * static_cast<size_t>(y));
         return true;
@@ -132,6 +136,7 @@ class PngStream final : public PictureStream {
     AtomicFile m_file;
     std::string m_path;
     int m_width, m_height;
+    int m_bits;
     int m_rows = 0;
     bool m_broken = false;
     std::string m_message;
@@ -154,8 +159,8 @@ class TiffStream final : public PictureStream {
   public:
     static constexpr int TILE = 256; // the TIFF's own tiles, a multiple of 16
 
-    TiffStream(std::string path, int width, int height)
-        : m_path(std::move(path)), m_width(width), m_height(height) {}
+    TiffStream(std::string path, int width, int height, int bits)
+        : m_path(std::move(path)), m_width(width), m_height(height), m_pixelBytes(bits / 8 * 3) {}
     ~TiffStream() override {
         if (m_tiff) TIFFClose(m_tiff); // the temporary file goes with m_file
     }
@@ -188,7 +193,7 @@ class TiffStream final : public PictureStream {
             TIFFSetField(m_tiff, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(m_width)) &&
             TIFFSetField(m_tiff, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(m_height)) &&
             TIFFSetField(m_tiff, TIFFTAG_SAMPLESPERPIXEL, 3) &&
-            TIFFSetField(m_tiff, TIFFTAG_BITSPERSAMPLE, 8) &&
+            TIFFSetField(m_tiff, TIFFTAG_BITSPERSAMPLE, m_pixelBytes / 3 * 8) &&
             TIFFSetField(m_tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB) &&
             TIFFSetField(m_tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) &&
             TIFFSetField(m_tiff, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE) &&
@@ -197,8 +202,8 @@ class TiffStream final : public PictureStream {
             TIFFSetField(m_tiff, TIFFTAG_TILELENGTH, TILE);
         if (!ok) return failed(error);
         try {
-            m_band.assign(static_cast<size_t>(m_width) * 3 * TILE, 0);
-            m_tile.assign(static_cast<size_t>(TILE) * TILE * 3, 0);
+            m_band.assign(static_cast<size_t>(m_width) * m_pixelBytes * TILE, 0);
+            m_tile.assign(static_cast<size_t>(TILE) * TILE * m_pixelBytes, 0);
         } catch (const std::bad_alloc&) {
             error = "out of memory for the TIFF writer";
             return false;
@@ -211,7 +216,7 @@ class TiffStream final : public PictureStream {
             error = m_broken ? m_message : "more rows than the picture holds";
             return false;
         }
-        const size_t stride = static_cast<size_t>(m_width) * 3;
+        const size_t stride = static_cast<size_t>(m_width) * m_pixelBytes;
         while (rows > 0) {
             const int take = std::min(rows, TILE - m_bandRows);
             std::memcpy(m_band.data() + stride * static_cast<size_t>(m_bandRows), rgb,
@@ -229,11 +234,13 @@ class TiffStream final : public PictureStream {
             error = m_message;
             return false;
         }
-        if (m_bandRows > 0 && !flushBand()) return failed(error);
-        if (m_rows != m_height) {
+        // A short band only ever ends the picture: flushed early, it would
+        // leave the rows after it out of step with the tiles.
+        if (m_rows + m_bandRows != m_height) {
             error = "the picture is not complete";
             return false;
         }
+        if (m_bandRows > 0 && !flushBand()) return failed(error);
         TIFF* tiff = std::exchange(m_tiff, nullptr);
         // TIFFClose writes the directory but cannot say whether it failed:
         // TIFFFlush first does, and says so.
@@ -251,15 +258,16 @@ class TiffStream final : public PictureStream {
     // Cuts the band into the TIFF's tiles; rows below a short last band are
     // zero.
     bool flushBand() {
-        const size_t stride = static_cast<size_t>(m_width) * 3;
+        const size_t pixel = static_cast<size_t>(m_pixelBytes);
+        const size_t stride = static_cast<size_t>(m_width) * pixel;
         for (int x = 0; x < m_width; x += TILE) {
             const int columns = std::min(TILE, m_width - x);
             std::fill(m_tile.begin(), m_tile.end(), 0);
             for (int y = 0; y < m_bandRows; ++y)
-                std::memcpy(m_tile.data() + static_cast<size_t>(y) * TILE * 3,
+                std::memcpy(m_tile.data() + static_cast<size_t>(y) * TILE * pixel,
                             m_band.data() + stride * static_cast<size_t>(y) +
-                                static_cast<size_t>(x) * 3,
-                            static_cast<size_t>(columns) * 3);
+                                static_cast<size_t>(x) * pixel,
+                            static_cast<size_t>(columns) * pixel);
             const uint32_t tile = TIFFComputeTile(m_tiff, static_cast<uint32_t>(x),
                                                   static_cast<uint32_t>(m_rows), 0, 0);
             if (TIFFWriteEncodedTile(m_tiff, tile, m_tile.data(),
@@ -281,6 +289,7 @@ class TiffStream final : public PictureStream {
     AtomicFile m_file;
     std::string m_path;
     int m_width, m_height;
+    int m_pixelBytes;   // 3 or 6
     int m_rows = 0;     // rows in the file
     int m_bandRows = 0; // rows waiting in the band
     bool m_broken = false;
@@ -301,14 +310,30 @@ bool pictureFormatFor(const std::string& path, PictureFormat& format) {
         format = PictureFormat::Tiff;
         return true;
     }
+    if (ext == "exr") {
+        format = PictureFormat::Exr;
+        return true;
+    }
     return false;
 }
 
 std::unique_ptr<PictureStream> PictureStream::open(const std::string& path, PictureFormat format,
-                                                   int width, int height, std::string& error) {
+                                                   int width, int height, std::string& error,
+                                                   int bits) {
     if (width <= 0 || height <= 0) {
         error = "a picture needs a width and a height of at least 1";
         return nullptr;
+    }
+    if (bits != 8 && bits != 16) {
+        error = "a picture has 8 or 16 bits a sample, not " + std::to_string(bits);
+        return nullptr;
+    }
+    if (format == PictureFormat::Exr) {
+        if (bits != 16) {
+            error = "OpenEXR pictures are written from 16-bit frames";
+            return nullptr;
+        }
+        return openExrStream(path, width, height, error);
     }
     if (format == PictureFormat::Png) {
         if (static_cast<int64_t>(width) * height > PNG_PIXEL_LIMIT) {
@@ -316,11 +341,11 @@ std::unique_ptr<PictureStream> PictureStream::open(const std::string& path, Pict
                     ".tif instead";
             return nullptr;
         }
-        auto stream = std::make_unique<PngStream>(path, width, height);
+        auto stream = std::make_unique<PngStream>(path, width, height, bits);
         if (!stream->start(error)) return nullptr;
         return stream;
     }
-    auto stream = std::make_unique<TiffStream>(path, width, height);
+    auto stream = std::make_unique<TiffStream>(path, width, height, bits);
     if (!stream->start(error)) return nullptr;
     return stream;
 }
