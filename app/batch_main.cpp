@@ -94,6 +94,8 @@ Output
   --out FILE          FILE.avi: a video through the capture writer;
                       FILE.mp4, .mkv, .mov or .webm: a video in that container;
                       FILE.tif: one still as a tiled BigTIFF (a poster);
+                      FILE.exr: one still as OpenEXR, half float, linear
+                      light (drawn with 16 bits a channel);
                       FILE.tga: numbered TGA stills through the capture writer;
                       FILE.ppm, FILE.png or FILE.bmp: the last frame, or every
                       frame when FILE holds %d or %04d (numbered by frame
@@ -101,11 +103,13 @@ Output
                       -: raw frames (bgr24, top row first) on standard output
 Posters (one still of any size, drawn in tiles and streamed to the file)
   --tile N            tile size in pixels (default 2048): a .png still larger
-                      than a tile, and every .tif, is drawn in tiles
+                      than a tile, and every .tif and .exr, is drawn in tiles
   --tiles-from I --tiles-to J
                       render tiles I to J (counted row by row from the top
                       left, from 0) into FILE.tileNNNNN.ppm beside FILE
   --join              put the tile files of --size WxH together into --out
+  --depth 8|16        bits a channel of the drawing and of a .png or .tif
+                      still (default 8): 16 keeps deep gradients from banding
 Videos and stills
   --codec NAME        AVI: raw, mjpeg (default), ffv1, mpeg4 or h264;
                       MP4, MKV, MOV, WebM: h264, hevc, prores, vp9, av1, ffv1,
@@ -212,6 +216,7 @@ struct Options {
     bool tileGiven = false;
     int tilesFirst = 0, tilesLast = -1; // -1: every tile, into the picture
     bool join = false;
+    bool deep = false; // 16 bits a channel
     std::vector<ParamAssignment> params;
     std::string shader;     // an image shader for layer 1
     std::string shaderText; // read before the run
@@ -339,12 +344,18 @@ std::string codecListing() {
     return text;
 }
 
-// A poster is one still: a .tif, a .png larger than a tile, or a range of
-// tiles. --join only assembles tile files.
+// A poster is one still: a .tif or .exr, a .png larger than a tile or
+// drawn deep, or a range of tiles. --join only assembles tile files.
 void checkPosterOptions(Options& o, const std::optional<int>& tilesFrom,
                         const std::optional<int>& tilesTo) {
     const bool png = o.output == OutputKind::Picture && lowerExtension(o.out) == "png";
-    if (png && !o.series && (o.tileGiven || o.width > o.tile || o.height > o.tile)) o.poster = true;
+    if (o.deep && !png && !o.poster && !o.join)
+        throw UsageError{"--depth 16 needs --out NAME.png, NAME.tif or NAME.exr"};
+    if (o.deep && o.series) throw UsageError{"--depth 16 draws one still: --out takes no %d"};
+    // A deep still goes through the poster's writers, in one tile when it
+    // fits one.
+    if (png && !o.series && (o.deep || o.tileGiven || o.width > o.tile || o.height > o.tile))
+        o.poster = true;
     if (tilesFrom || tilesTo) {
         if (!tilesFrom || !tilesTo) throw UsageError{"--tiles-from and --tiles-to go together"};
         if (*tilesTo < *tilesFrom) throw UsageError{"--tiles-to must not be below --tiles-from"};
@@ -398,6 +409,7 @@ enum OptionId : int {
     OPT_TILES_FROM,
     OPT_TILES_TO,
     OPT_JOIN,
+    OPT_DEPTH,
     OPT_SHADER,
     OPT_CHANNEL0,
     OPT_CHANNEL1,
@@ -434,6 +446,7 @@ constexpr option LONG_OPTIONS[] = {
     {"tiles-from", required_argument, nullptr, OPT_TILES_FROM},
     {"tiles-to", required_argument, nullptr, OPT_TILES_TO},
     {"join", no_argument, nullptr, OPT_JOIN},
+    {"depth", required_argument, nullptr, OPT_DEPTH},
     {"shader", required_argument, nullptr, OPT_SHADER},
     {"channel0", required_argument, nullptr, OPT_CHANNEL0},
     {"channel1", required_argument, nullptr, OPT_CHANNEL1},
@@ -547,6 +560,12 @@ Options parseOptions(int argc, char** argv) {
         case OPT_TILES_TO:
             tilesTo = parseCount(arg, value, 0);
             break;
+        case OPT_DEPTH: {
+            const int bits = parseCount(arg, value, 8);
+            if (bits != 8 && bits != 16) throw UsageError{arg + " needs 8 or 16, not " + value};
+            o.deep = bits == 16;
+            break;
+        }
         case OPT_JOIN:
             o.join = true;
             break;
@@ -645,9 +664,10 @@ Options parseOptions(int argc, char** argv) {
             o.output = OutputKind::Video;
         } else if (ext == "avi" || ext == "tga") {
             o.output = OutputKind::Capture;
-        } else if (ext == "tif" || ext == "tiff") {
+        } else if (ext == "tif" || ext == "tiff" || ext == "exr") {
             o.output = OutputKind::Picture;
             o.poster = true;
+            if (ext == "exr") o.deep = true;
         } else if (ext == "ppm" || ext == "png" || ext == "bmp") {
             o.output = OutputKind::Picture;
             o.series = isSeriesName(o.out);
@@ -1210,7 +1230,8 @@ int renderPosterStill(const Options& o) {
         if (setupError.empty()) setupError = checkRange(o);
         const ProjectFiles& files = projectFiles();
         if (setupError.empty() && o.tilesLast < 0)
-            setupError = checkPosterSpace(o.out, files.imageWidth, files.imageHeight, 3);
+            setupError =
+                checkPosterSpace(o.out, files.imageWidth, files.imageHeight, o.deep ? 6 : 3);
         if (!setupError.empty()) return;
         setUpFlight(o);
         setStartTime(o);
@@ -1219,6 +1240,7 @@ int renderPosterStill(const Options& o) {
     };
     run.session.check = [&] { return setupError; };
     run.session.stop = &g_stopSignal;
+    run.session.deep = o.deep;
     run.tileSize = o.tile;
     run.out = o.out;
     run.firstTile = o.tilesFirst;

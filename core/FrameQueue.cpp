@@ -19,6 +19,7 @@ void FrameQueue::clear() {
         m_filled.clear();
         m_finishing.reset();
         m_extra.reset();
+        m_narrow.reset();
         m_display.reset();
         m_displayShown = false;
         m_depth.reset();
@@ -37,11 +38,13 @@ void FrameQueue::install(FrameBuffers buffers) {
     m_filled.clear();
     m_finishing.reset();
     m_extra = std::move(buffers.extra);
+    m_narrow = std::move(buffers.narrow);
     m_display = std::move(buffers.display);
     m_displayShown = false;
     m_depth = std::move(buffers.depth);
     m_width = buffers.width;
     m_height = buffers.height;
+    m_sampleBytes = buffers.sampleBytes;
     ++m_epoch;
 }
 
@@ -58,6 +61,7 @@ void FrameQueue::abandon() {
             keep(block);
         keep(m_finishing);
         keep(m_extra);
+        keep(m_narrow);
         m_free.clear();
         m_filled.clear();
         ++m_epoch; // the old thread's publish and release change nothing now
@@ -123,6 +127,7 @@ GuardedBytes* FrameQueue::blockOf(const uint8_t* pixels) {
     auto is = [pixels](const GuardedBytes& block) { return block && block.get() == pixels; };
     if (is(m_finishing)) return &m_finishing;
     if (is(m_extra)) return &m_extra;
+    if (is(m_narrow)) return &m_narrow;
     if (is(m_target)) return &m_target;
     for (GuardedBytes& block : m_free)
         if (is(block)) return &block;

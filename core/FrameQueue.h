@@ -5,8 +5,9 @@
 // paints. One object owns every buffer; a buffer is in exactly one place at
 // a time, and it changes place only under the queue's mutex.
 //
-// Frames are width x height pixels of 3 bytes (blue, green, red), bottom row
-// first, rows not padded. Every frame buffer is a guarded block: they trade
+// Frames are width x height pixels of 3 samples (blue, green, red), bottom
+// row first, rows not padded; a sample is a byte, or in deep frames a
+// 16-bit word in the machine's order. Every frame buffer is a guarded block: they trade
 // places, and udPostFrame is lent whichever one it finishes.
 //
 // Places and their owners:
@@ -26,6 +27,8 @@
 //   display    the last finished frame. Trade-only: publish() swaps the
 //              finished buffer in, under the mutex; readers copy it under
 //              the mutex (withDisplayed).
+//   narrow     deep frames only: the 8-bit copy udPostFrame is lent.
+//              Post-processing thread.
 //   depth      the z-buffer. Render thread.
 // inFlight() is set by the hand-over and cleared by release(), with release
 // and acquire order, so it publishes the frame's pixels to the finisher and
@@ -52,23 +55,26 @@
 
 namespace vortigo {
 
-// A frame as the Trace window paints it: bottom-up rows of 3 bytes.
+// A frame as the Trace window paints it: bottom-up rows of 3 samples.
 struct FrameView {
     const uint8_t* pixels = nullptr;
     int width = 0;
     int height = 0;
+    int sampleBytes = 1; // 2: deep frames of 16-bit samples
 };
 
 // What an allocation hands the queue; every frame buffer width x height x 3
-// bytes. extra and depth may be null (then there is no super-sampling,
+// samples of sampleBytes bytes. extra and depth may be null (then there is no super-sampling,
 // despeckle or depth of field).
 struct FrameBuffers {
     GuardedBytes draw[2];
     GuardedBytes display;
     GuardedBytes extra;
+    GuardedBytes narrow; // deep frames: width x height x 3 bytes
     std::unique_ptr<float[]> depth;
     int width = 0;
     int height = 0;
+    int sampleBytes = 1;
 };
 
 // The frame the post-processing thread took; `epoch` tells a frame of
@@ -94,6 +100,7 @@ class FrameQueue {
     // allocation, read by the render and post-processing threads.
     int width() const { return m_width.load(std::memory_order_relaxed); }
     int height() const { return m_height.load(std::memory_order_relaxed); }
+    int sampleBytes() const { return m_sampleBytes.load(std::memory_order_relaxed); }
 
     // ---- Render thread ----------------------------------------------------
     uint8_t* target() const { return m_target.get(); }
@@ -110,6 +117,8 @@ class FrameQueue {
     // Render thread while nothing is in flight, post-processing thread while
     // it holds a frame.
     uint8_t* extra() const { return m_extra.get(); }
+    // Post-processing thread: the deep frame's 8-bit copy; null otherwise.
+    uint8_t* narrow() const { return m_narrow.get(); }
 
     // ---- Post-processing thread ------------------------------------------
     // Sleeps until a frame is filled, stop() holds, wake() is called, or
@@ -139,11 +148,13 @@ class FrameQueue {
 
     // ---- User-interface thread: the display -------------------------------
     // Calls f(view) with the last finished frame under the mutex (empty view
-    // until a frame was finished after the last allocation). f must only
+    // until a frame was finished after the last allocation, and for deep
+    // frames, which only their sink reads). f must only
     // copy: no GL or script calls.
     template <typename F> void withDisplayed(F f) {
         std::lock_guard lock(m_mutex);
-        f(m_displayShown ? FrameView{m_display.get(), width(), height()} : FrameView{});
+        f(m_displayShown && sampleBytes() == 1 ? FrameView{m_display.get(), width(), height()}
+                                               : FrameView{});
     }
 
   private:
@@ -156,10 +167,11 @@ class FrameQueue {
     std::deque<GuardedBytes> m_filled;
     GuardedBytes m_finishing;
     GuardedBytes m_extra;
+    GuardedBytes m_narrow;
     GuardedBytes m_display;
     bool m_displayShown = false;
     std::unique_ptr<float[]> m_depth;
-    std::atomic<int> m_width{0}, m_height{0};
+    std::atomic<int> m_width{0}, m_height{0}, m_sampleBytes{1};
     uint64_t m_epoch = 1;
     std::atomic<bool> m_inFlight{false};
     // Buffers a replaced post-processing thread may still read.

@@ -550,4 +550,64 @@ void despeckle(const uint8_t* source, uint8_t* destination, int width, int heigh
     }
 }
 
+namespace {
+
+// blend() on the 16-bit scale: 1/32896 is 1/128 of the 8-bit scale's 255
+// steps widened to 65535.
+inline uint16_t blend16(float s, float m) {
+    float t = std::fabs(s - m) * (1.0f / 32896.0f);
+    t = t > 1.0f ? 1.0f : t;
+    const float d = (1.0f - t) * s + t * m;
+    return static_cast<uint16_t>(static_cast<int>(d));
+}
+
+} // namespace
+
+void superSampleMerge16(uint16_t* a, const uint16_t* b, int width, int height) {
+    if (width < 4 || height < 4) return;
+    const size_t stride = static_cast<size_t>(width) * 3;
+    const int count = (width - 3) * 3;
+    for (int y = 1; y <= height - 3; ++y) {
+        const size_t row = static_cast<size_t>(y) * stride + 3;
+        uint16_t* out = a + row - stride;
+        const uint16_t* centre = a + row;
+        const uint16_t* b0 = b + row;
+        const uint16_t* b1 = b + row + stride;
+        for (int i = 0; i < count; ++i) {
+            const uint32_t sum = 4u * centre[i] + b0[i] + b0[i + 3] + b1[i] + b1[i + 3];
+            out[i] = static_cast<uint16_t>(sum >> 3);
+        }
+    }
+}
+
+void despeckle16(const uint16_t* source, uint16_t* destination, int width, int height) {
+    if (width <= 0 || height <= 0) return;
+    const ptrdiff_t stride = static_cast<ptrdiff_t>(width) * 3;
+    for (int y = 0; y < height; ++y) {
+        const bool bottom = y == 0, top = y == height - 1;
+        for (int x = 0; x < width; ++x) {
+            const bool left = x == 0, right = x == width - 1;
+            const ptrdiff_t at = y * stride + static_cast<ptrdiff_t>(x) * 3;
+            for (int c = 0; c < 3; ++c) {
+                const ptrdiff_t i = at + c;
+                const float s = source[i];
+                if ((bottom || top) && (left || right)) {
+                    destination[i] = source[i]; // corners keep their colour
+                } else if (bottom || top) {
+                    destination[i] =
+                        blend16(s, static_cast<float>(source[i - 3] + source[i + 3]) * 0.5f);
+                } else if (left || right) {
+                    destination[i] = blend16(
+                        s, static_cast<float>(source[i - stride] + source[i + stride]) * 0.5f);
+                } else {
+                    uint32_t sum = 0;
+                    for (const ptrdiff_t r : {i - stride, i, i + stride})
+                        sum += source[r - 3] + source[r] + source[r + 3];
+                    destination[i] = blend16(s, static_cast<float>(sum) * kNinth);
+                }
+            }
+        }
+    }
+}
+
 } // namespace vortigo

@@ -16,6 +16,7 @@
 #include "script/ScriptHost.h"
 #include "script/WatchRows.h"
 
+#include <atomic>
 #include <memory>
 #include <new>
 
@@ -25,6 +26,7 @@ namespace {
 std::mutex g_sinkMutex;
 // Shared, so taking it for a frame copies a pointer, never the function.
 std::shared_ptr<const FrameSink> g_sink;
+std::atomic<bool> g_deep{false};
 
 // Every frame buffer may be lent to udPostFrame (they trade places), so each
 // is guarded; mapped zeroed.
@@ -32,7 +34,20 @@ GuardedBytes allocateFrame(size_t bytes) {
     return GuardedBytes::allocate(bytes);
 }
 
+// The byte nearest a 16-bit sample: 257 words a step.
+inline uint8_t narrowSample(uint16_t word) {
+    return static_cast<uint8_t>((word + 128u) / 257u);
+}
+
 } // namespace
+
+void setDeepFrames(bool deep) {
+    g_deep.store(deep);
+}
+
+bool deepFrames() {
+    return g_deep.load();
+}
 
 void setFrameSink(FrameSink sink) {
     auto shared = sink ? std::make_shared<const FrameSink>(std::move(sink)) : nullptr;
@@ -59,7 +74,8 @@ bool allocateFrameBuffers() {
     // Sizes that overflow or are not positive cannot be allocated.
     const int64_t pixels = static_cast<int64_t>(width) * height;
     const bool sizeOk = width > 0 && height > 0 && pixels <= (int64_t{1} << 28);
-    const size_t bytes = sizeOk ? static_cast<size_t>(pixels) * 3 : 0;
+    const int sampleBytes = deepFrames() ? 2 : 1;
+    const size_t bytes = sizeOk ? static_cast<size_t>(pixels) * 3 * sampleBytes : 0;
 
     queue.clear();
 
@@ -103,9 +119,24 @@ bool allocateFrameBuffers() {
     buffers.depth = std::move(depth);
     buffers.width = width;
     buffers.height = height;
+    buffers.sampleBytes = sampleBytes;
+    if (sampleBytes == 2) {
+        buffers.narrow = allocateFrame(static_cast<size_t>(pixels) * 3);
+        if (!buffers.narrow) {
+            platform().messageBox(WindowId::Main, "Out of memory. Choose a smaller size.",
+                                  "Memory Error.", MsgButtons::Ok, MsgIcon::Error);
+            return false;
+        }
+    }
     queue.install(std::move(buffers));
 
     prepareReadBack(width, height);
+    if (!prepareDeepTarget(glState(), sampleBytes == 2 ? width : 0, height)) {
+        platform().messageBox(WindowId::Main,
+                              "The graphics driver cannot draw frames of 16 bits a channel.",
+                              "Memory Error.", MsgButtons::Ok, MsgIcon::Error);
+        return false;
+    }
     finishCapture();
     callUdResize();
     return resetGlState(width, height);
@@ -120,25 +151,51 @@ void finishFrame() {
     if (!taken) return;
     uint8_t* frame = taken.pixels;
     const int width = queue.width(), height = queue.height();
+    const bool deep = queue.sampleBytes() == 2;
+    const size_t samples = static_cast<size_t>(width) * height * 3;
     if (enterScriptFromPostThread()) {
-        if (run.scriptReady) callUdPostFrame(frame);
+        if (run.scriptReady && deep && entryPoint(UD_POST_FRAME) && queue.narrow()) {
+            // Scripts edit bytes: they get an 8-bit copy, and only the
+            // samples they change lose their depth.
+            auto* words = reinterpret_cast<uint16_t*>(frame);
+            uint8_t* bytes = queue.narrow();
+            for (size_t i = 0; i < samples; ++i)
+                bytes[i] = narrowSample(words[i]);
+            callUdPostFrame(bytes);
+            for (size_t i = 0; i < samples; ++i)
+                if (bytes[i] != narrowSample(words[i])) words[i] = uint16_t(bytes[i] * 257);
+        } else if (run.scriptReady && !deep) {
+            callUdPostFrame(frame);
+        }
         if (run.scriptReady && view.watchOpen) refreshWatch();
         leaveScriptFromPostThread();
     }
     uint8_t* extra = queue.extra();
-    if (files.superSample && extra) superSampleMerge(frame, extra, width, height);
-    if (files.despeckle && extra) {
-        despeckle(frame, extra, width, height);
-        frame = extra;
+    if (deep) {
+        // The buffers are allocated for words, and aligned as pages.
+        auto* words = reinterpret_cast<uint16_t*>(frame);
+        auto* extraWords = reinterpret_cast<uint16_t*>(extra);
+        if (files.superSample && extra) superSampleMerge16(words, extraWords, width, height);
+        if (files.despeckle && extra) {
+            despeckle16(words, extraWords, width, height);
+            frame = extra;
+        }
+    } else {
+        if (files.superSample && extra) superSampleMerge(frame, extra, width, height);
+        if (files.despeckle && extra) {
+            despeckle(frame, extra, width, height);
+            frame = extra;
+        }
+        // The capture writers take 8-bit frames only.
+        captureFinishedFrame(frame);
     }
-    captureFinishedFrame(frame);
     {
         std::shared_ptr<const FrameSink> sink;
         {
             std::lock_guard lock(g_sinkMutex);
             sink = g_sink;
         }
-        if (sink) (*sink)(FrameView{frame, width, height});
+        if (sink) (*sink)(FrameView{frame, width, height, queue.sampleBytes()});
     }
     queue.publish(taken, frame);
     if (run.running()) platform().invalidate(WindowId::Trace);

@@ -18,6 +18,13 @@ namespace vortigo {
 // the queue is empty and nothing is painted.
 bool allocateFrameBuffers();
 
+// Any thread; read by each allocation of the frame buffers: frames from the
+// next allocation on are drawn with 16 bits a channel (true) for deep
+// stills, or with 8 as always. A deep frame's display is not shown and not
+// captured.
+void setDeepFrames(bool deep);
+bool deepFrames();
+
 // Post-processing thread: takes the oldest handed-over frame, finishes it,
 // makes it the display and releases it; nothing when none is filled.
 void finishFrame();

@@ -336,14 +336,14 @@ bool makeOffscreenTarget(int width, int height) {
         target.height = height;
         return true;
     }
-    gl.glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    bindDrawingTarget(gls);
     target.width = target.height = 0;
     return false;
 }
 
 void leaveOffscreenTarget() {
     GlState& gls = glState();
-    if (gls.gl.glBindFramebuffer) gls.gl.glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    bindDrawingTarget(gls);
     gls.offscreen.current = false;
 }
 
@@ -358,15 +358,24 @@ void prepareReadBack(int width, int height) {
 
 void readBackFrame(uint8_t* destination, int width, int height) {
     const GlState& gls = glState();
-    // The off-screen target has the frame's size; the surface may be smaller.
-    const bool offscreen = gls.offscreen.current;
+    // The off-screen and deep targets have the frame's size; the surface may
+    // be smaller.
+    const bool offscreen = gls.offscreen.current || gls.deep.framebuffer;
     const int readWidth = offscreen ? width : std::min(width, gls.surfaceWidth);
     const int readHeight = offscreen ? height : std::min(height, gls.surfaceHeight);
-    const size_t rowBytes = static_cast<size_t>(width) * 3;
+    const size_t rowBytes = static_cast<size_t>(width) * 3 * frameQueue().sampleBytes();
     if (readWidth < width || readHeight < height)
         std::memset(destination, 0, rowBytes * static_cast<size_t>(height));
     if (readWidth <= 0 || readHeight <= 0) return;
     tightPack(gls.gl);
+    if (frameQueue().sampleBytes() == 2) {
+        // Deep frames: the driver converts to words directly; they are read
+        // once a still, so its pace matters little.
+        glPixelStorei(GL_PACK_ROW_LENGTH, width);
+        glReadPixels(0, 0, readWidth, readHeight, GL_BGR, GL_UNSIGNED_SHORT, destination);
+        glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+        return;
+    }
     const size_t stagingBytes = static_cast<size_t>(readWidth) * readHeight * 4;
     if (g_staging.size() < stagingBytes) {
         // No staging buffer of this size (a caller that did not prepare):
@@ -413,13 +422,16 @@ void drawFrame(int pass, uint8_t* destination) {
         if (!refusal.empty()) {
             platform().messageBox(WindowId::Main, refusal, "Poster", MsgButtons::Ok,
                                   MsgIcon::Error);
-            std::memset(destination, 0, static_cast<size_t>(width) * height * 3);
+            std::memset(destination, 0,
+                        static_cast<size_t>(width) * height * 3 * frameQueue().sampleBytes());
             return;
         }
     }
 
     if (files.dofEnabled && !prepareDepthOfField(gls, width, height)) files.dofEnabled = 0;
 
+    // A script may have bound a framebuffer of its own.
+    if (gls.deep.framebuffer && !gls.offscreen.current) bindDrawingTarget(gls);
     // Only the frame's own rectangle is cleared and drawn: the surface may be
     // much larger than the frame.
     glScissor(0, 0, width, height);

@@ -1,7 +1,7 @@
 // Drawing one frame on the render thread: the layer walk the script steers,
 // the per-layer uniforms and requests, the depth-of-field pass, and the
-// read-back into a frame buffer of 24-bit blue-green-red rows, bottom row
-// first, without padding.
+// read-back into a frame buffer of blue-green-red rows (bytes, or words in
+// deep frames), bottom row first, without padding.
 //
 // Threads: render thread only, with the context current.
 #pragma once
@@ -11,7 +11,8 @@
 namespace vortigo {
 
 // Draws pass 0 (normal) or pass 1 (super-sampling) of the current frame into
-// `destination` (the frame queue's width x height x 3 bytes); nothing when null.
+// `destination` (the frame queue's width x height x 3 samples); nothing when
+// null.
 void drawFrame(int pass, uint8_t* destination);
 
 // Sizes the read-back staging buffer for width x height frames (the

@@ -240,6 +240,7 @@ void releaseGlContext(GlState& state) {
     if (current) {
         releaseLayerPrograms(state);
         if (state.offscreen.colourTexture) glDeleteTextures(1, &state.offscreen.colourTexture);
+        prepareDeepTarget(state, 0, 0);
         if (state.dofProgram && gl.glDeleteProgram) {
             if (gl.glDetachShader) {
                 if (state.dofVertexShader)
@@ -267,6 +268,7 @@ void releaseGlContext(GlState& state) {
     if (&state == &glState()) publishLayerTextures(state);
     state.framebufferObject = 0;
     state.offscreen = OffscreenTarget{};
+    state.deep = DeepTarget{};
     for (LayerProgram& layer : state.layers)
         layer = LayerProgram{};
 
@@ -296,6 +298,73 @@ void publishLayerTextures(const GlState& gl) {
     uint32_t* words = scriptShared().frameInfo.layerTexture;
     for (int i = 0; i < 4; ++i)
         words[i] = gl.layerTexture[i];
+}
+
+namespace {
+
+void releaseDeepTarget(GlState& state) {
+    DeepTarget& deep = state.deep;
+    if (deep.framebuffer && state.gl.glDeleteFramebuffers) {
+        state.gl.glBindFramebuffer(GL_FRAMEBUFFER, 0);
+        state.gl.glDeleteFramebuffers(1, &deep.framebuffer);
+    }
+    for (GLuint* t : {&deep.colourTexture, &deep.depthTexture})
+        if (*t) glDeleteTextures(1, t);
+    deep = DeepTarget{};
+}
+
+GLuint deepTexture(GLenum internalFormat, GLenum format, GLenum type, int width, int height) {
+    GLuint texture = 0;
+    glGenTextures(1, &texture);
+    glBindTexture(GL_TEXTURE_2D, texture);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    glTexImage2D(GL_TEXTURE_2D, 0, static_cast<GLint>(internalFormat), width, height, 0, format,
+                 type, nullptr);
+    return texture;
+}
+
+} // namespace
+
+bool prepareDeepTarget(GlState& state, int width, int height) {
+    DeepTarget& deep = state.deep;
+    if (width <= 0 || height <= 0) {
+        if (deep.framebuffer || deep.colourTexture) releaseDeepTarget(state);
+        return true;
+    }
+    if (deep.width == width && deep.height == height) {
+        bindDrawingTarget(state);
+        return true;
+    }
+    releaseDeepTarget(state);
+    if (!state.framebufferSupported) return false;
+    const GlEntryPoints& gl = state.gl;
+    glGetError();
+    // Unsigned 16-bit words: the whole 0..1 range at 65536 levels, which
+    // half floats keep only near 0.
+    deep.colourTexture = deepTexture(GL_RGBA16, GL_RGBA, GL_UNSIGNED_SHORT, width, height);
+    deep.depthTexture =
+        deepTexture(GL_DEPTH_COMPONENT24, GL_DEPTH_COMPONENT, GL_UNSIGNED_INT, width, height);
+    glBindTexture(GL_TEXTURE_2D, 0);
+    gl.glGenFramebuffers(1, &deep.framebuffer);
+    gl.glBindFramebuffer(GL_FRAMEBUFFER, deep.framebuffer);
+    gl.glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D,
+                              deep.colourTexture, 0);
+    gl.glFramebufferTexture2D(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_TEXTURE_2D, deep.depthTexture,
+                              0);
+    if (glGetError() != GL_NO_ERROR ||
+        gl.glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) {
+        releaseDeepTarget(state);
+        return false;
+    }
+    deep.width = width;
+    deep.height = height;
+    return true;
+}
+
+void bindDrawingTarget(const GlState& state) {
+    if (state.gl.glBindFramebuffer)
+        state.gl.glBindFramebuffer(GL_FRAMEBUFFER, state.deep.framebuffer);
 }
 
 bool fitSurfaceSize(GlState& state, int width, int height) {

@@ -95,6 +95,13 @@ struct OffscreenTarget {
     bool current = false;
 };
 
+// Deep frames (16 bits a channel) are drawn into a framebuffer object of
+// their own: the surface has 8 bits a channel.
+struct DeepTarget {
+    GLuint framebuffer = 0, colourTexture = 0, depthTexture = 0;
+    int width = 0, height = 0; // 0: none
+};
+
 struct GlState {
     // The EGL display, the pbuffer surface drawn to and the context.
     EGLDisplay eglDisplay = EGL_NO_DISPLAY;
@@ -105,6 +112,7 @@ struct GlState {
 
     LayerProgram layers[4];
     OffscreenTarget offscreen;
+    DeepTarget deep;
 
     GLuint layerTexture[4]{};
     // Uploads of each layer texture so far; the image shaders' upright,
@@ -156,6 +164,14 @@ void publishLayerTextures(const GlState& gl);
 // large one costs no more than before it. False (with the old surface kept)
 // when the driver refuses the size.
 bool fitSurfaceSize(GlState& gl, int width, int height);
+
+// Makes the deep target width x height (a width of 0 removes it) and binds
+// the framebuffer frames are drawn into: the deep target's, else the
+// surface's. False (no deep target) when the driver cannot make it.
+bool prepareDeepTarget(GlState& gl, int width, int height);
+
+// Binds the framebuffer frames are drawn into.
+void bindDrawingTarget(const GlState& gl);
 
 // True when the driver can draw a frame of width x height at all (its
 // largest viewport); needs the context current.

@@ -120,6 +120,7 @@ HeadlessResult renderHeadless(const HeadlessRun& run) {
     RunState& runs = runState();
     const FrameQueue& queue = frameQueue();
     runs.runAfterCompile.set();
+    setDeepFrames(run.deep);
     startWorkers();
     runs.compileRequest.set();
     runs.resizeRequest.set();
@@ -201,6 +202,7 @@ HeadlessResult renderHeadless(const HeadlessRun& run) {
 
     cameraView().flightMode = FLIGHT_STOPPED;
     if (!runExitPath() && result.error.empty()) result.error = "a worker did not end";
+    setDeepFrames(false);
     if (motionMoved) restoreMotion(motionBefore);
     setFrameSink(nullptr);
     return result;

@@ -43,6 +43,9 @@ struct HeadlessRun {
     // Every frame shows the same moment: no motion step between frames (the
     // tiles of a poster).
     bool holdCamera = false;
+    // Frames of 16 bits a channel (FrameView::sampleBytes 2), for deep
+    // stills.
+    bool deep = false;
 };
 
 struct HeadlessResult {

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
@@ -19,16 +20,17 @@ namespace vortigo {
 namespace {
 
 // Copies the tile's part of a finished frame (blue-green-red, bottom row
-// first) into `rgb` (red-green-blue, top row first, `stride` bytes a row).
-void cropTile(const FrameView& frame, const PixelRect& frameRect, const PixelRect& tile,
-              uint8_t* rgb, size_t stride) {
+// first) into `rgb` (red-green-blue, top row first, `stride` samples a row).
+template <typename Sample>
+void cropSamples(const FrameView& frame, const PixelRect& frameRect, const PixelRect& tile,
+                 Sample* rgb, size_t stride) {
+    const auto* pixels = reinterpret_cast<const Sample*>(frame.pixels);
     const size_t frameRow = static_cast<size_t>(frame.width) * 3;
     for (int r = 0; r < tile.height; ++r) {
         const int fromTop = tile.y + r - frameRect.y;
-        const uint8_t* from = frame.pixels +
-                              frameRow * static_cast<size_t>(frame.height - 1 - fromTop) +
-                              static_cast<size_t>(tile.x - frameRect.x) * 3;
-        uint8_t* to = rgb + stride * static_cast<size_t>(r);
+        const Sample* from = pixels + frameRow * static_cast<size_t>(frame.height - 1 - fromTop) +
+                             static_cast<size_t>(tile.x - frameRect.x) * 3;
+        Sample* to = rgb + stride * static_cast<size_t>(r);
         for (int x = 0; x < tile.width; ++x, from += 3, to += 3) {
             to[0] = from[2];
             to[1] = from[1];
@@ -37,13 +39,32 @@ void cropTile(const FrameView& frame, const PixelRect& frameRect, const PixelRec
     }
 }
 
-std::string ppmHeader(int width, int height) {
-    return "P6\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n";
+// The same into bytes: `stride` and the place `rgb` points at count bytes.
+void cropTile(const FrameView& frame, const PixelRect& frameRect, const PixelRect& tile,
+              uint8_t* rgb, size_t stride) {
+    if (frame.sampleBytes == 2)
+        cropSamples(frame, frameRect, tile, reinterpret_cast<uint16_t*>(rgb), stride / 2);
+    else
+        cropSamples(frame, frameRect, tile, rgb, stride);
 }
 
-// Reads a tile file written by storeTileFile: red-green-blue, top row first.
-bool readTileFile(const std::string& path, int& width, int& height, std::vector<uint8_t>& rgb,
-                  std::string& error) {
+// Tile files are binary PPM: bytes, or big-endian words (maximum 65535)
+// for deep tiles, as Netpbm stores them.
+std::string ppmHeader(int width, int height, int sampleBytes) {
+    return "P6\n" + std::to_string(width) + " " + std::to_string(height) +
+           (sampleBytes == 2 ? "\n65535\n" : "\n255\n");
+}
+
+void swapWords(uint8_t* bytes, size_t count) {
+    if constexpr (std::endian::native == std::endian::little)
+        for (size_t i = 0; i + 1 < count; i += 2)
+            std::swap(bytes[i], bytes[i + 1]);
+}
+
+// Reads a tile file written by storeTileFile: red-green-blue, top row
+// first, samples of `sampleBytes` in the machine's order.
+bool readTileFile(const std::string& path, int& width, int& height, int& sampleBytes,
+                  std::vector<uint8_t>& rgb, std::string& error) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         error = "cannot read " + path + ": " + fileErrorText(errno);
@@ -52,28 +73,33 @@ bool readTileFile(const std::string& path, int& width, int& height, std::vector<
     std::string magic;
     int maxValue = 0;
     in >> magic >> width >> height >> maxValue;
-    if (!in || magic != "P6" || maxValue != 255 || width <= 0 || height <= 0 ||
-        width > MAX_POSTER_SIDE || height > MAX_POSTER_SIDE || in.get() != '\n') {
+    if (!in || magic != "P6" || (maxValue != 255 && maxValue != 65535) || width <= 0 ||
+        height <= 0 || width > MAX_POSTER_SIDE || height > MAX_POSTER_SIDE || in.get() != '\n') {
         error = path + " is not a tile file (a binary PPM)";
         return false;
     }
-    rgb.resize(static_cast<size_t>(width) * static_cast<size_t>(height) * 3);
+    sampleBytes = maxValue == 65535 ? 2 : 1;
+    rgb.resize(static_cast<size_t>(width) * static_cast<size_t>(height) * 3 * sampleBytes);
     in.read(reinterpret_cast<char*>(rgb.data()), static_cast<std::streamsize>(rgb.size()));
     if (!in) {
         error = path + " is cut short";
         return false;
     }
+    if (sampleBytes == 2) swapWords(rgb.data(), rgb.size());
     return true;
 }
 
 bool storeTileFile(const std::string& path, const FrameView& frame, const TileGrid& grid, int index,
                    std::string& error) {
     const PixelRect tile = grid.tile(index);
-    const std::string header = ppmHeader(tile.width, tile.height);
-    std::vector<uint8_t> bytes(header.size() + static_cast<size_t>(tile.width) * tile.height * 3);
-    std::copy(header.begin(), header.end(), bytes.begin());
-    cropTile(frame, grid.frame(index), tile, bytes.data() + header.size(),
-             static_cast<size_t>(tile.width) * 3);
+    const std::string header = ppmHeader(tile.width, tile.height, frame.sampleBytes);
+    const size_t row = static_cast<size_t>(tile.width) * 3 * frame.sampleBytes;
+    // Cropped apart from the header, so that words lie at even addresses.
+    std::vector<uint8_t> pixels(row * tile.height);
+    cropTile(frame, grid.frame(index), tile, pixels.data(), row);
+    if (frame.sampleBytes == 2) swapWords(pixels.data(), pixels.size());
+    std::vector<uint8_t> bytes(header.begin(), header.end());
+    bytes.insert(bytes.end(), pixels.begin(), pixels.end());
     if (writeWholeFile(path, bytes.data(), bytes.size())) return true;
     error = "cannot write " + path + ": " + fileErrorText(errno);
     return false;
@@ -87,18 +113,23 @@ std::string megabytes(uintmax_t bytes) {
 
 } // namespace
 
-BandAssembler::BandAssembler(const TileGrid& grid, std::unique_ptr<PictureStream> stream)
-    : m_grid(grid), m_stream(std::move(stream)),
-      m_band(static_cast<size_t>(grid.pictureWidth) * 3 *
+BandAssembler::BandAssembler(const TileGrid& grid, std::unique_ptr<PictureStream> stream,
+                             int sampleBytes)
+    : m_grid(grid), m_stream(std::move(stream)), m_pixelBytes(3 * sampleBytes),
+      m_band(static_cast<size_t>(grid.pictureWidth) * m_pixelBytes *
              static_cast<size_t>(std::min(grid.tileSize, grid.pictureHeight))) {}
 
 BandAssembler::~BandAssembler() = default;
 
 bool BandAssembler::add(const FrameView& frame, int index, std::string& error) {
     const PixelRect tile = m_grid.tile(index);
-    const size_t stride = static_cast<size_t>(m_grid.pictureWidth) * 3;
-    cropTile(frame, m_grid.frame(index), tile, m_band.data() + static_cast<size_t>(tile.x) * 3,
-             stride);
+    if (frame.sampleBytes * 3 != m_pixelBytes) {
+        error = "a frame of another depth than the picture's";
+        return false;
+    }
+    const size_t stride = static_cast<size_t>(m_grid.pictureWidth) * m_pixelBytes;
+    cropTile(frame, m_grid.frame(index), tile,
+             m_band.data() + static_cast<size_t>(tile.x) * m_pixelBytes, stride);
     if (index % m_grid.columns != m_grid.columns - 1) return true;
     return m_stream->writeRows(m_band.data(), tile.height, error);
 }
@@ -129,6 +160,7 @@ std::string checkPosterSpace(const std::string& out, int width, int height, int 
 PosterResult renderPoster(const PosterRun& run) {
     PosterResult result;
     HeadlessRun session = run.session;
+    const bool deep = run.session.deep;
     std::string planError;
     std::unique_ptr<BandAssembler> assembler;
     int first = 0, last = -1;
@@ -179,14 +211,17 @@ PosterResult renderPoster(const PosterRun& run) {
         }
         if (run.lastTile < 0) {
             PictureFormat format = PictureFormat::Png;
-            if (!pictureFormatFor(run.out, format)) {
-                planError = "a poster is written as .png or .tif, not " + run.out;
+            if (!pictureFormatFor(run.out, format) || (format == PictureFormat::Exr && !deep)) {
+                planError = "a poster is written as .png or .tif" +
+                            std::string(deep ? " or .exr" : "") + ", not " + run.out;
                 return;
             }
-            auto stream = PictureStream::open(run.out, format, width, height, planError);
+            auto stream =
+                PictureStream::open(run.out, format, width, height, planError, deep ? 16 : 8);
             if (!stream) return;
             try {
-                assembler = std::make_unique<BandAssembler>(result.grid, std::move(stream));
+                assembler =
+                    std::make_unique<BandAssembler>(result.grid, std::move(stream), deep ? 2 : 1);
             } catch (const std::bad_alloc&) {
                 planError = "not enough memory for a band of tiles";
                 return;
@@ -243,12 +278,17 @@ PosterResult renderPoster(const PosterRun& run) {
 bool joinTiles(const std::string& out, int width, int height, std::string& error) {
     PictureFormat format = PictureFormat::Png;
     if (!pictureFormatFor(out, format)) {
-        error = "a poster is written as .png or .tif, not " + out;
+        error = "a poster is written as .png, .tif or .exr, not " + out;
         return false;
     }
-    int tileWidth = 0, tileHeight = 0;
+    int tileWidth = 0, tileHeight = 0, sampleBytes = 1;
     std::vector<uint8_t> pixels;
-    if (!readTileFile(tileFileName(out, 0), tileWidth, tileHeight, pixels, error)) return false;
+    if (!readTileFile(tileFileName(out, 0), tileWidth, tileHeight, sampleBytes, pixels, error))
+        return false;
+    if (format == PictureFormat::Exr && sampleBytes != 2) {
+        error = "an OpenEXR poster is joined from tiles of 16 bits a channel (--depth 16)";
+        return false;
+    }
     const int tileSize = width > tileWidth ? tileWidth : std::max(tileWidth, tileHeight);
     const TileGrid grid = planTiles(width, height, tileSize, FilterReach{});
     // Every tile is checked before the picture is started.
@@ -256,11 +296,15 @@ bool joinTiles(const std::string& out, int width, int height, std::string& error
         const std::string name = tileFileName(out, i);
         std::ifstream in(name, std::ios::binary);
         std::string magic;
-        int w = 0, h = 0;
-        in >> magic >> w >> h;
+        int w = 0, h = 0, maxValue = 0;
+        in >> magic >> w >> h >> maxValue;
         const PixelRect expected = grid.tile(i);
         if (!in) {
             error = "tile " + std::to_string(i) + " is missing: " + name;
+            return false;
+        }
+        if (maxValue != (sampleBytes == 2 ? 65535 : 255)) {
+            error = name + " has another depth than tile 0";
             return false;
         }
         if (magic != "P6" || w != expected.width || h != expected.height) {
@@ -271,22 +315,23 @@ bool joinTiles(const std::string& out, int width, int height, std::string& error
             return false;
         }
     }
-    auto stream = PictureStream::open(out, format, width, height, error);
+    auto stream = PictureStream::open(out, format, width, height, error, sampleBytes * 8);
     if (!stream) return false;
-    const size_t stride = static_cast<size_t>(width) * 3;
+    const size_t pixelBytes = static_cast<size_t>(3) * sampleBytes;
+    const size_t stride = static_cast<size_t>(width) * pixelBytes;
     std::vector<uint8_t> band(stride * static_cast<size_t>(std::min(grid.tileSize, height)));
     for (int row = 0; row < grid.rows; ++row) {
         int rows = 0;
         for (int column = 0; column < grid.columns; ++column) {
             const int index = row * grid.columns + column;
             const PixelRect tile = grid.tile(index);
-            int w = 0, h = 0;
-            if (!readTileFile(tileFileName(out, index), w, h, pixels, error)) return false;
+            int w = 0, h = 0, depth = 0;
+            if (!readTileFile(tileFileName(out, index), w, h, depth, pixels, error)) return false;
             for (int y = 0; y < h; ++y)
-                std::copy_n(pixels.data() + static_cast<size_t>(y) * w * 3,
-                            static_cast<size_t>(w) * 3,
+                std::copy_n(pixels.data() + static_cast<size_t>(y) * w * pixelBytes,
+                            static_cast<size_t>(w) * pixelBytes,
                             band.data() + stride * static_cast<size_t>(y) +
-                                static_cast<size_t>(tile.x) * 3);
+                                static_cast<size_t>(tile.x) * pixelBytes);
             rows = h;
         }
         if (!stream->writeRows(band.data(), rows, error)) return false;

@@ -57,7 +57,8 @@ PosterResult renderPoster(const PosterRun& run);
 // poster). Destroyed before finish(), it removes the temporary file.
 class BandAssembler {
   public:
-    BandAssembler(const TileGrid& grid, std::unique_ptr<PictureStream> stream);
+    // Frames of `sampleBytes` a sample (2: deep), which the stream takes.
+    BandAssembler(const TileGrid& grid, std::unique_ptr<PictureStream> stream, int sampleBytes = 1);
     ~BandAssembler();
     BandAssembler(const BandAssembler&) = delete;
     BandAssembler& operator=(const BandAssembler&) = delete;
@@ -67,6 +68,7 @@ class BandAssembler {
   private:
     TileGrid m_grid;
     std::unique_ptr<PictureStream> m_stream;
+    int m_pixelBytes;
     std::vector<uint8_t> m_band;
 };
 
@@ -74,7 +76,8 @@ class BandAssembler {
 std::string tileFileName(const std::string& out, int index);
 
 // Puts the tile files of a width x height poster together into `out`
-// (PNG or TIFF); the grid is read from the first tile. False with `error`
+// (PNG, TIFF, or OpenEXR from deep tiles); the grid and the depth are read
+// from the first tile. False with `error`
 // naming the missing or mismatched tile; `out` is then not written.
 bool joinTiles(const std::string& out, int width, int height, std::string& error);
 

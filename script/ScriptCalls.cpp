@@ -10,6 +10,7 @@
 #include "script/ScriptHost.h"
 
 #include <algorithm>
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -53,13 +54,24 @@ GuardedBytes* frameBlockOf(const uint8_t* frame) {
     return frameQueue().blockOf(frame);
 }
 
+std::atomic<uint64_t> g_faultsReported{0};
+
 void reportFault(WindowId owner, const char* entryName, int fault) {
+    g_faultsReported.fetch_add(1);
     const std::string text = fault == GUARD_TIMED_OUT
                                  ? formatC("%s did not return within %d seconds.", entryName,
                                            projectFiles().scriptTimeoutSeconds)
                                  : std::string(entryName) + " caused an exception.";
     platform().messageBox(owner, text, FAULT_CAPTION, MsgButtons::Ok, MsgIcon::Error);
 }
+
+} // namespace
+
+uint64_t scriptFaultsReported() {
+    return g_faultsReported.load();
+}
+
+namespace {
 
 void dropPerFrameEntries() {
     clearEntryPoint(UD_PRE);

@@ -31,6 +31,10 @@ void callUdResize();
 // read: udPre's fault reaction.
 void reactToRequestFault(int fault);
 
+// Any thread: how many faults of the script were reported so far; a run
+// whose frames must all be drawn whole (a poster's tiles) compares it.
+uint64_t scriptFaultsReported();
+
 // Clears the per-layer requests (FrameInfo words 8 to 19).
 void clearLayerRequests();
 

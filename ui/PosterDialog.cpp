@@ -60,6 +60,8 @@ std::string withSuffix(const std::string& path, const char* suffix) {
     return (stem + suffix).toStdString();
 }
 
+constexpr int DEEP_ROLE = Qt::UserRole + 1;
+
 void refuse(const std::string& text) {
     platform().messageBox(WindowId::Main, text, "Render Poster", MsgButtons::Ok, MsgIcon::Warning);
 }
@@ -82,8 +84,16 @@ PosterDialog::PosterDialog(QWidget* owner) : QDialog(owner) {
     c.tile->setRange(16, 1 << 20);
     c.tile->setValue(DEFAULT_POSTER_TILE);
     c.format = new QComboBox(this);
-    c.format->addItem(tr("PNG"), QStringLiteral(".png"));
-    c.format->addItem(tr("TIFF (BigTIFF, any size)"), QStringLiteral(".tif"));
+    // Each format: its suffix, and whether it is drawn with 16 bits a channel.
+    auto addFormat = [&c](const QString& name, const char* suffix, bool deep) {
+        c.format->addItem(name, QString::fromLatin1(suffix));
+        c.format->setItemData(c.format->count() - 1, deep, DEEP_ROLE);
+    };
+    addFormat(tr("PNG"), ".png", false);
+    addFormat(tr("PNG, 16 bits a channel"), ".png", true);
+    addFormat(tr("TIFF (BigTIFF, any size)"), ".tif", false);
+    addFormat(tr("TIFF, 16 bits a channel"), ".tif", true);
+    addFormat(tr("OpenEXR (half float, linear light)"), ".exr", true);
     c.file = new QLineEdit(QStringLiteral("poster.png"), this);
     auto* browseButton = new QPushButton(tr("Browse..."), this);
 
@@ -122,6 +132,7 @@ PosterRequest PosterDialog::request() const {
     r.height = sideFrom(m_controls.height);
     r.tileSize = m_controls.tile->value();
     r.out = m_controls.file->text().trimmed().toStdString();
+    r.deep = m_controls.format->currentData(DEEP_ROLE).toBool();
     return r;
 }
 
@@ -143,7 +154,7 @@ void PosterDialog::formatChosen() {
 void PosterDialog::browse() {
     const QString chosen =
         QFileDialog::getSaveFileName(this, tr("Render Poster"), m_controls.file->text(),
-                                     tr("Pictures (*.png *.tif *.tiff);;All files (*)"));
+                                     tr("Pictures (*.png *.tif *.tiff *.exr);;All files (*)"));
     if (!chosen.isEmpty()) m_controls.file->setText(chosen);
 }
 

@@ -10,6 +10,7 @@
 #include "render/FramePipeline.h"
 #include "render/Tiles.h"
 #include "render/Workers.h"
+#include "script/ScriptCalls.h"
 
 #include <algorithm>
 
@@ -42,11 +43,13 @@ std::string checkPosterRequest(const PosterRequest& request) {
     if (request.tileSize < 1) return "The tile size must be at least 1 pixel.";
     PictureFormat format = PictureFormat::Png;
     if (!pictureFormatFor(request.out, format))
-        return "A poster is written as .png or .tif, not \"" + request.out + "\".";
+        return "A poster is written as .png, .tif or .exr, not \"" + request.out + "\".";
     if (posterNeedsTiff(request))
         return "A poster of " + std::to_string(request.width) + " x " +
                std::to_string(request.height) + " pixels is too large for PNG: choose TIFF.";
-    const std::string space = checkPosterSpace(request.out, request.width, request.height, 3);
+    const bool deep = request.deep || format == PictureFormat::Exr;
+    const std::string space =
+        checkPosterSpace(request.out, request.width, request.height, deep ? 6 : 3);
     if (!space.empty()) return "Not enough disk space: " + space + ".";
     return {};
 }
@@ -62,6 +65,7 @@ StudioPoster::~StudioPoster() {
     if (m_running) {
         setFrameSink(nullptr);
         setTiledDrawing(nullptr);
+        setDeepFrames(false);
         projectFiles().imageWidth = m_savedWidth;
         projectFiles().imageHeight = m_savedHeight;
         --g_postersRunning;
@@ -108,10 +112,12 @@ bool StudioPoster::start(const PosterRequest& request, std::string& error, std::
     const TileGrid grid = planTiles(request.width, request.height, tileSize, reach);
     PictureFormat format = PictureFormat::Png;
     pictureFormatFor(request.out, format);
-    auto stream = PictureStream::open(request.out, format, request.width, request.height, error);
+    const bool deep = request.deep || format == PictureFormat::Exr;
+    auto stream = PictureStream::open(request.out, format, request.width, request.height, error,
+                                      deep ? 16 : 8);
     if (!stream) return false;
     try {
-        m_assembler = std::make_unique<BandAssembler>(grid, std::move(stream));
+        m_assembler = std::make_unique<BandAssembler>(grid, std::move(stream), deep ? 2 : 1);
     } catch (const std::bad_alloc&) {
         error = "Not enough memory for a band of tiles.";
         return false;
@@ -127,6 +133,7 @@ bool StudioPoster::start(const PosterRequest& request, std::string& error, std::
     m_stored = 0;
     m_storeFailed = false;
     m_storeError.clear();
+    m_faultsAtStart = scriptFaultsReported();
     m_running = true;
     ++g_postersRunning;
     // The script and the filters see the whole picture; the buffers are one
@@ -134,9 +141,19 @@ bool StudioPoster::start(const PosterRequest& request, std::string& error, std::
     files.imageWidth = request.width;
     files.imageHeight = request.height;
     setTiledDrawing(&m_grid, 0);
+    setDeepFrames(deep);
     setFrameSink([this](const FrameView& frame) {
         const int index = m_stored.load();
         if (m_storeFailed || index >= m_grid.count()) return;
+        // After a fault the script no longer draws (its per-frame entries
+        // are dropped): this tile and the later ones would differ.
+        if (scriptFaultsReported() != m_faultsAtStart) {
+            m_storeError = "The script faulted while tile " + std::to_string(index + 1) + " of " +
+                           std::to_string(m_grid.count()) +
+                           " was drawn; the poster is not written.";
+            m_storeFailed = true;
+            return;
+        }
         std::string failure;
         if (!m_assembler->add(frame, index, failure)) {
             m_storeError = failure;
@@ -185,6 +202,7 @@ void StudioPoster::finish() {
     RunState& run = runState();
     setFrameSink(nullptr);
     setTiledDrawing(nullptr);
+    setDeepFrames(false);
     projectFiles().imageWidth = m_savedWidth;
     projectFiles().imageHeight = m_savedHeight;
     m_running = false;

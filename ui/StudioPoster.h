@@ -21,11 +21,13 @@ namespace vortigo {
 struct PosterRequest {
     int width = 0, height = 0;
     int tileSize = DEFAULT_POSTER_TILE;
-    std::string out; // NAME.png or NAME.tif
+    std::string out; // NAME.png, NAME.tif or NAME.exr
+    // 16 bits a channel (always for .exr).
+    bool deep = false;
 };
 
 // "" when the request may be rendered, else why not: a side outside 1 to
-// 1,000,000 pixels, a name that is neither PNG nor TIFF, a PNG too large
+// 1,000,000 pixels, a name that is not PNG, TIFF or EXR, a PNG too large
 // for PNG readers, or too little free disk space (both numbers).
 std::string checkPosterRequest(const PosterRequest& request);
 
@@ -74,6 +76,7 @@ class StudioPoster : public QObject {
     std::atomic<int> m_stored{0}; // written by the post-processing thread
     std::atomic<bool> m_storeFailed{false};
     std::string m_storeError; // post-processing thread until the run ends
+    uint64_t m_faultsAtStart = 0;
 };
 
 } // namespace vortigo

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <vector>
 
 namespace vortigo {
@@ -268,6 +269,93 @@ TEST_F(PosterTest, RangesJoinedEqualTheWholePoster) {
     ASSERT_TRUE(part.ok) << part.error;
     ASSERT_TRUE(joinTiles(joined, 256, 128, error)) << error;
     EXPECT_EQ(decoded(whole, m_dir.file("a.ppm")).rgb, decoded(joined, m_dir.file("b.ppm")).rgb);
+}
+
+// Deep pictures: 16-bit samples, red-green-blue, top row first.
+std::vector<uint16_t> deepSamples(const FrameView& frame) {
+    EXPECT_EQ(frame.sampleBytes, 2);
+    const auto* words = reinterpret_cast<const uint16_t*>(frame.pixels);
+    const size_t row = static_cast<size_t>(frame.width) * 3;
+    std::vector<uint16_t> rgb(row * frame.height);
+    for (int y = 0; y < frame.height; ++y)
+        for (size_t x = 0; x < row; x += 3)
+            for (int c = 0; c < 3; ++c)
+                rgb[y * row + x + c] = words[(frame.height - 1 - y) * row + x + 2 - c];
+    return rgb;
+}
+
+std::vector<uint16_t> decodedDeep(const std::string& path, const std::string& raw) {
+    const std::string command = "convert '" + path + "' -depth 16 -endian LSB 'rgb:" + raw + "'";
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    std::ifstream in(raw, std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<uint16_t> rgb(bytes.size() / 2);
+    std::memcpy(rgb.data(), bytes.data(), rgb.size() * 2);
+    return rgb;
+}
+
+// In tiles, with every filter, a deep poster equals the deep frame, keeps
+// its depth, and is the 8-bit picture where 8 bits can say it.
+TEST_F(PosterTest, DeepPostersKeepSixteenBitsAChannelAcrossTiles) {
+    auto filtered = [] {
+        projectFiles().superSample = 1;
+        projectFiles().despeckle = 1;
+    };
+    std::vector<uint16_t> whole;
+    HeadlessRun run;
+    run.programDirectory = m_dir.path();
+    run.flightMode = FLIGHT_FREE;
+    run.deep = true;
+    run.configure = project(256, 128, filtered);
+    run.onFrame = [&](const FrameView& frame, int) { whole = deepSamples(frame); };
+    ASSERT_TRUE(renderHeadless(run).ok);
+    ASSERT_EQ(whole.size(), 256u * 128 * 3);
+
+    PosterRun tiled;
+    tiled.session.programDirectory = m_dir.path();
+    tiled.session.configure = project(256, 128, filtered);
+    tiled.session.deep = true;
+    tiled.tileSize = 96;
+    tiled.out = m_dir.file("deep.tif");
+    const PosterResult result = renderPoster(tiled);
+    ASSERT_TRUE(result.ok) << result.error;
+    EXPECT_EQ(result.grid.count(), 6);
+    EXPECT_EQ(decodedDeep(tiled.out, m_dir.file("deep.raw")), whole);
+
+    // Most samples lie between two 8-bit steps (a multiple of 257 each).
+    const size_t between = static_cast<size_t>(
+        std::count_if(whole.begin(), whole.end(), [](uint16_t v) { return v % 257 != 0; }));
+    EXPECT_GT(between, whole.size() / 2);
+    // The filters truncate at another scale: a step or two apart at most.
+    const Picture narrow = singleFrame(256, 128, filtered);
+    int most = 0;
+    for (size_t i = 0; i < whole.size(); ++i)
+        most = std::max(most, std::abs((whole[i] + 128) / 257 - narrow.rgb[i]));
+    EXPECT_LE(most, 2);
+}
+
+// udPostFrame edits bytes: it is lent an 8-bit copy, and only the samples it
+// changes lose their depth.
+TEST_F(PosterTest, UdPostFrameEditsADeepFrameThroughAnEightBitCopy) {
+    std::vector<uint16_t> deep;
+    HeadlessRun run;
+    run.programDirectory = m_dir.path();
+    run.flightMode = FLIGHT_FREE;
+    run.deep = true;
+    run.configure = project(64, 32, [] {
+        std::snprintf(projectFiles().scriptText.get(), TEXT_SIZE, "%s",
+                      "void udPostFrame(unsigned char *p) { p[0] = 255; p[1] = 0; p[2] = 0; }\n");
+    });
+    run.onFrame = [&](const FrameView& frame, int) { deep = deepSamples(frame); };
+    ASSERT_TRUE(renderHeadless(run).ok);
+    ASSERT_EQ(deep.size(), 64u * 32 * 3);
+    // The bottom-left pixel, blue-green-red in the frame.
+    const size_t corner = (31u * 64) * 3;
+    EXPECT_EQ(deep[corner + 2], 65535);
+    EXPECT_EQ(deep[corner + 1], 0);
+    EXPECT_EQ(deep[corner], 0);
+    EXPECT_GT(std::count_if(deep.begin(), deep.end(), [](uint16_t v) { return v % 257 != 0; }),
+              static_cast<std::ptrdiff_t>(deep.size() / 2));
 }
 
 } // namespace
