@@ -1,6 +1,7 @@
 #include "ui/PosterDialog.h"
 
 #include "core/Handoff.h"
+#include "media/PictureStream.h"
 #include "platform/Platform.h"
 #include "ui/IdleRetry.h"
 
@@ -132,6 +133,9 @@ PosterRequest PosterDialog::request() const {
     r.height = sideFrom(m_controls.height);
     r.tileSize = m_controls.tile->value();
     r.out = m_controls.file->text().trimmed().toStdString();
+    // A name typed without an extension takes the chosen format's.
+    if (!r.out.empty() && lowerExtension(r.out).empty())
+        r.out += m_controls.format->currentData().toString().toStdString();
     r.deep = m_controls.format->currentData(DEEP_ROLE).toBool();
     return r;
 }

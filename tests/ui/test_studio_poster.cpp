@@ -7,6 +7,7 @@
 #include "core/CameraFlight.h"
 #include "core/FrameQueue.h"
 #include "core/Handoff.h"
+#include "core/ProjectFiles.h"
 #include "core/ProjectState.h"
 #include "core/RunState.h"
 #include "persist/ProjectDefaults.h"
@@ -24,6 +25,7 @@
 #include <QLineEdit>
 #include <QSpinBox>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
@@ -149,6 +151,65 @@ TEST_F(StudioPosterTest, CancelLeavesNoFile) {
     EXPECT_FALSE(std::filesystem::exists(out));
     EXPECT_EQ(filesIn(), before);
     expectStudioFrameBack();
+}
+
+// Runs a poster to its end; ok and the message it ended with.
+std::pair<bool, std::string> runToEnd(StudioPoster* poster) {
+    bool ended = false, ok = false;
+    std::string message;
+    QObject::connect(poster, &StudioPoster::ended, [&](bool good, const QString& text) {
+        ended = true;
+        ok = good;
+        message = text.toStdString();
+    });
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!ended && std::chrono::steady_clock::now() < end)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    EXPECT_TRUE(ended);
+    return {ok, message};
+}
+
+// A deep poster is drawn with 16 bits a channel; the studio's frames are
+// 8-bit again afterwards.
+TEST_F(StudioPosterTest, ADeepPosterLeavesTheStudioAtEightBits) {
+    PosterDialog dialog(nullptr);
+    dialog.controls().width->setText(QStringLiteral("256"));
+    dialog.controls().height->setText(QStringLiteral("128"));
+    dialog.controls().tile->setValue(96);
+    dialog.controls().format->setCurrentIndex(
+        dialog.controls().format->findText("PNG, 16 bits a channel"));
+    dialog.controls().file->setText(QString::fromStdString(m_dir.file("deep")));
+    const PosterRequest request = dialog.request();
+    EXPECT_TRUE(request.deep);
+    EXPECT_EQ(request.out, m_dir.file("deep.png"));
+    StudioPoster* poster = startPoster(nullptr, request);
+    ASSERT_NE(poster, nullptr);
+    const auto [ok, message] = runToEnd(poster);
+    EXPECT_TRUE(ok) << message;
+    const QImage picture(QString::fromStdString(request.out));
+    EXPECT_EQ(picture.format(), QImage::Format_RGBX64);
+    EXPECT_EQ(picture.size(), QSize(256, 128));
+    expectStudioFrameBack();
+}
+
+// After a fault the script draws no more: the later tiles would differ, so
+// the poster ends without a file.
+TEST_F(StudioPosterTest, AScriptFaultEndsThePosterWithoutAFile) {
+    std::snprintf(projectFiles().scriptText.get(), TEXT_SIZE, "%s",
+                  "#include <vortigo.h>\nstatic int *f;\n"
+                  "void udSetup(void *t, float *u, float *a, int *fi, char *l) { f = fi; }\n"
+                  "void udPost(void) { if (f[FI_TILE_X] > 0) *(volatile int *)0 = 1; }\n");
+    runState().compileRequest.set();
+    ASSERT_TRUE(waitFor([] {
+        return !runState().compileRequest && runState().scriptReady && stopFlightAndCheckParked();
+    }));
+    const size_t before = filesIn();
+    StudioPoster* poster = startPoster(nullptr, fromDialog(256, 128, 96, m_dir.file("f.png")));
+    ASSERT_NE(poster, nullptr);
+    const auto [ok, message] = runToEnd(poster);
+    EXPECT_FALSE(ok);
+    EXPECT_NE(message.find("The script faulted while tile 2 of 6"), std::string::npos) << message;
+    EXPECT_EQ(filesIn(), before);
 }
 
 TEST_F(StudioPosterTest, ATileBeyondTheDriverIsLoweredWithANote) {
