@@ -15,6 +15,10 @@ _vortigo_render() {
             mapfile -t COMPREPLY < <(compgen -W 'step time none' -- "$cur")
             return
             ;;
+        --depth)
+            mapfile -t COMPREPLY < <(compgen -W '8 16' -- "$cur")
+            return
+            ;;
         --codec)
             local codecs
             codecs=$("$1" --codec help 2>/dev/null | awk '/^ *[a-z0-9]+( |$)/ {print $1}')

@@ -21,7 +21,9 @@ void udPre(unsigned char* background, float* flight);
 /* After each layer pass. */
 void udPost(void);
 /* Once for every finished frame: width x height pixels of blue, green, red,
-   bottom row first. Runs on another thread than the others. */
+   bottom row first. Runs on another thread than the others. A still drawn
+   with 16 bits a channel lends an 8-bit copy: each byte changed here
+   replaces its 16-bit sample, the others keep their depth. */
 void udPostFrame(unsigned char* pixels);
 /* After the frame buffers changed size. */
 void udResize(void);

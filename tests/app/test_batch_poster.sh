@@ -67,6 +67,25 @@ rm farm.png.tile00004.ppm
 expect_code 1 --join --size 512x256 --out farm2.png
 nothing_written farm2.png
 
+# Deep stills: 16 bits a channel in one frame, in farm tiles joined, and in
+# OpenEXR as FFmpeg reads it.
+expect_code 2 --depth 12 --out d.png
+expect_code 2 --depth 16 --out d.avi
+expect_code 2 --depth 16 --out 'd%04d.png'
+expect_code 0 --depth 16 --size 512x256 --super-sample --despeckle --out deep.png --quiet
+[ "$(identify -format '%z %w %h' deep.png)" = "16 512 256" ] || fail "$(identify deep.png)"
+expect_code 0 --depth 16 --size 512x256 --super-sample --despeckle --tile 200 \
+    --tiles-from 0 --tiles-to 5 --out deepfarm.tif
+expect_code 0 --join --size 512x256 --out deepfarm.tif
+[ "$(identify -format '%z' deepfarm.tif)" = 16 ] || fail "the joined poster lost its depth"
+[ "$(compare -metric AE deep.png deepfarm.tif null: 2>&1)" = 0 ] || fail "deep tiles differ"
+expect_code 0 --size 512x256 --super-sample --despeckle --out deep.exr --quiet
+[ "$(ffprobe -v error -show_entries stream=codec_name,width,height -of csv=p=0 deep.exr)" = \
+  "exr,512,256" ] || fail "ffprobe does not read the EXR"
+ffmpeg -v error -apply_trc iec61966_2_1 -i deep.exr -pix_fmt rgb48be -y back.png
+off=$( (compare -metric PAE back.png deep.png null: 2>&1 || true) | sed 's/.*(\(.*\))/\1/')
+awk -v d="$off" 'BEGIN { exit !(d < 0.002) }' || fail "the EXR is off the 16-bit frame by $off"
+
 # SIGTERM in the middle of a poster: exit 143, and no file at all.
 "$render" --size 4096x4096 --tile 128 --out stopped.png 2>err.txt &
 pid=$!
