@@ -264,7 +264,9 @@ void depthOfFieldPass(GlState& gls, int width, int height) {
     glBindTexture(GL_TEXTURE_2D, gls.dofTexture);
     {
         TightUnpack unpack(gl);
-        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, width, height, 0, GL_RGBA, GL_FLOAT, rgba);
+        // A deep frame keeps its 16 bits through the blur.
+        const GLint format = gls.deep.framebuffer ? GL_RGBA16 : GL_RGBA;
+        glTexImage2D(GL_TEXTURE_2D, 0, format, width, height, 0, GL_RGBA, GL_FLOAT, rgba);
     }
     // Blurred edges take their own colour, not the opposite edge's.
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);

@@ -1,7 +1,7 @@
 // Posters: one still of any size, drawn in tiles (render/Tiles.h) through
-// the headless session and streamed to a PNG or BigTIFF file one band of
-// tile rows at a time, so memory stays near a band (tile size x picture
-// width x 3 bytes) whatever the height. A range of tiles can instead go to
+// the headless session and streamed to a PNG, BigTIFF or (deep) OpenEXR
+// file one band of tile rows at a time, so memory stays near a band (tile
+// size x picture width x 3 samples) whatever the height. A range of tiles can instead go to
 // files of their own (NAME.tileNNNNN.ppm beside NAME), which joinTiles puts
 // together: a render farm shares one poster.
 //
@@ -30,8 +30,8 @@ struct PosterRun {
     // the poster's own.
     HeadlessRun session;
     int tileSize = DEFAULT_POSTER_TILE;
-    // NAME.png or NAME.tif: the picture; with a range, the tile files'
-    // common stem.
+    // NAME.png, NAME.tif or (with session.deep) NAME.exr: the picture;
+    // with a range, the tile files' common stem.
     std::string out;
     int firstTile = 0;
     int lastTile = -1; // -1: every tile, into the picture

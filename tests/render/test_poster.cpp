@@ -322,10 +322,22 @@ TEST_F(PosterTest, DeepPostersKeepSixteenBitsAChannelAcrossTiles) {
     EXPECT_EQ(result.grid.count(), 6);
     EXPECT_EQ(decodedDeep(tiled.out, m_dir.file("deep.raw")), whole);
 
-    // Most samples lie between two 8-bit steps (a multiple of 257 each).
-    const size_t between = static_cast<size_t>(
-        std::count_if(whole.begin(), whole.end(), [](uint16_t v) { return v % 257 != 0; }));
-    EXPECT_GT(between, whole.size() / 2);
+    // Most samples lie between two 8-bit steps (a multiple of 257 each),
+    // with depth of field's blur too.
+    auto between = [](const std::vector<uint16_t>& samples) {
+        return static_cast<size_t>(
+            std::count_if(samples.begin(), samples.end(), [](uint16_t v) { return v % 257 != 0; }));
+    };
+    EXPECT_GT(between(whole), whole.size() / 2);
+    run.configure = project(256, 128, [] {
+        projectFiles().dofEnabled = 1;
+        projectFiles().dofScale = 6.0f;
+    });
+    std::vector<uint16_t> blurred;
+    run.onFrame = [&](const FrameView& frame, int) { blurred = deepSamples(frame); };
+    ASSERT_TRUE(renderHeadless(run).ok);
+    EXPECT_NE(blurred, whole);
+    EXPECT_GT(between(blurred), blurred.size() / 2);
     // The filters truncate at another scale: a step or two apart at most.
     const Picture narrow = singleFrame(256, 128, filtered);
     int most = 0;
