@@ -216,7 +216,8 @@ struct Options {
     bool tileGiven = false;
     int tilesFirst = 0, tilesLast = -1; // -1: every tile, into the picture
     bool join = false;
-    bool deep = false; // 16 bits a channel
+    bool deep = false;  // 16 bits a channel
+    int depthGiven = 0; // --depth as given; 0 without it
     std::vector<ParamAssignment> params;
     std::string shader;     // an image shader for layer 1
     std::string shaderText; // read before the run
@@ -564,6 +565,7 @@ Options parseOptions(int argc, char** argv) {
             const int bits = parseCount(arg, value, 8);
             if (bits != 8 && bits != 16) throw UsageError{arg + " needs 8 or 16, not " + value};
             o.deep = bits == 16;
+            o.depthGiven = bits;
             break;
         }
         case OPT_JOIN:
@@ -667,6 +669,8 @@ Options parseOptions(int argc, char** argv) {
         } else if (ext == "tif" || ext == "tiff" || ext == "exr") {
             o.output = OutputKind::Picture;
             o.poster = true;
+            if (ext == "exr" && o.depthGiven == 8)
+                throw UsageError{"an .exr still is drawn with 16 bits a channel, not --depth 8"};
             if (ext == "exr") o.deep = true;
         } else if (ext == "ppm" || ext == "png" || ext == "bmp") {
             o.output = OutputKind::Picture;

@@ -72,6 +72,7 @@ nothing_written farm2.png
 expect_code 2 --depth 12 --out d.png
 expect_code 2 --depth 16 --out d.avi
 expect_code 2 --depth 16 --out 'd%04d.png'
+expect_code 2 --depth 8 --out d.exr
 expect_code 0 --depth 16 --size 512x256 --super-sample --despeckle --out deep.png --quiet
 [ "$(identify -format '%z %w %h' deep.png)" = "16 512 256" ] || fail "$(identify deep.png)"
 expect_code 0 --depth 16 --size 512x256 --super-sample --despeckle --tile 200 \
