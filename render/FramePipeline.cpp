@@ -172,7 +172,8 @@ void finishFrame() {
     }
     uint8_t* extra = queue.extra();
     if (deep) {
-        // The buffers are allocated for words, and aligned as pages.
+        // Deep buffers hold an even number of bytes and end on a page: words
+        // lie at even addresses.
         auto* words = reinterpret_cast<uint16_t*>(frame);
         auto* extraWords = reinterpret_cast<uint16_t*>(extra);
         if (files.superSample && extra) superSampleMerge16(words, extraWords, width, height);
