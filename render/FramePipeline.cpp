@@ -154,9 +154,10 @@ void finishFrame() {
     const bool deep = queue.sampleBytes() == 2;
     const size_t samples = static_cast<size_t>(width) * height * 3;
     if (enterScriptFromPostThread()) {
-        if (run.scriptReady && deep && entryPoint(UD_POST_FRAME) && queue.narrow()) {
-            // Scripts edit bytes: they get an 8-bit copy, and only the
-            // samples they change lose their depth.
+        if (run.scriptReady && deep && entryPoint(UD_POST_FRAME)) {
+            // Scripts edit bytes: they get an 8-bit copy (allocated with
+            // every deep frame), and only the samples they change lose their
+            // depth.
             auto* words = reinterpret_cast<uint16_t*>(frame);
             uint8_t* bytes = queue.narrow();
             for (size_t i = 0; i < samples; ++i)

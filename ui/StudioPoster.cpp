@@ -23,6 +23,12 @@ constexpr int POLL_MS = 15;
 
 int g_postersRunning = 0; // user-interface thread only
 
+// An OpenEXR poster is always drawn deep.
+bool drawnDeep(const PosterRequest& request) {
+    PictureFormat format = PictureFormat::Png;
+    return request.deep || (pictureFormatFor(request.out, format) && format == PictureFormat::Exr);
+}
+
 } // namespace
 
 bool studioPosterRunning() {
@@ -47,7 +53,7 @@ std::string checkPosterRequest(const PosterRequest& request) {
     if (posterNeedsTiff(request))
         return "A poster of " + std::to_string(request.width) + " x " +
                std::to_string(request.height) + " pixels is too large for PNG: choose TIFF.";
-    const bool deep = request.deep || format == PictureFormat::Exr;
+    const bool deep = drawnDeep(request);
     const std::string space =
         checkPosterSpace(request.out, request.width, request.height, deep ? 6 : 3);
     if (!space.empty()) return "Not enough disk space: " + space + ".";
@@ -112,7 +118,7 @@ bool StudioPoster::start(const PosterRequest& request, std::string& error, std::
     const TileGrid grid = planTiles(request.width, request.height, tileSize, reach);
     PictureFormat format = PictureFormat::Png;
     pictureFormatFor(request.out, format);
-    const bool deep = request.deep || format == PictureFormat::Exr;
+    const bool deep = drawnDeep(request);
     auto stream = PictureStream::open(request.out, format, request.width, request.height, error,
                                       deep ? 16 : 8);
     if (!stream) return false;
